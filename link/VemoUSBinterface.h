@@ -1,0 +1,86 @@
+#pragma once
+
+#include "link/USBIOCOMLib_TLB.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <cstdio>
+#include <functional>
+
+// Device text: 8-bit, one byte per character, as the device sends it.
+using AnsiString = QByteArray;
+
+using TDataReceivedEvent = std::function<void(TObject *Sender, AnsiString &Data)>;
+using TFileProgressEvent = std::function<void(TObject *Sender, int Percent)>;
+
+// The program's only path to a device: three component instances, one per
+// pipe (reader on IN 0x81, command writer on OUT 0x01, file writer on OUT
+// 0x02). Failures come back as status codes; only ConnectInterfaces raises.
+class TVemoUSBinterface
+{
+public:
+    explicit TVemoUSBinterface(QObject *Owner);
+    ~TVemoUSBinterface();
+    TVemoUSBinterface(const TVemoUSBinterface &) = delete;
+    TVemoUSBinterface &operator=(const TVemoUSBinterface &) = delete;
+
+    // The interface guid of the driver's devices.
+    static constexpr const char *DeviceGuid = "{7A41C9E2-5B3D-4F60-9C18-2E6D4B90A7F3}";
+
+    TUSBIOEvent OnDeviceRemoved;
+    TUSBIOEvent OnDeviceArrived;
+    TUSBIOEvent OnReadDone;
+    TUSBIOEvent OnCommandWritten;
+    TDataReceivedEvent OnDataReceived;
+    TFileProgressEvent OnFileProgress;
+    bool Opened = false;
+
+    void ConnectInterfaces();
+    usbio::Status EnablePnP();
+    int ScanDevices();
+    usbio::Status OpenDevice(int Index);
+    void CloseDevice();
+    AnsiString StatusText(long Status);
+    usbio::Status QueryDriverInfo(AnsiString &Api, AnsiString &Driver, AnsiString &Build,
+                                  AnsiString &Flags);
+
+    usbio::Status StartReceive(bool ResetFirst);
+    usbio::Status StopReceive();
+
+    usbio::Status SendCommand(const AnsiString &Text);
+    usbio::Status WriteCommandPiece(const AnsiString &Piece);
+    void FinishCommandWrite();
+    usbio::Status SendFile(const AnsiString &FileName);
+
+    // The link's own statuses beyond the component's.
+    static constexpr usbio::Status TransferRunning = 0xE0010001; // SendFile while sending
+    static constexpr usbio::Status FileOpenFailed = 0xE0010002;  // SendFile: cannot open
+    static constexpr usbio::Status FileEmpty = 0xE0010003;       // SendFile: 0-byte file
+
+private:
+    void PnPRemoved(TObject *Sender, const IDispatchRef &Obj);
+    void PnPArrived(TObject *Sender, const IDispatchRef &Obj);
+    void ReadComplete(TObject *Sender, const IDispatchRef &Obj);
+    void CommandWriteComplete(TObject *Sender, const IDispatchRef &Obj);
+    void FileWriteComplete(TObject *Sender, const IDispatchRef &Obj);
+    void EndFileTransfer();
+
+    qint32 FFileSize = 0;
+    qint32 FFileSent = 0;
+    std::FILE *FFile = nullptr;
+    quint32 FWriteTag = 0;
+    bool FWritePending = false;
+    qint64 FWaitStart = 0;
+    TUSBIOInterface3 *FReader = nullptr;
+    TUSBIOInterface3 *FCommandWriter = nullptr;
+    TUSBIOInterface3 *FFileWriter = nullptr;
+    QByteArray FReadBuffer;
+    // Command pieces and file chunks each have their own array, so a command
+    // sent during a transfer never touches the image on the wire.
+    QByteArray FWriteBuffer;
+    QByteArray FFileBuffer;
+    bool FCommandWriting = false;
+    bool FReceiving = false;
+    bool FFileSending = false;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "usbio/Component.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace usbio {
+
+// Creates one component instance of a backend.
+using ComponentFactory = std::function<std::unique_ptr<Component>()>;
+
+// Backends register under a name ("sim", "libusb"); the program selects one.
+// Creating an instance of a backend that is not registered gives nullptr: the
+// component is "not registered", as a COM server would be.
+void registerBackend(const QString &name, ComponentFactory factory);
+void unregisterBackend(const QString &name);
+bool isBackendRegistered(const QString &name);
+QStringList registeredBackends();
+
+// The backend that new instances come from; "sim" unless chosen otherwise.
+void selectBackend(const QString &name);
+QString selectedBackend();
+std::unique_ptr<Component> createComponent();
+
+} // namespace usbio

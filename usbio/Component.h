@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace usbio {
+
+// 32-bit status of a component operation; 0 is success.
+using Status = quint32;
+
+namespace status {
+constexpr Status Success = 0;
+// Made by the device link, listed here so that ErrorText knows them.
+constexpr Status Timeout = 0xE0000005;       // a command piece was not written in time
+constexpr Status AlreadyOpened = 0xE0001107; // open while the device is open
+// Reported by the component.
+constexpr Status InvalidParameter = 0xE0001001;
+constexpr Status NoSuchDevice = 0xE0001005;   // index not in the enumeration list
+constexpr Status NotOpened = 0xE0001006;      // operation needs an open device
+constexpr Status NotConfigured = 0xE0001007;  // operation needs a configuration
+constexpr Status NotBound = 0xE0001008;       // operation needs a bound pipe
+constexpr Status AlreadyBound = 0xE0001009;   // the instance has a pipe already
+constexpr Status AlreadyRunning = 0xE000100A; // reading or writing already started
+constexpr Status NotRunning = 0xE000100B;     // reading or writing not started
+constexpr Status NoData = 0xE000100C;         // read data with no finished read
+constexpr Status VersionMismatch = 0xE000101C; // the driver does not fit the component
+constexpr Status DeviceGone = 0xE000A010;      // the device left the bus
+constexpr Status TransferFailed = 0xE0002001;  // a USB transfer ended with an error
+constexpr Status Cancelled = 0xE0002002;       // the transfer was aborted
+constexpr Status Busy = 0xE0002003;            // all buffers are in use
+constexpr Status AccessDenied = 0xE0003001;    // the device is held by another program
+} // namespace status
+
+struct DriverInfo
+{
+    quint32 apiVersion = 0;    // high byte major, low byte minor
+    quint32 driverVersion = 0; // high byte major, low byte minor
+    quint32 driverBuild = 0;
+    quint32 flags = 0;
+};
+
+// The event identifiers, numbered as the component's dispatch ids.
+enum class EventId : int
+{
+    ReadComplete = 1,
+    WriteComplete = 2,
+    WriteStatusAvailable = 3,
+    PnPAddNotification = 4,
+    PnPRemoveNotification = 5,
+};
+
+// The one argument an event carries (the object a COM event would hand
+// over). Read and write completions carry none; plug-and-play events carry
+// the device path of the device that came or went.
+struct EventObject
+{
+    QString devicePath;
+};
+using EventObjectRef = std::shared_ptr<const EventObject>;
+
+// Raised by a component operation that fails outside its status (the
+// component of a COM server would give a failing HRESULT).
+class ComponentError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One instance of the USB I/O component: serves one device handle and one
+// bound pipe, and keeps its own enumeration list.
+//
+// Events are never raised from inside an operation: the component posts them
+// to the Qt event loop of the thread it lives on, and eventRaised is emitted
+// from there, so handlers run exactly when that thread processes messages.
+class Component : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Component() override = default;
+
+    // Enumerates the devices of the driver interface guid into this
+    // instance's list; returns the number found.
+    virtual int EnumerateDevices(const QString &interfaceGuid) = 0;
+    // Opens the device at index (0-based) of this instance's list.
+    virtual Status OpenDevice(int index) = 0;
+    virtual void CloseDevice() = 0;
+    virtual Status GetDriverInfo(DriverInfo &info) = 0;
+    // A numeric device setting (the link passes 50000); nothing is looked at.
+    virtual void SetDeviceParameter(int value) = 0;
+    // Declares an interface for the next configuration.
+    virtual Status AddInterface(int interfaceNumber, int alternateSetting,
+                                int maximumTransferSize) = 0;
+    virtual void DeleteInterfaces() = 0;
+    virtual Status SetConfiguration(int configurationIndex) = 0;
+    virtual Status UnconfigureDevice() = 0;
+    // A readable English text for a status; may raise ComponentError.
+    virtual QString ErrorText(Status status) = 0;
+    virtual Status Bind(quint8 endpointAddress) = 0;
+    virtual Status Unbind() = 0;
+    // Keeps numberOfBuffers reads of sizeOfBuffer bytes pending on the bound
+    // IN pipe; each finished read raises one ReadComplete.
+    virtual Status StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount) = 0;
+    // Takes the oldest finished read. The component may replace buffer by an
+    // array of its own; byteCount is the number of bytes the read gave.
+    virtual Status ReadData(QByteArray &buffer, int &byteCount) = 0;
+    virtual void StopReading() = 0;
+    virtual Status StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
+                                bool writeStatus) = 0;
+    // Queues buffer for the bound OUT pipe; one WriteComplete follows when it
+    // has been sent.
+    virtual Status WriteData(const QByteArray &buffer, quint32 userTag) = 0;
+    virtual void StopWriting() = 0;
+    virtual Status ResetPipe() = 0;
+    // Cancels the pending transfers of the bound pipe.
+    virtual Status AbortPipe() = 0;
+    // From now on, devices of interfaceGuid arriving or leaving raise
+    // PnPAddNotification / PnPRemoveNotification.
+    virtual Status EnablePnPNotification(const QString &interfaceGuid) = 0;
+
+Q_SIGNALS:
+    void eventRaised(usbio::EventId id, usbio::EventObjectRef object);
+
+protected:
+    // Queues an event for the event loop; the only way a backend raises one.
+    void postEvent(EventId id, EventObjectRef object = nullptr);
+};
+
+// A readable text for every status this layer and the link produce; the
+// backends use it for ErrorText.
+QString statusDescription(Status status);
+
+} // namespace usbio
+
+Q_DECLARE_METATYPE(usbio::EventId)
+Q_DECLARE_METATYPE(usbio::EventObjectRef)

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "usbio/Component.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+namespace registry {
+class KeyStore;
+}
+
+namespace usbio {
+
+class SimDevice;
+
+// The three device generations and their USB product ids (vendor 5E1A).
+enum class Generation
+{
+    Vemo,  // 0889
+    Vemo2, // 088A
+    Vemo3, // 088B
+};
+constexpr quint16 kVendorId = 0x5E1A;
+quint16 productId(Generation generation);
+
+// What a simulated device is and how fast it answers.
+struct SimDeviceSettings
+{
+    Generation generation = Generation::Vemo2;
+    QByteArray serialNumber = "000000001"; // 9 characters
+    QByteArray firmwareVersion = "2.10";
+    QByteArray calibrationDate = "00-00-00"; // 8 characters, as "ABGL" stores it
+    QByteArray deviation = "+0.000";         // up to 11 characters
+    // Instance id under the generation's Enum\USB key; derived from the
+    // serial number when empty.
+    QString instanceId;
+    int lifeTickPeriodMs = 0; // 0: no life ticks
+    int restartDelayMs = 0;   // time off the bus when the device restarts
+    int eraseDelayMs = 0;     // loader: time until "Flash is BLANK"
+    int imageSize = 0;        // loader: bytes of a full image; 0: a short chunk ends it
+};
+
+// Component failures a test or a configuration file can inject. Statuses of
+// 0 mean "no fault".
+struct SimFaults
+{
+    Status openStatus = 0;
+    Status declareStatus = 0; // AddInterface
+    Status selectStatus = 0;  // SetConfiguration
+    Status bindStatus = 0;
+    Status resetPipeStatus = 0;
+    Status startWritingStatus = 0;
+    Status writeDataStatus = 0;
+    int startReadingFailures = 0; // the next N StartReading calls are refused
+    Status startReadingStatus = status::TransferFailed;
+    int readErrors = 0; // the next N finished reads report an error
+    Status readErrorStatus = status::TransferFailed;
+    // Delay of a write completion in ms; -1: the completion never comes.
+    int writeCompletionDelayMs = 0;
+    bool errorTextFails = false; // ErrorText raises ComponentError
+    DriverInfo driverInfo{0x0210, 0x0250, 1234, 0};
+};
+
+// The simulated bus: virtual Vemo devices, and the "sim" backend of
+// components that reach them. Devices appear in attach order. Attached
+// devices are published into the key store the way the Windows driver does.
+class SimBus : public QObject
+{
+    Q_OBJECT
+public:
+    // store: where devices are published; the default store when null.
+    explicit SimBus(registry::KeyStore *store = nullptr, QObject *parent = nullptr);
+    ~SimBus() override; // unregisters the backend it installed
+
+    // Registers this bus as the "sim" backend and selects it.
+    void install();
+
+    SimDevice *attach(const SimDeviceSettings &settings = {});
+    void detach(SimDevice *device);
+    QList<SimDevice *> devices() const;
+
+    // Faults of the bus itself.
+    Status pnpEnableStatus = 0; // EnablePnPNotification refuses with this
+
+    // Reads devices, answers, timings and faults from a JSON file and
+    // attaches its devices. On failure returns false with a readable error
+    // and attaches nothing.
+    bool loadConfig(const QString &path, QString *error = nullptr);
+
+    // Every component instance created from this bus, alive or not, counted.
+    int componentsCreated() const;
+
+private:
+    struct Impl;
+    Impl *d;
+    friend class SimDevice;
+    friend class SimComponent;
+};
+
+} // namespace usbio

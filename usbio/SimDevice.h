@@ -1,0 +1,67 @@
+#pragma once
+
+#include "usbio/SimBus.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+namespace usbio {
+
+class DeviceModel;
+
+// One virtual device on the simulated bus: the device's firmware model
+// behind the wire, the faults its component connection injects, and a
+// record of everything that reached it.
+class SimDevice : public QObject
+{
+    Q_OBJECT
+public:
+    ~SimDevice() override;
+
+    SimBus *bus() const;
+    const SimDeviceSettings &settings() const;
+    SimFaults &faults();
+    DeviceModel &model();
+
+    // The device path the component reports, e.g.
+    // "\\?\usb#vid_5e1a&pid_088a#000000001#{guid}".
+    QString devicePath() const;
+    // "USB\VID_5E1A&PID_088A\<instance id>" as published in the key store.
+    QString instancePath() const;
+
+    bool onBus() const;       // false while restarting
+    bool inLoader() const;    // running its boot loader
+    QByteArray firmwareVersion() const;
+    QByteArray serialNumber() const;
+    QByteArray calibrationDate() const;
+
+    // Every 16-byte piece that reached OUT 0x01, as sent (padding included).
+    QList<QByteArray> receivedPieces() const;
+    // Commands as the device assembled them (CR stripped; the USB-interface
+    // commands as their 15 characters).
+    QList<QByteArray> receivedCommands() const;
+    // Every chunk that reached OUT 0x02, as sent.
+    QList<QByteArray> receivedChunks() const;
+    // The last complete image the loader took, byte for byte.
+    QByteArray image() const;
+    bool saveImage(const QString &path) const;
+    void clearRecords();
+
+    // Makes the device send bytes on IN 0x81 (split into reads of at most 16).
+    void sendToHost(const QByteArray &bytes);
+
+Q_SIGNALS:
+    void commandReceived(const QByteArray &command);
+    void imageReceived(const QByteArray &image);
+    void busStateChanged(bool onBus);
+
+private:
+    friend class SimBus;
+    friend class SimComponent;
+    SimDevice(SimBus *bus, const SimDeviceSettings &settings);
+    struct Impl;
+    Impl *d;
+};
+
+} // namespace usbio
