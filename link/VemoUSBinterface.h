@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 
 #include <cstdio>
 #include <functional>
@@ -64,7 +65,13 @@ private:
     void ReadComplete(TObject *Sender, const IDispatchRef &Obj);
     void CommandWriteComplete(TObject *Sender, const IDispatchRef &Obj);
     void FileWriteComplete(TObject *Sender, const IDispatchRef &Obj);
-    void EndFileTransfer();
+    // Leaves nothing of a piece whose hand-over failed behind, so the next
+    // command neither waits for a completion that never comes nor finds the
+    // writer started.
+    void AbandonCommandPiece();
+    // Ends a transfer, finished or failed: array dropped, writer stopped when
+    // started, file closed, FFileSending clear.
+    void EndFileTransfer(bool StopWriter);
 
     qint32 FFileSize = 0;
     qint32 FFileSent = 0;
@@ -72,9 +79,10 @@ private:
     quint32 FWriteTag = 0;
     bool FWritePending = false;
     qint64 FWaitStart = 0;
-    TUSBIOInterface3 *FReader = nullptr;
-    TUSBIOInterface3 *FCommandWriter = nullptr;
-    TUSBIOInterface3 *FFileWriter = nullptr;
+    // Guarded: they are children of the Owner, which may go first.
+    QPointer<TUSBIOInterface3> FReader;
+    QPointer<TUSBIOInterface3> FCommandWriter;
+    QPointer<TUSBIOInterface3> FFileWriter;
     QByteArray FReadBuffer;
     // Command pieces and file chunks each have their own array, so a command
     // sent during a transfer never touches the image on the wire.

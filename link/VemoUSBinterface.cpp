@@ -1,0 +1,502 @@
+#include "link/VemoUSBinterface.h"
+
+#include "platform/HostServices.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <limits>
+
+namespace {
+
+// Geometry of the three pipes.
+constexpr int kReadBufferSize = 16;
+constexpr int kCommandPieceSize = 16;
+constexpr int kFileChunkSize = 64;
+constexpr int kBuffers = 5;
+constexpr int kErrorLimit = 5;
+constexpr int kDeviceParameter = 50000;
+constexpr int kMaximumTransferSize = 64000;
+constexpr quint8 kReadEndpoint = 0x81;
+constexpr quint8 kCommandEndpoint = 0x01;
+constexpr quint8 kFileEndpoint = 0x02;
+
+// How long a command piece may take before the next one gives up on it.
+constexpr qint64 kCommandWaitMs = 1000;
+// Rounds of message processing a new piece grants the writer of the piece
+// before it, before stopping that writer itself.
+constexpr int kWriterStopRounds = 7;
+
+// Millisecond time stamps of a monotonic clock, for the command wait.
+qint64 nowMs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.elapsed();
+}
+
+AnsiString hexNumber(quint32 value)
+{
+    return AnsiString::number(value, 16).toUpper();
+}
+
+} // namespace
+
+TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
+{
+    try {
+        FReader = new TUSBIOInterface3(Owner);
+        FCommandWriter = new TUSBIOInterface3(Owner);
+        FFileWriter = new TUSBIOInterface3(Owner);
+
+        FReader->OnPnPRemoveNotification = [this](TObject *Sender, const IDispatchRef &Obj) {
+            PnPRemoved(Sender, Obj);
+        };
+        FReader->OnPnPAddNotification = [this](TObject *Sender, const IDispatchRef &Obj) {
+            PnPArrived(Sender, Obj);
+        };
+        FReader->OnReadComplete = [this](TObject *Sender, const IDispatchRef &Obj) {
+            ReadComplete(Sender, Obj);
+        };
+        FCommandWriter->OnWriteComplete = [this](TObject *Sender, const IDispatchRef &Obj) {
+            CommandWriteComplete(Sender, Obj);
+        };
+        FFileWriter->OnWriteComplete = [this](TObject *Sender, const IDispatchRef &Obj) {
+            FileWriteComplete(Sender, Obj);
+        };
+
+        OnDeviceRemoved = nullptr;
+        OnDeviceArrived = nullptr;
+        OnReadDone = nullptr;
+        OnCommandWritten = nullptr;
+        OnDataReceived = nullptr;
+        OnFileProgress = nullptr;
+        Opened = false;
+        FWritePending = false;
+        FCommandWriting = false;
+        FReceiving = false;
+        FFileSending = false;
+        FWriteTag = 0;
+
+        // First use of each object: this creates its component instance.
+        FReader->SetDeviceParameter(kDeviceParameter);
+        FCommandWriter->SetDeviceParameter(kDeviceParameter);
+        FFileWriter->SetDeviceParameter(kDeviceParameter);
+    } catch (...) {
+        // The object stays usable; ConnectInterfaces reports the missing
+        // component to the window.
+        platform::host().messageBox(QStringLiteral("Error init Vemo object"),
+                                    QStringLiteral("Error"), platform::MB_OK);
+    }
+}
+
+TVemoUSBinterface::~TVemoUSBinterface()
+{
+    if (FFile) {
+        std::fclose(FFile);
+        FFile = nullptr;
+    }
+    // Each wrapper disconnects from its instance as it goes.
+    delete FReader.data();
+    delete FCommandWriter.data();
+    delete FFileWriter.data();
+}
+
+void TVemoUSBinterface::ConnectInterfaces()
+{
+    if (!FReader || !FCommandWriter || !FFileWriter)
+        throw EOleSysError("USB I/O component objects missing", E_FAIL);
+    FReader->Connect();
+    FCommandWriter->Connect();
+    FFileWriter->Connect();
+}
+
+usbio::Status TVemoUSBinterface::EnablePnP()
+{
+    return FReader->EnablePnPNotification(QString::fromLatin1(DeviceGuid));
+}
+
+int TVemoUSBinterface::ScanDevices()
+{
+    const QString guid = QString::fromLatin1(DeviceGuid);
+    // Each instance keeps its own list; open device takes its position there.
+    FReader->EnumerateDevices(guid);
+    FCommandWriter->EnumerateDevices(guid);
+    return FFileWriter->EnumerateDevices(guid);
+}
+
+usbio::Status TVemoUSBinterface::OpenDevice(int Index)
+{
+    if (Opened)
+        return usbio::status::AlreadyOpened;
+
+    FReader->OpenDevice(Index);
+    FCommandWriter->OpenDevice(Index);
+    usbio::Status status = FFileWriter->OpenDevice(Index);
+    if (status != 0) {
+        if (status == usbio::status::VersionMismatch) {
+            platform::host().messageBox(
+                QStringLiteral("Please be shure to have latest driver installed!"),
+                QStringLiteral("Driver Error!"), 0);
+        } else if (status == usbio::status::DeviceGone) {
+            FReader->CloseDevice();
+            FCommandWriter->CloseDevice();
+            FFileWriter->CloseDevice();
+            Opened = false;
+        }
+        return status;
+    }
+
+    StopReceive();
+    FinishCommandWrite();
+    FReader->UnconfigureDevice();
+    FCommandWriter->UnconfigureDevice();
+    FFileWriter->UnconfigureDevice();
+    FReader->DeleteInterfaces();
+    FCommandWriter->DeleteInterfaces();
+    FFileWriter->DeleteInterfaces();
+    FReader->AddInterface(0, 0, kMaximumTransferSize);
+    FCommandWriter->AddInterface(0, 0, kMaximumTransferSize);
+    status = FFileWriter->AddInterface(0, 0, kMaximumTransferSize);
+    if (status != 0)
+        return status;
+
+    status = FReader->SetConfiguration(0);
+    if (status != 0) {
+        FReader->DeleteInterfaces();
+        FCommandWriter->DeleteInterfaces();
+        FFileWriter->DeleteInterfaces();
+        FReader->UnconfigureDevice();
+        FCommandWriter->UnconfigureDevice();
+        FFileWriter->UnconfigureDevice();
+        return status;
+    }
+
+    FReader->Bind(kReadEndpoint);
+    FCommandWriter->Bind(kCommandEndpoint);
+    status = FFileWriter->Bind(kFileEndpoint);
+    if (status != 0) {
+        FReader->Unbind();
+        FCommandWriter->Unbind();
+        FFileWriter->Unbind();
+        FReader->UnconfigureDevice();
+        FCommandWriter->UnconfigureDevice();
+        FFileWriter->UnconfigureDevice();
+        FReader->DeleteInterfaces();
+        FCommandWriter->DeleteInterfaces();
+        FFileWriter->DeleteInterfaces();
+        return status;
+    }
+
+    Opened = true;
+    return 0;
+}
+
+void TVemoUSBinterface::CloseDevice()
+{
+    if (!Opened)
+        return;
+    FReader->CloseDevice();
+    FCommandWriter->CloseDevice();
+    FFileWriter->CloseDevice();
+    Opened = false;
+    FWritePending = false;
+}
+
+AnsiString TVemoUSBinterface::StatusText(long Status)
+{
+    if (Status == 0)
+        return AnsiString("Success!");
+    try {
+        return FReader->ErrorText(static_cast<usbio::Status>(Status)).toLocal8Bit();
+    } catch (const std::exception &error) {
+        platform::host().showException(QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        platform::host().showException(QStringLiteral("Unknown error while getting a status text"));
+    }
+    return AnsiString();
+}
+
+usbio::Status TVemoUSBinterface::QueryDriverInfo(AnsiString &Api, AnsiString &Driver,
+                                                 AnsiString &Build, AnsiString &Flags)
+{
+    usbio::DriverInfo info;
+    const usbio::Status status = FReader->GetDriverInfo(info);
+    Api = hexNumber(info.apiVersion / 256) + '.' + hexNumber(info.apiVersion % 256);
+    Driver = AnsiString::number(info.driverVersion / 256) + '.' +
+             AnsiString::number(info.driverVersion % 256);
+    Build = AnsiString::number(info.driverBuild);
+    Flags = AnsiString::number(info.flags);
+    return status;
+}
+
+void TVemoUSBinterface::PnPRemoved(TObject *Sender, const IDispatchRef &Obj)
+{
+    if (OnDeviceRemoved)
+        OnDeviceRemoved(Sender, Obj);
+}
+
+void TVemoUSBinterface::PnPArrived(TObject *Sender, const IDispatchRef &Obj)
+{
+    if (OnDeviceArrived)
+        OnDeviceArrived(Sender, Obj);
+}
+
+// ---- Receive path ----------------------------------------------------------
+
+usbio::Status TVemoUSBinterface::StartReceive(bool ResetFirst)
+{
+    if (FReceiving)
+        return 0; // already reading, as asked
+    if (ResetFirst) {
+        const usbio::Status status = FReader->ResetPipe();
+        if (status != 0)
+            return status;
+    }
+    FReadBuffer = QByteArray(kReadBufferSize, '\0');
+    const usbio::Status status = FReader->StartReading(kReadBufferSize, kBuffers, kErrorLimit);
+    if (status != 0) {
+        FReceiving = false;
+        FReader->StopReading();
+        FReadBuffer = QByteArray();
+        return status;
+    }
+    FReceiving = true;
+    return 0;
+}
+
+usbio::Status TVemoUSBinterface::StopReceive()
+{
+    if (!FReceiving)
+        return 0;
+    FReceiving = false;
+    FReader->StopReading();
+    const usbio::Status status = FReader->ResetPipe();
+    FReadBuffer = QByteArray();
+    return status;
+}
+
+void TVemoUSBinterface::ReadComplete(TObject *Sender, const IDispatchRef &Obj)
+{
+    if (!FReceiving)
+        return; // a read that finished after reading was stopped
+
+    int count = 0;
+    const usbio::Status status = FReader->ReadData(FReadBuffer, count);
+    if (status != 0) {
+        // Silent restart; when it fails, reading stays stopped until the
+        // window starts it again.
+        FReceiving = false;
+        FReader->StopReading();
+        FReadBuffer = QByteArray();
+        StartReceive(true);
+        return;
+    }
+
+    // Up to the first zero byte, never more than the read gave (bytes of an
+    // earlier, longer read may still sit behind them).
+    const qsizetype limit = std::clamp<qsizetype>(count, 0, FReadBuffer.size());
+    const char *bytes = FReadBuffer.constData();
+    const char *end = static_cast<const char *>(std::memchr(bytes, 0, size_t(limit)));
+    AnsiString text(bytes, end ? end - bytes : limit);
+
+    if (OnReadDone)
+        OnReadDone(Sender, Obj);
+    if (OnDataReceived)
+        OnDataReceived(Sender, text);
+}
+
+// ---- Commands --------------------------------------------------------------
+
+usbio::Status TVemoUSBinterface::SendCommand(const AnsiString &Text)
+{
+    usbio::Status status = 0;
+    for (qsizetype position = 0; position < Text.size(); position += kCommandPieceSize) {
+        // One piece in flight: wait for the one before, handling messages so
+        // its completion (and anything else) can arrive.
+        FWaitStart = nowMs();
+        while (FWritePending) {
+            const qint64 waited = nowMs() - FWaitStart;
+            if (waited >= kCommandWaitMs)
+                break;
+            platform::host().handleMessage(int(kCommandWaitMs - waited));
+        }
+        // Time is up while the piece before is still pending: give up on it.
+        if (FWritePending || nowMs() - FWaitStart > kCommandWaitMs) {
+            FWritePending = false;
+            FCommandWriter->AbortPipe();
+            return usbio::status::Timeout;
+        }
+
+        status = WriteCommandPiece(Text.mid(position, kCommandPieceSize));
+        if (status != 0)
+            return status;
+    }
+    return status;
+}
+
+usbio::Status TVemoUSBinterface::WriteCommandPiece(const AnsiString &Piece)
+{
+    FWritePending = true;
+
+    // The writer of an earlier piece is still started: give its completion a
+    // few rounds, then stop it here.
+    int rounds = 0;
+    while (FCommandWriting) {
+        platform::host().processMessages();
+        if (++rounds >= kWriterStopRounds)
+            FinishCommandWrite();
+    }
+
+    FCommandWriting = true;
+    FWriteBuffer = QByteArray(kCommandPieceSize, '\0');
+    std::memcpy(FWriteBuffer.data(), Piece.constData(),
+                size_t(std::min<qsizetype>(Piece.size(), kCommandPieceSize)));
+
+    usbio::Status status = FCommandWriter->ResetPipe();
+    if (status != 0) {
+        AbandonCommandPiece();
+        return status;
+    }
+    status = FCommandWriter->StartWriting(kCommandPieceSize, kBuffers, kErrorLimit, false);
+    if (status != 0) {
+        AbandonCommandPiece();
+        platform::host().messageBox(QString::fromLocal8Bit(StatusText(long(status))),
+                                    QStringLiteral("Error writing"), platform::MB_OK);
+        return status;
+    }
+    status = FCommandWriter->WriteData(FWriteBuffer, FWriteTag);
+    if (status != 0)
+        AbandonCommandPiece();
+    return status;
+}
+
+void TVemoUSBinterface::AbandonCommandPiece()
+{
+    FinishCommandWrite();
+    FWritePending = false;
+}
+
+void TVemoUSBinterface::FinishCommandWrite()
+{
+    if (!FCommandWriting)
+        return;
+    FCommandWriting = false;
+    FCommandWriter->StopWriting();
+    FWriteBuffer = QByteArray();
+}
+
+void TVemoUSBinterface::CommandWriteComplete(TObject *Sender, const IDispatchRef &Obj)
+{
+    FinishCommandWrite();
+    if (OnCommandWritten)
+        OnCommandWritten(Sender, Obj);
+    FWritePending = false;
+}
+
+// ---- File transfer ---------------------------------------------------------
+
+usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
+{
+    if (FFileSending)
+        return TransferRunning;
+
+    // One handle measures and sends, so nothing is left open on any path.
+    std::FILE *file = std::fopen(FileName.constData(), "rb");
+    if (!file)
+        return FileOpenFailed;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    if (size < 0 || size > std::numeric_limits<qint32>::max() ||
+        std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return FileOpenFailed;
+    }
+    if (size == 0) {
+        std::fclose(file);
+        return FileEmpty;
+    }
+
+    FFile = file;
+    FFileSize = qint32(size);
+    FFileSending = true;
+    FFileSent = 0;
+
+    // A file shorter than a chunk goes out as exactly its bytes.
+    const int first = int(std::min<qint64>(FFileSize, kFileChunkSize));
+    FFileBuffer = QByteArray(first, Qt::Uninitialized);
+    if (std::fread(FFileBuffer.data(), 1, size_t(first), FFile) != size_t(first)) {
+        EndFileTransfer(false);
+        return FileOpenFailed;
+    }
+    FFileSent = first;
+
+    usbio::Status status = FFileWriter->ResetPipe();
+    if (status != 0) {
+        EndFileTransfer(false);
+        return status;
+    }
+    status = FFileWriter->StartWriting(kFileChunkSize, kBuffers, kErrorLimit, false);
+    if (status != 0) {
+        EndFileTransfer(false);
+        platform::host().messageBox(QString::fromLocal8Bit(StatusText(long(status))),
+                                    QStringLiteral("Error SendFile"), platform::MB_OK);
+        return status;
+    }
+    status = FFileWriter->WriteData(FFileBuffer, FWriteTag);
+    if (status != 0)
+        EndFileTransfer(true);
+    return status;
+}
+
+void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &Obj)
+{
+    Q_UNUSED(Obj);
+    if (!FFileSending)
+        return;
+
+    if (FFileSent < FFileSize) {
+        const int chunk = int(std::min<qint64>(qint64(FFileSize) - FFileSent, kFileChunkSize));
+        if (chunk < kFileChunkSize || FFileBuffer.size() != chunk)
+            FFileBuffer = QByteArray(chunk, Qt::Uninitialized);
+        // data() copies first when the component still holds the last chunk.
+        const size_t got = std::fread(FFileBuffer.data(), 1, size_t(chunk), FFile);
+        FFileSent += qint32(got);
+        if (got != size_t(chunk)) {
+            // The file shrank since it was measured: end the transfer rather
+            // than send a short image and report it complete.
+            EndFileTransfer(true);
+            return;
+        }
+        if (chunk < kFileChunkSize)
+            FFileWriter->ResetPipe();
+        FFileWriter->WriteData(FFileBuffer, FWriteTag);
+        // 64 bits: the product overflows 32 bits for images above ~21 MB.
+        if (OnFileProgress)
+            OnFileProgress(Sender, int(qint64(FFileSent) * 100 / FFileSize));
+        return;
+    }
+
+    // The completion of the last chunk ends the transfer.
+    if (OnFileProgress)
+        OnFileProgress(Sender, 100);
+    EndFileTransfer(true);
+}
+
+void TVemoUSBinterface::EndFileTransfer(bool StopWriter)
+{
+    FFileBuffer = QByteArray();
+    if (StopWriter)
+        FFileWriter->StopWriting();
+    FFileSending = false;
+    if (FFile) {
+        std::fclose(FFile);
+        FFile = nullptr;
+    }
+}
