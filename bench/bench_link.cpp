@@ -1,0 +1,186 @@
+// Host cost of the device link against the zero-latency simulated device,
+// measured beside the cost of one bare posted-event round trip of the Qt
+// event loop in the same run.
+
+#include "bench/BenchHost.h"
+#include "link/VemoUSBinterface.h"
+#include "registry/KeyStore.h"
+#include "usbio/SimBus.h"
+#include "usbio/SimDevice.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+// Posts itself the next event from the handler of the last, count times.
+class PingPong : public QObject
+{
+public:
+    explicit PingPong(int count) : m_left(count) {}
+
+    bool event(QEvent *e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        if (--m_left > 0)
+            QCoreApplication::postEvent(this, new QEvent(QEvent::User));
+        return true;
+    }
+    bool done() const { return m_left <= 0; }
+
+private:
+    int m_left;
+};
+
+double roundTripNs(int count)
+{
+    PingPong ping(count);
+    QElapsedTimer timer;
+    timer.start();
+    QCoreApplication::postEvent(&ping, new QEvent(QEvent::User));
+    while (!ping.done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return double(timer.nsecsElapsed()) / count;
+}
+
+struct FileRun
+{
+    double nsPerChunk = 0;
+    qint64 chunks = 0;
+    bool intact = false;
+};
+
+FileRun sendImage(TVemoUSBinterface &link, usbio::SimDevice &device, const QString &dir,
+                  qint64 size)
+{
+    QByteArray image(size, Qt::Uninitialized);
+    QRandomGenerator generator(4711);
+    for (qint64 i = 0; i < size; ++i)
+        image[i] = char(generator.bounded(256));
+    const QString path = dir + QStringLiteral("/image-%1.bin").arg(size);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != size)
+        qFatal("cannot write %s", qPrintable(path));
+    file.close();
+
+    device.clearRecords();
+    int hundreds = 0;
+    int lastPercent = -1;
+    link.OnFileProgress = [&](TObject *, int percent) {
+        lastPercent = percent;
+        if (percent == 100)
+            ++hundreds;
+    };
+
+    FileRun run;
+    run.chunks = (size + 63) / 64;
+    QElapsedTimer timer;
+    timer.start();
+    const usbio::Status status = link.SendFile(QFile::encodeName(path));
+    if (status != 0)
+        qFatal("SendFile refused: %08X", status);
+    while (hundreds < 2)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    run.nsPerChunk = double(timer.nsecsElapsed()) / double(run.chunks);
+    link.OnFileProgress = nullptr;
+
+    QByteArray received;
+    received.reserve(size);
+    for (const QByteArray &chunk : device.receivedChunks())
+        received += chunk;
+    run.intact = received == image && lastPercent == 100;
+    device.clearRecords();
+    return run;
+}
+
+double sendCommands(TVemoUSBinterface &link, usbio::SimDevice &device, int commands,
+                    const QByteArray &text, bool *intact)
+{
+    device.clearRecords();
+    int pieces = 0;
+    link.OnCommandWritten = [&](TObject *, const IDispatchRef &) { ++pieces; };
+    const int piecesPerCommand = int((text.size() + 15) / 16);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < commands; ++i) {
+        const usbio::Status status = link.SendCommand(text);
+        if (status != 0)
+            qFatal("SendCommand refused: %08X", status);
+    }
+    while (pieces < commands * piecesPerCommand)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double ns = double(timer.nsecsElapsed()) / (commands * piecesPerCommand);
+    link.OnCommandWritten = nullptr;
+    *intact = device.receivedPieces().size() == commands * piecesPerCommand;
+    device.clearRecords();
+    return ns;
+}
+
+long peakRssKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    BenchHost host;
+    platform::setHost(&host);
+    registry::KeyStore store(QString{}); // memory only
+    registry::KeyStore::setDefaultStore(&store);
+
+    usbio::SimBus bus(&store);
+    bus.install();
+    usbio::SimDevice *device = bus.attach();
+
+    TVemoUSBinterface link(&app);
+    link.ConnectInterfaces();
+    if (link.ScanDevices() != 1 || link.OpenDevice(0) != 0)
+        qFatal("cannot open the simulated device");
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        qFatal("no temporary directory");
+
+    // Warm up allocators and the event dispatcher.
+    roundTripNs(20000);
+    const double roundTrip = roundTripNs(200000);
+
+    const FileRun small = sendImage(link, *device, dir.path(), 256 * 1024);
+    const FileRun large = sendImage(link, *device, dir.path(), 4 * 1024 * 1024);
+
+    bool commandsIntact = false;
+    const QByteArray command = QByteArray("NSF?").leftJustified(27, '?') + '\r';
+    const int commands = 10000;
+    const double perPiece = sendCommands(link, *device, commands, command, &commandsIntact);
+
+    link.CloseDevice();
+
+    std::printf("bare posted-event round trip : %8.0f ns\n", roundTrip);
+    std::printf("file chunk (64 B), 256 KiB   : %8.0f ns  = %5.2f round trips  (%lld chunks%s)\n",
+                small.nsPerChunk, small.nsPerChunk / roundTrip, small.chunks,
+                small.intact ? "" : ", IMAGE DIFFERS");
+    std::printf("file chunk (64 B), 4 MiB     : %8.0f ns  = %5.2f round trips  (%lld chunks%s)\n",
+                large.nsPerChunk, large.nsPerChunk / roundTrip, large.chunks,
+                large.intact ? "" : ", IMAGE DIFFERS");
+    std::printf("command piece (16 B)         : %8.0f ns  = %5.2f round trips  (%d commands of "
+                "%d characters%s)\n",
+                perPiece, perPiece / roundTrip, commands, int(command.size()),
+                commandsIntact ? "" : ", PIECES MISSING");
+    std::printf("peak memory (ru_maxrss)      : %8ld KiB\n", peakRssKiB());
+    std::printf("message boxes shown          : %8d\n", host.messageBoxes());
+    return small.intact && large.intact && commandsIntact ? 0 : 1;
+}
