@@ -1,0 +1,469 @@
+#include "registry/KeyStore.h"
+
+#include "registry/KeyNode.h"
+#include "registry/RegistryFormat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#if defined(Q_OS_UNIX)
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#endif
+
+namespace registry {
+
+namespace {
+
+// How long a writer waits for another instance's lock, and when a lock left
+// behind counts as stale. A write holds the lock for milliseconds only.
+constexpr int kLockWaitMs = 10000;
+constexpr int kStaleLockMs = 5000;
+
+QStringList splitPath(const QString &path)
+{
+    return path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+}
+
+QString keyText(RootKey root, const QStringList &segments)
+{
+    QStringList parts{RegistryFormat::rootName(root)};
+    parts += segments;
+    return parts.join(QLatin1Char('\\'));
+}
+
+// What tells that the file changed since it was last read. A save replaces
+// the file, so the inode changes along with time and size.
+struct FileStamp
+{
+    bool exists = false;
+    qint64 size = -1;
+    qint64 modifiedNs = -1;
+    quint64 inode = 0;
+    quint64 device = 0;
+    QString error; // the file's state could not be read
+
+    bool operator==(const FileStamp &other) const
+    {
+        return exists == other.exists && size == other.size && modifiedNs == other.modifiedNs &&
+               inode == other.inode && device == other.device && error == other.error;
+    }
+    bool operator!=(const FileStamp &other) const { return !(*this == other); }
+};
+
+FileStamp stampOf(const QString &path)
+{
+    FileStamp stamp;
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            stamp.error = QString::fromLocal8Bit(std::strerror(errno));
+        return stamp;
+    }
+    stamp.exists = true;
+    stamp.size = info.st_size;
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    stamp.inode = info.st_ino;
+    stamp.device = info.st_dev;
+#else
+    const QFileInfo info(path);
+    stamp.exists = info.exists();
+    if (stamp.exists) {
+        stamp.size = info.size();
+        stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    }
+#endif
+    return stamp;
+}
+
+KeyStore *g_defaultStore = nullptr;
+
+} // namespace
+
+struct KeyStore::Impl
+{
+    QString path; // absolute; empty for a memory-only store
+
+    // The persistent keys as last read from the file (or, without a file,
+    // the only copy).
+    KeyTree persistent;
+    bool loaded = false;
+    FileStamp loadedStamp;
+    QString loadError; // why the file as last seen cannot be used
+
+    // Volatile keys of this object, with the keys on the way to them.
+    KeyTree overlay;
+
+    RegistryError cannotRead(const QString &why) const
+    {
+        return RegistryError(QStringLiteral("cannot read key store %1: %2")
+                                 .arg(QDir::toNativeSeparators(path), why)
+                                 .toStdString());
+    }
+    RegistryError cannotWrite(const QString &why) const
+    {
+        return RegistryError(QStringLiteral("cannot write key store %1: %2")
+                                 .arg(QDir::toNativeSeparators(path), why)
+                                 .toStdString());
+    }
+
+    // Brings the persistent keys up to the file's current content. Throws
+    // when the file cannot be read or parsed.
+    const KeyTree &current()
+    {
+        if (path.isEmpty())
+            return persistent;
+        const FileStamp stamp = stampOf(path);
+        if (!loaded || stamp != loadedStamp)
+            load(stamp);
+        if (!loadError.isEmpty())
+            throw cannotRead(loadError);
+        return persistent;
+    }
+
+    void load(const FileStamp &stamp)
+    {
+        loaded = true;
+        loadedStamp = stamp;
+        loadError.clear();
+        persistent = KeyTree();
+        if (!stamp.error.isEmpty()) {
+            loadError = stamp.error;
+            return;
+        }
+        if (!stamp.exists)
+            return; // a missing file is an empty store
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            loadError = file.errorString();
+            return;
+        }
+        const QByteArray content = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            loadError = file.errorString();
+            return;
+        }
+        QString error;
+        if (!RegistryFormat::parse(content, persistent, &error)) {
+            persistent = KeyTree();
+            loadError = error;
+        }
+    }
+
+    // Applies a change to the persistent keys: under the file's lock, on its
+    // current content, then saves it. change returns false when it changed
+    // nothing; then the file is left alone. A file that cannot be read or
+    // parsed is never overwritten.
+    template <typename Change> void modify(Change change)
+    {
+        if (path.isEmpty()) {
+            change(persistent);
+            return;
+        }
+        const QFileInfo info(path);
+        if (!QDir().mkpath(info.absolutePath()))
+            throw cannotWrite(QStringLiteral("cannot create the folder %1")
+                                  .arg(QDir::toNativeSeparators(info.absolutePath())));
+        QLockFile lock(path + QStringLiteral(".lock"));
+        lock.setStaleLockTime(kStaleLockMs);
+        if (!lock.tryLock(kLockWaitMs)) {
+            switch (lock.error()) {
+            case QLockFile::LockFailedError:
+                throw cannotWrite(QStringLiteral("it stays locked by another program"));
+            case QLockFile::PermissionError:
+                throw cannotWrite(QStringLiteral("no permission to create its lock file"));
+            default:
+                throw cannotWrite(QStringLiteral("cannot create its lock file"));
+            }
+        }
+        loaded = false; // another instance may have written a moment ago
+        current();
+        if (!change(persistent))
+            return;
+        save();
+    }
+
+    void save()
+    {
+        QSaveFile file(path);
+        bool ok = file.open(QIODevice::WriteOnly);
+        if (ok) {
+            const QByteArray content = RegistryFormat::serialize(persistent);
+            ok = file.write(content) == content.size() && file.commit();
+        }
+        if (!ok) {
+            const QString why = file.errorString();
+            loaded = false; // the cached keys now differ from the file
+            throw cannotWrite(why);
+        }
+        loadedStamp = stampOf(path);
+    }
+
+    // Whether the key or one of its parents is volatile: then it lives in
+    // the overlay only.
+    bool isVolatilePath(RootKey root, const QStringList &segments) const
+    {
+        const KeyNode *node = &rootOf(overlay, root);
+        for (const QString &segment : segments) {
+            node = node->child(segment);
+            if (!node)
+                return false;
+            if (node->isVolatile)
+                return true;
+        }
+        return false;
+    }
+
+    // Creates the overlay key; new keys become volatile from the first one
+    // that is volatile or below a volatile one.
+    KeyNode &ensureOverlayKey(RootKey root, const QStringList &segments, bool leafVolatile)
+    {
+        KeyNode *node = &rootOf(overlay, root);
+        bool belowVolatile = false;
+        for (int i = 0; i < segments.size(); ++i) {
+            bool created = false;
+            node = &node->ensureChild(segments.at(i), &created);
+            if (created)
+                node->isVolatile = belowVolatile || (leafVolatile && i == segments.size() - 1);
+            belowVolatile = belowVolatile || node->isVolatile;
+        }
+        return *node;
+    }
+
+    std::optional<Value> valueAt(RootKey root, const QStringList &segments, const QString &name)
+    {
+        const KeyTree &tree = current();
+        const KeyTree *sources[] = {&overlay, &tree};
+        for (const KeyTree *source : sources) {
+            if (const KeyNode *node = rootOf(*source, root).find(segments)) {
+                if (const KeyNode::NamedValue *value = node->findValue(name))
+                    return value->value;
+            }
+        }
+        return std::nullopt;
+    }
+
+    void setValue(RootKey root, const QString &path, const QString &name, const Value &value)
+    {
+        const QStringList segments = splitPath(path);
+        if (isVolatilePath(root, segments)) {
+            ensureOverlayKey(root, segments, false).setValue(name, value);
+            return;
+        }
+        modify([&](KeyTree &tree) {
+            KeyNode *node = &rootOf(tree, root);
+            for (const QString &segment : segments)
+                node = &node->ensureChild(segment);
+            node->setValue(name, value);
+            return true;
+        });
+    }
+
+    // Names from both trees, each once, in the order of their folded names.
+    template <typename Items, typename Name>
+    static QStringList mergedNames(const Items *first, const Items *second, Name nameOf)
+    {
+        std::vector<std::pair<QString, QString>> names; // folded, name
+        for (const Items *items : {first, second}) {
+            if (!items)
+                continue;
+            for (const auto &item : *items)
+                names.emplace_back(item.folded, nameOf(item));
+        }
+        std::stable_sort(names.begin(), names.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        QStringList result;
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (i == 0 || names[i].first != names[i - 1].first)
+                result << names[i].second;
+        }
+        return result;
+    }
+};
+
+KeyStore::KeyStore(const QString &filePath) : d(std::make_unique<Impl>())
+{
+    if (!filePath.isEmpty())
+        d->path = QFileInfo(filePath).absoluteFilePath();
+}
+
+KeyStore::~KeyStore()
+{
+    if (g_defaultStore == this)
+        g_defaultStore = nullptr;
+}
+
+QString KeyStore::filePath() const
+{
+    return d->path;
+}
+
+QString KeyStore::defaultFilePath()
+{
+    const QString fromEnvironment = qEnvironmentVariable("VEMO_REGISTRY");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // The XDG rules ignore a relative setting.
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/vemo/registry.json");
+}
+
+KeyStore &KeyStore::defaultStore()
+{
+    if (g_defaultStore)
+        return *g_defaultStore;
+    static KeyStore processStore(defaultFilePath());
+    return processStore;
+}
+
+void KeyStore::setDefaultStore(KeyStore *store)
+{
+    g_defaultStore = store;
+}
+
+bool KeyStore::keyExists(RootKey root, const QString &path) const
+{
+    const QStringList segments = splitPath(path);
+    const KeyTree &tree = d->current();
+    return rootOf(tree, root).find(segments) || rootOf(d->overlay, root).find(segments);
+}
+
+void KeyStore::createKey(RootKey root, const QString &path, bool isVolatile)
+{
+    const QStringList segments = splitPath(path);
+    if (segments.isEmpty())
+        return; // the root key always exists
+    if (d->isVolatilePath(root, segments)) {
+        d->ensureOverlayKey(root, segments, true);
+        return;
+    }
+    // A key that exists keeps its kind, as on Windows.
+    if (rootOf(d->current(), root).find(segments))
+        return;
+    if (isVolatile) {
+        d->ensureOverlayKey(root, segments, true);
+        return;
+    }
+    d->modify([&](KeyTree &tree) {
+        bool created = false;
+        KeyNode *node = &rootOf(tree, root);
+        for (const QString &segment : segments) {
+            bool isNew = false;
+            node = &node->ensureChild(segment, &isNew);
+            created = created || isNew;
+        }
+        return created;
+    });
+}
+
+void KeyStore::deleteKey(RootKey root, const QString &path)
+{
+    const QStringList segments = splitPath(path);
+    if (segments.isEmpty())
+        throw RegistryError(QStringLiteral("cannot delete the root key %1")
+                                .arg(RegistryFormat::rootName(root))
+                                .toStdString());
+    const QStringList parent = segments.mid(0, segments.size() - 1);
+    if (rootOf(d->current(), root).find(segments)) {
+        d->modify([&](KeyTree &tree) {
+            KeyNode *node = rootOf(tree, root).find(parent);
+            return node && node->removeChild(segments.last());
+        });
+    }
+    if (KeyNode *node = rootOf(d->overlay, root).find(parent))
+        node->removeChild(segments.last());
+}
+
+QStringList KeyStore::subKeyNames(RootKey root, const QString &path) const
+{
+    const QStringList segments = splitPath(path);
+    const KeyNode *stored = rootOf(d->current(), root).find(segments);
+    const KeyNode *memory = rootOf(d->overlay, root).find(segments);
+    return Impl::mergedNames(stored ? &stored->keys : nullptr, memory ? &memory->keys : nullptr,
+                             [](const KeyNode &node) { return node.name; });
+}
+
+QStringList KeyStore::valueNames(RootKey root, const QString &path) const
+{
+    const QStringList segments = splitPath(path);
+    const KeyNode *stored = rootOf(d->current(), root).find(segments);
+    const KeyNode *memory = rootOf(d->overlay, root).find(segments);
+    // Values of the overlay first: they hide stored ones of the same name.
+    return Impl::mergedNames(memory ? &memory->values : nullptr, stored ? &stored->values : nullptr,
+                             [](const KeyNode::NamedValue &value) { return value.name; });
+}
+
+bool KeyStore::valueExists(RootKey root, const QString &path, const QString &name) const
+{
+    return d->valueAt(root, splitPath(path), name).has_value();
+}
+
+std::optional<Value> KeyStore::value(RootKey root, const QString &path, const QString &name) const
+{
+    return d->valueAt(root, splitPath(path), name);
+}
+
+QString KeyStore::readString(RootKey root, const QString &path, const QString &name) const
+{
+    const QStringList segments = splitPath(path);
+    const std::optional<Value> found = d->valueAt(root, segments, name);
+    if (!found)
+        throw RegistryError(QStringLiteral("value \"%1\" not found in %2")
+                                .arg(name, keyText(root, segments))
+                                .toStdString());
+    if (!std::holds_alternative<QString>(*found))
+        throw RegistryError(QStringLiteral("value \"%1\" in %2 is an integer, not a string")
+                                .arg(name, keyText(root, segments))
+                                .toStdString());
+    return std::get<QString>(*found);
+}
+
+qint32 KeyStore::readInteger(RootKey root, const QString &path, const QString &name) const
+{
+    const QStringList segments = splitPath(path);
+    const std::optional<Value> found = d->valueAt(root, segments, name);
+    if (!found)
+        throw RegistryError(QStringLiteral("value \"%1\" not found in %2")
+                                .arg(name, keyText(root, segments))
+                                .toStdString());
+    if (!std::holds_alternative<qint32>(*found))
+        throw RegistryError(QStringLiteral("value \"%1\" in %2 is a string, not an integer")
+                                .arg(name, keyText(root, segments))
+                                .toStdString());
+    return std::get<qint32>(*found);
+}
+
+void KeyStore::writeString(RootKey root, const QString &path, const QString &name,
+                           const QString &text)
+{
+    d->setValue(root, path, name, text);
+}
+
+void KeyStore::writeInteger(RootKey root, const QString &path, const QString &name, qint32 number)
+{
+    d->setValue(root, path, name, number);
+}
+
+void KeyStore::deleteValue(RootKey root, const QString &path, const QString &name)
+{
+    const QStringList segments = splitPath(path);
+    const KeyNode *stored = rootOf(d->current(), root).find(segments);
+    if (stored && stored->findValue(name)) {
+        d->modify([&](KeyTree &tree) {
+            KeyNode *node = rootOf(tree, root).find(segments);
+            return node && node->removeValue(name);
+        });
+    }
+    if (KeyNode *node = rootOf(d->overlay, root).find(segments))
+        node->removeValue(name);
+}
+
+} // namespace registry

@@ -1,0 +1,494 @@
+#include "registry/KeyStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using registry::KeyStore;
+using registry::RegistryError;
+using registry::RootKey;
+using registry::Value;
+
+namespace {
+
+constexpr RootKey LM = RootKey::LocalMachine;
+constexpr RootKey CU = RootKey::CurrentUser;
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void writeAll(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    QCOMPARE(file.write(content), content.size());
+}
+
+// The message of the RegistryError that call raises, or "no error".
+template <typename Call> QString errorOf(Call call)
+{
+    try {
+        call();
+    } catch (const RegistryError &e) {
+        return QString::fromStdString(e.what());
+    }
+    return QStringLiteral("no error");
+}
+
+const QByteArray kValidFile = R"({"format":"vemo-registry","version":1,"roots":{
+    "HKEY_LOCAL_MACHINE":{"keys":{"Software":{"keys":{"ORVIK":{"values":{
+        "Name":{"type":"string","data":"text"},"Number":{"type":"integer","data":-7}}}}}}}}})";
+
+} // namespace
+
+class TestKeyStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString storePath() const { return m_dir.filePath(QStringLiteral("store/registry.json")); }
+    // A store on a fresh file, or in memory only.
+    std::unique_ptr<KeyStore> makeStore(bool inMemory) const
+    {
+        return std::make_unique<KeyStore>(inMemory ? QString() : storePath());
+    }
+    void addBackingColumn() { QTest::addColumn<bool>("inMemory"); }
+
+private Q_SLOTS:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        QDir(m_dir.path()).removeRecursively();
+        QVERIFY(QDir().mkpath(m_dir.path()));
+    }
+
+    void namesIgnoreCaseAndKeepIt_data()
+    {
+        addBackingColumn();
+        QTest::newRow("file") << false;
+        QTest::newRow("memory") << true;
+    }
+    void namesIgnoreCaseAndKeepIt()
+    {
+        QFETCH(bool, inMemory);
+        auto store = makeStore(inMemory);
+        store->createKey(LM, "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_088a");
+        store->writeString(LM, "Software\\ORVIK\\Vemo", "VemoUSBDemo", "C:\\a.exe");
+
+        QVERIFY(store->keyExists(LM, "system\\currentcontrolset\\ENUM\\usb\\VID_5E1A&PID_088A"));
+        QCOMPARE(store->subKeyNames(LM, "SYSTEM\\CURRENTCONTROLSET\\enum\\usb"),
+                 QStringList{"Vid_5e1a&Pid_088a"});
+        QCOMPARE(store->readString(LM, "SOFTWARE\\orvik\\VEMO", "vemousbdemo"), "C:\\a.exe");
+        QCOMPARE(store->valueNames(LM, "software\\orvik\\vemo"), QStringList{"VemoUSBDemo"});
+
+        // A later spelling reaches the same key and value and keeps the first.
+        store->writeString(LM, "SOFTWARE\\ORVIK\\VEMO", "VEMOUSBDEMO", "D:\\b.exe");
+        QCOMPARE(store->subKeyNames(LM, "Software"), QStringList{"ORVIK"});
+        QCOMPARE(store->valueNames(LM, "Software\\ORVIK\\Vemo"), QStringList{"VemoUSBDemo"});
+        QCOMPARE(store->readString(LM, "Software\\ORVIK\\Vemo", "VemoUSBDemo"), "D:\\b.exe");
+
+        // The two roots are separate trees.
+        QVERIFY(!store->keyExists(CU, "Software"));
+    }
+
+    void pathsIgnoreSurplusBackslashes_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("plain") << "Software\\A\\B";
+        QTest::newRow("leading") << "\\Software\\A\\B";
+        QTest::newRow("trailing") << "Software\\A\\B\\";
+        QTest::newRow("doubled") << "Software\\\\A\\\\\\B";
+    }
+    void pathsIgnoreSurplusBackslashes()
+    {
+        QFETCH(QString, path);
+        KeyStore store(storePath());
+        store.writeInteger(LM, path, "V", 5);
+        QCOMPARE(store.readInteger(LM, "Software\\A\\B", "V"), 5);
+        QCOMPARE(store.subKeyNames(LM, "\\Software\\"), QStringList{"A"});
+        QVERIFY(store.keyExists(LM, ""));
+        QVERIFY(store.keyExists(LM, "\\"));
+    }
+
+    void subKeysAreListedInNameOrder()
+    {
+        KeyStore store(storePath());
+        for (const char *name : {"b", "C", "a", "10", "1"})
+            store.createKey(LM, QStringLiteral("K\\") + name);
+        QCOMPARE(store.subKeyNames(LM, "K"), (QStringList{"1", "10", "a", "b", "C"}));
+        QCOMPARE(KeyStore(storePath()).subKeyNames(LM, "K"),
+                 (QStringList{"1", "10", "a", "b", "C"}));
+        QCOMPARE(store.subKeyNames(LM, "Missing"), QStringList());
+    }
+
+    void valuesKeepTheirType_data()
+    {
+        QTest::addColumn<bool>("isString");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("number");
+        QTest::newRow("text") << true << "Vemo2 \u00e4\\x\"" << 0;
+        QTest::newRow("empty text") << true << "" << 0;
+        QTest::newRow("zero") << false << "" << 0;
+        QTest::newRow("largest") << false << "" << int(2147483647);
+        QTest::newRow("smallest") << false << "" << int(-2147483647 - 1);
+    }
+    void valuesKeepTheirType()
+    {
+        QFETCH(bool, isString);
+        QFETCH(QString, text);
+        QFETCH(int, number);
+        {
+            KeyStore store(storePath());
+            if (isString)
+                store.writeString(LM, "K", "V", text);
+            else
+                store.writeInteger(LM, "K", "V", number);
+        }
+        KeyStore reread(storePath());
+        const std::optional<Value> value = reread.value(LM, "K", "V");
+        QVERIFY(value.has_value());
+        QCOMPARE(std::holds_alternative<QString>(*value), isString);
+        if (isString) {
+            QCOMPARE(reread.readString(LM, "k", "v"), text);
+            QVERIFY(errorOf([&] {
+                        reread.readInteger(LM, "K", "V");
+                    }).contains("is a string, not an integer"));
+        } else {
+            QCOMPARE(reread.readInteger(LM, "k", "v"), number);
+            QVERIFY(errorOf([&] {
+                        reread.readString(LM, "K", "V");
+                    }).contains("is an integer, not a string"));
+        }
+    }
+
+    void readsOfMissingValues()
+    {
+        KeyStore store(storePath());
+        store.createKey(LM, "K");
+        QVERIFY(!store.valueExists(LM, "K", "V"));
+        QVERIFY(!store.value(LM, "Missing", "V").has_value());
+        const QString error = errorOf([&] { store.readString(LM, "K", "V"); });
+        QVERIFY2(error.contains("\"V\" not found in HKEY_LOCAL_MACHINE\\K"), qPrintable(error));
+        QVERIFY(errorOf([&] { store.readInteger(LM, "Missing", "V"); }).contains("not found"));
+    }
+
+    void missingFileIsAnEmptyStoreCreatedAtFirstWrite()
+    {
+        KeyStore store(storePath());
+        QVERIFY(!store.keyExists(LM, "Software"));
+        QCOMPARE(store.subKeyNames(LM, ""), QStringList());
+        QVERIFY(!QFileInfo::exists(storePath()));
+        store.createKey(LM, "Software\\X");
+        QVERIFY(QFileInfo(storePath()).isFile());
+        QVERIFY(!QFileInfo::exists(storePath() + ".lock"));
+        QVERIFY(KeyStore(storePath()).keyExists(LM, "software\\x"));
+    }
+
+    void readsExistingFile()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(storePath()).absolutePath()));
+        writeAll(storePath(), kValidFile);
+        KeyStore store(storePath());
+        QCOMPARE(store.readString(LM, "SOFTWARE\\orvik", "name"), "text");
+        QCOMPARE(store.readInteger(LM, "Software\\ORVIK", "Number"), -7);
+        QCOMPARE(store.valueNames(LM, "Software\\ORVIK"), (QStringList{"Name", "Number"}));
+    }
+
+    void readsFollowTheFile()
+    {
+        KeyStore first(storePath());
+        KeyStore second(storePath());
+        first.writeString(LM, "K", "V", "aaaa");
+        QCOMPARE(second.readString(LM, "K", "V"), "aaaa");
+        // Same size, written at once: the replaced file is still noticed.
+        first.writeString(LM, "K", "V", "bbbb");
+        QCOMPARE(second.readString(LM, "K", "V"), "bbbb");
+        second.deleteKey(LM, "K");
+        QVERIFY(!first.keyExists(LM, "K"));
+    }
+
+    void twoStoresOnOneFileLoseNothing()
+    {
+        KeyStore first(storePath());
+        KeyStore second(storePath());
+        // Each one has read the file before the other writes to it.
+        QVERIFY(!first.keyExists(LM, "A"));
+        QVERIFY(!second.keyExists(LM, "B"));
+        for (int i = 0; i < 20; ++i) {
+            first.writeInteger(LM, "A", QString::number(i), i);
+            second.writeInteger(LM, "B", QString::number(i), -i);
+        }
+        first.deleteValue(LM, "B", "3");
+        second.createKey(LM, "A\\Sub");
+
+        KeyStore third(storePath());
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(third.readInteger(LM, "A", QString::number(i)), i);
+            if (i != 3)
+                QCOMPARE(third.readInteger(LM, "B", QString::number(i)), -i);
+        }
+        QVERIFY(!third.valueExists(LM, "B", "3"));
+        QCOMPARE(third.subKeyNames(LM, "A"), QStringList{"Sub"});
+    }
+
+    void refusedWrites_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("read-only file") << "file";
+        QTest::newRow("read-only folder") << "folder";
+        QTest::newRow("folder is a file") << "parent";
+    }
+    void refusedWrites()
+    {
+        QFETCH(QString, how);
+        QString path = storePath();
+        const QString folder = QFileInfo(path).absolutePath();
+        QVERIFY(QDir().mkpath(folder));
+        writeAll(path, kValidFile);
+        if (how == "file") {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        } else if (how == "folder") {
+            QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        } else {
+            // A store below a regular file can never be created.
+            path = path + "/below/registry.json";
+        }
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+            QFile::setPermissions(storePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        });
+        if (how != "parent" && QFileInfo(how == "file" ? path : folder).isWritable())
+            QSKIP("running with rights that ignore file permissions (root)");
+
+        KeyStore store(path);
+        const QString error =
+            errorOf([&] { store.writeString(LM, "Software\\ORVIK", "New", "x"); });
+        QVERIFY2(error.startsWith("cannot write key store " + QDir::toNativeSeparators(path)),
+                 qPrintable(error));
+        QVERIFY(errorOf([&] { store.createKey(LM, "Other"); }).startsWith("cannot write"));
+        QVERIFY(!store.valueExists(LM, "Software\\ORVIK", "New"));
+        if (how != "parent") {
+            // Reads still work, and the file is as it was.
+            QCOMPARE(store.readString(LM, "Software\\ORVIK", "Name"), "text");
+            QCOMPARE(readAll(path), kValidFile);
+            // Opening a key that exists writes nothing, so it is no error.
+            store.createKey(LM, "software\\orvik");
+        }
+    }
+
+    void unreadableFileIsNeverOverwritten_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "JSON error at offset";
+        QTest::newRow("empty") << QByteArray() << "JSON error";
+        QTest::newRow("array") << QByteArray("[]") << "not a JSON object";
+        QTest::newRow("other format")
+            << QByteArray(R"({"format":"x","version":1,"roots":{}})") << "not a key store file";
+        QTest::newRow("newer version")
+            << QByteArray(R"({"format":"vemo-registry","version":2,"roots":{}})")
+            << "unsupported version 2";
+        QTest::newRow("unknown root")
+            << QByteArray(R"({"format":"vemo-registry","version":1,"roots":{"HKEY_USERS":{}}})")
+            << "unknown root key \"HKEY_USERS\"";
+        QTest::newRow("value type") << QByteArray(R"({"format":"vemo-registry","version":1,
+            "roots":{"HKEY_LOCAL_MACHINE":{"keys":{"K":{"values":{"V":{"type":"dword","data":1}}}}}}})")
+                                    << "HKEY_LOCAL_MACHINE\\K value \"V\": unknown value type";
+        QTest::newRow("integer range") << QByteArray(R"({"format":"vemo-registry","version":1,
+            "roots":{"HKEY_LOCAL_MACHINE":{"values":{"V":{"type":"integer","data":2147483648}}}}})")
+                                       << "not a 32-bit integer";
+        QTest::newRow("fraction") << QByteArray(R"({"format":"vemo-registry","version":1,
+            "roots":{"HKEY_LOCAL_MACHINE":{"values":{"V":{"type":"integer","data":1.5}}}}})")
+                                  << "not a 32-bit integer";
+        QTest::newRow("string data") << QByteArray(R"({"format":"vemo-registry","version":1,
+            "roots":{"HKEY_LOCAL_MACHINE":{"values":{"V":{"type":"string","data":3}}}}})")
+                                     << "string value with a number as data";
+        QTest::newRow("keys twice") << QByteArray(R"({"format":"vemo-registry","version":1,
+            "roots":{"HKEY_LOCAL_MACHINE":{"keys":{"Key":{},"KEY":{}}}}})")
+                                    << "differ only in letter case";
+        QTest::newRow("key not object") << QByteArray(R"({"format":"vemo-registry","version":1,
+            "roots":{"HKEY_LOCAL_MACHINE":{"keys":{"K":"x"}}}})")
+                                        << "HKEY_LOCAL_MACHINE\\K: expected an object";
+    }
+    void unreadableFileIsNeverOverwritten()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        QVERIFY(QDir().mkpath(QFileInfo(storePath()).absolutePath()));
+        writeAll(storePath(), content);
+        KeyStore store(storePath());
+        const QString prefix = "cannot read key store " + QDir::toNativeSeparators(storePath());
+
+        const QString readError = errorOf([&] { store.keyExists(LM, "K"); });
+        QVERIFY2(readError.startsWith(prefix) && readError.contains(reason), qPrintable(readError));
+        QVERIFY(errorOf([&] { store.subKeyNames(LM, ""); }).startsWith(prefix));
+        QVERIFY(errorOf([&] { store.valueExists(LM, "K", "V"); }).startsWith(prefix));
+        QVERIFY(errorOf([&] { store.writeString(LM, "K", "V", "x"); }).startsWith(prefix));
+        QVERIFY(errorOf([&] { store.createKey(LM, "New"); }).startsWith(prefix));
+        QVERIFY(errorOf([&] { store.deleteKey(LM, "K"); }).startsWith(prefix));
+        QCOMPARE(readAll(storePath()), content);
+
+        // Once the file is mended the same store works again.
+        writeAll(storePath(), kValidFile);
+        QCOMPARE(store.readInteger(LM, "Software\\ORVIK", "Number"), -7);
+    }
+
+    void volatileKeysLiveInMemoryOnly()
+    {
+        const QString service = "SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum";
+        const QString device = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_088a\\123";
+        KeyStore store(storePath());
+        store.createKey(LM, service, true);
+        store.writeInteger(LM, service, "Count", 1);
+        store.writeString(LM, service + "\\Deeper", "0", "USB\\VID_5E1A&PID_088A\\123");
+        QVERIFY(!QFileInfo::exists(storePath())); // nothing of it touched the file
+
+        // A persistent key beside the volatile one goes to the file.
+        store.createKey(LM, device);
+        const QByteArray saved = readAll(storePath());
+        QVERIFY(saved.contains("Vid_5e1a&Pid_088a"));
+        QVERIFY(!saved.contains("VemoUSB"));
+        QVERIFY(!saved.contains("Count"));
+
+        // Reads see both, each name once.
+        QCOMPARE(store.readInteger(LM, service.toLower(), "count"), 1);
+        QVERIFY(store.keyExists(LM, service + "\\deeper"));
+        QCOMPARE(store.subKeyNames(LM, "SYSTEM\\CurrentControlSet"),
+                 (QStringList{"Enum", "Services"}));
+        QCOMPARE(store.subKeyNames(LM, "SYSTEM"), QStringList{"CurrentControlSet"});
+
+        // Another instance on the same file does not see them.
+        KeyStore other(storePath());
+        QVERIFY(!other.keyExists(LM, service));
+        QVERIFY(other.keyExists(LM, device));
+
+        // Volatile keys end with their store's changes and deletions.
+        store.writeInteger(LM, service, "Count", 0);
+        QCOMPARE(readAll(storePath()), saved);
+        store.deleteKey(LM, service);
+        QVERIFY(!store.keyExists(LM, service));
+        QVERIFY(store.keyExists(LM, device));
+    }
+
+    void existingKeyStaysPersistentWhenOpenedVolatile()
+    {
+        KeyStore store(storePath());
+        store.createKey(LM, "Services\\Enum");
+        store.createKey(LM, "Services\\Enum", true);
+        store.writeInteger(LM, "Services\\Enum", "Count", 2);
+        QCOMPARE(KeyStore(storePath()).readInteger(LM, "Services\\Enum", "Count"), 2);
+    }
+
+    void volatileValuesOverlayStoredOnes()
+    {
+        KeyStore store(storePath());
+        KeyStore other(storePath());
+        store.createKey(LM, "Enum", true);
+        store.writeString(LM, "Enum", "Shared", "memory");
+        // Another instance writes the same key into the file.
+        other.writeString(LM, "ENUM", "shared", "file");
+        other.writeString(LM, "Enum", "OnlyFile", "file");
+        QCOMPARE(store.readString(LM, "Enum", "Shared"), "memory");
+        QCOMPARE(store.readString(LM, "Enum", "OnlyFile"), "file");
+        QCOMPARE(store.valueNames(LM, "Enum"), (QStringList{"OnlyFile", "Shared"}));
+    }
+
+    void deletions_data()
+    {
+        addBackingColumn();
+        QTest::newRow("file") << false;
+        QTest::newRow("memory") << true;
+    }
+    void deletions()
+    {
+        QFETCH(bool, inMemory);
+        auto store = makeStore(inMemory);
+        store->writeString(LM, "A\\B\\C", "V", "x");
+        store->writeString(LM, "A", "W", "y");
+        store->deleteValue(LM, "a", "w");
+        QVERIFY(!store->valueExists(LM, "A", "W"));
+        store->deleteValue(LM, "A", "Missing");
+        store->deleteKey(LM, "a\\b");
+        QVERIFY(store->keyExists(LM, "A"));
+        QVERIFY(!store->keyExists(LM, "A\\B\\C"));
+        store->deleteKey(LM, "A\\Missing\\Deeper");
+        QVERIFY(errorOf([&] { store->deleteKey(LM, "\\"); }).contains("root key"));
+        if (!inMemory)
+            QVERIFY(!readAll(storePath()).contains("\"B\""));
+    }
+
+    void memoryStoreCreatesNoFile()
+    {
+        const QString before = QDir::currentPath();
+        KeyStore store{QString()};
+        QCOMPARE(store.filePath(), QString());
+        store.writeString(CU, "K", "V", "x");
+        QCOMPARE(store.readString(CU, "K", "V"), "x");
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
+        QCOMPARE(QDir::currentPath(), before);
+    }
+
+    void defaultFilePathFollowsEnvironment_data()
+    {
+        QTest::addColumn<QByteArray>("registry");
+        QTest::addColumn<QByteArray>("xdg");
+        QTest::addColumn<QString>("expected");
+        const QString home = QDir::homePath();
+        QTest::newRow("VEMO_REGISTRY")
+            << QByteArray("/x/r.json") << QByteArray("/cfg") << "/x/r.json";
+        QTest::newRow("XDG") << QByteArray() << QByteArray("/cfg") << "/cfg/vemo/registry.json";
+        QTest::newRow("relative XDG")
+            << QByteArray() << QByteArray("cfg") << home + "/.config/vemo/registry.json";
+        QTest::newRow("nothing") << QByteArray() << QByteArray()
+                                 << home + "/.config/vemo/registry.json";
+    }
+    void defaultFilePathFollowsEnvironment()
+    {
+        QFETCH(QByteArray, registry);
+        QFETCH(QByteArray, xdg);
+        QFETCH(QString, expected);
+        const QByteArray savedRegistry = qgetenv("VEMO_REGISTRY");
+        const QByteArray savedXdg = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("VEMO_REGISTRY", savedRegistry);
+            qputenv("XDG_CONFIG_HOME", savedXdg);
+        });
+        qputenv("VEMO_REGISTRY", registry);
+        qputenv("XDG_CONFIG_HOME", xdg);
+        QCOMPARE(KeyStore::defaultFilePath(), expected);
+    }
+
+    void defaultStoreCanBeReplaced()
+    {
+        KeyStore &process = KeyStore::defaultStore();
+        QCOMPARE(process.filePath(),
+                 QFileInfo(qEnvironmentVariable("VEMO_REGISTRY")).absoluteFilePath());
+        {
+            KeyStore mine{QString()};
+            KeyStore::setDefaultStore(&mine);
+            QCOMPARE(&KeyStore::defaultStore(), &mine);
+        }
+        // A store that ends stops being the default.
+        QCOMPARE(&KeyStore::defaultStore(), &process);
+        KeyStore other{QString()};
+        KeyStore::setDefaultStore(&other);
+        KeyStore::setDefaultStore(nullptr);
+        QCOMPARE(&KeyStore::defaultStore(), &process);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestKeyStore)
+#include "tst_keystore.moc"
