@@ -1,0 +1,126 @@
+#include "app/ProgramOptions.h"
+
+#include <QFileInfo>
+
+namespace {
+
+const QString kProgram = QStringLiteral("vemotool");
+
+ProgramOptions failed(ProgramOptions options, const QString &message)
+{
+    options.action = ProgramOptions::Action::Error;
+    options.errorMessage = kProgram + QStringLiteral(": ") + message;
+    return options;
+}
+
+} // namespace
+
+ProgramOptions ProgramOptions::parse(const QStringList &argv)
+{
+    ProgramOptions options;
+    options.programArguments << (argv.isEmpty() ? QString() : argv.first());
+
+    bool usbGiven = false;
+    int i = 1;
+    for (; i < argv.size(); ++i) {
+        const QString &arg = argv.at(i);
+        if (!arg.startsWith(QLatin1String("--")))
+            break; // the production command line starts here
+        if (arg == QLatin1String("--")) {
+            ++i;
+            break;
+        }
+        const int eq = arg.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? arg : arg.left(eq);
+        const bool hasValue = eq >= 0;
+        const QString value = hasValue ? arg.mid(eq + 1) : QString();
+
+        if (name == QLatin1String("--help") || name == QLatin1String("--version")) {
+            if (hasValue)
+                return failed(options, QStringLiteral("option %1 takes no value").arg(name));
+            // The first of the two wins; anything after it is not looked at.
+            options.action = name == QLatin1String("--help") ? Action::Help : Action::Version;
+            return options;
+        }
+
+        const bool known = name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
+                           name == QLatin1String("--registry") ||
+                           name == QLatin1String("--log-file");
+        if (!known)
+            return failed(options, QStringLiteral("unknown option %1").arg(name));
+        if (!hasValue || value.isEmpty())
+            return failed(options, QStringLiteral("option %1 needs a value (%1=...)").arg(name));
+
+        if (name == QLatin1String("--usb")) {
+            if (value != QLatin1String("sim") && value != QLatin1String("libusb"))
+                return failed(
+                    options,
+                    QStringLiteral("bad value for --usb: '%1' (use sim or libusb)").arg(value));
+            options.usbBackend = value;
+            usbGiven = true;
+        } else if (name == QLatin1String("--sim")) {
+            const QFileInfo file(value);
+            if (!file.isFile() || !file.isReadable())
+                return failed(options,
+                              QStringLiteral("bad value for --sim: cannot read '%1'").arg(value));
+            options.simFile = value;
+        } else if (name == QLatin1String("--registry")) {
+            options.registryFile = value;
+        } else {
+            options.logFile = value;
+        }
+    }
+
+    if (!options.simFile.isEmpty()) {
+        // Simulated devices live only on the simulated bus.
+        if (usbGiven && options.usbBackend != QLatin1String("sim"))
+            return failed(options, QStringLiteral("option --sim needs --usb=sim, not --usb=%1")
+                                       .arg(options.usbBackend));
+        options.usbBackend = QStringLiteral("sim");
+    }
+
+    for (; i < argv.size(); ++i)
+        options.programArguments << argv.at(i);
+    return options;
+}
+
+QString ProgramOptions::usage(const QString &programName)
+{
+    const QString name = programName.isEmpty() ? kProgram : programName;
+    return QStringLiteral(
+               "Usage: %1 [OPTION]... [/SERIALnnnnnnnnn | FIRMWARE-FILE [/CALIBRATE]]\n"
+               "\n"
+               "Service tool for the Vemo, Vemo2 and Vemo3 USB timing devices.\n"
+               "\n"
+               "Options (they come before the production command line):\n"
+               "  --usb=sim|libusb   where devices are found: the simulated bus (sim,\n"
+               "                     the default) or real USB devices (libusb)\n"
+               "  --sim=FILE         attach the simulated devices described in FILE\n"
+               "                     (JSON, see examples/); implies --usb=sim\n"
+               "  --registry=FILE    key store standing in for the Windows registry\n"
+               "                     (default: $VEMO_REGISTRY, else a file in the user's\n"
+               "                     configuration folder)\n"
+               "  --log-file=FILE    append every line of the message log to FILE, flushed\n"
+               "                     line by line; '-' is standard output\n"
+               "  --help             show this help and exit\n"
+               "  --version          show the version and exit\n"
+               "  --                 end of options\n"
+               "\n"
+               "Production command lines (after the options):\n"
+               "  /SERIALnnnnnnnnn          write the nine-character serial number nnnnnnnnn\n"
+               "                            into the attached device\n"
+               "  FIRMWARE-FILE             load the firmware file (vemo*.bin image or\n"
+               "                            vemo*.exe installer) into the one attached device\n"
+               "                            and end when the transfer is complete\n"
+               "  FIRMWARE-FILE /CALIBRATE  as above, after writing today's date as the\n"
+               "                            calibration date and printing the accuracy\n"
+               "                            certificate\n"
+               "\n"
+               "Exit status: 0 normally, 2 for a bad option or simulator file.\n")
+        .arg(name);
+}
+
+QString ProgramOptions::versionText()
+{
+    return kProgram + QStringLiteral(" 1.4.7.2");
+}

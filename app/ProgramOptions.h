@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The program's own long options, which come before the production command
+// line ("/SERIAL...", a firmware file, "/CALIBRATE"). Parsing is pure: it
+// looks at nothing but the arguments and, for --sim, whether the file is
+// readable, so main can report a bad line before any window exists.
+class ProgramOptions
+{
+public:
+    enum class Action
+    {
+        Run,     // start the window
+        Help,    // print usage, exit 0
+        Version, // print the version, exit 0
+        Error,   // print errorMessage, exit 2
+    };
+
+    static constexpr int ErrorExitCode = 2;
+
+    Action action = Action::Run;
+    QString errorMessage; // one line, names the offending option
+
+    QString usbBackend;   // "sim", "libusb", or empty: the default backend
+    QString simFile;      // devices of the simulated bus
+    QString registryFile; // key store file; empty: the default store
+    QString logFile;      // mirror of the message log; "-" is standard output
+
+    // The arguments that are not options, the program path first.
+    QStringList programArguments;
+
+    // argv as given to main, argument 0 included.
+    static ProgramOptions parse(const QStringList &argv);
+
+    static QString usage(const QString &programName);
+    static QString versionText();
+};

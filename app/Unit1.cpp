@@ -1,0 +1,555 @@
+#include "app/Unit1.h"
+
+#include "dialogue/CommandList.h"
+#include "platform/HostServices.h"
+#include "registry/KeyStore.h"
+#include "registry/RegTools.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+#include <exception>
+
+TForm1 *Form1 = nullptr;
+
+// Resources of a static library are registered by hand, from the global
+// namespace.
+static void initAppResources()
+{
+    Q_INIT_RESOURCE(app);
+}
+
+namespace {
+
+constexpr int kClientWidth = 384;
+constexpr int kClientHeight = 493;
+
+// Where the program records its own path.
+const QString kSelfKey = QStringLiteral("Software\\ORVIK\\Vemo");
+const QString kSelfValue = QStringLiteral("VemoUSBDemo");
+
+// Error icon and one OK button.
+constexpr int kErrorBox = platform::MB_OK | platform::MB_ICONERROR;
+
+const char *const kNoVemoDetected =
+    "No Vemo detected, be shure Vemo is connected and latest driver is installed!!";
+
+template <class T> T *makeControl(QWidget *parent, const char *name)
+{
+    auto *control = new T(parent);
+    control->setObjectName(QLatin1String(name));
+    return control;
+}
+
+// Every control keeps its hint in the "hint" property; a hint that the
+// window shows is also the tool tip. The window's own hints are off, so
+// controls that take their hint switch from it hold a hint that is never shown.
+void setHint(QWidget *control, const char *hint, bool shown = true)
+{
+    control->setProperty("hint", QString::fromLatin1(hint));
+    if (shown)
+        control->setToolTip(QString::fromLatin1(hint));
+}
+
+QFont courierNew()
+{
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPixelSize(13);
+    return font;
+}
+
+} // namespace
+
+TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent)
+    : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight))
+{
+    CreateControls();
+    ConnectHandlers();
+
+    if (!Options.logFile.isEmpty()) {
+        QString error;
+        if (!FLogFile.open(Options.logFile, &error))
+            LogLine(QStringLiteral("Could not open the log file: %1").arg(error));
+    }
+
+    // As the toolkit does for OnCreate: an error escaping the handler is
+    // shown, and the window is still created with what ran.
+    try {
+        FormCreate(this);
+    } catch (const std::exception &e) {
+        platform::host().showException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        platform::host().showException(QString());
+    }
+}
+
+TForm1::~TForm1()
+{
+    // A window destroyed without being closed still lets the link go before
+    // the registry probe.
+    DestroyLink();
+    FormDestroy(this);
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::CreateControls()
+{
+    initAppResources();
+
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QString::fromLatin1(MainCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/app/icon.png")));
+    resize(kClientWidth, kClientHeight);
+
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, windowPalette.color(QPalette::Button));
+    setPalette(windowPalette);
+    setAutoFillBackground(true);
+
+    using A = AnchorLayout;
+
+    DevicesCB = makeControl<QComboBox>(this, "DevicesCB");
+    DevicesCB->setEditable(true);
+    DevicesCB->setInsertPolicy(QComboBox::NoInsert);
+    setHint(DevicesCB, "Choose a Vemo");
+    FAnchors.place(DevicesCB, QRect(16, 24, 145, 21));
+
+    Open = makeControl<QPushButton>(this, "Open");
+    Open->setText(QStringLiteral("Open"));
+    setHint(Open, "Open Device");
+    FAnchors.place(Open, QRect(192, 24, 75, 25));
+
+    Close = makeControl<QPushButton>(this, "Close");
+    Close->setText(QStringLiteral("Close"));
+    setHint(Close, "Close Device");
+    FAnchors.place(Close, QRect(280, 24, 91, 25));
+
+    Message = makeControl<QPlainTextEdit>(this, "Message");
+    Message->setFont(courierNew());
+    Message->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Message->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHint(Message, "Messages Window");
+    FAnchors.place(Message, QRect(16, 160, 353, 303),
+                   A::AnchorLeft | A::AnchorTop | A::AnchorRight | A::AnchorBottom);
+
+    SendCommand = makeControl<QPushButton>(this, "SendCommand");
+    SendCommand->setText(QStringLiteral("Send Command"));
+    setHint(SendCommand, "Send choosen command to the Vemo");
+    FAnchors.place(SendCommand, QRect(168, 64, 105, 25));
+
+    FileNameE = makeControl<QLineEdit>(this, "FileNameE");
+    setHint(FileNameE, "Enter Firmware Update File");
+    FAnchors.place(FileNameE, QRect(16, 112, 183, 21),
+                   A::AnchorLeft | A::AnchorTop | A::AnchorRight);
+
+    ChooseFile = makeControl<QPushButton>(this, "ChooseFile");
+    ChooseFile->setText(QStringLiteral("Search..."));
+    setHint(ChooseFile, "Search for File");
+    FAnchors.place(ChooseFile, QRect(200, 108, 73, 25), A::AnchorTop | A::AnchorRight);
+
+    ProgressBar1 = makeControl<QProgressBar>(this, "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    setHint(ProgressBar1, "Update in Progress");
+    FAnchors.place(ProgressBar1, QRect(16, 136, 353, 18),
+                   A::AnchorLeft | A::AnchorTop | A::AnchorRight);
+
+    Update = makeControl<QPushButton>(this, "Update");
+    Update->setText(QStringLiteral("Update"));
+    setHint(Update, "Program new Firmware");
+    FAnchors.place(Update, QRect(280, 108, 91, 25), A::AnchorTop | A::AnchorRight);
+
+    Button1 = makeControl<QPushButton>(this, "Button1");
+    Button1->setText(QStringLiteral("SleepTest 5s"));
+    FAnchors.place(Button1, QRect(448, 40, 89, 25));
+
+    Button2 = makeControl<QPushButton>(this, "Button2");
+    Button2->setText(QStringLiteral("200xOpen/Close"));
+    FAnchors.place(Button2, QRect(448, 72, 89, 25));
+
+    WithCR = makeControl<QCheckBox>(this, "WithCR");
+    WithCR->setText(QStringLiteral("With CR"));
+    WithCR->setChecked(true);
+    setHint(WithCR, "Add a Carriage return after command");
+    FAnchors.place(WithCR, QRect(48, 88, 97, 17));
+
+    FilterLifeTick = makeControl<QCheckBox>(this, "FilterLifeTick");
+    FilterLifeTick->setText(QStringLiteral("Filter Life Tick"));
+    FilterLifeTick->setChecked(false);
+    setHint(FilterLifeTick, "Here you can disable view of Life Ticker");
+    FAnchors.place(FilterLifeTick, QRect(232, 466, 145, 17), A::AnchorLeft | A::AnchorBottom);
+
+    Command = makeControl<QComboBox>(this, "Command");
+    Command->setEditable(true);
+    Command->setInsertPolicy(QComboBox::NoInsert);
+    Command->setFont(courierNew());
+    Command->addItems(dialogue::CommandList::operatorCommands());
+    for (int i = 0; i < Command->count(); ++i)
+        Command->setItemData(i, QSize(0, 16), Qt::SizeHintRole);
+    Command->setCurrentIndex(-1);
+    Command->setEditText(QStringLiteral("NSF?"));
+    setHint(Command, "Enter a command");
+    FAnchors.place(Command, QRect(16, 64, 145, 24));
+
+    WithoutFilter = makeControl<QPlainTextEdit>(this, "WithoutFilter");
+    WithoutFilter->setLineWrapMode(QPlainTextEdit::NoWrap);
+    WithoutFilter->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    WithoutFilter->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    WithoutFilter->setPlainText(QStringLiteral("WithoutFilter"));
+    FAnchors.place(WithoutFilter, QRect(600, 8, 185, 89));
+
+    Count10sWind = makeControl<QPushButton>(this, "Count10sWind");
+    Count10sWind->setText(QStringLiteral("Count10sWind"));
+    setHint(Count10sWind, "Sends a SP2W to Vemo after every 10 sek. for countinous Wind test",
+            false);
+    FAnchors.place(Count10sWind, QRect(448, 8, 89, 25));
+
+    DownloadB = makeControl<QPushButton>(this, "DownloadB");
+    DownloadB->setText(QStringLiteral("Download Fw"));
+    setHint(DownloadB, "Download Firmware from Internet", false);
+    FAnchors.place(DownloadB, QRect(280, 64, 91, 25));
+
+    EchoCB = makeControl<QCheckBox>(this, "EchoCB");
+    EchoCB->setText(QStringLiteral("Echo"));
+    EchoCB->setChecked(false);
+    FAnchors.place(EchoCB, QRect(808, 16, 97, 17));
+
+    DTPB = makeControl<QPushButton>(this, "DTPB");
+    DTPB->setText(QStringLiteral("200xDTP"));
+    FAnchors.place(DTPB, QRect(808, 40, 75, 25));
+
+    VemosL = makeControl<QLabel>(this, "VemosL");
+    VemosL->setText(QStringLiteral("Vemo's available:"));
+    setHint(VemosL, "Choose an available Vemo");
+    FAnchors.place(VemosL, QRect(16, 8, 77, 13));
+
+    BugLabel = makeControl<QLabel>(this, "BugLabel");
+    BugLabel->setText(QStringLiteral("Send Bug to: ") + QString::fromLatin1(SupportAddress));
+    QFont bugFont(QStringLiteral("MS Sans Serif"));
+    bugFont.setPixelSize(11);
+    bugFont.setUnderline(true);
+    BugLabel->setFont(bugFont);
+    QPalette bugPalette = BugLabel->palette();
+    bugPalette.setColor(QPalette::WindowText, Qt::blue);
+    BugLabel->setPalette(bugPalette);
+    BugLabel->setCursor(Qt::PointingHandCursor);
+    setHint(BugLabel, "Click here to send a bugreport");
+    FAnchors.place(BugLabel, QRect(16, 466, 192, 13), A::AnchorLeft | A::AnchorBottom);
+
+    // The tab order of the layout, service area included.
+    const QList<QWidget *> tabOrder{
+        DevicesCB,     Open,         Close,     Message, SendCommand, FileNameE,      ChooseFile,
+        ProgressBar1,  Update,       Button1,   Button2, WithCR,      FilterLifeTick, Command,
+        WithoutFilter, Count10sWind, DownloadB, EchoCB,  DTPB};
+    for (int i = 0; i + 1 < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder.at(i), tabOrder.at(i + 1));
+
+    OpenDialog1.Filter = QStringLiteral("Vemo update files|vemo.exe;vemo.bin");
+
+    RestartVemoTimer = new QTimer(this);
+    RestartVemoTimer->setObjectName(QStringLiteral("RestartVemoTimer"));
+    RestartVemoTimer->setInterval(3500);
+    BWFTimer = new QTimer(this);
+    BWFTimer->setObjectName(QStringLiteral("BWFTimer"));
+    BWFTimer->setInterval(22000);
+    VemoWind = new QTimer(this);
+    VemoWind->setObjectName(QStringLiteral("VemoWind"));
+    VemoWind->setInterval(10000);
+}
+
+void TForm1::ConnectHandlers()
+{
+    connect(Open, &QPushButton::clicked, this, [this] { OpenClick(Open); });
+    connect(Close, &QPushButton::clicked, this, [this] { CloseClick(Close); });
+    connect(SendCommand, &QPushButton::clicked, this, [this] { SendCommandClick(SendCommand); });
+    connect(ChooseFile, &QPushButton::clicked, this, [this] { ChooseFileClick(ChooseFile); });
+    connect(Update, &QPushButton::clicked, this, [this] { UpdateClick(Update); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(Button2); });
+    connect(Count10sWind, &QPushButton::clicked, this, [this] { Count10sWindClick(Count10sWind); });
+    connect(DownloadB, &QPushButton::clicked, this, [this] { DownloadBClick(DownloadB); });
+    connect(DTPB, &QPushButton::clicked, this, [this] { DTPBClick(DTPB); });
+
+    connect(RestartVemoTimer, &QTimer::timeout, this,
+            [this] { RestartVemoTimerTimer(RestartVemoTimer); });
+    connect(BWFTimer, &QTimer::timeout, this, [this] { BWFTimerTimer(BWFTimer); });
+    connect(VemoWind, &QTimer::timeout, this, [this] { VemoWindTimer(VemoWind); });
+
+    // Keys typed into the command box reach its line edit.
+    Command->lineEdit()->installEventFilter(this);
+    BugLabel->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Command->lineEdit() && event->type() == QEvent::KeyPress) {
+        auto *keyEvent = static_cast<QKeyEvent *>(event);
+        int key = keyEvent->key();
+        CommandKeyDown(Command, key, keyEvent->modifiers());
+        return false; // the combo box still gets the key
+    }
+    if (watched == BugLabel && event->type() == QEvent::MouseButtonRelease) {
+        auto *mouseEvent = static_cast<QMouseEvent *>(event);
+        if (mouseEvent->button() == Qt::LeftButton &&
+            BugLabel->rect().contains(mouseEvent->position().toPoint()))
+            BugLabelClick(BugLabel);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    FAnchors.apply(event->size());
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (FCentred || !isWindow())
+        return;
+    FCentred = true;
+    if (QScreen *shown = screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shown->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    bool canClose = true;
+    FormCloseQuery(this, canClose);
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    FormClose(this);
+    event->accept();
+}
+
+void TForm1::LogLine(const QString &Line)
+{
+    QString entry = Line;
+    // The device ends its lines with CR; the entry itself is the line.
+    while (entry.endsWith(QLatin1Char('\r')) || entry.endsWith(QLatin1Char('\n')))
+        entry.chop(1);
+    // A break inside the text shows as a line break, in the window and in the copy alike.
+    entry.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    entry.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    Message->appendPlainText(entry);
+    FLogFile.writeLine(entry);
+}
+
+void TForm1::LogLine(const AnsiString &Line)
+{
+    LogLine(QString::fromLatin1(Line));
+}
+
+void TForm1::LogLine(const char *Line)
+{
+    LogLine(QString::fromLatin1(Line));
+}
+
+void TForm1::FormCreate(QObject *)
+{
+    platform::HostServices &host = platform::host();
+
+    SerialNo.clear();
+    RegTools = new TRegTools();
+
+    // Self-registration: the read creates the value when it is missing; a
+    // value naming another path (letter case counts) is overwritten once.
+    const QString programPath = FArguments.value(0);
+    try {
+        const QString stored = RegTools->ReadRegString(registry::RootKey::LocalMachine, kSelfKey,
+                                                       kSelfValue, programPath);
+        if (stored != programPath)
+            RegTools->WriteRegString(registry::RootKey::LocalMachine, kSelfKey, kSelfValue,
+                                     programPath);
+    } catch (const registry::RegistryError &e) {
+        // Nothing else reads the value, so start-up goes on without it.
+        LogLine(QStringLiteral("Could not record the program path in the registry: %1")
+                    .arg(QString::fromUtf8(e.what())));
+    }
+
+    LogLine(RegTools->VemoDriverInstalled() >= 1 ? "Vemo USB driver installed"
+                                                 : "Vemo USB driver not installed");
+    LogLine(RegTools->Vemo2DriverInstalled() >= 1 ? "Vemo2 USB driver installed"
+                                                  : "Vemo2 USB driver not installed");
+    LogLine(RegTools->Vemo3DriverInstalled() >= 1 ? "Vemo3 USB driver installed"
+                                                  : "Vemo3 USB driver not installed");
+
+    const int registered = RegTools->GetDeviceCount();
+    if (registered >= 1) {
+        for (int i = 0; i < registered; ++i)
+            LogLine(RegTools->GetDeviceName(i) + QStringLiteral(" found"));
+    } else {
+        LogLine("No Vemo found");
+    }
+
+    Close->setEnabled(false);
+    SendCommand->setEnabled(false);
+    Update->setEnabled(false);
+    ChooseFile->setEnabled(false);
+    DownloadB->setEnabled(false);
+    ProgressBar1->setVisible(false);
+
+    Updating = false;
+    AutoUpdate = false;
+    PendingChunk.clear();
+
+    try {
+        USBLink = new TVemoUSBinterface(qApp);
+        USBLink->OnDeviceRemoved = [this](TObject *Sender, const IDispatchRef &Obj) {
+            PnPRemoveNotification(Sender, Obj);
+        };
+        USBLink->OnDeviceArrived = [this](TObject *Sender, const IDispatchRef &Obj) {
+            PnPAddNotification(Sender, Obj);
+        };
+        USBLink->OnDataReceived = [this](TObject *Sender, AnsiString &Data) {
+            DeviceDataReceived(Sender, Data);
+        };
+        USBLink->OnFileProgress = [this](TObject *Sender, int Percent) {
+            TransferProgress(Sender, Percent);
+        };
+        USBLink->ConnectInterfaces();
+        LogLine(USBLink->EnablePnP() == usbio::status::Success ? "PnPNotification enabled"
+                                                               : "PnPNotification failed");
+        RefreshDeviceList();
+        LogLine(host.currentDirectory());
+    } catch (...) {
+        host.messageBox(QStringLiteral("USBIOCOM not registered! Use regsvr32 usbio230.dll"),
+                        QStringLiteral("USBIO not registerd"), kErrorBox);
+        host.terminate();
+    }
+
+    if (DevicesCB->count() == 0)
+        LogLine(kNoVemoDetected);
+
+    if (FArguments.size() > 1)
+        DispatchCommandLine(FArguments.mid(1));
+}
+
+int TForm1::RefreshDeviceList()
+{
+    const int count = USBLink ? USBLink->ScanDevices() : 0;
+    DevicesCB->clear();
+    DevicesCB->setEditText(QString());
+    for (int i = 0; i < count; ++i) {
+        const QString name = RegTools->GetDeviceName(i);
+        if (!name.toUpper().contains(QLatin1String("VEMO"))) {
+            LogLine(QStringLiteral("Unknown device detected: ") + name);
+            platform::host().messageBox(
+                QStringLiteral("Unknown device detected, please send a bugreport to Orvik"),
+                QStringLiteral("Device unknown"), kErrorBox);
+            // The box let messages through; whatever was listed meanwhile goes too.
+            DevicesCB->clear();
+            DevicesCB->setEditText(QString());
+            return 0;
+        }
+        DevicesCB->addItem(name + QStringLiteral(" #") + QString::number(i + 1));
+    }
+    if (count > 0)
+        DevicesCB->setCurrentIndex(0);
+    return count;
+}
+
+void TForm1::FormCloseQuery(QObject *, bool &CanClose)
+{
+    // Closing is always allowed, also while an update runs.
+    CanClose = true;
+}
+
+void TForm1::FormClose(QObject *)
+{
+    DestroyLink();
+}
+
+void TForm1::DestroyLink()
+{
+    if (!USBLink)
+        return;
+    if (USBLink->Opened) {
+        USBLink->CloseDevice();
+        Q_EMIT lifecycleStep(QStringLiteral("CloseDevice"));
+    }
+    TVemoUSBinterface *link = USBLink;
+    USBLink = nullptr;
+    delete link;
+    Q_EMIT lifecycleStep(QStringLiteral("LinkDestroyed"));
+}
+
+void TForm1::FormDestroy(QObject *)
+{
+    if (!RegTools)
+        return;
+    delete RegTools;
+    RegTools = nullptr;
+    Q_EMIT lifecycleStep(QStringLiteral("RegToolsDestroyed"));
+}
+
+// Handlers whose behaviour belongs to the device dialogue, the operator
+// functions and the firmware download; the controls are wired to them now.
+
+void TForm1::SendCommandClick(QObject *) {}
+
+void TForm1::CommandKeyDown(QObject *, int &, Qt::KeyboardModifiers) {}
+
+void TForm1::ChooseFileClick(QObject *) {}
+
+void TForm1::BugLabelClick(QObject *) {}
+
+void TForm1::Button1Click(QObject *) {}
+
+void TForm1::Button2Click(QObject *) {}
+
+void TForm1::Count10sWindClick(QObject *) {}
+
+void TForm1::VemoWindTimer(QObject *) {}
+
+void TForm1::DTPBClick(QObject *) {}
+
+void TForm1::OpenClick(QObject *) {}
+
+void TForm1::CloseClick(QObject *) {}
+
+void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &) {}
+
+void TForm1::PnPAddNotification(TObject *, const IDispatchRef &) {}
+
+void TForm1::ShowDriverInfo() {}
+
+void TForm1::DeviceDataReceived(TObject *, AnsiString &) {}
+
+void TForm1::UpdateClick(QObject *) {}
+
+void TForm1::BWFTimerTimer(QObject *) {}
+
+void TForm1::RestartVemoTimerTimer(QObject *) {}
+
+void TForm1::SendFirmwareFile() {}
+
+void TForm1::TransferProgress(TObject *, int) {}
+
+void TForm1::DispatchCommandLine(const QStringList &) {}
+
+void TForm1::DownloadBClick(QObject *) {}

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "app/AnchorLayout.h"
+#include "app/LogFile.h"
+#include "app/OpenDialog.h"
+#include "app/ProgramOptions.h"
+#include "link/VemoUSBinterface.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TRegTools;
+class TfrxReport;
+class TIdHTTP;
+
+// The application's title (what the task bar shows), set by the entry point.
+inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
+// The window's caption; also the subject of the bug-report mail.
+inline constexpr const char *MainCaption = "Vemo USB Update V1.4.7.2";
+// Where bug reports go: the caption of BugLabel and the mail's recipient.
+inline constexpr const char *SupportAddress = "support@orvik.example";
+
+// The program's one window. It owns the registry probe and the device link,
+// binds the link's callbacks to its handlers and shows the message log.
+//
+// The constructor builds the layout and runs FormCreate to its end, as the
+// toolkit runs OnCreate; the arguments are the program's own (argument 0 is
+// the program path), so several windows can live in one process.
+class TForm1 : public QWidget
+{
+    Q_OBJECT
+public:
+    TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, in tab order; the two labels take no focus.
+    QComboBox *DevicesCB = nullptr;
+    QPushButton *Open = nullptr;
+    QPushButton *Close = nullptr;
+    QPlainTextEdit *Message = nullptr;
+    QPushButton *SendCommand = nullptr;
+    QLineEdit *FileNameE = nullptr;
+    QPushButton *ChooseFile = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QPushButton *Update = nullptr;
+    QPushButton *Button1 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QCheckBox *WithCR = nullptr;
+    QCheckBox *FilterLifeTick = nullptr;
+    QComboBox *Command = nullptr;
+    QPlainTextEdit *WithoutFilter = nullptr;
+    QPushButton *Count10sWind = nullptr;
+    QPushButton *DownloadB = nullptr;
+    QCheckBox *EchoCB = nullptr;
+    QPushButton *DTPB = nullptr;
+    QLabel *VemosL = nullptr;
+    QLabel *BugLabel = nullptr;
+
+    // Non-visual components.
+    TOpenDialog OpenDialog1;
+    QTimer *RestartVemoTimer = nullptr;
+    QTimer *BWFTimer = nullptr;
+    QTimer *VemoWind = nullptr;
+    TfrxReport *frReport1 = nullptr;
+
+    // Window state.
+    TRegTools *RegTools = nullptr;
+    TVemoUSBinterface *USBLink = nullptr;
+    bool Updating = false;
+    bool AutoUpdate = false;
+    AnsiString SerialNo;
+    AnsiString PendingChunk;
+    TIdHTTP *Downloader = nullptr;
+
+    // The program's arguments as start-up saw them, the program path first.
+    const QStringList &Arguments() const { return FArguments; }
+    // The control anchors, for re-placing on resize.
+    const AnchorLayout &Anchors() const { return FAnchors; }
+
+    // Appends one entry to the message log (and to the --log-file copy).
+    // A trailing CR/LF of device text ends the entry rather than adding an
+    // empty one.
+    void LogLine(const QString &Line);
+    // Device text: one byte per character.
+    void LogLine(const AnsiString &Line);
+    void LogLine(const char *Line);
+
+    // Rebuilds DevicesCB from the link's scan; returns the number of
+    // devices, or 0 after an unknown one.
+    int RefreshDeviceList();
+
+    // Window events.
+    void FormCreate(QObject *Sender);
+    void FormCloseQuery(QObject *Sender, bool &CanClose);
+    void FormClose(QObject *Sender);
+    void FormDestroy(QObject *Sender);
+
+    // Operator functions.
+    void SendCommandClick(QObject *Sender);
+    // Key is Qt's key code (Qt::Key_Return / Qt::Key_Enter for Enter); the
+    // key is never consumed.
+    void CommandKeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void ChooseFileClick(QObject *Sender);
+    void BugLabelClick(QObject *Sender);
+    void Button1Click(QObject *Sender);
+    void Button2Click(QObject *Sender);
+    void Count10sWindClick(QObject *Sender);
+    void VemoWindTimer(QObject *Sender);
+    void DTPBClick(QObject *Sender);
+
+    // Device connection.
+    void OpenClick(QObject *Sender);
+    void CloseClick(QObject *Sender);
+    void PnPRemoveNotification(TObject *Sender, const IDispatchRef &Obj);
+    void PnPAddNotification(TObject *Sender, const IDispatchRef &Obj);
+    void ShowDriverInfo();
+
+    // Incoming data.
+    void DeviceDataReceived(TObject *Sender, AnsiString &Data);
+
+    // Firmware update.
+    void UpdateClick(QObject *Sender);
+    void BWFTimerTimer(QObject *Sender);
+    void RestartVemoTimerTimer(QObject *Sender);
+    void SendFirmwareFile();
+    void TransferProgress(TObject *Sender, int Percent);
+
+    // Command-line runs: the arguments after the program path.
+    void DispatchCommandLine(const QStringList &Args);
+
+    // Firmware download.
+    void DownloadBClick(QObject *Sender);
+
+Q_SIGNALS:
+    // Shutdown reports its steps, so their order can be followed from
+    // outside: "CloseDevice", "LinkDestroyed", "RegToolsDestroyed".
+    void lifecycleStep(const QString &step);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    void ConnectHandlers();
+    void DestroyLink();
+
+    QStringList FArguments;
+    AnchorLayout FAnchors;
+    LogFile FLogFile;
+    bool FCentred = false;
+    bool FDestroyed = false;
+};
+
+extern TForm1 *Form1;

@@ -1,0 +1,108 @@
+#include "app/LogFile.h"
+#include "app/ProgramOptions.h"
+#include "app/Unit1.h"
+#include "platform/HostServices.h"
+#include "registry/KeyStore.h"
+#include "usbio/Backend.h"
+#include "usbio/SimBus.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+void printLine(std::FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    if (!text.endsWith(QLatin1Char('\n')))
+        std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+int optionError(const QString &message)
+{
+    printLine(stderr, message);
+    return ProgramOptions::ErrorExitCode;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The options are read before anything needs a display, so --help and a
+    // bad option work without one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ProgramOptions options = ProgramOptions::parse(arguments);
+    switch (options.action) {
+    case ProgramOptions::Action::Help:
+        printLine(stdout, ProgramOptions::usage(QFileInfo(arguments.value(0)).fileName()));
+        return 0;
+    case ProgramOptions::Action::Version:
+        printLine(stdout, ProgramOptions::versionText());
+        return 0;
+    case ProgramOptions::Action::Error:
+        return optionError(options.errorMessage);
+    case ProgramOptions::Action::Run:
+        break;
+    }
+    if (!options.logFile.isEmpty()) {
+        LogFile probe;
+        QString error;
+        if (!probe.open(options.logFile, &error))
+            return optionError(QStringLiteral("vemotool: bad value for --log-file: %1").arg(error));
+    }
+
+    // The layout is in pixels at 96 dpi and is not scaled to the screen.
+    if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING"))
+        qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+
+    QApplication app(argc, argv);
+    // The application's title; the window keeps its own caption.
+    app.setProperty("Title", QString::fromLatin1(ApplicationTitle));
+
+    try {
+        registry::KeyStore store(options.registryFile.isEmpty()
+                                     ? registry::KeyStore::defaultFilePath()
+                                     : options.registryFile);
+        registry::KeyStore::setDefaultStore(&store);
+
+        usbio::SimBus bus(&store);
+        if (options.usbBackend != QLatin1String("libusb"))
+            bus.install();
+        if (!options.simFile.isEmpty()) {
+            QString error;
+            if (!bus.loadConfig(options.simFile, &error)) {
+                registry::KeyStore::setDefaultStore(nullptr);
+                return optionError(QStringLiteral("vemotool: bad value for --sim: %1: %2")
+                                       .arg(options.simFile, error));
+            }
+        }
+        if (!options.usbBackend.isEmpty())
+            usbio::selectBackend(options.usbBackend);
+
+        // The window records the full path of the running program.
+        QStringList programArguments = options.programArguments;
+        programArguments[0] = QCoreApplication::applicationFilePath();
+
+        {
+            TForm1 window(programArguments, options);
+            Form1 = &window;
+            window.show();
+            // An end requested during start-up takes effect as the loop starts.
+            if (!platform::host().terminateRequested())
+                app.exec();
+        }
+        registry::KeyStore::setDefaultStore(nullptr);
+    } catch (const std::exception &e) {
+        platform::host().showException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        platform::host().showException(QString());
+    }
+    return 0;
+}

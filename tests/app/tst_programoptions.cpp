@@ -1,0 +1,264 @@
+#include "app/ProgramOptions.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The program's own options: what each one sets, where parsing stops, and
+// how the real executable reports --help, --version and a bad line.
+class TestProgramOptions : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir FDir;
+    QString FSimFile;
+
+    QString path(const QString &name) const { return FDir.filePath(name); }
+
+private Q_SLOTS:
+    void initTestCase();
+
+    void parse_data();
+    void parse();
+    void errors_data();
+    void errors();
+    void helpAndVersionEndParsing_data();
+    void helpAndVersionEndParsing();
+    void usageDocumentsEveryOption();
+
+    void executable_data();
+    void executable();
+    void executableRejectsBrokenSimFile();
+};
+
+void TestProgramOptions::initTestCase()
+{
+    QVERIFY(FDir.isValid());
+    FSimFile = path(QStringLiteral("devices.json"));
+    QFile sim(FSimFile);
+    QVERIFY(sim.open(QIODevice::WriteOnly));
+    sim.write("{}\n");
+}
+
+void TestProgramOptions::parse_data()
+{
+    QTest::addColumn<QStringList>("line");
+    QTest::addColumn<QString>("usb");
+    QTest::addColumn<QString>("sim");
+    QTest::addColumn<QString>("registry");
+    QTest::addColumn<QString>("logFile");
+    QTest::addColumn<QStringList>("program");
+
+    const QString exe = QStringLiteral("/opt/vemo/vemotool");
+    const QString sim = QStringLiteral("SIMFILE"); // replaced by the real file
+
+    QTest::newRow("nothing") << QStringList{exe} << QString() << QString() << QString() << QString()
+                             << QStringList{exe};
+    QTest::newRow("usb sim") << QStringList{exe, "--usb=sim"} << "sim" << QString() << QString()
+                             << QString() << QStringList{exe};
+    QTest::newRow("usb libusb") << QStringList{exe, "--usb=libusb"} << "libusb" << QString()
+                                << QString() << QString() << QStringList{exe};
+    QTest::newRow("sim implies usb=sim") << QStringList{exe, "--sim=" + sim} << "sim" << sim
+                                         << QString() << QString() << QStringList{exe};
+    QTest::newRow("sim with usb=sim") << QStringList{exe, "--usb=sim", "--sim=" + sim} << "sim"
+                                      << sim << QString() << QString() << QStringList{exe};
+    QTest::newRow("registry") << QStringList{exe, "--registry=/tmp/r.json"} << QString()
+                              << QString() << "/tmp/r.json" << QString() << QStringList{exe};
+    QTest::newRow("log file") << QStringList{exe, "--log-file=run.log"} << QString() << QString()
+                              << QString() << "run.log" << QStringList{exe};
+    QTest::newRow("log to stdout") << QStringList{exe, "--log-file=-"} << QString() << QString()
+                                   << QString() << "-" << QStringList{exe};
+    QTest::newRow("a later value wins")
+        << QStringList{exe, "--log-file=a", "--log-file=b"} << QString() << QString() << QString()
+        << "b" << QStringList{exe};
+    QTest::newRow("serial run after options")
+        << QStringList{exe, "--usb=sim", "/SERIAL123456789"} << "sim" << QString() << QString()
+        << QString() << QStringList{exe, "/SERIAL123456789"};
+    QTest::newRow("firmware and calibrate")
+        << QStringList{exe, "--log-file=-", "vemo2.bin", "/CALIBRATE"} << QString() << QString()
+        << QString() << "-" << QStringList{exe, "vemo2.bin", "/CALIBRATE"};
+    QTest::newRow("stops at the first non-option")
+        << QStringList{exe, "vemo2.bin", "--usb=libusb", "--bogus"} << QString() << QString()
+        << QString() << QString() << QStringList{exe, "vemo2.bin", "--usb=libusb", "--bogus"};
+    QTest::newRow("a single dash is no option")
+        << QStringList{exe, "-x", "--usb=libusb"} << QString() << QString() << QString()
+        << QString() << QStringList{exe, "-x", "--usb=libusb"};
+    QTest::newRow("lone -- ends the options")
+        << QStringList{exe, "--registry=r", "--", "--help", "/CALIBRATE"} << QString() << QString()
+        << "r" << QString() << QStringList{exe, "--help", "/CALIBRATE"};
+    QTest::newRow("-- as the last argument") << QStringList{exe, "--"} << QString() << QString()
+                                             << QString() << QString() << QStringList{exe};
+}
+
+void TestProgramOptions::parse()
+{
+    QFETCH(QStringList, line);
+    QFETCH(QString, usb);
+    QFETCH(QString, sim);
+    QFETCH(QString, registry);
+    QFETCH(QString, logFile);
+    QFETCH(QStringList, program);
+
+    for (QString &arg : line)
+        arg.replace(QLatin1String("SIMFILE"), FSimFile);
+    sim.replace(QLatin1String("SIMFILE"), FSimFile);
+
+    const ProgramOptions options = ProgramOptions::parse(line);
+    QCOMPARE(options.action, ProgramOptions::Action::Run);
+    QVERIFY(options.errorMessage.isEmpty());
+    QCOMPARE(options.usbBackend, usb);
+    QCOMPARE(options.simFile, sim);
+    QCOMPARE(options.registryFile, registry);
+    QCOMPARE(options.logFile, logFile);
+    QCOMPARE(options.programArguments, program);
+}
+
+void TestProgramOptions::errors_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("named"); // what the message must name
+
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "--frobnicate";
+    QTest::newRow("unknown with value") << QStringList{"--speed=9"} << "--speed";
+    QTest::newRow("bad usb value") << QStringList{"--usb=foo"} << "foo";
+    QTest::newRow("usb without value") << QStringList{"--usb"} << "--usb";
+    QTest::newRow("usb empty value") << QStringList{"--usb="} << "--usb";
+    QTest::newRow("usb in capitals") << QStringList{"--usb=SIM"} << "SIM";
+    QTest::newRow("sim without value") << QStringList{"--sim"} << "--sim";
+    QTest::newRow("sim missing file")
+        << QStringList{"--sim=/no/such/devices.json"} << "/no/such/devices.json";
+    QTest::newRow("sim is a folder") << QStringList{"--sim=/tmp"} << "/tmp";
+    QTest::newRow("sim with libusb") << QStringList{"--usb=libusb", "--sim=SIMFILE"} << "--sim";
+    QTest::newRow("libusb after sim") << QStringList{"--sim=SIMFILE", "--usb=libusb"} << "--sim";
+    QTest::newRow("registry without value") << QStringList{"--registry"} << "--registry";
+    QTest::newRow("log file without value") << QStringList{"--log-file"} << "--log-file";
+    QTest::newRow("help with a value") << QStringList{"--help=yes"} << "--help";
+    QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
+    QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
+}
+
+void TestProgramOptions::errors()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, named);
+
+    QStringList line{QStringLiteral("vemotool")};
+    for (QString arg : options)
+        line << arg.replace(QLatin1String("SIMFILE"), FSimFile);
+    line << QStringLiteral("vemo2.bin");
+
+    const ProgramOptions parsed = ProgramOptions::parse(line);
+    QCOMPARE(parsed.action, ProgramOptions::Action::Error);
+    QVERIFY2(parsed.errorMessage.contains(named), qPrintable(parsed.errorMessage));
+    QVERIFY(parsed.errorMessage.startsWith(QLatin1String("vemotool: ")));
+    QVERIFY(!parsed.errorMessage.contains(QLatin1Char('\n')));
+    QCOMPARE(ProgramOptions::ErrorExitCode, 2);
+}
+
+void TestProgramOptions::helpAndVersionEndParsing_data()
+{
+    QTest::addColumn<QStringList>("line");
+    QTest::addColumn<ProgramOptions::Action>("action");
+
+    QTest::newRow("help") << QStringList{"x", "--help"} << ProgramOptions::Action::Help;
+    QTest::newRow("version") << QStringList{"x", "--version"} << ProgramOptions::Action::Version;
+    QTest::newRow("help after options")
+        << QStringList{"x", "--usb=sim", "--help"} << ProgramOptions::Action::Help;
+    QTest::newRow("first one wins")
+        << QStringList{"x", "--version", "--help"} << ProgramOptions::Action::Version;
+    QTest::newRow("later errors are not looked at")
+        << QStringList{"x", "--help", "--usb=foo"} << ProgramOptions::Action::Help;
+    QTest::newRow("help as a program argument")
+        << QStringList{"x", "vemo.bin", "--help"} << ProgramOptions::Action::Run;
+}
+
+void TestProgramOptions::helpAndVersionEndParsing()
+{
+    QFETCH(QStringList, line);
+    QFETCH(ProgramOptions::Action, action);
+    QCOMPARE(ProgramOptions::parse(line).action, action);
+}
+
+void TestProgramOptions::usageDocumentsEveryOption()
+{
+    const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
+    for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
+                             "--help", "--version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
+        QVERIFY2(usage.contains(QLatin1String(text)), text);
+    QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
+}
+
+void TestProgramOptions::executable_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutHas");
+    QTest::addColumn<QString>("stderrHas");
+
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "--log-file=FILE" << QString();
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "vemotool 1.4.7.2\n"
+                               << QString();
+    QTest::newRow("unknown option")
+        << QStringList{"--colour=blue", "vemo.bin"} << 2 << QString() << "--colour";
+    QTest::newRow("bad usb") << QStringList{"--usb=foo"} << 2 << QString() << "foo";
+    QTest::newRow("sim without value") << QStringList{"--sim"} << 2 << QString() << "--sim";
+    QTest::newRow("missing sim file")
+        << QStringList{"--sim=/no/such/vemo.json"} << 2 << QString() << "/no/such/vemo.json";
+    QTest::newRow("log file in a missing folder")
+        << QStringList{"--log-file=/no/such/folder/run.log"} << 2 << QString() << "--log-file";
+}
+
+void TestProgramOptions::executable()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutHas);
+    QFETCH(QString, stderrHas);
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // None of these lines may need a display.
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(VEMOTOOL_PATH), arguments);
+    QVERIFY(process.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    if (!stdoutHas.isEmpty())
+        QVERIFY2(out.contains(stdoutHas), qPrintable(out));
+    if (exitCode == 2) {
+        QVERIFY(out.isEmpty());
+        QVERIFY2(err.contains(stderrHas), qPrintable(err));
+        QCOMPARE(err.count(QLatin1Char('\n')), 1); // one line
+    } else {
+        QVERIFY2(err.isEmpty(), qPrintable(err));
+    }
+}
+
+void TestProgramOptions::executableRejectsBrokenSimFile()
+{
+    const QString broken = path(QStringLiteral("broken.json"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{ \"devices\": [ this is not json");
+    file.close();
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("VEMO_REGISTRY"), path(QStringLiteral("registry.json")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(VEMOTOOL_PATH), {QStringLiteral("--sim=") + broken});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 2);
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("--sim")) && err.contains(broken), qPrintable(err));
+}
+
+QTEST_GUILESS_MAIN(TestProgramOptions)
+#include "tst_programoptions.moc"
