@@ -8,7 +8,8 @@ namespace platform {
 
 // Flags of a modal message box, with the values the Windows API gives them,
 // because callers pass them as plain numbers ("flags 16").
-enum MessageBoxFlag : int {
+enum MessageBoxFlag : int
+{
     MB_OK = 0x0,
     MB_OKCANCEL = 0x1,
     MB_YESNOCANCEL = 0x3,
@@ -25,7 +26,8 @@ enum MessageBoxFlag : int {
 };
 
 // The button a message box was closed with.
-enum DialogResult : int {
+enum DialogResult : int
+{
     IDOK = 1,
     IDCANCEL = 2,
     IDABORT = 3,

@@ -1,0 +1,201 @@
+#include "platform/QtHostServices.h"
+
+#include "platform/EventPump.h"
+#include "platform/MessageBoxStyle.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+// How often a request to end is tried again while the main loop has not
+// started yet.
+constexpr int kQuitRetryMs = 10;
+
+bool haveWidgets()
+{
+    return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+} // namespace
+
+QtHostServices::QtHostServices() : m_context(std::make_unique<QObject>()) {}
+
+QtHostServices::~QtHostServices()
+{
+    if (m_busy && qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        QGuiApplication::restoreOverrideCursor();
+}
+
+int QtHostServices::messageBox(const QString &text, const QString &caption, int flags)
+{
+    const MessageBoxStyle style = MessageBoxStyle::fromFlags(flags);
+    if (!haveWidgets())
+        return style.resultFor(QMessageBox::NoButton);
+    QMessageBox box(style.ownedByActiveWindow ? QApplication::activeWindow() : nullptr);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setIcon(style.icon);
+    box.setWindowTitle(caption);
+    // Device and file texts are shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    for (QMessageBox::StandardButton button : style.buttons)
+        box.addButton(button);
+    box.setDefaultButton(style.defaultButton);
+    box.exec();
+    return style.resultFor(box.standardButton(box.clickedButton()));
+}
+
+void QtHostServices::beep()
+{
+    if (haveWidgets())
+        QApplication::beep();
+}
+
+void QtHostServices::setBusyCursor(bool busy)
+{
+    // One override at most, however often busy is asked for.
+    if (busy == m_busy || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return;
+    m_busy = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void QtHostServices::sleep(int milliseconds)
+{
+    if (milliseconds > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+bool QtHostServices::runProgramAndWait(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    // The program's output goes where ours goes.
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(-1))
+        return false;
+    process.waitForFinished(-1);
+    return true;
+}
+
+bool QtHostServices::openUrl(const QString &url)
+{
+    // Tolerant parsing encodes what a shell would take as it is (spaces of
+    // a mailto: body and the like).
+    QUrl parsed(url, QUrl::TolerantMode);
+    if (!parsed.isValid() || parsed.scheme().isEmpty())
+        parsed = QUrl::fromUserInput(url);
+    return parsed.isValid() && QDesktopServices::openUrl(parsed);
+}
+
+QString QtHostServices::tempDirectory()
+{
+    return QDir::toNativeSeparators(QDir::tempPath());
+}
+
+QDate QtHostServices::today()
+{
+    return QDate::currentDate();
+}
+
+OsVersion QtHostServices::osVersion()
+{
+    return osVersionFrom(QOperatingSystemVersion::current(), QSysInfo::kernelVersion(),
+                         QSysInfo::prettyProductName());
+}
+
+OsVersion QtHostServices::osVersionFrom(const QOperatingSystemVersion &system,
+                                        const QString &kernelVersion, const QString &productName)
+{
+    OsVersion version;
+    if (system.type() == QOperatingSystemVersion::Windows) {
+        version.major = unsigned(qMax(0, system.majorVersion()));
+        version.minor = unsigned(qMax(0, system.minorVersion()));
+        return version;
+    }
+    static const QRegularExpression numbers(QStringLiteral("^(\\d+)(?:\\.(\\d+))?"));
+    const QRegularExpressionMatch match = numbers.match(kernelVersion.trimmed());
+    if (match.hasMatch()) {
+        version.major = match.captured(1).toUInt();
+        version.minor = match.captured(2).toUInt();
+    }
+    version.servicePack = productName;
+    return version;
+}
+
+QString QtHostServices::currentDirectory()
+{
+    return QDir::toNativeSeparators(QDir::currentPath());
+}
+
+bool QtHostServices::fileExists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile();
+}
+
+void QtHostServices::terminate()
+{
+    m_terminateRequested = true;
+    if (m_quitScheduled || !QCoreApplication::instance())
+        return;
+    m_quitScheduled = true;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_context.get(),
+                     [this] { m_quitDone = true; });
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { quitWhenRunning(); }, Qt::QueuedConnection);
+}
+
+void QtHostServices::quitWhenRunning()
+{
+    if (m_quitDone)
+        return;
+    // A quit outside the main loop is lost: events handled before the loop
+    // starts (a message box at start-up, a command's wait) must not swallow
+    // the request, so it is repeated until the main loop has ended.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
+    QTimer::singleShot(kQuitRetryMs, m_context.get(), [this] { quitWhenRunning(); });
+}
+
+bool QtHostServices::terminateRequested() const
+{
+    return m_terminateRequested;
+}
+
+void QtHostServices::showException(const QString &message)
+{
+    messageBox(message, QGuiApplication::applicationDisplayName(), MB_OK | MB_ICONHAND);
+}
+
+void QtHostServices::handleMessage(int maxWaitMs)
+{
+    EventPump::handleMessage(maxWaitMs);
+}
+
+void QtHostServices::processMessages()
+{
+    EventPump::processMessages();
+}
+
+} // namespace platform

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/HostServices.h"
+
+#include <QOperatingSystemVersion>
+
+#include <memory>
+
+class QObject;
+
+namespace platform {
+
+// The host services of the running program: Qt's application object, its
+// widgets and the desktop.
+class QtHostServices : public HostServices
+{
+public:
+    QtHostServices();
+    ~QtHostServices() override;
+    QtHostServices(const QtHostServices &) = delete;
+    QtHostServices &operator=(const QtHostServices &) = delete;
+
+    int messageBox(const QString &text, const QString &caption, int flags) override;
+    void beep() override;
+    void setBusyCursor(bool busy) override;
+    void sleep(int milliseconds) override;
+    bool runProgramAndWait(const QString &program, const QStringList &arguments) override;
+    bool openUrl(const QString &url) override;
+    QString tempDirectory() override;
+    QDate today() override;
+    OsVersion osVersion() override;
+    QString currentDirectory() override;
+    bool fileExists(const QString &path) override;
+    void terminate() override;
+    bool terminateRequested() const override;
+    void showException(const QString &message) override;
+    void handleMessage(int maxWaitMs) override;
+    void processMessages() override;
+
+    // The version the bug report names. Windows gives its own major and
+    // minor numbers (Qt knows no service-pack text, so that stays empty);
+    // other systems give the kernel's major and minor numbers and the
+    // distribution's name as the service-pack text.
+    static OsVersion osVersionFrom(const QOperatingSystemVersion &system,
+                                   const QString &kernelVersion, const QString &productName);
+
+private:
+    // Ends the application's main loop once it runs.
+    void quitWhenRunning();
+
+    bool m_busy = false;
+    bool m_terminateRequested = false;
+    bool m_quitScheduled = false;
+    bool m_quitDone = false;
+    // Context of the queued calls of terminate(): they end with this object.
+    std::unique_ptr<QObject> m_context;
+};
+
+} // namespace platform

@@ -1,0 +1,13 @@
+#include "tests/support/ScopedHost.h"
+
+ScopedHost::ScopedHost() : ScopedHost(m_ownFake) {}
+
+ScopedHost::ScopedHost(platform::HostServices &services) : m_previous(&platform::host())
+{
+    platform::setHost(&services);
+}
+
+ScopedHost::~ScopedHost()
+{
+    platform::setHost(m_previous);
+}
