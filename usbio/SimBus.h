@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
 
@@ -24,6 +25,10 @@ enum class Generation
 };
 constexpr quint16 kVendorId = 0x5E1A;
 quint16 productId(Generation generation);
+// "Vemo", "Vemo2" or "Vemo3".
+QByteArray generationName(Generation generation);
+// The device-interface guid the Vemo driver registers its devices under.
+constexpr const char *kDeviceInterfaceGuid = "{7A41C9E2-5B3D-4F60-9C18-2E6D4B90A7F3}";
 
 // What a simulated device is and how fast it answers.
 struct SimDeviceSettings
@@ -40,6 +45,9 @@ struct SimDeviceSettings
     int restartDelayMs = 0;   // time off the bus when the device restarts
     int eraseDelayMs = 0;     // loader: time until "Flash is BLANK"
     int imageSize = 0;        // loader: bytes of a full image; 0: a short chunk ends it
+    // Scripted answers: command (without CR) -> reply; a CR is added when
+    // the reply has none, an empty reply makes the device stay silent.
+    QMap<QByteArray, QByteArray> answers;
 };
 
 // Component failures a test or a configuration file can inject. Statuses of
@@ -77,12 +85,24 @@ public:
     // Registers this bus as the "sim" backend and selects it.
     void install();
 
+    // A new device, on the bus at once (PnP arrival, key store updated).
     SimDevice *attach(const SimDeviceSettings &settings = {});
+    // Puts a detached device of this bus back, at the end of the order, with
+    // its firmware as it was.
+    void attach(SimDevice *device);
+    // Takes the device off the bus for good (PnP removal). The object stays
+    // with the bus, records and all, until the bus goes.
     void detach(SimDevice *device);
+    // Attached devices in attach order, restarting ones included.
     QList<SimDevice *> devices() const;
 
     // Faults of the bus itself.
     Status pnpEnableStatus = 0; // EnablePnPNotification refuses with this
+    // Whether the "sim" backend is there at all; false makes it "not
+    // registered" (install() then registers nothing, and withdraws it when
+    // this bus had installed it).
+    void setComponentRegistered(bool registered);
+    bool componentRegistered() const;
 
     // Reads devices, answers, timings and faults from a JSON file and
     // attaches its devices. On failure returns false with a readable error

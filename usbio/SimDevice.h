@@ -9,6 +9,7 @@
 namespace usbio {
 
 class DeviceModel;
+class VemoFirmware;
 
 // One virtual device on the simulated bus: the device's firmware model
 // behind the wire, the faults its component connection injects, and a
@@ -23,6 +24,7 @@ public:
     const SimDeviceSettings &settings() const;
     SimFaults &faults();
     DeviceModel &model();
+    VemoFirmware &firmware();
 
     // The device path the component reports, e.g.
     // "\\?\usb#vid_5e1a&pid_088a#000000001#{guid}".
@@ -30,11 +32,15 @@ public:
     // "USB\VID_5E1A&PID_088A\<instance id>" as published in the key store.
     QString instancePath() const;
 
-    bool onBus() const;       // false while restarting
-    bool inLoader() const;    // running its boot loader
+    bool onBus() const;    // false while restarting
+    bool inLoader() const; // running its boot loader
     QByteArray firmwareVersion() const;
     QByteArray serialNumber() const;
     QByteArray calibrationDate() const;
+    QByteArray deviation() const;
+    QString instanceId() const;
+    // What "DTP" commands sent to the device's printer channel.
+    QList<QByteArray> printerLines() const;
 
     // Every 16-byte piece that reached OUT 0x01, as sent (padding included).
     QList<QByteArray> receivedPieces() const;
@@ -50,6 +56,9 @@ public:
 
     // Makes the device send bytes on IN 0x81 (split into reads of at most 16).
     void sendToHost(const QByteArray &bytes);
+    // Power cycle: the device leaves the bus and comes back after offBusMs
+    // (-1: its restartDelayMs), in the mode its firmware boots into.
+    void powerCycle(int offBusMs = -1);
 
 Q_SIGNALS:
     void commandReceived(const QByteArray &command);

@@ -1,0 +1,88 @@
+#pragma once
+
+// Inner state of the simulated bus and its devices, shared by SimBus,
+// SimDevice and SimComponent (not part of the layer's interface).
+
+#include "usbio/DeviceModelHost.h"
+#include "usbio/SimBus.h"
+#include "usbio/SimDevice.h"
+#include "usbio/VemoFirmware.h"
+
+#include <QList>
+#include <QPointer>
+
+#include <memory>
+
+namespace registry {
+class KeyStore;
+}
+
+namespace usbio {
+
+class SimComponent;
+
+struct SimDevice::Impl : public DeviceModelHost
+{
+    Impl(SimDevice *device, SimBus *bus, const SimDeviceSettings &settings);
+
+    // DeviceModelHost
+    void sendToHost(const QByteArray &packet) override;
+    void restart(int offBusMs) override;
+    void commandReceived(const QByteArray &command) override;
+    void imageReceived(const QByteArray &image) override;
+
+    // One finished OUT transfer from a component.
+    void deliver(quint8 endpoint, const QByteArray &bytes);
+
+    SimDevice *q;
+    QPointer<SimBus> bus;
+    SimDeviceSettings settings;
+    SimFaults faults;
+    QString instanceId;
+    std::unique_ptr<VemoFirmware> firmware;
+
+    bool attached = true;
+    bool onBus = false;
+    // Counts the times the device came onto the bus; a handle opened in an
+    // earlier session is stale.
+    quint64 session = 0;
+    quint64 restartToken = 0;
+    bool configured = false;
+    // Packets waiting on IN 0x81 for a read. A device nobody reads from
+    // keeps only the newest ones, as its own buffer would.
+    QList<QByteArray> inPackets;
+
+    QList<QByteArray> pieces;
+    QList<QByteArray> commands;
+    QList<QByteArray> chunks;
+    QByteArray image;
+};
+
+struct SimBus::Impl
+{
+    explicit Impl(SimBus *bus, registry::KeyStore *keyStore) : q(bus), store(keyStore) {}
+
+    registry::KeyStore &keyStore() const;
+    // Rewrites the driver service's list of present devices, and creates
+    // the persistent key of a device the first time it is seen.
+    void publish();
+    void createInstanceKey(const SimDevice *device);
+
+    // The device is on the bus now (attached, or back from a restart).
+    void arrive(SimDevice *device);
+    // The device leaves the bus (detached, or restarting).
+    void leave(SimDevice *device);
+    void dataAvailable(SimDevice *device);
+    void notifyPnP(EventId id, const SimDevice *device);
+
+    SimBus *q;
+    registry::KeyStore *store;
+    QList<SimDevice *> devices; // attach order
+    QList<SimComponent *> components;
+    int created = 0;
+    bool installed = false;
+    bool componentRegistered = true;
+    DriverInfo defaultDriverInfo{0x0210, 0x0250, 1234, 0};
+};
+
+} // namespace usbio

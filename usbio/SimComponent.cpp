@@ -1,0 +1,465 @@
+#include "usbio/SimComponent.h"
+
+#include "usbio/SimBus_p.h"
+
+#include <QTimer>
+#include <QUuid>
+
+#include <algorithm>
+#include <memory>
+
+namespace usbio {
+
+namespace {
+
+constexpr quint8 kInEndpoint = 0x81;
+constexpr quint8 kCommandEndpoint = 0x01;
+constexpr quint8 kImageEndpoint = 0x02;
+
+bool isInEndpoint(quint8 endpoint)
+{
+    return endpoint & 0x80;
+}
+
+bool sameInterface(const QString &guid)
+{
+    const QUuid asked = QUuid::fromString(guid);
+    return !asked.isNull() && asked == QUuid::fromString(QLatin1String(kDeviceInterfaceGuid));
+}
+
+} // namespace
+
+SimComponent::SimComponent(SimBus *bus, QObject *parent) : Component(parent), m_bus(bus)
+{
+    if (bus) {
+        bus->d->components.append(this);
+        ++bus->d->created;
+    }
+}
+
+SimComponent::~SimComponent()
+{
+    if (m_bus)
+        m_bus->d->components.removeAll(this);
+}
+
+SimDevice *SimComponent::openDevice() const
+{
+    return present();
+}
+
+SimDevice *SimComponent::present() const
+{
+    SimDevice *device = m_device.data();
+    if (!device || !device->d->attached || !device->d->onBus || device->d->session != m_session)
+        return nullptr;
+    return device;
+}
+
+Status SimComponent::checkOpen() const
+{
+    if (!m_device && m_session == 0)
+        return status::NotOpened;
+    return present() ? status::Success : status::DeviceGone;
+}
+
+Status SimComponent::checkPipe() const
+{
+    if (const Status open = checkOpen())
+        return open;
+    if (!m_device->d->configured)
+        return status::NotConfigured;
+    if (m_endpoint == 0)
+        return status::NotBound;
+    return status::Success;
+}
+
+int SimComponent::EnumerateDevices(const QString &interfaceGuid)
+{
+    m_list.clear();
+    if (!m_bus || !sameInterface(interfaceGuid))
+        return 0;
+    for (SimDevice *device : std::as_const(m_bus->d->devices)) {
+        if (device->d->onBus)
+            m_list.append(device);
+    }
+    return int(m_list.size());
+}
+
+Status SimComponent::OpenDevice(int index)
+{
+    // A second open replaces the handle this instance holds.
+    CloseDevice();
+    if (index < 0 || index >= m_list.size())
+        return status::NoSuchDevice;
+    SimDevice *device = m_list.at(index).data();
+    if (!device || !device->d->attached || !device->d->onBus)
+        return status::DeviceGone;
+    if (device->d->faults.openStatus != 0)
+        return device->d->faults.openStatus;
+    m_device = device;
+    m_session = device->d->session;
+    return status::Success;
+}
+
+void SimComponent::CloseDevice()
+{
+    releasePipe();
+    m_device = nullptr;
+    m_session = 0;
+}
+
+Status SimComponent::GetDriverInfo(DriverInfo &info)
+{
+    // The driver answers for the open device, else for any device it serves.
+    if (SimDevice *device = present())
+        info = device->d->faults.driverInfo;
+    else if (m_bus && !m_bus->d->devices.isEmpty())
+        info = m_bus->d->devices.first()->d->faults.driverInfo;
+    else if (m_bus)
+        info = m_bus->d->defaultDriverInfo;
+    else
+        info = DriverInfo{};
+    return status::Success;
+}
+
+void SimComponent::SetDeviceParameter(int value)
+{
+    m_parameter = value;
+}
+
+Status SimComponent::AddInterface(int interfaceNumber, int alternateSetting,
+                                  int maximumTransferSize)
+{
+    if (const Status open = checkOpen())
+        return open;
+    // The device has one interface with one setting.
+    if (interfaceNumber != 0 || alternateSetting != 0 || maximumTransferSize <= 0 ||
+        m_declaredInterfaces > 0)
+        return status::InvalidParameter;
+    if (const Status fault = m_device->d->faults.declareStatus)
+        return fault;
+    ++m_declaredInterfaces;
+    return status::Success;
+}
+
+void SimComponent::DeleteInterfaces()
+{
+    m_declaredInterfaces = 0;
+}
+
+Status SimComponent::SetConfiguration(int configurationIndex)
+{
+    if (const Status open = checkOpen())
+        return open;
+    if (configurationIndex != 0)
+        return status::InvalidParameter;
+    if (m_declaredInterfaces == 0)
+        return status::NoInterface;
+    if (const Status fault = m_device->d->faults.selectStatus)
+        return fault;
+    m_device->d->configured = true;
+    return status::Success;
+}
+
+Status SimComponent::UnconfigureDevice()
+{
+    if (const Status open = checkOpen())
+        return open;
+    // Every pipe of the device goes with its configuration; other
+    // instances find out at their next pipe operation (NotConfigured).
+    m_device->d->configured = false;
+    releasePipe();
+    return status::Success;
+}
+
+QString SimComponent::ErrorText(Status status)
+{
+    bool fails = false;
+    if (SimDevice *device = present()) {
+        fails = device->d->faults.errorTextFails;
+    } else if (m_bus) {
+        for (const SimDevice *device : std::as_const(m_bus->d->devices))
+            fails = fails || device->d->faults.errorTextFails;
+    }
+    if (fails)
+        throw ComponentError("ErrorText: the component cannot give the text of a status");
+    return statusDescription(status);
+}
+
+Status SimComponent::Bind(quint8 endpointAddress)
+{
+    if (const Status open = checkOpen())
+        return open;
+    if (!m_device->d->configured)
+        return status::NotConfigured;
+    if (m_endpoint != 0)
+        return status::AlreadyBound;
+    if (endpointAddress != kInEndpoint && endpointAddress != kCommandEndpoint &&
+        endpointAddress != kImageEndpoint)
+        return status::InvalidParameter;
+    if (const Status fault = m_device->d->faults.bindStatus)
+        return fault;
+    m_endpoint = endpointAddress;
+    return status::Success;
+}
+
+Status SimComponent::Unbind()
+{
+    const Status open = checkOpen();
+    const bool wasBound = m_endpoint != 0;
+    releasePipe();
+    if (open)
+        return open;
+    return wasBound ? status::Success : status::NotBound;
+}
+
+Status SimComponent::StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount)
+{
+    if (const Status pipe = checkPipe())
+        return pipe;
+    if (!isInEndpoint(m_endpoint) || sizeOfBuffer <= 0 || numberOfBuffers <= 0)
+        return status::InvalidParameter;
+    if (m_reading)
+        return status::AlreadyRunning;
+    SimFaults &faults = m_device->d->faults;
+    if (faults.startReadingFailures > 0) {
+        --faults.startReadingFailures;
+        return faults.startReadingStatus;
+    }
+    m_reading = true;
+    m_readSize = sizeOfBuffer;
+    m_readBuffers = numberOfBuffers;
+    m_maxReadErrors = maxErrorCount;
+    m_readErrors = 0;
+    m_finished.clear();
+    schedulePump();
+    return status::Success;
+}
+
+Status SimComponent::ReadData(QByteArray &buffer, int &byteCount)
+{
+    byteCount = 0;
+    if (const Status pipe = checkPipe())
+        return pipe;
+    if (!isInEndpoint(m_endpoint))
+        return status::InvalidParameter;
+    if (m_finished.isEmpty())
+        return m_reading ? status::NoData : status::NotRunning;
+    const FinishedRead read = m_finished.takeFirst();
+    // A read slot is free again.
+    schedulePump();
+    if (read.status != 0)
+        return read.status;
+    // The bytes go into the caller's array; what lies past them stays as it
+    // was, so only byteCount tells where the read ends.
+    if (buffer.size() < read.data.size())
+        buffer.resize(read.data.size());
+    std::copy(read.data.cbegin(), read.data.cend(), buffer.begin());
+    byteCount = int(read.data.size());
+    return status::Success;
+}
+
+void SimComponent::StopReading()
+{
+    m_reading = false;
+    m_finished.clear();
+}
+
+Status SimComponent::StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
+                                  bool writeStatus)
+{
+    Q_UNUSED(maxErrorCount);
+    Q_UNUSED(writeStatus);
+    if (const Status pipe = checkPipe())
+        return pipe;
+    if (isInEndpoint(m_endpoint) || sizeOfBuffer <= 0 || numberOfBuffers <= 0)
+        return status::InvalidParameter;
+    if (m_writing)
+        return status::AlreadyRunning;
+    if (const Status fault = m_device->d->faults.startWritingStatus)
+        return fault;
+    m_writing = true;
+    m_writeSize = sizeOfBuffer;
+    m_writeBuffers = numberOfBuffers;
+    return status::Success;
+}
+
+Status SimComponent::WriteData(const QByteArray &buffer, quint32 userTag)
+{
+    Q_UNUSED(userTag);
+    if (const Status pipe = checkPipe())
+        return pipe;
+    if (isInEndpoint(m_endpoint))
+        return status::InvalidParameter;
+    if (!m_writing)
+        return status::NotRunning;
+    if (buffer.size() > m_writeSize)
+        return status::InvalidParameter;
+    if (m_writes.size() >= m_writeBuffers)
+        return status::Busy;
+    const SimFaults &faults = m_device->d->faults;
+    if (faults.writeDataStatus != 0)
+        return faults.writeDataStatus;
+
+    const quint64 id = ++m_nextWriteId;
+    m_writes.append(PendingWrite{id, buffer});
+    // The transfer finishes on a timer, never inside this call; a delay of
+    // -1 stands for a device that never takes the data.
+    if (faults.writeCompletionDelayMs >= 0)
+        QTimer::singleShot(faults.writeCompletionDelayMs, Qt::PreciseTimer, this,
+                           [this, id] { completeWrite(id); });
+    return status::Success;
+}
+
+void SimComponent::StopWriting()
+{
+    m_writing = false;
+    cancelWrites();
+}
+
+Status SimComponent::ResetPipe()
+{
+    if (const Status pipe = checkPipe())
+        return pipe;
+    if (const Status fault = m_device->d->faults.resetPipeStatus)
+        return fault;
+    if (isInEndpoint(m_endpoint)) {
+        m_finished.clear();
+        m_readErrors = 0;
+        if (m_reading)
+            schedulePump();
+    } else {
+        cancelWrites();
+    }
+    return status::Success;
+}
+
+Status SimComponent::AbortPipe()
+{
+    if (const Status pipe = checkPipe())
+        return pipe;
+    if (isInEndpoint(m_endpoint))
+        m_finished.clear();
+    else
+        cancelWrites();
+    return status::Success;
+}
+
+Status SimComponent::EnablePnPNotification(const QString &interfaceGuid)
+{
+    if (m_bus && m_bus->pnpEnableStatus != 0)
+        return m_bus->pnpEnableStatus;
+    if (!sameInterface(interfaceGuid)) {
+        // Another interface's devices never show up on this bus.
+        if (QUuid::fromString(interfaceGuid).isNull())
+            return status::InvalidParameter;
+        return status::Success;
+    }
+    m_pnpEnabled = true;
+    return status::Success;
+}
+
+void SimComponent::deviceDataAvailable(SimDevice *device)
+{
+    if (m_reading && present() == device)
+        schedulePump();
+}
+
+void SimComponent::deviceLeft(SimDevice *device)
+{
+    if (m_device.data() != device || m_session != device->d->session)
+        return;
+    // Reads still pending end with the device; their completions come, and
+    // read data then reports DeviceGone.
+    if (m_reading) {
+        const int pending = m_readBuffers - int(m_finished.size());
+        for (int i = 0; i < pending; ++i)
+            postEvent(EventId::ReadComplete);
+    }
+    m_reading = false;
+    m_finished.clear();
+    cancelWrites();
+}
+
+void SimComponent::pnpEvent(EventId id, const SimDevice *device)
+{
+    if (!m_pnpEnabled)
+        return;
+    auto object = std::make_shared<EventObject>();
+    object->devicePath = device->devicePath();
+    postEvent(id, object);
+}
+
+void SimComponent::schedulePump()
+{
+    if (m_pumpScheduled)
+        return;
+    m_pumpScheduled = true;
+    QMetaObject::invokeMethod(
+        this, [this] { pump(); }, Qt::QueuedConnection);
+}
+
+// Finishes the pending reads that have something to finish with: an
+// injected error, or a packet the device has queued on IN 0x81.
+void SimComponent::pump()
+{
+    m_pumpScheduled = false;
+    SimDevice *device = present();
+    if (!m_reading || !device || !device->d->configured || !isInEndpoint(m_endpoint))
+        return;
+    SimDevice::Impl *dev = device->d;
+    while (m_finished.size() < m_readBuffers &&
+           (m_maxReadErrors <= 0 || m_readErrors < m_maxReadErrors)) {
+        if (dev->faults.readErrors > 0) {
+            --dev->faults.readErrors;
+            ++m_readErrors;
+            m_finished.append(FinishedRead{dev->faults.readErrorStatus, {}});
+            postEvent(EventId::ReadComplete);
+            continue;
+        }
+        if (dev->inPackets.isEmpty())
+            break;
+        QByteArray packet = dev->inPackets.takeFirst();
+        if (packet.size() > m_readSize) {
+            dev->inPackets.prepend(packet.mid(m_readSize));
+            packet.truncate(m_readSize);
+        }
+        m_readErrors = 0;
+        m_finished.append(FinishedRead{status::Success, packet});
+        postEvent(EventId::ReadComplete);
+    }
+}
+
+void SimComponent::completeWrite(quint64 id)
+{
+    const auto it = std::find_if(m_writes.begin(), m_writes.end(),
+                                 [id](const PendingWrite &write) { return write.id == id; });
+    if (it == m_writes.end())
+        return; // aborted meanwhile
+    const QByteArray data = it->data;
+    m_writes.erase(it);
+    SimDevice *device = present();
+    if (!device)
+        return;
+    // The completion is queued before the device acts on the data, so it
+    // reaches the host ahead of whatever the data makes the device do.
+    postEvent(EventId::WriteComplete);
+    device->d->deliver(m_endpoint, data);
+}
+
+void SimComponent::cancelWrites()
+{
+    m_writes.clear();
+}
+
+void SimComponent::releasePipe()
+{
+    m_reading = false;
+    m_finished.clear();
+    m_writing = false;
+    cancelWrites();
+    m_endpoint = 0;
+}
+
+} // namespace usbio

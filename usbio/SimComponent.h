@@ -1,0 +1,116 @@
+#pragma once
+
+#include "usbio/Component.h"
+
+#include <QList>
+#include <QPointer>
+
+namespace usbio {
+
+class SimBus;
+class SimDevice;
+
+// A component instance of the "sim" backend: one handle to a device of the
+// simulated bus, one bound pipe, its own enumeration list.
+//
+// Statuses, in the order they are checked: NotOpened (no open device),
+// DeviceGone (the device left the bus since it was opened), NotConfigured
+// (pipe operations while the device has no configuration), NotBound,
+// InvalidParameter, AlreadyRunning / NotRunning, then the device's injected
+// faults. Bind needs a configuration; select configuration needs an
+// interface declared on this instance (NoInterface).
+class SimComponent : public Component
+{
+    Q_OBJECT
+public:
+    explicit SimComponent(SimBus *bus, QObject *parent = nullptr);
+    ~SimComponent() override;
+
+    int EnumerateDevices(const QString &interfaceGuid) override;
+    Status OpenDevice(int index) override;
+    void CloseDevice() override;
+    Status GetDriverInfo(DriverInfo &info) override;
+    void SetDeviceParameter(int value) override;
+    Status AddInterface(int interfaceNumber, int alternateSetting,
+                        int maximumTransferSize) override;
+    void DeleteInterfaces() override;
+    Status SetConfiguration(int configurationIndex) override;
+    Status UnconfigureDevice() override;
+    QString ErrorText(Status status) override;
+    Status Bind(quint8 endpointAddress) override;
+    Status Unbind() override;
+    Status StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount) override;
+    Status ReadData(QByteArray &buffer, int &byteCount) override;
+    void StopReading() override;
+    Status StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
+                        bool writeStatus) override;
+    Status WriteData(const QByteArray &buffer, quint32 userTag) override;
+    void StopWriting() override;
+    Status ResetPipe() override;
+    Status AbortPipe() override;
+    Status EnablePnPNotification(const QString &interfaceGuid) override;
+
+    // For tests: what this instance holds.
+    SimDevice *openDevice() const;
+    quint8 boundEndpoint() const { return m_endpoint; }
+    int deviceParameter() const { return m_parameter; }
+    bool isReading() const { return m_reading; }
+    bool isWriting() const { return m_writing; }
+    int pendingWrites() const { return int(m_writes.size()); }
+    int finishedReads() const { return int(m_finished.size()); }
+
+private:
+    friend class SimBus;
+    struct FinishedRead
+    {
+        Status status = 0;
+        QByteArray data;
+    };
+    struct PendingWrite
+    {
+        quint64 id = 0;
+        QByteArray data;
+    };
+
+    // Called by the bus.
+    void deviceDataAvailable(SimDevice *device);
+    void deviceLeft(SimDevice *device);
+    void pnpEvent(EventId id, const SimDevice *device);
+
+    // The open device while it is still the one opened; null otherwise.
+    SimDevice *present() const;
+    // NotOpened / DeviceGone / 0 for operations on the open device.
+    Status checkOpen() const;
+    // checkOpen, then NotConfigured and NotBound.
+    Status checkPipe() const;
+    void schedulePump();
+    void pump();
+    void completeWrite(quint64 id);
+    void cancelWrites();
+    void releasePipe();
+
+    QPointer<SimBus> m_bus;
+    QList<QPointer<SimDevice>> m_list;
+    QPointer<SimDevice> m_device;
+    quint64 m_session = 0;
+    int m_parameter = 0;
+    int m_declaredInterfaces = 0;
+    quint8 m_endpoint = 0; // 0: no pipe bound
+    bool m_pnpEnabled = false;
+
+    bool m_reading = false;
+    int m_readSize = 0;
+    int m_readBuffers = 0;
+    int m_maxReadErrors = 0;
+    int m_readErrors = 0;
+    bool m_pumpScheduled = false;
+    QList<FinishedRead> m_finished;
+
+    bool m_writing = false;
+    int m_writeSize = 0;
+    int m_writeBuffers = 0;
+    quint64 m_nextWriteId = 0;
+    QList<PendingWrite> m_writes;
+};
+
+} // namespace usbio

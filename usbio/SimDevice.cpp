@@ -1,0 +1,241 @@
+#include "usbio/SimDevice.h"
+
+#include "usbio/SimBus_p.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace usbio {
+
+namespace {
+
+constexpr int kPacketSize = 16;
+constexpr quint8 kCommandEndpoint = 0x01;
+constexpr quint8 kImageEndpoint = 0x02;
+// Packets a device holds for a host that does not read; older ones are lost.
+constexpr int kMaxQueuedPackets = 256;
+
+QString deriveInstanceId(const SimDeviceSettings &settings)
+{
+    if (!settings.instanceId.isEmpty())
+        return settings.instanceId;
+    // The driver takes the device's serial number, as Windows does for USB
+    // devices that report one.
+    QString id;
+    for (const char c : settings.serialNumber)
+        id.append(QChar::isLetterOrNumber(uchar(c)) ? QLatin1Char(c) : QLatin1Char('_'));
+    return id.isEmpty() ? QStringLiteral("5&1a2b3c&0&1") : id;
+}
+
+VemoFirmware::Settings firmwareSettings(const SimDeviceSettings &settings)
+{
+    VemoFirmware::Settings firmware;
+    firmware.deviceName = generationName(settings.generation);
+    firmware.serialNumber = settings.serialNumber;
+    firmware.firmwareVersion = settings.firmwareVersion;
+    firmware.calibrationDate = settings.calibrationDate;
+    firmware.deviation = settings.deviation;
+    firmware.lifeTickPeriodMs = settings.lifeTickPeriodMs;
+    firmware.restartDelayMs = settings.restartDelayMs;
+    firmware.eraseDelayMs = settings.eraseDelayMs;
+    firmware.imageSize = settings.imageSize;
+    firmware.answers = settings.answers;
+    return firmware;
+}
+
+} // namespace
+
+SimDevice::Impl::Impl(SimDevice *device, SimBus *simBus, const SimDeviceSettings &deviceSettings)
+    : q(device), bus(simBus), settings(deviceSettings),
+      instanceId(deriveInstanceId(deviceSettings)),
+      firmware(std::make_unique<VemoFirmware>(firmwareSettings(deviceSettings), this))
+{}
+
+void SimDevice::Impl::sendToHost(const QByteArray &packet)
+{
+    if (!attached || !onBus)
+        return;
+    inPackets.append(packet);
+    while (inPackets.size() > kMaxQueuedPackets)
+        inPackets.removeFirst();
+    if (bus)
+        bus->d->dataAvailable(q);
+}
+
+void SimDevice::Impl::restart(int offBusMs)
+{
+    if (!attached || !onBus || !bus)
+        return;
+    bus->d->leave(q);
+    const quint64 token = ++restartToken;
+    QTimer::singleShot(std::max(0, offBusMs), Qt::PreciseTimer, q, [this, token] {
+        if (token == restartToken && attached && !onBus && bus)
+            bus->d->arrive(q);
+    });
+}
+
+void SimDevice::Impl::commandReceived(const QByteArray &command)
+{
+    commands.append(command);
+    Q_EMIT q->commandReceived(command);
+}
+
+void SimDevice::Impl::imageReceived(const QByteArray &received)
+{
+    image = received;
+    Q_EMIT q->imageReceived(received);
+}
+
+void SimDevice::Impl::deliver(quint8 endpoint, const QByteArray &bytes)
+{
+    if (!attached || !onBus)
+        return;
+    if (endpoint == kCommandEndpoint)
+        pieces.append(bytes);
+    else if (endpoint == kImageEndpoint)
+        chunks.append(bytes);
+    firmware->receive(endpoint, bytes);
+}
+
+SimDevice::SimDevice(SimBus *bus, const SimDeviceSettings &settings)
+    : QObject(bus), d(new Impl(this, bus, settings))
+{}
+
+SimDevice::~SimDevice()
+{
+    delete d;
+}
+
+SimBus *SimDevice::bus() const
+{
+    return d->bus;
+}
+
+const SimDeviceSettings &SimDevice::settings() const
+{
+    return d->settings;
+}
+
+SimFaults &SimDevice::faults()
+{
+    return d->faults;
+}
+
+DeviceModel &SimDevice::model()
+{
+    return *d->firmware;
+}
+
+VemoFirmware &SimDevice::firmware()
+{
+    return *d->firmware;
+}
+
+QString SimDevice::devicePath() const
+{
+    return QStringLiteral("\\\\?\\usb#vid_%1&pid_%2#%3#%4")
+        .arg(kVendorId, 4, 16, QLatin1Char('0'))
+        .arg(productId(d->settings.generation), 4, 16, QLatin1Char('0'))
+        .arg(d->instanceId, QString::fromLatin1(kDeviceInterfaceGuid))
+        .toLower();
+}
+
+QString SimDevice::instancePath() const
+{
+    return QStringLiteral("USB\\VID_%1&PID_%2\\%3")
+        .arg(kVendorId, 4, 16, QLatin1Char('0'))
+        .arg(productId(d->settings.generation), 4, 16, QLatin1Char('0'))
+        .toUpper()
+        .arg(d->instanceId);
+}
+
+bool SimDevice::onBus() const
+{
+    return d->attached && d->onBus;
+}
+
+bool SimDevice::inLoader() const
+{
+    return d->firmware->inLoader();
+}
+
+QByteArray SimDevice::firmwareVersion() const
+{
+    return d->firmware->firmwareVersion();
+}
+
+QByteArray SimDevice::serialNumber() const
+{
+    return d->firmware->serialNumber();
+}
+
+QByteArray SimDevice::calibrationDate() const
+{
+    return d->firmware->calibrationDate();
+}
+
+QByteArray SimDevice::deviation() const
+{
+    return d->firmware->deviation();
+}
+
+QString SimDevice::instanceId() const
+{
+    return d->instanceId;
+}
+
+QList<QByteArray> SimDevice::printerLines() const
+{
+    return d->firmware->printerLines();
+}
+
+QList<QByteArray> SimDevice::receivedPieces() const
+{
+    return d->pieces;
+}
+
+QList<QByteArray> SimDevice::receivedCommands() const
+{
+    return d->commands;
+}
+
+QList<QByteArray> SimDevice::receivedChunks() const
+{
+    return d->chunks;
+}
+
+QByteArray SimDevice::image() const
+{
+    return d->image;
+}
+
+bool SimDevice::saveImage(const QString &path) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(d->image) == d->image.size() && file.flush();
+}
+
+void SimDevice::clearRecords()
+{
+    d->pieces.clear();
+    d->commands.clear();
+    d->chunks.clear();
+    d->image.clear();
+}
+
+void SimDevice::sendToHost(const QByteArray &bytes)
+{
+    for (int at = 0; at < bytes.size(); at += kPacketSize)
+        d->sendToHost(bytes.mid(at, kPacketSize));
+}
+
+void SimDevice::powerCycle(int offBusMs)
+{
+    d->restart(offBusMs < 0 ? d->settings.restartDelayMs : offBusMs);
+}
+
+} // namespace usbio

@@ -1,0 +1,108 @@
+#pragma once
+
+#include "usbio/DeviceModel.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QTimer>
+
+namespace usbio {
+
+class DeviceModelHost;
+
+// The firmware of a Vemo timing device, with its boot loader.
+//
+// Normal mode: takes 16-byte command pieces on OUT 0x01 (zero padding
+// stripped), assembles commands up to CR, and answers on IN 0x81 in packets
+// of at most 16 bytes. The five "USB-Vemo:" commands act without CR as soon
+// as their 15 characters are in. Life ticks (a time of day, and "VEMO:"
+// status chunks) go out at lifeTickPeriodMs when it is not 0.
+//
+// "USB-Vemo:BWF!!!" restarts the device into its loader. The loader answers
+// the same command, after eraseDelayMs, with "Flash is BLANK"; then it takes
+// the image on OUT 0x02 in 64-byte chunks until a short chunk (or imageSize
+// bytes) and restarts into normal mode with the next firmware version.
+class VemoFirmware : public QObject, public DeviceModel
+{
+    Q_OBJECT
+public:
+    struct Settings
+    {
+        QByteArray deviceName = "Vemo2"; // "Vemo", "Vemo2" or "Vemo3"
+        QByteArray serialNumber = "000000001";
+        QByteArray firmwareVersion = "2.10";
+        QByteArray calibrationDate = "00-00-00";
+        QByteArray deviation = "+0.000";
+        int lifeTickPeriodMs = 0;
+        int restartDelayMs = 0;
+        int eraseDelayMs = 0;
+        int imageSize = 0; // 0: a short chunk ends the image
+        // Scripted answers: command (without CR) -> reply. A reply gets a CR
+        // when it has none; an empty reply makes the device stay silent.
+        QMap<QByteArray, QByteArray> answers;
+    };
+
+    VemoFirmware(const Settings &settings, DeviceModelHost *host, QObject *parent = nullptr);
+    ~VemoFirmware() override;
+
+    void powerOn() override;
+    void powerOff() override;
+    void receive(quint8 endpoint, const QByteArray &bytes) override;
+
+    const Settings &settings() const { return m_settings; }
+    bool inLoader() const { return m_loader; }
+    QByteArray serialNumber() const { return m_settings.serialNumber; }
+    QByteArray firmwareVersion() const { return m_settings.firmwareVersion; }
+    QByteArray calibrationDate() const { return m_settings.calibrationDate; }
+    QByteArray deviation() const { return m_settings.deviation; }
+    // What "DTP" commands sent to the printer channel.
+    QList<QByteArray> printerLines() const { return m_printerLines; }
+    // The image under way in the loader (bytes taken so far).
+    QByteArray imageInProgress() const { return m_image; }
+
+    // Sends text on IN 0x81, cut into packets of at most 16 bytes.
+    void send(const QByteArray &text);
+
+    // The firmware version after an update: the last number one higher
+    // ("2.10" -> "2.11", "1.9" -> "1.10").
+    static QByteArray nextVersion(const QByteArray &version);
+    // True for the five 15-character USB-interface commands.
+    static bool isUsbCommand(const QByteArray &command);
+
+private:
+    enum class LoaderState
+    {
+        Idle,      // waiting for the erase request
+        Erasing,   // "Flash is BLANK" follows after the erase delay
+        Receiving, // taking the image on OUT 0x02
+    };
+
+    void takeCommandBytes(const QByteArray &bytes);
+    void dispatch(const QByteArray &command);
+    void normalCommand(const QByteArray &command);
+    void operatorCommand(const QByteArray &command);
+    void loaderCommand(const QByteArray &command);
+    void takeImageChunk(const QByteArray &chunk);
+    void lifeTick();
+    QByteArray versionLine() const;
+
+    Settings m_settings;
+    DeviceModelHost *m_host;
+    bool m_loader = false;
+    bool m_enterLoader = false; // the next power-on starts the loader
+    bool m_flashValid = true;   // false from an erase until a whole image is in
+    LoaderState m_loaderState = LoaderState::Idle;
+    QByteArray m_commandLine;
+    QByteArray m_image;
+    QMap<QByteArray, QByteArray> m_values; // operator settings by command prefix
+    QList<QByteArray> m_printerLines;
+    QTimer m_lifeTimer;
+    int m_ticks = 0;
+    // Bumped at power-off, so timers started before it do nothing.
+    quint64 m_epoch = 0;
+    quint64 m_erases = 0; // the latest erase is the one that answers
+};
+
+} // namespace usbio
