@@ -170,7 +170,14 @@ struct KeyStore::Impl
         if (!QDir().mkpath(info.absolutePath()))
             throw cannotWrite(QStringLiteral("cannot create the folder %1")
                                   .arg(QDir::toNativeSeparators(info.absolutePath())));
-        QLockFile lock(path + QStringLiteral(".lock"));
+        const QString lockPath = path + QStringLiteral(".lock");
+        // Something other than a file in the lock's place never becomes a
+        // lock; waiting for it would only freeze the caller.
+        const QFileInfo lockInfo(lockPath);
+        if (lockInfo.exists() && !lockInfo.isFile())
+            throw cannotWrite(QStringLiteral("%1 is in the place of its lock file")
+                                  .arg(QDir::toNativeSeparators(lockPath)));
+        QLockFile lock(lockPath);
         lock.setStaleLockTime(kStaleLockMs);
         if (!lock.tryLock(kLockWaitMs)) {
             switch (lock.error()) {

@@ -248,6 +248,7 @@ private Q_SLOTS:
         QTest::newRow("read-only file") << "file";
         QTest::newRow("read-only folder") << "folder";
         QTest::newRow("folder is a file") << "parent";
+        QTest::newRow("lock place taken") << "lock";
     }
     void refusedWrites()
     {
@@ -260,6 +261,8 @@ private Q_SLOTS:
             QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
         } else if (how == "folder") {
             QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        } else if (how == "lock") {
+            QVERIFY(QDir().mkpath(path + ".lock"));
         } else {
             // A store below a regular file can never be created.
             path = path + "/below/registry.json";
@@ -269,7 +272,8 @@ private Q_SLOTS:
                                               QFileDevice::ExeOwner);
             QFile::setPermissions(storePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         });
-        if (how != "parent" && QFileInfo(how == "file" ? path : folder).isWritable())
+        if ((how == "file" || how == "folder") &&
+            QFileInfo(how == "file" ? path : folder).isWritable())
             QSKIP("running with rights that ignore file permissions (root)");
 
         KeyStore store(path);
