@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,13 +74,13 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(m_dir.path()));
     }
 
-    void namesIgnoreCaseAndKeepIt_data()
+    void caseInsensitiveKeys_data()
     {
         addBackingColumn();
         QTest::newRow("file") << false;
         QTest::newRow("memory") << true;
     }
-    void namesIgnoreCaseAndKeepIt()
+    void caseInsensitiveKeys()
     {
         QFETCH(bool, inMemory);
         auto store = makeStore(inMemory);
@@ -240,6 +241,36 @@ private Q_SLOTS:
         }
         QVERIFY(!third.valueExists(LM, "B", "3"));
         QCOMPARE(third.subKeyNames(LM, "A"), QStringList{"Sub"});
+    }
+
+    void twoProgramsWritingAtOnceLoseNothing()
+    {
+        const int count = 40;
+        QList<QProcess *> writers;
+        for (const QString key : {"First", "Second", "Third"}) {
+            auto *writer = new QProcess(this);
+            writer->setProcessChannelMode(QProcess::ForwardedChannels);
+            writer->start(QCoreApplication::applicationFilePath(),
+                          {"--writer", storePath(), key, QString::number(count)});
+            writers << writer;
+        }
+        // Meanwhile this program writes too.
+        KeyStore store(storePath());
+        for (int i = 0; i < count; ++i)
+            store.writeInteger(LM, "Own", QString::number(i), i);
+        for (QProcess *writer : writers) {
+            QVERIFY(writer->waitForFinished(60000));
+            QCOMPARE(writer->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(writer->exitCode(), 0);
+            delete writer;
+        }
+        KeyStore reread(storePath());
+        for (const QString key : {"First", "Second", "Third", "Own"}) {
+            QCOMPARE(reread.valueNames(LM, key).size(), count);
+            for (int i = 0; i < count; ++i)
+                QCOMPARE(reread.readInteger(LM, key, QString::number(i)), i);
+        }
+        QVERIFY(!QFileInfo::exists(storePath() + ".lock"));
     }
 
     void refusedWrites_data()
@@ -478,8 +509,7 @@ private Q_SLOTS:
     void defaultStoreCanBeReplaced()
     {
         KeyStore &process = KeyStore::defaultStore();
-        QCOMPARE(process.filePath(),
-                 QFileInfo(qEnvironmentVariable("VEMO_REGISTRY")).absoluteFilePath());
+        QCOMPARE(process.filePath(), QFileInfo(KeyStore::defaultFilePath()).absoluteFilePath());
         {
             KeyStore mine{QString()};
             KeyStore::setDefaultStore(&mine);
@@ -494,5 +524,26 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestKeyStore)
+// "--writer <file> <key> <count>": the program acts as another instance
+// writing to the same store, for the test of two running programs.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.value(1) == QLatin1String("--writer")) {
+        KeyStore store(arguments.value(2));
+        const int count = arguments.value(4).toInt();
+        try {
+            for (int i = 0; i < count; ++i)
+                store.writeInteger(LM, arguments.value(3), QString::number(i), i);
+        } catch (const RegistryError &e) {
+            qCritical("%s", e.what());
+            return 1;
+        }
+        return 0;
+    }
+    TestKeyStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_keystore.moc"
