@@ -104,7 +104,9 @@ Status SimComponent::OpenDevice(int index)
 
 void SimComponent::CloseDevice()
 {
+    // Declarations belong to the handle, like the pipe.
     releasePipe();
+    m_declaredInterfaces = 0;
     m_device = nullptr;
     m_session = 0;
 }

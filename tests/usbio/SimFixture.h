@@ -1,0 +1,34 @@
+#pragma once
+
+#include "registry/KeyStore.h"
+#include "usbio/SimBus.h"
+#include "usbio/SimComponent.h"
+#include "usbio/SimDevice.h"
+
+#include <memory>
+
+// A simulated bus installed as the "sim" backend, publishing into a key
+// store of its own (in memory), and helpers that take a component instance
+// through the link's open sequence.
+class SimFixture
+{
+public:
+    SimFixture();
+    ~SimFixture();
+    SimFixture(const SimFixture &) = delete;
+    SimFixture &operator=(const SimFixture &) = delete;
+
+    registry::KeyStore store{QString()};
+    usbio::SimBus bus{&store};
+
+    // A new instance of the "sim" backend.
+    std::unique_ptr<usbio::SimComponent> component();
+    // Enumerate, open device index, declare interface 0, select
+    // configuration 0 and bind endpoint; the first non-zero status, or 0.
+    static usbio::Status openPipe(usbio::Component &component, quint8 endpoint, int index = 0);
+    // A component with its pipe bound (fails the test otherwise).
+    std::unique_ptr<usbio::SimComponent> pipe(quint8 endpoint, int index = 0);
+
+    // Handles everything queued now and what that posts, for a few ms.
+    static void settle(int ms = 5);
+};
