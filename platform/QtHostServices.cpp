@@ -46,8 +46,11 @@ QtHostServices::~QtHostServices()
 int QtHostServices::messageBox(const QString &text, const QString &caption, int flags)
 {
     const MessageBoxStyle style = MessageBoxStyle::fromFlags(flags);
-    if (!haveWidgets())
+    if (!haveWidgets()) {
+        // No widgets to show it with: the text at least reaches the log.
+        qWarning("%s: %s", qUtf8Printable(caption), qUtf8Printable(text));
         return style.resultFor(QMessageBox::NoButton);
+    }
     QMessageBox box(style.ownedByActiveWindow ? QApplication::activeWindow() : nullptr);
     box.setWindowModality(Qt::ApplicationModal);
     box.setIcon(style.icon);
