@@ -145,6 +145,8 @@ void TForm1::CreateControls()
     Message->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Message->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab moves on to the next control, as in the toolkit's memo.
+    Message->setTabChangesFocus(true);
     setHint(Message, "Messages Window");
     FAnchors.place(Message, QRect(16, 160, 353, 303),
                    A::AnchorLeft | A::AnchorTop | A::AnchorRight | A::AnchorBottom);
@@ -213,6 +215,7 @@ void TForm1::CreateControls()
     WithoutFilter->setLineWrapMode(QPlainTextEdit::NoWrap);
     WithoutFilter->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     WithoutFilter->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    WithoutFilter->setTabChangesFocus(true);
     WithoutFilter->setPlainText(QStringLiteral("WithoutFilter"));
     FAnchors.place(WithoutFilter, QRect(600, 8, 185, 89));
 
