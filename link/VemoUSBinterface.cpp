@@ -321,8 +321,12 @@ usbio::Status TVemoUSBinterface::SendCommand(const AnsiString &Text)
         // its completion (and anything else) can arrive.
         FWaitStart = nowMs();
         while (FWritePending) {
+            // What is queued first: a wait nested in the handler of a queued
+            // message does not see the messages queued behind that one, and
+            // the completion may be among them.
+            platform::host().processMessages();
             const qint64 waited = nowMs() - FWaitStart;
-            if (waited >= kCommandWaitMs)
+            if (!FWritePending || waited >= kCommandWaitMs)
                 break;
             platform::host().handleMessage(int(kCommandWaitMs - waited));
         }

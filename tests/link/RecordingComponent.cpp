@@ -26,6 +26,7 @@ RecordingComponent::RecordingComponent(std::unique_ptr<usbio::Component> inner,
 {
     static const char roles[] = {'R', 'C', 'F'};
     m_role = QChar(roles[m_journal->created++ % 3]);
+    m_journal->components << this;
     connect(
         m_inner.get(), &usbio::Component::eventRaised, this,
         [this](usbio::EventId id, const usbio::EventObjectRef &object) { forward(id, object); });
@@ -121,7 +122,7 @@ usbio::Status RecordingComponent::UnconfigureDevice()
 
 QString RecordingComponent::ErrorText(usbio::Status status)
 {
-    note(QStringLiteral("ErrorText(%1)").arg(status, 8, 16, QLatin1Char('0')).toUpper());
+    note(QStringLiteral("ErrorText(%1)").arg(QString::number(status, 16).toUpper()));
     return m_inner->ErrorText(status);
 }
 
@@ -157,6 +158,12 @@ usbio::Status RecordingComponent::ReadData(QByteArray &buffer, int &byteCount)
     const usbio::Status status = m_inner->ReadData(buffer, byteCount);
     if (!m_journal->forcedReadCounts.isEmpty())
         byteCount = m_journal->forcedReadCounts.takeFirst();
+    if (m_journal->staleFill != 0 && status == 0) {
+        if (buffer.size() < 16)
+            buffer.resize(16);
+        for (qsizetype i = qMax(0, byteCount); i < buffer.size(); ++i)
+            buffer[i] = m_journal->staleFill;
+    }
     return result("ReadData", status);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
@@ -12,6 +13,8 @@
 // What every RecordingComponent of a test writes to and reads from: the
 // calls in the order they happened, and statuses to report in place of the
 // real ones.
+class RecordingComponent;
+
 struct CallJournal
 {
     // "R:OpenDevice(0)" - role letter (R reader, C command writer, F file
@@ -30,7 +33,12 @@ struct CallJournal
     // Byte counts to report from the reader's next read data calls instead
     // of the real one (a read that gave 0 bytes, say).
     QList<int> forcedReadCounts;
+    // When not 0: the reader's array is filled with this byte behind the
+    // bytes a read gave, as an earlier, longer read would have left it.
+    char staleFill = 0;
     int created = 0;
+    // The components by creation order (reader, command writer, file writer).
+    QList<QPointer<RecordingComponent>> components;
 
     void force(const QString &key, usbio::Status status, int times = -1)
     {
@@ -75,6 +83,9 @@ public:
     usbio::Status EnablePnPNotification(const QString &interfaceGuid) override;
 
     QChar role() const { return m_role; }
+    // Queues an event as the component would, without anything behind it
+    // (a completion that comes late, say).
+    void raise(usbio::EventId id) { postEvent(id); }
 
 private:
     void note(const QString &call);

@@ -1,0 +1,376 @@
+// File transfer: 64-byte chunks on OUT 0x02, each sent from the completion
+// of the one before, with progress percentages.
+
+#include "tests/link/LinkFixture.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+using usbio::Status;
+namespace st = usbio::status;
+
+namespace {
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(generator.bounded(256));
+    return bytes;
+}
+
+// What the window sees of a transfer.
+struct Progress
+{
+    QList<int> percents;
+    QList<TObject *> senders;
+    int hundreds = 0;
+    std::function<void(int)> also;
+
+    void bind(TVemoUSBinterface &link)
+    {
+        link.OnFileProgress = [this](TObject *sender, int percent) {
+            percents << percent;
+            senders << sender;
+            if (percent == 100)
+                ++hundreds;
+            if (also)
+                also(percent);
+        };
+    }
+    // Every transfer of more than one chunk reports 100 twice.
+    bool finished() const { return hundreds == 2; }
+};
+
+} // namespace
+
+class LinkFileTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void chunks_data();
+    void chunks();
+    void largeRandomImageArrivesByteExact();
+    void percentOfLargeImageDoesNotOverflow();
+    void commandDuringTransferLeavesImageIntact();
+    void failedStart_data();
+    void failedStart();
+    void emptyFileRefused();
+    void missingFileRefused();
+    void sendWhileRunningRefused();
+    void fileShrinkingDuringTransferEndsIt();
+    void destroyingLinkClosesFile();
+};
+
+void LinkFileTest::chunks_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<int>>("chunkSizes");
+    QTest::addColumn<QList<int>>("percents");
+    QTest::addColumn<QStringList>("calls");
+
+    const QString start = QStringLiteral("F:ResetPipe;F:StartWriting(64,5,5,0)");
+    auto calls = [&](const QString &middle) {
+        return (start + QLatin1Char(';') + middle + QStringLiteral(";F:StopWriting"))
+            .split(QLatin1Char(';'));
+    };
+    QTest::newRow("1 byte") << 1 << QList<int>{1} << QList<int>{100}
+                            << calls(QStringLiteral("F:WriteData(1,0)"));
+    QTest::newRow("63 bytes") << 63 << QList<int>{63} << QList<int>{100}
+                              << calls(QStringLiteral("F:WriteData(63,0)"));
+    QTest::newRow("64 bytes") << 64 << QList<int>{64} << QList<int>{100}
+                              << calls(QStringLiteral("F:WriteData(64,0)"));
+    QTest::newRow("65 bytes") << 65 << QList<int>{64, 1} << QList<int>{100, 100}
+                              << calls(QStringLiteral(
+                                     "F:WriteData(64,0);F:ResetPipe;F:WriteData(1,0)"));
+    QTest::newRow("100 bytes") << 100 << QList<int>{64, 36} << QList<int>{100, 100}
+                               << calls(QStringLiteral(
+                                      "F:WriteData(64,0);F:ResetPipe;F:WriteData(36,0)"));
+    QTest::newRow("128 bytes") << 128 << QList<int>{64, 64} << QList<int>{100, 100}
+                               << calls(QStringLiteral("F:WriteData(64,0);F:WriteData(64,0)"));
+    QTest::newRow("200 bytes") << 200 << QList<int>{64, 64, 64, 8} << QList<int>{64, 96, 100, 100}
+                               << calls(QStringLiteral(
+                                      "F:WriteData(64,0);F:WriteData(64,0);F:WriteData(64,0);"
+                                      "F:ResetPipe;F:WriteData(8,0)"));
+}
+
+void LinkFileTest::chunks()
+{
+    QFETCH(int, size);
+    QFETCH(QList<int>, chunkSizes);
+
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = randomBytes(size, quint32(size));
+    const QByteArray path = f.writeFile(image);
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+    f.journal().calls.clear();
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    // The transfer ends with the writer stopped.
+    QVERIFY(LinkFixture::waitFor(
+        [&] { return f.journal().count(QStringLiteral("F:StopWriting")) == 1; }));
+    LinkFixture::settle();
+
+    QCOMPARE(f.chunkSizes(), chunkSizes);
+    QCOMPARE(f.receivedImage(), image);
+    QTEST(progress.percents, "percents");
+    QTEST(f.journal().callsOf(QLatin1Char('F')), "calls");
+    QCOMPARE(f.journal().count(QStringLiteral("C:")), 0);
+    for (TObject *sender : std::as_const(progress.senders))
+        QVERIFY(qobject_cast<TUSBIOInterface3 *>(sender) != nullptr);
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors); // the file is closed
+
+    // Over: the next transfer starts.
+    progress = {};
+    progress.bind(f.link());
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor(
+        [&] { return f.journal().count(QStringLiteral("F:StopWriting")) == 2; }));
+    QCOMPARE(progress.percents.last(), 100);
+}
+
+void LinkFileTest::largeRandomImageArrivesByteExact()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = randomBytes(1024 * 1024 + 37, 1234);
+    const QByteArray path = f.writeFile(image);
+    Progress progress;
+    progress.bind(f.link());
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }, 60000));
+    QCOMPARE(f.receivedImage(), image);
+    QCOMPARE(progress.percents.size(), (image.size() + 63) / 64);
+    QVERIFY(std::is_sorted(progress.percents.begin(), progress.percents.end()));
+    QCOMPARE(progress.percents.first(), int(128 * 100 / image.size()));
+}
+
+void LinkFileTest::percentOfLargeImageDoesNotOverflow()
+{
+    // FFileSent * 100 passes 2^31 from about 21.5 MB on.
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const qsizetype size = 22 * 1024 * 1024 + 5;
+    const QByteArray path = f.writeFile(QByteArray(size, '\x5A'));
+    Progress progress;
+    progress.bind(f.link());
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }, 240000));
+    QVERIFY(std::is_sorted(progress.percents.begin(), progress.percents.end()));
+    QVERIFY(progress.percents.first() >= 0);
+    QCOMPARE(progress.percents.at(progress.percents.size() - 3), 99);
+    QCOMPARE(f.chunkSizes().size(), int((size + 63) / 64));
+}
+
+void LinkFileTest::commandDuringTransferLeavesImageIntact()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = randomBytes(64 * 40 + 3, 99);
+    const QByteArray path = f.writeFile(image);
+    f.device()->clearRecords();
+    Progress progress;
+    progress.bind(f.link());
+    QList<Status> commandStatus;
+    bool midway = false;
+    progress.also = [&](int percent) {
+        // Commands from inside the transfer's own steps: one midway, one at
+        // each 100.
+        if ((percent >= 30 && !midway) || percent == 100) {
+            midway = true;
+            commandStatus << f.link().SendCommand("ZZZZZZZZZZZZZZZZYYYY\r");
+        }
+    };
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    // And one right after the first chunk was handed over.
+    QCOMPARE(f.link().SendCommand("XXXXXXXXXXXXXXXXWWWW\r"), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    LinkFixture::settle();
+
+    QCOMPARE(f.receivedImage(), image);
+    QCOMPARE(commandStatus, (QList<Status>{0, 0, 0}));
+    QVERIFY(LinkFixture::waitFor([&] { return f.device()->receivedPieces().size() == 8; }));
+    LinkFixture::settle();
+    QCOMPARE(f.device()->receivedPieces().size(), 8);
+    QCOMPARE(f.device()->receivedPieces().first(), QByteArray("XXXXXXXXXXXXXXXX"));
+    QVERIFY(f.device()->receivedPieces().contains("ZZZZZZZZZZZZZZZZ"));
+}
+
+void LinkFileTest::failedStart_data()
+{
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QStringList>("calls");
+
+    QTest::newRow("pipe reset") << "F:ResetPipe" << QString()
+                                << QStringList{QStringLiteral("F:ResetPipe")};
+    QTest::newRow("start writing")
+        << "F:StartWriting"
+        << "Error SendFile"
+        << QStringList{QStringLiteral("F:ResetPipe"), QStringLiteral("F:StartWriting(64,5,5,0)"),
+                       QStringLiteral("R:ErrorText(E0002001)")};
+    QTest::newRow("write data") << "F:WriteData" << QString()
+                                << QStringList{QStringLiteral("F:ResetPipe"),
+                                               QStringLiteral("F:StartWriting(64,5,5,0)"),
+                                               QStringLiteral("F:WriteData(64,0)"),
+                                               QStringLiteral("F:StopWriting")};
+}
+
+void LinkFileTest::failedStart()
+{
+    QFETCH(QString, failing);
+    QFETCH(QString, box);
+    QFETCH(QStringList, calls);
+
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = randomBytes(200, 7);
+    const QByteArray path = f.writeFile(image);
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+    f.device()->clearRecords();
+    f.journal().calls.clear();
+    f.journal().force(failing, st::TransferFailed, 1);
+
+    QCOMPARE(f.link().SendFile(path), st::TransferFailed);
+    QCOMPARE(f.journal().calls, calls);
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+    if (box.isEmpty()) {
+        QVERIFY(f.boxes().isEmpty());
+    } else {
+        QCOMPARE(f.boxes().size(), 1);
+        QCOMPARE(f.boxes().first().caption, box);
+        QCOMPARE(f.boxes().first().text,
+                 QString::fromLocal8Bit(f.link().StatusText(long(st::TransferFailed))));
+        QCOMPARE(f.boxes().first().flags, 0);
+    }
+    LinkFixture::settle();
+    QVERIFY(progress.percents.isEmpty());
+    QVERIFY(f.device()->receivedChunks().isEmpty());
+
+    // Nothing left behind: the next transfer starts and sends the image.
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    QCOMPARE(f.receivedImage(), image);
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+}
+
+void LinkFileTest::emptyFileRefused()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray path = f.writeFile(QByteArray());
+    const int descriptors = LinkFixture::openDescriptors();
+    f.journal().calls.clear();
+
+    QCOMPARE(f.link().SendFile(path), TVemoUSBinterface::FileEmpty);
+    QVERIFY(f.journal().calls.isEmpty());
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+    QCOMPARE(f.link().StatusText(long(TVemoUSBinterface::FileEmpty)),
+             QByteArray("The file is empty"));
+
+    // Refusing it started nothing.
+    Progress progress;
+    progress.bind(f.link());
+    QCOMPARE(f.link().SendFile(f.writeFile("x", QStringLiteral("one.bin"))), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.hundreds == 1; }));
+    QCOMPARE(f.receivedImage(), QByteArray("x"));
+}
+
+void LinkFileTest::missingFileRefused()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    f.journal().calls.clear();
+    const QByteArray missing = f.writeFile("x") + ".missing";
+
+    QCOMPARE(f.link().SendFile(missing), TVemoUSBinterface::FileOpenFailed);
+    QVERIFY(f.journal().calls.isEmpty());
+    QCOMPARE(f.link().StatusText(long(TVemoUSBinterface::FileOpenFailed)),
+             QByteArray("The file cannot be opened"));
+}
+
+void LinkFileTest::sendWhileRunningRefused()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray first = f.writeFile(randomBytes(300, 1), QStringLiteral("first.bin"));
+    const QByteArray second = f.writeFile(randomBytes(300, 2), QStringLiteral("second.bin"));
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+
+    QCOMPARE(f.link().SendFile(first), Status(0));
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1); // the file being sent
+    QCOMPARE(f.link().SendFile(second), TVemoUSBinterface::TransferRunning);
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
+    QVERIFY(!f.link().StatusText(long(TVemoUSBinterface::TransferRunning)).isEmpty());
+
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    QCOMPARE(f.receivedImage(), randomBytes(300, 1));
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+}
+
+void LinkFileTest::fileShrinkingDuringTransferEndsIt()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    // Larger than the stdio buffer, so the shrink is seen by later reads.
+    const QByteArray image = randomBytes(64 * 1024, 5);
+    const QByteArray path = f.writeFile(image);
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+    bool shrunk = false;
+    progress.also = [&](int) {
+        if (!shrunk)
+            shrunk = QFile::resize(QFile::decodeName(path), 16 * 1024);
+    };
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(
+        LinkFixture::waitFor([&] { return f.journal().count(QStringLiteral("F:StopWriting")); }));
+    LinkFixture::settle();
+
+    QVERIFY(shrunk);
+    // Never reported complete, nothing beyond the file's bytes sent.
+    QCOMPARE(progress.hundreds, 0);
+    QVERIFY(f.receivedImage().size() <= 16 * 1024);
+    QCOMPARE(f.receivedImage(), image.left(f.receivedImage().size()));
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+
+    // And the next transfer starts.
+    f.device()->clearRecords();
+    progress = {};
+    progress.bind(f.link());
+    QCOMPARE(f.link().SendFile(f.writeFile("again", QStringLiteral("again.bin"))), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.hundreds == 1; }));
+    QCOMPARE(f.receivedImage(), QByteArray("again"));
+}
+
+void LinkFileTest::destroyingLinkClosesFile()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray path = f.writeFile(randomBytes(1000, 3));
+    const int descriptors = LinkFixture::openDescriptors();
+    f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
+    f.destroyLink();
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+}
+
+QTEST_GUILESS_MAIN(LinkFileTest)
+#include "tst_link_file.moc"
