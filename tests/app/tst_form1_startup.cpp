@@ -391,6 +391,10 @@ void TestForm1Startup::shutdown()
     QFETCH(bool, updating);
     QFETCH(QStringList, steps);
 
+    // Declared before the window, so they outlive it even when a check
+    // fails and the window goes with the fixture.
+    QStringList seen;
+    bool linkClosedWhileAlive = false;
     WindowFixture fixture;
     fixture.attach(usbio::Generation::Vemo2, "000004711");
     TForm1 &form = fixture.start();
@@ -402,8 +406,6 @@ void TestForm1Startup::shutdown()
     }
     form.Updating = updating;
 
-    QStringList seen;
-    bool linkClosedWhileAlive = false;
     connect(&form, &TForm1::lifecycleStep, this, [&](const QString &step) {
         seen << step;
         if (step == QLatin1String("CloseDevice"))
