@@ -17,6 +17,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -155,20 +156,31 @@ int main(int argc, char **argv)
     if (!dir.isValid())
         qFatal("no temporary directory");
 
-    // Warm up allocators and the event dispatcher.
-    roundTripNs(20000);
-    const double roundTrip = roundTripNs(200000);
-
-    const FileRun small = sendImage(link, *device, dir.path(), 256 * 1024);
-    const FileRun large = sendImage(link, *device, dir.path(), 4 * 1024 * 1024);
-
-    bool commandsIntact = false;
+    // Other programs share the machine: each figure is the best of a few
+    // rounds, the round trip measured in every round beside the rest.
+    constexpr int kRounds = 5;
+    roundTripNs(20000); // warm-up
+    double roundTrip = 1e300;
+    FileRun small{1e300, 0, true};
+    FileRun large{1e300, 0, true};
+    double perPiece = 1e300;
+    bool commandsIntact = true;
     const QByteArray command = QByteArray("NSF?").leftJustified(27, '?') + '\r';
     const int commands = 10000;
-    const double perPiece = sendCommands(link, *device, commands, command, &commandsIntact);
+    for (int round = 0; round < kRounds; ++round) {
+        roundTrip = std::min(roundTrip, roundTripNs(100000));
+        const FileRun s = sendImage(link, *device, dir.path(), 256 * 1024);
+        const FileRun l = sendImage(link, *device, dir.path(), 4 * 1024 * 1024);
+        bool intact = false;
+        perPiece = std::min(perPiece, sendCommands(link, *device, commands, command, &intact));
+        commandsIntact = commandsIntact && intact;
+        small = {std::min(small.nsPerChunk, s.nsPerChunk), s.chunks, small.intact && s.intact};
+        large = {std::min(large.nsPerChunk, l.nsPerChunk), l.chunks, large.intact && l.intact};
+    }
 
     link.CloseDevice();
 
+    std::printf("best of %d rounds\n", kRounds);
     std::printf("bare posted-event round trip : %8.0f ns\n", roundTrip);
     std::printf("file chunk (64 B), 256 KiB   : %8.0f ns  = %5.2f round trips  (%lld chunks%s)\n",
                 small.nsPerChunk, small.nsPerChunk / roundTrip, small.chunks,
