@@ -7,7 +7,8 @@ bool LogFile::open(const QString &path, QString *error)
     close();
     bool ok = false;
     if (path == QLatin1String("-")) {
-        ok = FFile.open(stdout, QIODevice::WriteOnly | QIODevice::Append);
+        // Not in append mode: standard output may be a pipe, which cannot seek.
+        ok = FFile.open(stdout, QIODevice::WriteOnly);
     } else {
         FFile.setFileName(path);
         ok = FFile.open(QIODevice::WriteOnly | QIODevice::Append);

@@ -87,14 +87,16 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
             LogLine(QStringLiteral("Could not open the log file: %1").arg(error));
     }
 
-    // As the toolkit does for OnCreate: an error escaping the handler is
-    // shown, and the window is still created with what ran.
+    // An error escaping start-up is shown and ends the program: the window
+    // is only half set up (possibly without its link), so it must not run.
     try {
         FormCreate(this);
     } catch (const std::exception &e) {
         platform::host().showException(QString::fromUtf8(e.what()));
+        platform::host().terminate();
     } catch (...) {
         platform::host().showException(QString());
+        platform::host().terminate();
     }
 }
 

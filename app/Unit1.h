@@ -33,8 +33,10 @@ inline constexpr const char *SupportAddress = "support@orvik.example";
 // binds the link's callbacks to its handlers and shows the message log.
 //
 // The constructor builds the layout and runs FormCreate to its end, as the
-// toolkit runs OnCreate; the arguments are the program's own (argument 0 is
-// the program path), so several windows can live in one process.
+// toolkit runs OnCreate (an error escaping it is shown through the host's
+// exception display and ends the program); the arguments are the program's
+// own (argument 0 is the program path), so several windows can live in one
+// process.
 class TForm1 : public QWidget
 {
     Q_OBJECT

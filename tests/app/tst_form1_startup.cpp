@@ -23,6 +23,7 @@ private Q_SLOTS:
     void startupLog_data();
     void startupLog();
     void startupLeavesDeviceControlsOff();
+    void startupErrorIsShownAndEnds();
     void selfRegistration_data();
     void selfRegistration();
     void logLineEntries_data();
@@ -207,6 +208,26 @@ void TestForm1Startup::startupLeavesDeviceControlsOff()
     QVERIFY(!form.BWFTimer->isActive());
     QVERIFY(!form.RestartVemoTimer->isActive());
     QVERIFY(!form.VemoWind->isActive());
+}
+
+void TestForm1Startup::startupErrorIsShownAndEnds()
+{
+    WindowFixture fixture;
+    fixture.attach(usbio::Generation::Vemo2, "000004711");
+    // A listed device whose instance path is a number cannot be read.
+    fixture.store().writeInteger(RootKey::LocalMachine, WindowFixture::ServiceEnum,
+                                 QStringLiteral("0"), 42);
+    TForm1 &form = fixture.start();
+
+    QCOMPARE(fixture.log(),
+             (QStringList{"Vemo USB driver not installed", "Vemo2 USB driver installed",
+                          "Vemo3 USB driver not installed"}));
+    const QStringList shown = fixture.host().exceptions();
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().contains(QLatin1String("integer")), qPrintable(shown.first()));
+    QVERIFY(fixture.host().terminateRequested());
+    QVERIFY(form.USBLink == nullptr);
+    QVERIFY(fixture.boxes().isEmpty());
 }
 
 void TestForm1Startup::selfRegistration_data()

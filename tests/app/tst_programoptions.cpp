@@ -1,5 +1,8 @@
 #include "app/ProgramOptions.h"
+#include "registry/KeyStore.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,6 +33,8 @@ private Q_SLOTS:
     void executable_data();
     void executable();
     void executableRejectsBrokenSimFile();
+    void executableStartsOnSimulatedVemo2_data();
+    void executableStartsOnSimulatedVemo2();
 };
 
 void TestProgramOptions::initTestCase()
@@ -258,6 +263,64 @@ void TestProgramOptions::executableRejectsBrokenSimFile()
     QCOMPARE(process.exitCode(), 2);
     const QString err = QString::fromLocal8Bit(process.readAllStandardError());
     QVERIFY2(err.contains(QLatin1String("--sim")) && err.contains(broken), qPrintable(err));
+}
+
+void TestProgramOptions::executableStartsOnSimulatedVemo2_data()
+{
+    QTest::addColumn<bool>("toStdout");
+    QTest::newRow("log file") << false;
+    QTest::newRow("standard output") << true;
+}
+
+void TestProgramOptions::executableStartsOnSimulatedVemo2()
+{
+    QFETCH(bool, toStdout);
+
+    const QString sim = path(QStringLiteral("vemo2.json"));
+    QFile simFile(sim);
+    QVERIFY(simFile.open(QIODevice::WriteOnly));
+    simFile.write(R"({ "devices": [ { "generation": "Vemo2", "serial": "000004711" } ] })");
+    simFile.close();
+    const QString registry = path(QStringLiteral("run-registry-%1.json").arg(toStdout));
+    const QString logPath = path(QStringLiteral("run-%1.log").arg(toStdout));
+    const QString workDir = path(QString());
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(workDir);
+    process.start(QStringLiteral(VEMOTOOL_PATH),
+                  {QStringLiteral("--sim=") + sim, QStringLiteral("--registry=") + registry,
+                   QStringLiteral("--log-file=") + (toStdout ? QStringLiteral("-") : logPath)});
+    QVERIFY(process.waitForStarted(30000));
+
+    // The program runs until it is closed; the typical start-up log of one
+    // Vemo2 arrives line by line as it is written.
+    const QStringList expected{"Vemo USB driver not installed",  "Vemo2 USB driver installed",
+                               "Vemo3 USB driver not installed", "Vemo2 found",
+                               "PnPNotification enabled",        QDir(workDir).absolutePath()};
+    QByteArray written;
+    const auto lines = [&] {
+        if (toStdout) {
+            written += process.readAllStandardOutput();
+        } else {
+            QFile log(logPath);
+            written = log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        }
+        return QString::fromUtf8(written).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), expected, 30000);
+    QCOMPARE(process.state(), QProcess::Running);
+    process.kill();
+    QVERIFY(process.waitForFinished(30000));
+
+    // The program recorded its own full path.
+    const registry::KeyStore store(registry);
+    QCOMPARE(store.readString(registry::RootKey::LocalMachine,
+                              QStringLiteral("Software\\ORVIK\\Vemo"),
+                              QStringLiteral("VemoUSBDemo")),
+             QFileInfo(QStringLiteral(VEMOTOOL_PATH)).canonicalFilePath());
 }
 
 QTEST_GUILESS_MAIN(TestProgramOptions)
