@@ -1,6 +1,6 @@
 #include "tests/usbio/EventRecorder.h"
 
-#include <QTest>
+#include "tests/usbio/SimFixture.h"
 
 EventRecorder::EventRecorder(usbio::Component *component, QObject *parent) : QObject(parent)
 {
@@ -30,5 +30,5 @@ int EventRecorder::count(usbio::EventId id) const
 
 bool EventRecorder::waitFor(usbio::EventId id, int n, int timeoutMs) const
 {
-    return QTest::qWaitFor([&] { return count(id) >= n; }, timeoutMs);
+    return SimFixture::waitFor([&] { return count(id) >= n; }, timeoutMs);
 }

@@ -2,7 +2,9 @@
 
 #include "usbio/Backend.h"
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 SimFixture::SimFixture()
 {
@@ -42,4 +44,21 @@ void SimFixture::settle(int ms)
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QTest::qWait(ms);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool SimFixture::waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0)
+            return false;
+        // The timer's event ends the wait when nothing else comes first.
+        QTimer wakeUp;
+        wakeUp.setSingleShot(true);
+        wakeUp.start(int(left));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 #include "usbio/SimComponent.h"
 #include "usbio/SimDevice.h"
 
+#include <functional>
 #include <memory>
 
 // A simulated bus installed as the "sim" backend, publishing into a key
@@ -31,4 +32,7 @@ public:
 
     // Handles everything queued now and what that posts, for a few ms.
     static void settle(int ms = 5);
+    // Handles events until done() holds (true) or timeoutMs passed (false);
+    // returns as soon as an event makes it hold, without a polling delay.
+    static bool waitFor(const std::function<bool()> &done, int timeoutMs = 2000);
 };

@@ -1,0 +1,319 @@
+// The Vemo firmware model on its own, behind a recording host: what a
+// kernel-level mock would see of it, without any component in between.
+
+#include "usbio/DeviceModelHost.h"
+#include "usbio/VemoFirmware.h"
+
+#include <QTest>
+
+using namespace usbio;
+
+namespace {
+
+// Records what the firmware does to the world; restarts are carried out at
+// once (power off, power on) unless held.
+class RecordingHost : public DeviceModelHost
+{
+public:
+    void sendToHost(const QByteArray &packet) override { packets.append(packet); }
+    void restart(int offBusMs) override
+    {
+        restarts.append(offBusMs);
+        if (firmware && !holdRestarts) {
+            firmware->powerOff();
+            firmware->powerOn();
+        }
+    }
+    void commandReceived(const QByteArray &command) override { commands.append(command); }
+    void imageReceived(const QByteArray &image) override { images.append(image); }
+
+    QByteArray sent() const
+    {
+        QByteArray all;
+        for (const QByteArray &packet : packets)
+            all += packet;
+        return all;
+    }
+
+    VemoFirmware *firmware = nullptr;
+    bool holdRestarts = false;
+    QList<QByteArray> packets;
+    QList<int> restarts;
+    QList<QByteArray> commands;
+    QList<QByteArray> images;
+};
+
+// The firmware behind a recording host, powered on.
+struct Device
+{
+    explicit Device(const VemoFirmware::Settings &settings = {}) : firmware(settings, &host)
+    {
+        host.firmware = &firmware;
+        firmware.powerOn();
+    }
+    void command(const QByteArray &text)
+    {
+        for (int at = 0; at < text.size(); at += 16)
+            firmware.receive(0x01, text.mid(at, 16).leftJustified(16, '\0'));
+    }
+    void toLoaderAndErase()
+    {
+        command("USB-Vemo:BWF!!!");
+        command("USB-Vemo:BWF!!!");
+        QTRY_VERIFY(host.sent().contains("Flash is BLANK\r"));
+        host.packets.clear();
+    }
+
+    RecordingHost host;
+    VemoFirmware firmware;
+};
+
+} // namespace
+
+class TestFirmware : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void nextVersion_data();
+    void nextVersion();
+    void usbCommands_data();
+    void usbCommands();
+    void packetsAreAtMost16();
+    void zeroPaddingEndsThePieceText();
+    void lineFeedIsIgnored();
+    void overlongLineIsDropped();
+    void settingsRemembered_data();
+    void settingsRemembered();
+    void bwfRestartsIntoLoaderWithRestartDelay();
+    void restartDropsTheRestOfThePiece();
+    void eraseTakesItsDelay();
+    void chunkDuringEraseIsIgnored();
+    void powerOffDropsPartialImage();
+    void imageEndsWithShortChunkOrSize_data();
+    void imageEndsWithShortChunkOrSize();
+    void otherEndpointsAreIgnored();
+};
+
+void TestFirmware::nextVersion_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("next");
+    QTest::newRow("minor") << QByteArray("2.10") << QByteArray("2.11");
+    QTest::newRow("carry keeps width") << QByteArray("1.09") << QByteArray("1.10");
+    QTest::newRow("grows") << QByteArray("1.99") << QByteArray("1.100");
+    QTest::newRow("suffix kept") << QByteArray("3.05b") << QByteArray("3.06b");
+    QTest::newRow("no number") << QByteArray("beta") << QByteArray("beta.1");
+    QTest::newRow("plain") << QByteArray("7") << QByteArray("8");
+}
+
+void TestFirmware::nextVersion()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, next);
+    QCOMPARE(VemoFirmware::nextVersion(version), next);
+}
+
+void TestFirmware::usbCommands_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("usb");
+    QTest::newRow("BWF") << QByteArray("USB-Vemo:BWF!!!") << true;
+    QTest::newRow("NSF") << QByteArray("USB-Vemo:NSF?!!") << true;
+    QTest::newRow("Reset") << QByteArray("USB-Vemo:Reset!") << true;
+    QTest::newRow("BLANK") << QByteArray("USB-Vemo:BLANK!") << true;
+    QTest::newRow("INIT") << QByteArray("USB-Vemo:INIT!!") << true;
+    QTest::newRow("lower case") << QByteArray("usb-vemo:BWF!!!") << false;
+    QTest::newRow("short padding") << QByteArray("USB-Vemo:BWF!!") << false;
+    QTest::newRow("with CR") << QByteArray("USB-Vemo:BWF!!!\r") << false;
+}
+
+void TestFirmware::usbCommands()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, usb);
+    QCOMPARE(VemoFirmware::isUsbCommand(text), usb);
+}
+
+void TestFirmware::packetsAreAtMost16()
+{
+    Device device;
+    device.firmware.send(QByteArray(40, 'x'));
+    QCOMPARE(device.host.packets,
+             (QList<QByteArray>{QByteArray(16, 'x'), QByteArray(16, 'x'), QByteArray(8, 'x')}));
+}
+
+void TestFirmware::zeroPaddingEndsThePieceText()
+{
+    Device device;
+    // Whatever follows the first zero byte of a piece is padding.
+    device.firmware.receive(0x01, QByteArray("CL\0garbage\0\0\0\0\0\0", 16));
+    device.firmware.receive(0x01, QByteArray("R\r").leftJustified(16, '\0'));
+    QCOMPARE(device.host.commands, QList<QByteArray>{"CLR"});
+}
+
+void TestFirmware::lineFeedIsIgnored()
+{
+    Device device;
+    device.command("DEVNR?\r\n");
+    QCOMPARE(device.host.commands, QList<QByteArray>{"DEVNR?"});
+    QCOMPARE(device.host.sent(), QByteArray("DEVNR000000001\r"));
+}
+
+void TestFirmware::overlongLineIsDropped()
+{
+    Device device;
+    device.command(QByteArray(300, 'A'));
+    QCOMPARE(device.host.sent(), QByteArray("?\r"));
+    // The 43 characters after the dropped 257 make the next line.
+    device.command("\r");
+    QCOMPARE(device.host.commands, QList<QByteArray>{QByteArray(43, 'A')});
+}
+
+void TestFirmware::settingsRemembered_data()
+{
+    QTest::addColumn<QByteArray>("set");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("BE") << QByteArray("BE0") << QByteArray("BE?") << QByteArray("BE0\r");
+    QTest::newRow("DTC") << QByteArray("DTC401.78") << QByteArray("DTC?")
+                         << QByteArray("DTC401.78\r");
+    QTest::newRow("PRINTER not PRI")
+        << QByteArray("PRINTER2") << QByteArray("PRI?") << QByteArray("PRI0\r");
+    QTest::newRow("KAMU") << QByteArray("KAMU222222222") << QByteArray("KAMU?")
+                          << QByteArray("KAMU222222222\r");
+    QTest::newRow("AZN time") << QByteArray("AZN08:30:00") << QByteArray("AZN?")
+                              << QByteArray("AZN08:30:00\r");
+}
+
+void TestFirmware::settingsRemembered()
+{
+    QFETCH(QByteArray, set);
+    QFETCH(QByteArray, query);
+    QFETCH(QByteArray, answer);
+    Device device;
+    device.command(set + '\r');
+    QCOMPARE(device.host.sent(), QByteArray("OK\r"));
+    device.host.packets.clear();
+    device.command(query + '\r');
+    QCOMPARE(device.host.sent(), answer);
+}
+
+void TestFirmware::bwfRestartsIntoLoaderWithRestartDelay()
+{
+    VemoFirmware::Settings settings;
+    settings.restartDelayMs = 1234;
+    Device device(settings);
+    device.host.holdRestarts = true;
+    device.command("USB-Vemo:BWF!!!");
+    QCOMPARE(device.host.restarts, QList<int>{1234});
+    // The loader runs from the next power-on.
+    QVERIFY(!device.firmware.inLoader());
+    device.firmware.powerOff();
+    device.firmware.powerOn();
+    QVERIFY(device.firmware.inLoader());
+    QVERIFY(device.host.packets.isEmpty());
+}
+
+void TestFirmware::restartDropsTheRestOfThePiece()
+{
+    Device device;
+    // The CR after the request arrives while the device restarts.
+    device.firmware.receive(0x01, QByteArray("USB-Vemo:Reset!\r"));
+    device.firmware.receive(0x01, QByteArray("USB-Vemo:Reset!D"));
+    QCOMPARE(device.host.commands, (QList<QByteArray>{"USB-Vemo:Reset!", "USB-Vemo:Reset!"}));
+    device.command("EVNR?\r");
+    QCOMPARE(device.host.commands.last(), QByteArray("EVNR?"));
+}
+
+void TestFirmware::eraseTakesItsDelay()
+{
+    VemoFirmware::Settings settings;
+    settings.eraseDelayMs = 2;
+    Device device(settings);
+    device.command("USB-Vemo:BWF!!!");
+    QVERIFY(device.firmware.inLoader());
+    device.command("USB-Vemo:BWF!!!");
+    // Nothing before the erase has run.
+    QVERIFY(device.host.packets.isEmpty());
+    QTRY_COMPARE(device.host.sent(), QByteArray("Flash is BLANK\r"));
+}
+
+void TestFirmware::chunkDuringEraseIsIgnored()
+{
+    Device device;
+    device.command("USB-Vemo:BWF!!!");
+    device.command("USB-Vemo:BWF!!!");
+    // The erase answers on the next event loop turn; a chunk before is lost.
+    device.firmware.receive(0x02, QByteArray(8, 'x'));
+    QVERIFY(device.host.images.isEmpty());
+    QTRY_VERIFY(device.host.sent().contains("Flash is BLANK\r"));
+    device.firmware.receive(0x02, QByteArray(8, 'y'));
+    QCOMPARE(device.host.images, QList<QByteArray>{QByteArray(8, 'y')});
+}
+
+void TestFirmware::powerOffDropsPartialImage()
+{
+    Device device;
+    device.toLoaderAndErase();
+    device.firmware.receive(0x02, QByteArray(64, 'a'));
+    QCOMPARE(device.firmware.imageInProgress().size(), 64);
+    device.firmware.powerOff();
+    device.firmware.powerOn();
+    QVERIFY(device.firmware.imageInProgress().isEmpty());
+    // The flash was erased: still the loader, and it wants a new erase.
+    QVERIFY(device.firmware.inLoader());
+    device.firmware.receive(0x02, QByteArray(3, 'b'));
+    QVERIFY(device.host.images.isEmpty());
+}
+
+void TestFirmware::imageEndsWithShortChunkOrSize_data()
+{
+    QTest::addColumn<int>("imageSize");
+    QTest::addColumn<QList<int>>("chunks");
+    QTest::addColumn<int>("endsAfter"); // chunks taken when the image is complete; 0: never
+    QTest::newRow("short chunk") << 0 << QList<int>{64, 64, 10} << 3;
+    QTest::newRow("full chunks only") << 0 << QList<int>{64, 64} << 0;
+    QTest::newRow("size reached") << 128 << QList<int>{64, 64} << 2;
+    QTest::newRow("short before size") << 1000 << QList<int>{64, 20} << 2;
+}
+
+void TestFirmware::imageEndsWithShortChunkOrSize()
+{
+    QFETCH(int, imageSize);
+    QFETCH(QList<int>, chunks);
+    QFETCH(int, endsAfter);
+    VemoFirmware::Settings settings;
+    settings.imageSize = imageSize;
+    Device device(settings);
+    device.toLoaderAndErase();
+    device.host.restarts.clear();
+    device.host.holdRestarts = true;
+    QByteArray sent;
+    for (int i = 0; i < chunks.size(); ++i) {
+        const QByteArray chunk(chunks.at(i), char('A' + i));
+        sent += chunk;
+        device.firmware.receive(0x02, chunk);
+        QCOMPARE(device.host.images.size(), i + 1 >= endsAfter && endsAfter > 0 ? 1 : 0);
+    }
+    if (endsAfter > 0) {
+        QCOMPARE(device.host.images.first(), sent);
+        QCOMPARE(device.host.restarts.size(), 1);
+        QCOMPARE(device.firmware.firmwareVersion(), QByteArray("2.11"));
+    } else {
+        QVERIFY(device.host.restarts.isEmpty());
+        QCOMPARE(device.firmware.imageInProgress(), sent);
+    }
+}
+
+void TestFirmware::otherEndpointsAreIgnored()
+{
+    Device device;
+    device.firmware.receive(0x03, QByteArray("DEVNR?\r"));
+    device.firmware.receive(0x81, QByteArray("DEVNR?\r"));
+    QVERIFY(device.host.commands.isEmpty());
+    QVERIFY(device.host.packets.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestFirmware)
+#include "tst_usbio_firmware.moc"
