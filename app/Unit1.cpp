@@ -65,6 +65,14 @@ void setHint(QWidget *control, const char *hint, bool shown = true)
         control->setToolTip(QString::fromLatin1(hint));
 }
 
+QFont designFont()
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
 QFont courierNew()
 {
     QFont font(QStringLiteral("Courier New"));
@@ -118,6 +126,14 @@ void TForm1::CreateControls()
     setWindowTitle(QString::fromLatin1(MainCaption));
     setWindowIcon(QIcon(QStringLiteral(":/app/icon.png")));
     resize(kClientWidth, kClientHeight);
+
+    // The design font of the toolkit's windows, which the pixel bounds of
+    // the controls are made for. Where the face is missing, a sans-serif
+    // face of similar width stands in (fontconfig alone picks a wider one).
+    if (QFont::substitutes(QStringLiteral("MS Sans Serif")).isEmpty())
+        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                                   {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
+    setFont(designFont());
 
     QPalette windowPalette = palette();
     windowPalette.setColor(QPalette::Window, windowPalette.color(QPalette::Button));
@@ -248,8 +264,7 @@ void TForm1::CreateControls()
 
     BugLabel = makeControl<QLabel>(this, "BugLabel");
     BugLabel->setText(QStringLiteral("Send Bug to: ") + QString::fromLatin1(SupportAddress));
-    QFont bugFont(QStringLiteral("MS Sans Serif"));
-    bugFont.setPixelSize(11);
+    QFont bugFont = designFont();
     bugFont.setUnderline(true);
     BugLabel->setFont(bugFont);
     QPalette bugPalette = BugLabel->palette();

@@ -175,9 +175,16 @@ void TestForm1Layout::fonts()
     QVERIFY(bug.underline());
     QCOMPARE(form.BugLabel->palette().color(QPalette::WindowText), QColor(Qt::blue));
     QCOMPARE(form.BugLabel->cursor().shape(), Qt::PointingHandCursor);
-    // The other controls keep the default font.
-    QCOMPARE(form.Open->font(), QApplication::font(form.Open));
-    QCOMPARE(form.DevicesCB->font(), QApplication::font(form.DevicesCB));
+    // The window's design font, 8 point at 96 dpi, is every other control's.
+    QCOMPARE(form.font().family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(form.font().pixelSize(), 11);
+    for (QWidget *control : form.findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (control == form.Message || control == form.Command || control == form.BugLabel)
+            continue;
+        QCOMPARE(control->font(), form.font());
+    }
+    // A face stands in where the design face is missing.
+    QVERIFY(!QFont::substitutes(QStringLiteral("MS Sans Serif")).isEmpty());
 }
 
 void TestForm1Layout::window()
