@@ -110,7 +110,12 @@ void VemoFirmware::receive(quint8 endpoint, const QByteArray &bytes)
     if (endpoint == kCommandEndpoint) {
         // The host fills a piece with zero bytes; the text ends at the first.
         const int end = bytes.indexOf('\0');
-        takeCommandBytes(end < 0 ? bytes : bytes.left(end));
+        const QByteArray text = end < 0 ? bytes : bytes.left(end);
+        // A piece that opens with a USB-interface command is one, whatever
+        // unfinished line came before it.
+        if (isUsbCommand(text.left(kBwf.size())))
+            m_commandLine.clear();
+        takeCommandBytes(text);
     } else if (endpoint == kImageEndpoint) {
         takeImageChunk(bytes);
     }

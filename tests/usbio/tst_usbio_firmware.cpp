@@ -82,6 +82,7 @@ private Q_SLOTS:
     void packetsAreAtMost16();
     void zeroPaddingEndsThePieceText();
     void lineFeedIsIgnored();
+    void usbCommandPieceDropsUnfinishedLine();
     void overlongLineIsDropped();
     void settingsRemembered_data();
     void settingsRemembered();
@@ -158,6 +159,22 @@ void TestFirmware::lineFeedIsIgnored()
     device.command("DEVNR?\r\n");
     QCOMPARE(device.host.commands, QList<QByteArray>{"DEVNR?"});
     QCOMPARE(device.host.sent(), QByteArray("DEVNR000000001\r"));
+}
+
+void TestFirmware::usbCommandPieceDropsUnfinishedLine()
+{
+    Device device;
+    device.host.holdRestarts = true;
+    device.command("NSF"); // sent without CR
+    device.command("USB-Vemo:BWF!!!");
+    QCOMPARE(device.host.commands, QList<QByteArray>{"USB-Vemo:BWF!!!"});
+    QCOMPARE(device.host.restarts.size(), 1);
+    // Inside a piece the rule is the byte-wise one: no command here.
+    device.host.commands.clear();
+    device.firmware.powerOff();
+    device.firmware.powerOn();
+    device.command("XUSB-Vemo:NSF?!!");
+    QVERIFY(device.host.commands.isEmpty());
 }
 
 void TestFirmware::overlongLineIsDropped()

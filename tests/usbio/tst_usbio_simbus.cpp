@@ -253,6 +253,8 @@ void TestSimBus::installRegistersAndSelects()
         selectBackend(QStringLiteral("libusb"));
         bus.install();
         QVERIFY(isBackendRegistered(QStringLiteral("sim")));
+        QVERIFY(registeredBackends().contains(QStringLiteral("sim")));
+        QVERIFY(!registeredBackends().contains(QStringLiteral("libusb")));
         QCOMPARE(selectedBackend(), QStringLiteral("sim"));
         const int before = bus.componentsCreated();
         std::unique_ptr<Component> c = createComponent();
