@@ -79,8 +79,7 @@ int main(int argc, char *argv[])
             QString error;
             if (!bus.loadConfig(options.simFile, &error)) {
                 registry::KeyStore::setDefaultStore(nullptr);
-                return optionError(QStringLiteral("vemotool: bad value for --sim: %1: %2")
-                                       .arg(options.simFile, error));
+                return optionError(QStringLiteral("vemotool: bad value for --sim: %1").arg(error));
             }
         }
         if (!options.usbBackend.isEmpty())

@@ -26,6 +26,9 @@ void EventPump::handleMessage(int maxWaitMs)
     wakeUp.setTimerType(Qt::PreciseTimer);
     wakeUp.start(maxWaitMs);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    // A wait nested in the handler of a posted event does not deliver the
+    // events posted behind that one; deliver them here.
+    QCoreApplication::sendPostedEvents();
 }
 
 void EventPump::processMessages()
