@@ -41,7 +41,9 @@ void RecordingComponent::forward(usbio::EventId id, const usbio::EventObjectRef 
 
 void RecordingComponent::note(const QString &call)
 {
-    m_journal->calls << QString(m_role) + QLatin1Char(':') + call;
+    const QString entry = QString(m_role) + QLatin1Char(':') + call;
+    ++m_journal->tally[entry.left(entry.indexOf(QLatin1Char('(')))];
+    m_journal->calls << entry;
 }
 
 std::optional<usbio::Status> RecordingComponent::takeForced(const char *operation)

@@ -44,6 +44,11 @@ struct CallJournal
     {
         forced[key] = {status, times};
     }
+    // Calls of one operation of one role ("F:StopWriting"), counted as they
+    // come (cheap enough to ask after every chunk of a large transfer).
+    QHash<QString, int> tally;
+    int tallyOf(const QString &operation) const { return tally.value(operation); }
+
     QStringList callsOf(QChar role) const;
     // Calls whose text starts with prefix ("F:WriteData").
     int count(const QString &prefix) const;

@@ -163,7 +163,9 @@ void LinkFileTest::percentOfLargeImageDoesNotOverflow()
     progress.bind(f.link());
 
     QCOMPARE(f.link().SendFile(path), Status(0));
-    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }, 240000));
+    QVERIFY(LinkFixture::waitFor(
+        [&] { return f.journal().tallyOf(QStringLiteral("F:StopWriting")) == 1; }, 240000));
+    QCOMPARE(progress.hundreds, 2);
     QVERIFY(std::is_sorted(progress.percents.begin(), progress.percents.end()));
     QVERIFY(progress.percents.first() >= 0);
     QCOMPARE(progress.percents.at(progress.percents.size() - 3), 99);
