@@ -330,7 +330,8 @@ usbio::Status TVemoUSBinterface::SendCommand(const AnsiString &Text)
                 break;
             platform::host().handleMessage(int(kCommandWaitMs - waited));
         }
-        // Time is up while the piece before is still pending: give up on it.
+        // Time is up: the piece before is still pending, or the wait ran
+        // over (whether or not it finished meanwhile). Give up on it.
         if (FWritePending || nowMs() - FWaitStart > kCommandWaitMs) {
             FWritePending = false;
             FCommandWriter->AbortPipe();

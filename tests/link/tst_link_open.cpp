@@ -41,12 +41,15 @@ private Q_SLOTS:
     void constructionConnectsEachObjectInOrder();
     void constructionWithoutComponentShowsBoxAndConnectRaises();
     void connectInterfacesKeepsExistingInstances();
+    void objectsBelongToOwner();
     void scanDevices_data();
     void scanDevices();
     void openSucceeds();
     void openWhileOpenCallsNothing();
     void openFailure_data();
     void openFailure();
+    void openFaultOfDevice_data();
+    void openFaultOfDevice();
     void openAfterCloseStopsReadingAndWriting();
     void closeDevice();
     void enablePnP_data();
@@ -97,6 +100,27 @@ void LinkOpenTest::connectInterfacesKeepsExistingInstances()
     f.link().ConnectInterfaces();
     f.link().ConnectInterfaces();
     QCOMPARE(f.bus().componentsCreated(), 3);
+}
+
+void LinkOpenTest::objectsBelongToOwner()
+{
+    LinkFixture f;
+    auto owner = std::make_unique<QObject>();
+    auto link = std::make_unique<TVemoUSBinterface>(owner.get());
+    QCOMPARE(owner->findChildren<TUSBIOInterface3 *>().size(), 3);
+    link->ConnectInterfaces();
+    QCOMPARE(link->ScanDevices(), 1);
+
+    // The owner may go first (the application object at the very end); the
+    // link then has nothing left to delete.
+    owner.reset();
+    link.reset();
+
+    // And the link deletes its objects itself when it goes first.
+    owner = std::make_unique<QObject>();
+    link = std::make_unique<TVemoUSBinterface>(owner.get());
+    link.reset();
+    QVERIFY(owner->findChildren<TUSBIOInterface3 *>().isEmpty());
 }
 
 void LinkOpenTest::scanDevices_data()
@@ -226,6 +250,46 @@ void LinkOpenTest::openFailure()
     f.link().CloseDevice();
     QCOMPARE(f.link().OpenDevice(0), Status(0));
     QVERIFY(f.link().Opened);
+}
+
+void LinkOpenTest::openFaultOfDevice_data()
+{
+    QTest::addColumn<int>("step"); // which fault of the device
+    QTest::addColumn<Status>("status");
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("open: wrong driver") << 0 << st::VersionMismatch << 1;
+    QTest::newRow("open: in use") << 0 << st::AccessDenied << 0;
+    QTest::newRow("declaration") << 1 << st::InvalidParameter << 0;
+    QTest::newRow("configuration") << 2 << st::TransferFailed << 0;
+    QTest::newRow("bind") << 3 << st::TransferFailed << 0;
+}
+
+// The same faults as the simulated device itself gives them, on all three
+// objects at once.
+void LinkOpenTest::openFaultOfDevice()
+{
+    QFETCH(int, step);
+    QFETCH(Status, status);
+    QFETCH(int, boxes);
+
+    LinkFixture f;
+    usbio::SimFaults &faults = f.device()->faults();
+    Status *fault[] = {&faults.openStatus, &faults.declareStatus, &faults.selectStatus,
+                       &faults.bindStatus};
+    *fault[step] = status;
+    f.link().ConnectInterfaces();
+    QCOMPARE(f.link().ScanDevices(), 1);
+
+    QCOMPARE(f.link().OpenDevice(0), status);
+    QVERIFY(!f.link().Opened);
+    QCOMPARE(f.boxes().size(), boxes);
+
+    *fault[step] = 0;
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    QVERIFY(f.link().Opened);
+    // The device works: a command reaches it.
+    QCOMPARE(f.link().SendCommand("NSF?\r"), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return f.device()->receivedPieces().size() == 1; }));
 }
 
 void LinkOpenTest::openAfterCloseStopsReadingAndWriting()
