@@ -30,10 +30,8 @@ using TUSBIOEvent = std::function<void(TObject *Sender, const IDispatchRef &Obj)
 class EOleSysError : public std::runtime_error
 {
 public:
-    EOleSysError(const std::string &message, quint32 code)
-        : std::runtime_error(message), Code(code)
-    {
-    }
+    EOleSysError(const std::string &message, quint32 code) : std::runtime_error(message), Code(code)
+    {}
     quint32 Code;
 };
 

@@ -1,5 +1,7 @@
 #include "registry/KeyStore.h"
 
+#include "tests/registry/ErrorOf.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -33,17 +35,6 @@ void writeAll(const QString &path, const QByteArray &content)
     QFile file(path);
     QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
     QCOMPARE(file.write(content), content.size());
-}
-
-// The message of the RegistryError that call raises, or "no error".
-template <typename Call> QString errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const RegistryError &e) {
-        return QString::fromStdString(e.what());
-    }
-    return QStringLiteral("no error");
 }
 
 const QByteArray kValidFile = R"({"format":"vemo-registry","version":1,"roots":{

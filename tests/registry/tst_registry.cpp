@@ -1,5 +1,6 @@
 #include "registry/Registry.h"
 
+#include "tests/registry/ErrorOf.h"
 #include "tests/registry/StoreSetup.h"
 #include "tests/support/TempKeyStore.h"
 
@@ -13,20 +14,9 @@ using registry::HKEY_LOCAL_MACHINE;
 using registry::KEY_ALL_ACCESS;
 using registry::KEY_READ;
 using registry::KEY_WRITE;
-using registry::RegistryError;
 using registry::TRegistry;
 
 namespace {
-
-template <typename Call> QString errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const RegistryError &e) {
-        return QString::fromStdString(e.what());
-    }
-    return QStringLiteral("no error");
-}
 
 using Operation = std::function<void(TRegistry &)>;
 

@@ -1,5 +1,6 @@
 #include "registry/RegTools.h"
 
+#include "tests/registry/ErrorOf.h"
 #include "tests/registry/StoreSetup.h"
 #include "tests/support/TempKeyStore.h"
 
@@ -12,7 +13,6 @@
 
 using registry::HKEY_CURRENT_USER;
 using registry::HKEY_LOCAL_MACHINE;
-using registry::RegistryError;
 
 namespace {
 
@@ -33,16 +33,6 @@ QByteArray readAll(const QString &path)
 void refuseWrites(const TempKeyStore &keys)
 {
     QVERIFY(QDir().mkpath(keys.filePath() + ".lock"));
-}
-
-template <typename Call> QString errorOf(Call call)
-{
-    try {
-        call();
-    } catch (const RegistryError &e) {
-        return QString::fromStdString(e.what());
-    }
-    return QStringLiteral("no error");
 }
 
 } // namespace

@@ -100,8 +100,25 @@ void TestWrapper::operationsRaiseWithoutInterface_data()
         w.GetDriverInfo(info);
     });
     QTest::newRow("ErrorText") << Call([](TUSBIOInterface3 &w) { w.ErrorText(1); });
+    QTest::newRow("AddInterface") << Call([](TUSBIOInterface3 &w) { w.AddInterface(0, 0, 64000); });
+    QTest::newRow("DeleteInterfaces") << Call([](TUSBIOInterface3 &w) { w.DeleteInterfaces(); });
+    QTest::newRow("SetConfiguration") << Call([](TUSBIOInterface3 &w) { w.SetConfiguration(0); });
+    QTest::newRow("UnconfigureDevice") << Call([](TUSBIOInterface3 &w) { w.UnconfigureDevice(); });
+    QTest::newRow("Bind") << Call([](TUSBIOInterface3 &w) { w.Bind(0x81); });
+    QTest::newRow("Unbind") << Call([](TUSBIOInterface3 &w) { w.Unbind(); });
     QTest::newRow("StartReading") << Call([](TUSBIOInterface3 &w) { w.StartReading(16, 5, 5); });
+    QTest::newRow("ReadData") << Call([](TUSBIOInterface3 &w) {
+        QByteArray buffer(16, '\0');
+        int count = 0;
+        w.ReadData(buffer, count);
+    });
+    QTest::newRow("StopReading") << Call([](TUSBIOInterface3 &w) { w.StopReading(); });
+    QTest::newRow("StartWriting") << Call(
+        [](TUSBIOInterface3 &w) { w.StartWriting(16, 5, 5, false); });
     QTest::newRow("WriteData") << Call([](TUSBIOInterface3 &w) { w.WriteData("x", 0); });
+    QTest::newRow("StopWriting") << Call([](TUSBIOInterface3 &w) { w.StopWriting(); });
+    QTest::newRow("ResetPipe") << Call([](TUSBIOInterface3 &w) { w.ResetPipe(); });
+    QTest::newRow("AbortPipe") << Call([](TUSBIOInterface3 &w) { w.AbortPipe(); });
     QTest::newRow("EnablePnPNotification")
         << Call([](TUSBIOInterface3 &w) { w.EnablePnPNotification(kGuid); });
 }
