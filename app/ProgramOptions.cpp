@@ -116,7 +116,7 @@ QString ProgramOptions::usage(const QString &programName)
                "                            calibration date and printing the accuracy\n"
                "                            certificate\n"
                "\n"
-               "Exit status: 0 normally, 2 for a bad option or simulator file.\n")
+               "Exit status: 0 normally, 2 for a bad option, simulator file or key store.\n")
         .arg(name);
 }
 

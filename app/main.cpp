@@ -58,6 +58,20 @@ int main(int argc, char *argv[])
             return optionError(QStringLiteral("vemotool: bad value for --log-file: %1").arg(error));
     }
 
+    // The key store is read before anything needs a display: one that
+    // cannot be read would otherwise stop start-up at its first registry
+    // access, behind an exception box.
+    registry::KeyStore store(options.registryFile.isEmpty() ? registry::KeyStore::defaultFilePath()
+                                                            : options.registryFile);
+    try {
+        store.keyExists(registry::RootKey::LocalMachine, QStringLiteral("Software"));
+    } catch (const registry::RegistryError &e) {
+        const QString why = QString::fromUtf8(e.what());
+        return optionError(options.registryFile.isEmpty()
+                               ? QStringLiteral("vemotool: %1").arg(why)
+                               : QStringLiteral("vemotool: bad value for --registry: %1").arg(why));
+    }
+
     // The layout is in pixels at 96 dpi and is not scaled to the screen.
     if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING"))
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
@@ -67,9 +81,6 @@ int main(int argc, char *argv[])
     app.setProperty("Title", QString::fromLatin1(ApplicationTitle));
 
     try {
-        registry::KeyStore store(options.registryFile.isEmpty()
-                                     ? registry::KeyStore::defaultFilePath()
-                                     : options.registryFile);
         registry::KeyStore::setDefaultStore(&store);
 
         usbio::SimBus bus(&store);

@@ -44,6 +44,9 @@ void TestProgramOptions::initTestCase()
     QFile sim(FSimFile);
     QVERIFY(sim.open(QIODevice::WriteOnly));
     sim.write("{}\n");
+    QFile broken(path(QStringLiteral("broken-registry.json")));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("{ \"HKEY_LOCAL_MACHINE\": ");
 }
 
 void TestProgramOptions::parse_data()
@@ -200,18 +203,32 @@ void TestProgramOptions::executable_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("stdoutHas");
     QTest::addColumn<QString>("stderrHas");
+    QTest::addColumn<QString>("defaultStore"); // VEMO_REGISTRY; empty: as the system has it
 
-    QTest::newRow("--help") << QStringList{"--help"} << 0 << "--log-file=FILE" << QString();
+    // "TMP/" stands for the test's own folder.
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "--log-file=FILE" << QString()
+                            << QString();
     QTest::newRow("--version") << QStringList{"--version"} << 0 << "vemotool 1.4.7.2\n"
-                               << QString();
+                               << QString() << QString();
     QTest::newRow("unknown option")
-        << QStringList{"--colour=blue", "vemo.bin"} << 2 << QString() << "--colour";
-    QTest::newRow("bad usb") << QStringList{"--usb=foo"} << 2 << QString() << "foo";
-    QTest::newRow("sim without value") << QStringList{"--sim"} << 2 << QString() << "--sim";
-    QTest::newRow("missing sim file")
-        << QStringList{"--sim=/no/such/vemo.json"} << 2 << QString() << "/no/such/vemo.json";
+        << QStringList{"--colour=blue", "vemo.bin"} << 2 << QString() << "--colour" << QString();
+    QTest::newRow("bad usb") << QStringList{"--usb=foo"} << 2 << QString() << "foo" << QString();
+    QTest::newRow("sim without value")
+        << QStringList{"--sim"} << 2 << QString() << "--sim" << QString();
+    QTest::newRow("missing sim file") << QStringList{"--sim=/no/such/vemo.json"} << 2 << QString()
+                                      << "/no/such/vemo.json" << QString();
     QTest::newRow("log file in a missing folder")
-        << QStringList{"--log-file=/no/such/folder/run.log"} << 2 << QString() << "--log-file";
+        << QStringList{"--log-file=/no/such/folder/run.log"} << 2 << QString() << "--log-file"
+        << QString();
+    // A key store that cannot be read is refused before the window would
+    // stop at its first registry access.
+    QTest::newRow("registry is a folder")
+        << QStringList{"--registry=TMP/"} << 2 << QString() << "--registry" << QString();
+    QTest::newRow("broken registry file") << QStringList{"--registry=TMP/broken-registry.json"} << 2
+                                          << QString() << "TMP/broken-registry.json" << QString();
+    QTest::newRow("broken default store")
+        << QStringList{} << 2 << QString() << "TMP/broken-registry.json"
+        << "TMP/broken-registry.json";
 }
 
 void TestProgramOptions::executable()
@@ -220,9 +237,18 @@ void TestProgramOptions::executable()
     QFETCH(int, exitCode);
     QFETCH(QString, stdoutHas);
     QFETCH(QString, stderrHas);
+    QFETCH(QString, defaultStore);
+
+    const QString tmp = FDir.path() + QLatin1Char('/');
+    for (QString &argument : arguments)
+        argument.replace(QLatin1String("TMP/"), tmp);
+    stderrHas.replace(QLatin1String("TMP/"), tmp);
+    defaultStore.replace(QLatin1String("TMP/"), tmp);
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!defaultStore.isEmpty())
+        env.insert(QStringLiteral("VEMO_REGISTRY"), defaultStore);
     // None of these lines may need a display.
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
