@@ -73,6 +73,15 @@ bool SimRig::sendImage(const QByteArray &data)
     return write(*image, data, 64);
 }
 
+bool SimRig::openLoaderAndErase()
+{
+    const QByteArray loaderRequest = "USB-Vemo:BWF!!!";
+    const int arrivals = int(pnpEvents.count(EventId::PnPAddNotification));
+    return open() == 0 && sendCommand(loaderRequest) &&
+           waitForPnP(EventId::PnPAddNotification, arrivals + 1) && open() == 0 &&
+           sendCommand(loaderRequest) && waitForReceived("Flash is BLANK\r");
+}
+
 QByteArray SimRig::received() const
 {
     QByteArray all;

@@ -31,6 +31,10 @@ public:
     bool sendCommand(const QByteArray &text);
     // Sends data in chunks; false when a chunk is refused or not completed.
     bool sendImage(const QByteArray &data);
+    // The way to an image: opens the device, asks for the loader, opens the
+    // device again when it is back and asks again; true once "Flash is
+    // BLANK" came.
+    bool openLoaderAndErase();
 
     // Every finished read, in order, and what they make together.
     QList<QByteArray> reads;

@@ -269,12 +269,7 @@ void TestDevice::imageRecordedByteExact()
     SimDevice *device = sim.bus.attach(vemo2());
     SimRig rig(sim);
     QSignalSpy images(device, &SimDevice::imageReceived);
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForPnP(EventId::PnPAddNotification));
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForReceived("Flash is BLANK\r"));
+    QVERIFY(rig.openLoaderAndErase());
 
     const QByteArray image = randomImage(size, quint32(size));
     QVERIFY(rig.sendImage(image));
@@ -302,12 +297,7 @@ void TestDevice::imageOfConfiguredSize()
     settings.imageSize = 128;
     SimDevice *device = sim.bus.attach(settings);
     SimRig rig(sim);
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForPnP(EventId::PnPAddNotification));
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForReceived("Flash is BLANK\r"));
+    QVERIFY(rig.openLoaderAndErase());
     // Two full chunks and no short one: the size tells the end.
     const QByteArray image = randomImage(128, 7);
     QVERIFY(rig.sendImage(image));
@@ -320,12 +310,7 @@ void TestDevice::imageCanBeSaved()
     SimFixture sim;
     SimDevice *device = sim.bus.attach(vemo2());
     SimRig rig(sim);
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForPnP(EventId::PnPAddNotification));
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForReceived("Flash is BLANK\r"));
+    QVERIFY(rig.openLoaderAndErase());
     const QByteArray image = randomImage(300, 3);
     QVERIFY(rig.sendImage(image));
     QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 2));
@@ -377,12 +362,7 @@ void TestDevice::resetInLoaderWithoutImageStaysInLoader()
     QCOMPARE(device->firmwareVersion(), QByteArray("2.10"));
 
     // ... after it, only the loader is left to run.
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 3));
-    QCOMPARE(rig.open(), status::Success);
-    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
-    QVERIFY(rig.waitForReceived("Flash is BLANK\r"));
+    QVERIFY(rig.openLoaderAndErase());
     QVERIFY(rig.sendImage(QByteArray(64, 'p'))); // not the end of the image
     QVERIFY(rig.sendCommand("USB-Vemo:Reset!"));
     QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 4));
