@@ -77,8 +77,10 @@ int main(int argc, char *argv[])
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
 
     QApplication app(argc, argv);
-    // The application's title; the window keeps its own caption.
-    app.setProperty("Title", QString::fromLatin1(ApplicationTitle));
+    // The application's title: the caption of the exception display and the
+    // name the desktop groups the window by. A display name would also be
+    // appended to the window's caption, which stays as it is.
+    QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
 
     try {
         registry::KeyStore::setDefaultStore(&store);
