@@ -2,7 +2,7 @@
 
 #include "usbio/SimBus_p.h"
 
-#include <QFile>
+#include <QSaveFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -213,10 +213,12 @@ QByteArray SimDevice::image() const
 
 bool SimDevice::saveImage(const QString &path) const
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Written aside and renamed into place: a failed write never leaves a
+    // cut-off image behind.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
-    return file.write(d->image) == d->image.size() && file.flush();
+    return file.write(d->image) == d->image.size() && file.commit();
 }
 
 void SimDevice::clearRecords()
