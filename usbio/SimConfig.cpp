@@ -7,6 +7,7 @@
 #include <QJsonParseError>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 
 namespace usbio {
@@ -284,9 +285,20 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
     if (object.contains(QStringLiteral("answers"))) {
         const QString answersPath = join(path, QStringLiteral("answers"));
         const QJsonObject answers = objectAt(object.value(QStringLiteral("answers")), answersPath);
-        // Each answer is checked like a field of its own.
-        for (auto it = answers.begin(); it != answers.end(); ++it)
-            s.answers.insert(it.key().toLatin1(), textField(answers, it.key(), answersPath, {}));
+        // Each answer is checked like a field of its own. A name the device
+        // can never assemble (empty, wider than 8 bits, holding the CR that
+        // ends a command) would leave its answer unused without a word.
+        for (auto it = answers.begin(); it != answers.end(); ++it) {
+            const QString command = it.key();
+            const bool assemblable = !command.isEmpty() && !command.contains(QLatin1Char('\r')) &&
+                                     std::all_of(command.cbegin(), command.cend(),
+                                                 [](QChar c) { return c.unicode() <= 0xFF; });
+            if (!assemblable)
+                throw FieldError{join(answersPath, command),
+                                 QStringLiteral("must name a command the device can receive: "
+                                                "8-bit text without CR")};
+            s.answers.insert(command.toLatin1(), textField(answers, command, answersPath, {}));
+        }
     }
     if (object.contains(QStringLiteral("faults"))) {
         const QString faultsPath = join(path, QStringLiteral("faults"));

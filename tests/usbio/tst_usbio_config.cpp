@@ -239,6 +239,15 @@ void TestConfig::brokenFiles_data()
                                    << QStringLiteral("devices[0].faults.openStatu: unknown field");
     QTest::newRow("answer not text") << QByteArray(R"({"devices": [{"answers": {"NSF?": 5}}]})")
                                      << QStringLiteral("devices[0].answers.NSF?: must be a text");
+    QTest::newRow("answer to no command")
+        << QByteArray(R"({"devices": [{"answers": {"": "x"}}]})")
+        << QStringLiteral("devices[0].answers.: must name a command");
+    QTest::newRow("answer to a command with CR")
+        << QByteArray(R"({"devices": [{"answers": {"NSF?\r": "x"}}]})")
+        << QStringLiteral("devices[0].answers.NSF?\r: must name a command");
+    QTest::newRow("answer to a command wider than 8 bits")
+        << QByteArray(R"({"devices": [{"answers": {"NSF\u20ac": "x"}}]})")
+        << QStringLiteral("devices[0].answers.NSF\u20ac: must name a command");
     QTest::newRow("wide character")
         << QByteArray(R"({"devices": [{"firmware": "2.1\u20ac"}]})")
         << QStringLiteral("devices[0].firmware: holds a character the device cannot send");
