@@ -97,6 +97,7 @@ TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
 
 TVemoUSBinterface::~TVemoUSBinterface()
 {
+    *FAlive = false;
     if (FFile) {
         std::fclose(FFile);
         FFile = nullptr;
@@ -320,15 +321,20 @@ usbio::Status TVemoUSBinterface::SendCommand(const AnsiString &Text)
         // One piece in flight: wait for the one before, handling messages so
         // its completion (and anything else) can arrive.
         FWaitStart = nowMs();
+        const std::shared_ptr<bool> alive = FAlive;
         while (FWritePending) {
             // What is queued first: a wait nested in the handler of a queued
             // message does not see the messages queued behind that one, and
             // the completion may be among them.
             platform::host().processMessages();
+            if (!*alive)
+                return usbio::status::Cancelled;
             const qint64 waited = nowMs() - FWaitStart;
             if (!FWritePending || waited >= kCommandWaitMs)
                 break;
             platform::host().handleMessage(int(kCommandWaitMs - waited));
+            if (!*alive)
+                return usbio::status::Cancelled;
         }
         // Time is up: the piece before is still pending, or the wait ran
         // over (whether or not it finished meanwhile). Give up on it.
@@ -352,8 +358,11 @@ usbio::Status TVemoUSBinterface::WriteCommandPiece(const AnsiString &Piece)
     // The writer of an earlier piece is still started: give its completion a
     // few rounds, then stop it here.
     int rounds = 0;
+    const std::shared_ptr<bool> alive = FAlive;
     while (FCommandWriting) {
         platform::host().processMessages();
+        if (!*alive)
+            return usbio::status::Cancelled;
         if (++rounds >= kWriterStopRounds)
             FinishCommandWrite();
     }

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 // Device text: 8-bit, one byte per character, as the device sends it.
 using AnsiString = QByteArray;
@@ -91,4 +92,8 @@ private:
     bool FCommandWriting = false;
     bool FReceiving = false;
     bool FFileSending = false;
+    // Cleared by the destructor. The waits of a command handle window
+    // messages, and one of them may destroy the link (the window closing);
+    // the wait then returns without touching the link again.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };

@@ -4,6 +4,7 @@
 #include "tests/link/LinkFixture.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QtTest>
 
 using usbio::Status;
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void closeForgetsPendingPiece();
     void commandFromCallbackDuringWait();
     void commandFromHandlerQueuedAheadOfCompletion();
+    void linkDestroyedDuringWait();
 };
 
 void LinkTransmitTest::pieces_data()
@@ -265,6 +267,25 @@ void LinkTransmitTest::commandFromHandlerQueuedAheadOfCompletion()
     QCOMPARE(f.journal().count(QStringLiteral("C:AbortPipe")), 0);
     QVERIFY(LinkFixture::waitFor([&] { return f.device()->receivedPieces().size() == 2; }));
     QCOMPARE(f.device()->receivedPieces(), (QList<QByteArray>{piece("SP2W\r"), piece("NESTED\r")}));
+}
+
+void LinkTransmitTest::linkDestroyedDuringWait()
+{
+    // The window may close (and destroy the link) while a command waits for
+    // the piece before; the wait then ends without touching the link again.
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    f.journal().swallowWriteCompletions[QLatin1Char('C')] = true;
+    QCOMPARE(f.link().SendCommand("0123456789ABCDEF"), Status(0));
+
+    QTimer::singleShot(0, [&f] { f.destroyLink(); });
+    QElapsedTimer waited;
+    waited.start();
+    TVemoUSBinterface &link = f.link();
+    const Status status = link.SendCommand("NEXT\r");
+    QCOMPARE(status, st::Cancelled);
+    QVERIFY(waited.elapsed() < 1000);
+    QCOMPARE(f.device()->receivedPieces(), QList<QByteArray>{"0123456789ABCDEF"});
 }
 
 QTEST_GUILESS_MAIN(LinkTransmitTest)
