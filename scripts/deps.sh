@@ -22,14 +22,19 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
+as_root=()
 if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing packages: ${missing[*]}" >&2
-    echo "Install them as root with:" >&2
-    echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
-    exit 1
+    if command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+        as_root=(sudo -n)
+    else
+        echo "Missing packages: ${missing[*]}" >&2
+        echo "Install them as root with:" >&2
+        echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
 fi
 
 echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
