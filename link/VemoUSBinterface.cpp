@@ -108,13 +108,20 @@ TVemoUSBinterface::~TVemoUSBinterface()
     delete FFileWriter.data();
 }
 
+template <typename Result>
+void TVemoUSBinterface::OnAllThree(Result (TUSBIOInterface3::*Operation)())
+{
+    // Statuses of these calls are not looked at.
+    (FReader->*Operation)();
+    (FCommandWriter->*Operation)();
+    (FFileWriter->*Operation)();
+}
+
 void TVemoUSBinterface::ConnectInterfaces()
 {
     if (!FReader || !FCommandWriter || !FFileWriter)
         throw EOleSysError("USB I/O component objects missing", E_FAIL);
-    FReader->Connect();
-    FCommandWriter->Connect();
-    FFileWriter->Connect();
+    OnAllThree(&TUSBIOInterface3::Connect);
 }
 
 usbio::Status TVemoUSBinterface::EnablePnP()
@@ -145,9 +152,7 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
                 QStringLiteral("Please be shure to have latest driver installed!"),
                 QStringLiteral("Driver Error!"), 0);
         } else if (status == usbio::status::DeviceGone) {
-            FReader->CloseDevice();
-            FCommandWriter->CloseDevice();
-            FFileWriter->CloseDevice();
+            OnAllThree(&TUSBIOInterface3::CloseDevice);
             Opened = false;
         }
         return status;
@@ -155,12 +160,8 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
 
     StopReceive();
     FinishCommandWrite();
-    FReader->UnconfigureDevice();
-    FCommandWriter->UnconfigureDevice();
-    FFileWriter->UnconfigureDevice();
-    FReader->DeleteInterfaces();
-    FCommandWriter->DeleteInterfaces();
-    FFileWriter->DeleteInterfaces();
+    OnAllThree(&TUSBIOInterface3::UnconfigureDevice);
+    OnAllThree(&TUSBIOInterface3::DeleteInterfaces);
     FReader->AddInterface(0, 0, kMaximumTransferSize);
     FCommandWriter->AddInterface(0, 0, kMaximumTransferSize);
     status = FFileWriter->AddInterface(0, 0, kMaximumTransferSize);
@@ -169,12 +170,8 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
 
     status = FReader->SetConfiguration(0);
     if (status != 0) {
-        FReader->DeleteInterfaces();
-        FCommandWriter->DeleteInterfaces();
-        FFileWriter->DeleteInterfaces();
-        FReader->UnconfigureDevice();
-        FCommandWriter->UnconfigureDevice();
-        FFileWriter->UnconfigureDevice();
+        OnAllThree(&TUSBIOInterface3::DeleteInterfaces);
+        OnAllThree(&TUSBIOInterface3::UnconfigureDevice);
         return status;
     }
 
@@ -182,15 +179,9 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
     FCommandWriter->Bind(kCommandEndpoint);
     status = FFileWriter->Bind(kFileEndpoint);
     if (status != 0) {
-        FReader->Unbind();
-        FCommandWriter->Unbind();
-        FFileWriter->Unbind();
-        FReader->UnconfigureDevice();
-        FCommandWriter->UnconfigureDevice();
-        FFileWriter->UnconfigureDevice();
-        FReader->DeleteInterfaces();
-        FCommandWriter->DeleteInterfaces();
-        FFileWriter->DeleteInterfaces();
+        OnAllThree(&TUSBIOInterface3::Unbind);
+        OnAllThree(&TUSBIOInterface3::UnconfigureDevice);
+        OnAllThree(&TUSBIOInterface3::DeleteInterfaces);
         return status;
     }
 
@@ -202,9 +193,7 @@ void TVemoUSBinterface::CloseDevice()
 {
     if (!Opened)
         return;
-    FReader->CloseDevice();
-    FCommandWriter->CloseDevice();
-    FFileWriter->CloseDevice();
+    OnAllThree(&TUSBIOInterface3::CloseDevice);
     Opened = false;
     FWritePending = false;
 }
@@ -490,7 +479,13 @@ void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &O
         }
         if (chunk < kFileChunkSize)
             FFileWriter->ResetPipe();
-        FFileWriter->WriteData(FFileBuffer, FWriteTag);
+        if (FFileWriter->WriteData(FFileBuffer, FWriteTag) != 0) {
+            // The chunk never reaches the device and no completion follows:
+            // end the transfer rather than report a broken image complete,
+            // so the next SendFile can start.
+            EndFileTransfer(true);
+            return;
+        }
         // 64 bits: the product overflows 32 bits for images above ~21 MB.
         if (OnFileProgress)
             OnFileProgress(Sender, int(qint64(FFileSent) * 100 / FFileSize));

@@ -61,6 +61,8 @@ public:
     static constexpr usbio::Status FileEmpty = 0xE0010003;       // SendFile: 0-byte file
 
 private:
+    // The reader, the command writer and the file writer, in this order.
+    template <typename Result> void OnAllThree(Result (TUSBIOInterface3::*Operation)());
     void PnPRemoved(TObject *Sender, const IDispatchRef &Obj);
     void PnPArrived(TObject *Sender, const IDispatchRef &Obj);
     void ReadComplete(TObject *Sender, const IDispatchRef &Obj);

@@ -61,7 +61,8 @@ private Q_SLOTS:
     void emptyFileRefused();
     void missingFileRefused();
     void sendWhileRunningRefused();
-    void fileShrinkingDuringTransferEndsIt();
+    void faultDuringTransferEndsIt_data();
+    void faultDuringTransferEndsIt();
     void destroyingLinkClosesFile();
 };
 
@@ -323,8 +324,22 @@ void LinkFileTest::sendWhileRunningRefused()
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
-void LinkFileTest::fileShrinkingDuringTransferEndsIt()
+void LinkFileTest::faultDuringTransferEndsIt_data()
 {
+    QTest::addColumn<bool>("shrink"); // else: the next chunk's write data is refused
+    QTest::addColumn<int>("mostReceived");
+
+    QTest::newRow("file shrinks") << true << 16 * 1024;
+    // The chunks of SendFile and of the first step arrive, the third is
+    // refused.
+    QTest::newRow("chunk refused") << false << 128;
+}
+
+void LinkFileTest::faultDuringTransferEndsIt()
+{
+    QFETCH(bool, shrink);
+    QFETCH(int, mostReceived);
+
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
     // Larger than the stdio buffer, so the shrink is seen by later reads.
@@ -333,10 +348,16 @@ void LinkFileTest::fileShrinkingDuringTransferEndsIt()
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
     progress.bind(f.link());
-    bool shrunk = false;
+    bool faulted = false;
     progress.also = [&](int) {
-        if (!shrunk)
-            shrunk = QFile::resize(QFile::decodeName(path), 16 * 1024);
+        if (faulted)
+            return;
+        if (shrink) {
+            faulted = QFile::resize(QFile::decodeName(path), 16 * 1024);
+        } else {
+            f.journal().force(QStringLiteral("F:WriteData"), st::TransferFailed, 1);
+            faulted = true;
+        }
     };
 
     QCOMPARE(f.link().SendFile(path), Status(0));
@@ -344,10 +365,11 @@ void LinkFileTest::fileShrinkingDuringTransferEndsIt()
         LinkFixture::waitFor([&] { return f.journal().count(QStringLiteral("F:StopWriting")); }));
     LinkFixture::settle();
 
-    QVERIFY(shrunk);
+    QVERIFY(faulted);
     // Never reported complete, nothing beyond the file's bytes sent.
     QCOMPARE(progress.hundreds, 0);
-    QVERIFY(f.receivedImage().size() <= 16 * 1024);
+    QVERIFY(f.receivedImage().size() <= mostReceived);
+    QVERIFY(!f.receivedImage().isEmpty());
     QCOMPARE(f.receivedImage(), image.left(f.receivedImage().size()));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 
