@@ -109,7 +109,7 @@ TVemoUSBinterface::~TVemoUSBinterface()
 }
 
 template <typename Result>
-void TVemoUSBinterface::OnAllThree(Result (TUSBIOInterface3::*Operation)())
+void TVemoUSBinterface::CallOnAllThree(Result (TUSBIOInterface3::*Operation)())
 {
     // Statuses of these calls are not looked at.
     (FReader->*Operation)();
@@ -121,7 +121,7 @@ void TVemoUSBinterface::ConnectInterfaces()
 {
     if (!FReader || !FCommandWriter || !FFileWriter)
         throw EOleSysError("USB I/O component objects missing", E_FAIL);
-    OnAllThree(&TUSBIOInterface3::Connect);
+    CallOnAllThree(&TUSBIOInterface3::Connect);
 }
 
 usbio::Status TVemoUSBinterface::EnablePnP()
@@ -152,7 +152,7 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
                 QStringLiteral("Please be shure to have latest driver installed!"),
                 QStringLiteral("Driver Error!"), 0);
         } else if (status == usbio::status::DeviceGone) {
-            OnAllThree(&TUSBIOInterface3::CloseDevice);
+            CallOnAllThree(&TUSBIOInterface3::CloseDevice);
             Opened = false;
         }
         return status;
@@ -160,8 +160,8 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
 
     StopReceive();
     FinishCommandWrite();
-    OnAllThree(&TUSBIOInterface3::UnconfigureDevice);
-    OnAllThree(&TUSBIOInterface3::DeleteInterfaces);
+    CallOnAllThree(&TUSBIOInterface3::UnconfigureDevice);
+    CallOnAllThree(&TUSBIOInterface3::DeleteInterfaces);
     FReader->AddInterface(0, 0, kMaximumTransferSize);
     FCommandWriter->AddInterface(0, 0, kMaximumTransferSize);
     status = FFileWriter->AddInterface(0, 0, kMaximumTransferSize);
@@ -170,8 +170,8 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
 
     status = FReader->SetConfiguration(0);
     if (status != 0) {
-        OnAllThree(&TUSBIOInterface3::DeleteInterfaces);
-        OnAllThree(&TUSBIOInterface3::UnconfigureDevice);
+        CallOnAllThree(&TUSBIOInterface3::DeleteInterfaces);
+        CallOnAllThree(&TUSBIOInterface3::UnconfigureDevice);
         return status;
     }
 
@@ -179,9 +179,9 @@ usbio::Status TVemoUSBinterface::OpenDevice(int Index)
     FCommandWriter->Bind(kCommandEndpoint);
     status = FFileWriter->Bind(kFileEndpoint);
     if (status != 0) {
-        OnAllThree(&TUSBIOInterface3::Unbind);
-        OnAllThree(&TUSBIOInterface3::UnconfigureDevice);
-        OnAllThree(&TUSBIOInterface3::DeleteInterfaces);
+        CallOnAllThree(&TUSBIOInterface3::Unbind);
+        CallOnAllThree(&TUSBIOInterface3::UnconfigureDevice);
+        CallOnAllThree(&TUSBIOInterface3::DeleteInterfaces);
         return status;
     }
 
@@ -193,7 +193,7 @@ void TVemoUSBinterface::CloseDevice()
 {
     if (!Opened)
         return;
-    OnAllThree(&TUSBIOInterface3::CloseDevice);
+    CallOnAllThree(&TUSBIOInterface3::CloseDevice);
     Opened = false;
     FWritePending = false;
 }

@@ -62,7 +62,7 @@ public:
 
 private:
     // The reader, the command writer and the file writer, in this order.
-    template <typename Result> void OnAllThree(Result (TUSBIOInterface3::*Operation)());
+    template <typename Result> void CallOnAllThree(Result (TUSBIOInterface3::*Operation)());
     void PnPRemoved(TObject *Sender, const IDispatchRef &Obj);
     void PnPArrived(TObject *Sender, const IDispatchRef &Obj);
     void ReadComplete(TObject *Sender, const IDispatchRef &Obj);

@@ -186,7 +186,7 @@ void LinkTransmitTest::failedHandOver()
         QCOMPARE(f.boxes().first().flags, 0);
     }
 
-    // Nothing waits for the failed piece: without the mend the next command
+    // Nothing waits for the failed piece: otherwise the next command
     // would run into a time-out.
     f.journal().calls.clear();
     QCOMPARE(f.link().SendCommand("NSF?\r"), Status(0));
