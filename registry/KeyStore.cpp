@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <type_traits>
 #endif
 
 namespace registry {
@@ -418,34 +419,37 @@ std::optional<Value> KeyStore::value(RootKey root, const QString &path, const QS
     return d->valueAt(root, splitPath(path), name);
 }
 
+namespace {
+
+// The value of the type asked for, or the store's error naming the value.
+template <typename T>
+T typedValue(const std::optional<Value> &found, const QString &name, const QString &key)
+{
+    if (!found)
+        throw RegistryError(
+            QStringLiteral("value \"%1\" not found in %2").arg(name, key).toStdString());
+    if (!std::holds_alternative<T>(*found)) {
+        const bool wantString = std::is_same_v<T, QString>;
+        throw RegistryError(QStringLiteral("value \"%1\" in %2 is %3, not %4")
+                                .arg(name, key, wantString ? "an integer" : "a string",
+                                     wantString ? "a string" : "an integer")
+                                .toStdString());
+    }
+    return std::get<T>(*found);
+}
+
+} // namespace
+
 QString KeyStore::readString(RootKey root, const QString &path, const QString &name) const
 {
     const QStringList segments = splitPath(path);
-    const std::optional<Value> found = d->valueAt(root, segments, name);
-    if (!found)
-        throw RegistryError(QStringLiteral("value \"%1\" not found in %2")
-                                .arg(name, keyText(root, segments))
-                                .toStdString());
-    if (!std::holds_alternative<QString>(*found))
-        throw RegistryError(QStringLiteral("value \"%1\" in %2 is an integer, not a string")
-                                .arg(name, keyText(root, segments))
-                                .toStdString());
-    return std::get<QString>(*found);
+    return typedValue<QString>(d->valueAt(root, segments, name), name, keyText(root, segments));
 }
 
 qint32 KeyStore::readInteger(RootKey root, const QString &path, const QString &name) const
 {
     const QStringList segments = splitPath(path);
-    const std::optional<Value> found = d->valueAt(root, segments, name);
-    if (!found)
-        throw RegistryError(QStringLiteral("value \"%1\" not found in %2")
-                                .arg(name, keyText(root, segments))
-                                .toStdString());
-    if (!std::holds_alternative<qint32>(*found))
-        throw RegistryError(QStringLiteral("value \"%1\" in %2 is a string, not an integer")
-                                .arg(name, keyText(root, segments))
-                                .toStdString());
-    return std::get<qint32>(*found);
+    return typedValue<qint32>(d->valueAt(root, segments, name), name, keyText(root, segments));
 }
 
 void KeyStore::writeString(RootKey root, const QString &path, const QString &name,
