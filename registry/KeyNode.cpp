@@ -12,6 +12,17 @@ template <typename List> auto lowerBound(List &list, const QString &folded)
                             [](const auto &item, const QString &key) { return item.folded < key; });
 }
 
+// Removes the entry named name (any letter case); false when there is none.
+template <typename List> bool eraseNamed(List &list, const QString &name)
+{
+    const QString folded = KeyNode::fold(name);
+    auto it = lowerBound(list, folded);
+    if (it == list.end() || it->folded != folded)
+        return false;
+    list.erase(it);
+    return true;
+}
+
 } // namespace
 
 KeyNode *KeyNode::child(const QString &name)
@@ -43,12 +54,7 @@ KeyNode &KeyNode::ensureChild(const QString &name, bool *created)
 
 bool KeyNode::removeChild(const QString &name)
 {
-    const QString folded = fold(name);
-    auto it = lowerBound(keys, folded);
-    if (it == keys.end() || it->folded != folded)
-        return false;
-    keys.erase(it);
-    return true;
+    return eraseNamed(keys, name);
 }
 
 KeyNode *KeyNode::find(const QStringList &segments)
@@ -87,12 +93,7 @@ void KeyNode::setValue(const QString &name, const Value &value)
 
 bool KeyNode::removeValue(const QString &name)
 {
-    const QString folded = fold(name);
-    auto it = lowerBound(values, folded);
-    if (it == values.end() || it->folded != folded)
-        return false;
-    values.erase(it);
-    return true;
+    return eraseNamed(values, name);
 }
 
 } // namespace registry
