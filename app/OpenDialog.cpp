@@ -1,30 +1,14 @@
 #include "app/OpenDialog.h"
 
-#include <QFileDialog>
+#include "platform/FileDialogFilter.h"
+#include "platform/HostServices.h"
 
 QStringList TOpenDialog::qtNameFilters(const QString &filter)
 {
-    QStringList result;
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList names = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString &name : names)
-            name = name.trimmed();
-        result << QStringLiteral("%1 (%2)").arg(parts.at(i), names.join(QLatin1Char(' ')));
-    }
-    return result;
+    return platform::qtNameFilters(filter);
 }
 
-bool TOpenDialog::Execute(QWidget *parent)
+bool TOpenDialog::Execute()
 {
-    QFileDialog dialog(parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    const QStringList filters = qtNameFilters(Filter);
-    if (!filters.isEmpty())
-        dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return false;
-    FileName = dialog.selectedFiles().first();
-    return true;
+    return platform::host().chooseFile(Filter, FileName);
 }

@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class QWidget;
-
 // The window's file-open dialog. Filter keeps the toolkit's form
 // ("description|name;name|description|..."), which the rest of the program
 // sets and compares; it is turned into Qt's form only when shown.
@@ -18,6 +16,7 @@ public:
     // a trailing description without patterns is dropped.
     static QStringList qtNameFilters(const QString &filter);
 
-    // Shows the dialog modally; true and FileName set when a file was confirmed.
-    bool Execute(QWidget *parent);
+    // Shows the dialog modally (through the host, so tests answer it); true
+    // and FileName set when a file was confirmed.
+    bool Execute();
 };

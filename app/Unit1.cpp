@@ -1,6 +1,8 @@
 #include "app/Unit1.h"
 
 #include "dialogue/CommandList.h"
+#include "dialogue/DeviceText.h"
+#include "dialogue/Intervals.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "registry/RegTools.h"
@@ -23,6 +25,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <stdexcept>
 
 TForm1 *Form1 = nullptr;
 
@@ -86,6 +89,10 @@ QFont courierNew()
 TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent)
     : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight))
 {
+    // Start-up runs the production command lines, whose handlers reach the
+    // window through Form1 while the constructor is still running.
+    if (!Form1)
+        Form1 = this;
     CreateControls();
     ConnectHandlers();
 
@@ -284,15 +291,16 @@ void TForm1::CreateControls()
 
     OpenDialog1.Filter = QStringLiteral("Vemo update files|vemo.exe;vemo.bin");
 
+    const dialogue::Intervals &intervals = dialogue::intervals();
     RestartVemoTimer = new QTimer(this);
     RestartVemoTimer->setObjectName(QStringLiteral("RestartVemoTimer"));
-    RestartVemoTimer->setInterval(3500);
+    RestartVemoTimer->setInterval(intervals.restartReminder);
     BWFTimer = new QTimer(this);
     BWFTimer->setObjectName(QStringLiteral("BWFTimer"));
-    BWFTimer->setInterval(22000);
+    BWFTimer->setInterval(intervals.bwfLayout);
     VemoWind = new QTimer(this);
     VemoWind->setObjectName(QStringLiteral("VemoWind"));
-    VemoWind->setInterval(10000);
+    VemoWind->setInterval(intervals.windTest);
 }
 
 void TForm1::ConnectHandlers()
@@ -381,7 +389,7 @@ void TForm1::LogLine(const QString &Line)
 
 void TForm1::LogLine(const AnsiString &Line)
 {
-    LogLine(QString::fromLatin1(Line));
+    LogLine(dialogue::DeviceText::decode(Line));
 }
 
 void TForm1::LogLine(const char *Line)
@@ -501,6 +509,10 @@ void TForm1::FormCloseQuery(QObject *, bool &CanClose)
 
 void TForm1::FormClose(QObject *)
 {
+    // No tick may reach a window whose link is gone.
+    RestartVemoTimer->stop();
+    BWFTimer->stop();
+    VemoWind->stop();
     DestroyLink();
 }
 
@@ -525,6 +537,173 @@ void TForm1::FormDestroy(QObject *)
     delete RegTools;
     RegTools = nullptr;
     Q_EMIT lifecycleStep(QStringLiteral("RegToolsDestroyed"));
+}
+
+// ---- dialogue::WindowPort ----------------------------------------------------
+
+void TForm1::log(const QString &line)
+{
+    LogLine(line);
+}
+
+void TForm1::logDevice(const QByteArray &line)
+{
+    LogLine(line);
+}
+
+void TForm1::rawLog(const QByteArray &line)
+{
+    // One line per chunk: the breaks a chunk carries show as blanks.
+    QString entry = dialogue::DeviceText::decode(line);
+    entry.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    entry.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    WithoutFilter->appendPlainText(entry);
+}
+
+int TForm1::deviceItemCount()
+{
+    return DevicesCB->count();
+}
+
+int TForm1::selectedDeviceIndex()
+{
+    return DevicesCB->currentIndex();
+}
+
+QWidget *TForm1::ControlWidget(Control control) const
+{
+    switch (control) {
+    case Control::Open:
+        return Open;
+    case Control::DevicesCB:
+        return DevicesCB;
+    case Control::Close:
+        return Close;
+    case Control::SendCommand:
+        return SendCommand;
+    case Control::Update:
+        return Update;
+    case Control::ChooseFile:
+        return ChooseFile;
+    case Control::DownloadB:
+        return DownloadB;
+    }
+    return nullptr;
+}
+
+QTimer *TForm1::TimerObject(Timer timer) const
+{
+    switch (timer) {
+    case Timer::BWF:
+        return BWFTimer;
+    case Timer::RestartVemo:
+        return RestartVemoTimer;
+    case Timer::VemoWind:
+        return VemoWind;
+    }
+    return nullptr;
+}
+
+void TForm1::setControlEnabled(Control control, bool enabled)
+{
+    ControlWidget(control)->setEnabled(enabled);
+}
+
+bool TForm1::controlEnabled(Control control)
+{
+    return ControlWidget(control)->isEnabled();
+}
+
+QString TForm1::fileName()
+{
+    return FileNameE->text();
+}
+
+void TForm1::setFileName(const QString &path)
+{
+    FileNameE->setText(path);
+}
+
+void TForm1::repaintFileName()
+{
+    FileNameE->repaint();
+}
+
+void TForm1::setProgressVisible(bool visible)
+{
+    ProgressBar1->setVisible(visible);
+}
+
+void TForm1::setProgressPosition(int position)
+{
+    ProgressBar1->setValue(position);
+}
+
+void TForm1::setProgressMaximum(int maximum)
+{
+    ProgressBar1->setMaximum(maximum);
+}
+
+void TForm1::repaintProgress()
+{
+    ProgressBar1->repaint();
+}
+
+bool TForm1::withCR()
+{
+    return WithCR->isChecked();
+}
+
+bool TForm1::filterLifeTick()
+{
+    return FilterLifeTick->isChecked();
+}
+
+bool TForm1::echo()
+{
+    return EchoCB->isChecked();
+}
+
+QString TForm1::commandText()
+{
+    return Command->currentText();
+}
+
+void TForm1::setTimerEnabled(Timer timer, bool enabled)
+{
+    QTimer *object = TimerObject(timer);
+    // Enabling a running timer leaves its period as it is, as the toolkit's
+    // timer does.
+    if (enabled && !object->isActive())
+        object->start();
+    else if (!enabled)
+        object->stop();
+}
+
+bool TForm1::timerEnabled(Timer timer)
+{
+    return TimerObject(timer)->isActive();
+}
+
+void TForm1::setTimerInterval(Timer timer, int milliseconds)
+{
+    TimerObject(timer)->setInterval(milliseconds);
+}
+
+int TForm1::timerInterval(Timer timer)
+{
+    return TimerObject(timer)->interval();
+}
+
+void TForm1::printCertificate(const QByteArray &, const QByteArray &, const QByteArray &)
+{
+    throw std::runtime_error("The report engine is not available");
+}
+
+void TForm1::endProgram(bool failed)
+{
+    FRunFailed = FRunFailed || failed;
+    platform::host().terminate();
 }
 
 // Handlers whose behaviour belongs to the device dialogue, the operator

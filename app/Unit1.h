@@ -4,6 +4,7 @@
 #include "app/LogFile.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
+#include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
 #include <QByteArray>
@@ -37,7 +38,7 @@ inline constexpr const char *SupportAddress = "support@orvik.example";
 // exception display and ends the program); the arguments are the program's
 // own (argument 0 is the program path), so several windows can live in one
 // process.
-class TForm1 : public QWidget
+class TForm1 : public QWidget, public dialogue::WindowPort
 {
     Q_OBJECT
 public:
@@ -142,6 +143,50 @@ public:
     // Firmware download.
     void DownloadBClick(QObject *Sender);
 
+    // ---- dialogue::WindowPort -------------------------------------------------
+    void log(const QString &line) override;
+    void logDevice(const QByteArray &line) override;
+    void rawLog(const QByteArray &line) override;
+    TVemoUSBinterface *link() override { return USBLink; }
+    TRegTools &regTools() override { return *RegTools; }
+    int deviceItemCount() override;
+    int selectedDeviceIndex() override;
+    int refreshDeviceList() override { return RefreshDeviceList(); }
+    void setControlEnabled(Control control, bool enabled) override;
+    bool controlEnabled(Control control) override;
+    QString fileName() override;
+    void setFileName(const QString &path) override;
+    void repaintFileName() override;
+    QString openDialogFilter() override { return OpenDialog1.Filter; }
+    void setOpenDialogFilter(const QString &filter) override { OpenDialog1.Filter = filter; }
+    void setProgressVisible(bool visible) override;
+    void setProgressPosition(int position) override;
+    void setProgressMaximum(int maximum) override;
+    void repaintProgress() override;
+    bool withCR() override;
+    bool filterLifeTick() override;
+    bool echo() override;
+    QString commandText() override;
+    QString caption() override { return windowTitle(); }
+    void setTimerEnabled(Timer timer, bool enabled) override;
+    bool timerEnabled(Timer timer) override;
+    void setTimerInterval(Timer timer, int milliseconds) override;
+    int timerInterval(Timer timer) override;
+    bool &updating() override { return Updating; }
+    bool &autoUpdate() override { return AutoUpdate; }
+    QByteArray &serialNo() override { return SerialNo; }
+    QByteArray &pendingChunk() override { return PendingChunk; }
+    void openClick() override { OpenClick(this); }
+    void closeClick() override { CloseClick(this); }
+    void updateClick() override { UpdateClick(this); }
+    void sendFirmwareFile() override { SendFirmwareFile(); }
+    void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                          const QByteArray &setDate) override;
+    void endProgram(bool failed) override;
+
+    // Whether a run ended the program as failed (endProgram(true)).
+    bool RunFailed() const { return FRunFailed; }
+
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
     // outside: "CloseDevice", "LinkDestroyed", "RegToolsDestroyed".
@@ -157,12 +202,15 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void DestroyLink();
+    QWidget *ControlWidget(Control control) const;
+    QTimer *TimerObject(Timer timer) const;
 
     QStringList FArguments;
     AnchorLayout FAnchors;
     LogFile FLogFile;
     bool FCentred = false;
     bool FDestroyed = false;
+    bool FRunFailed = false;
 };
 
 extern TForm1 *Form1;

@@ -1,3 +1,4 @@
+#include "app/Application.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
 #include "app/Unit1.h"
@@ -76,7 +77,7 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING"))
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
 
-    QApplication app(argc, argv);
+    VemoApplication app(argc, argv);
     // The application's title: the caption of the exception display and the
     // name the desktop groups the window by. A display name would also be
     // appended to the window's caption, which stays as it is.
@@ -104,7 +105,6 @@ int main(int argc, char *argv[])
 
         {
             TForm1 window(programArguments, options);
-            Form1 = &window;
             window.show();
             // An end requested during start-up takes effect as the loop starts.
             if (!platform::host().terminateRequested())

@@ -37,6 +37,14 @@ enum DialogResult : int
     IDNO = 7,
 };
 
+// System error codes a caller tells apart, in the Windows numbering.
+enum SystemError : int
+{
+    ERROR_FILE_NOT_FOUND = 2,
+    ERROR_ACCESS_DENIED = 5,
+    ERROR_GEN_FAILURE = 31,
+};
+
 struct OsVersion
 {
     unsigned major = 0;
@@ -65,6 +73,13 @@ public:
     virtual bool runProgramAndWait(const QString &program, const QStringList &arguments) = 0;
     // Hands a URL (for example a mailto: address) to the desktop.
     virtual bool openUrl(const QString &url) = 0;
+    // The modal file-open dialog. filter has the toolkit's form
+    // ("description|name;name|..."). True with fileName set to the confirmed
+    // file's full path; false, fileName untouched, when cancelled.
+    virtual bool chooseFile(const QString &filter, QString &fileName) = 0;
+    // Deletes a file. False when it cannot, with lastError set to the
+    // system's reason in the Windows numbering (5: access denied).
+    virtual bool deleteFile(const QString &path, int &lastError) = 0;
     // What "%temp%" expands to.
     virtual QString tempDirectory() = 0;
     virtual QDate today() = 0;

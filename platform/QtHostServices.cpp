@@ -1,11 +1,13 @@
 #include "platform/QtHostServices.h"
 
 #include "platform/EventPump.h"
+#include "platform/FileDialogFilter.h"
 #include "platform/MessageBoxStyle.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -17,7 +19,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace platform {
@@ -109,6 +113,41 @@ bool QtHostServices::openUrl(const QString &url)
     if (!parsed.isValid() || parsed.scheme().isEmpty())
         parsed = QUrl::fromUserInput(url);
     return parsed.isValid() && QDesktopServices::openUrl(parsed);
+}
+
+bool QtHostServices::chooseFile(const QString &filter, QString &fileName)
+{
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QStringList filters = qtNameFilters(filter);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    fileName = QDir::toNativeSeparators(dialog.selectedFiles().first());
+    return true;
+}
+
+bool QtHostServices::deleteFile(const QString &path, int &lastError)
+{
+    if (std::remove(QFile::encodeName(path).constData()) == 0)
+        return true;
+    switch (errno) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EBUSY:
+        lastError = ERROR_ACCESS_DENIED;
+        break;
+    case ENOENT:
+        lastError = ERROR_FILE_NOT_FOUND;
+        break;
+    default:
+        lastError = ERROR_GEN_FAILURE;
+        break;
+    }
+    return false;
 }
 
 QString QtHostServices::tempDirectory()

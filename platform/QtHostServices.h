@@ -26,6 +26,8 @@ public:
     void sleep(int milliseconds) override;
     bool runProgramAndWait(const QString &program, const QStringList &arguments) override;
     bool openUrl(const QString &url) override;
+    bool chooseFile(const QString &filter, QString &fileName) override;
+    bool deleteFile(const QString &path, int &lastError) override;
     QString tempDirectory() override;
     QDate today() override;
     OsVersion osVersion() override;
