@@ -73,6 +73,10 @@ QFont designFont()
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
+    // The stand-in face is wider than the design font, whose captions the
+    // pixel bounds were measured for: narrowed, every caption reads in full
+    // at its bounds while the height stays that of the design font.
+    font.setStretch(88);
     return font;
 }
 
@@ -270,7 +274,8 @@ void TForm1::CreateControls()
     FAnchors.place(VemosL, QRect(16, 8, 77, 13));
 
     BugLabel = makeControl<QLabel>(this, "BugLabel");
-    BugLabel->setText(QStringLiteral("Send Bug to: ") + QString::fromLatin1(SupportAddress));
+    BugLabel->setText(QStringLiteral("Send Bug to: ") +
+                      QString::fromLatin1(dialogue::SupportAddress));
     QFont bugFont = designFont();
     bugFont.setUnderline(true);
     BugLabel->setFont(bugFont);
@@ -706,36 +711,77 @@ void TForm1::endProgram(bool failed)
     platform::host().terminate();
 }
 
-// Handlers whose behaviour belongs to the device dialogue, the operator
-// functions and the firmware download; the controls are wired to them now.
+// ---- Handlers: each forwards to the unit that does the work ---------------------
 
-void TForm1::SendCommandClick(QObject *) {}
+void TForm1::SendCommandClick(QObject *)
+{
+    FOperator.SendCommandClick();
+}
 
-void TForm1::CommandKeyDown(QObject *, int &, Qt::KeyboardModifiers) {}
+void TForm1::CommandKeyDown(QObject *, int &Key, Qt::KeyboardModifiers)
+{
+    FOperator.CommandKeyDown(Key);
+}
 
-void TForm1::ChooseFileClick(QObject *) {}
+void TForm1::ChooseFileClick(QObject *)
+{
+    FOperator.ChooseFileClick();
+}
 
-void TForm1::BugLabelClick(QObject *) {}
+void TForm1::BugLabelClick(QObject *)
+{
+    FOperator.BugLabelClick();
+}
 
-void TForm1::Button1Click(QObject *) {}
+void TForm1::Button1Click(QObject *)
+{
+    FOperator.Button1Click();
+}
 
-void TForm1::Button2Click(QObject *) {}
+void TForm1::Button2Click(QObject *)
+{
+    FOperator.Button2Click();
+}
 
-void TForm1::Count10sWindClick(QObject *) {}
+void TForm1::Count10sWindClick(QObject *)
+{
+    FOperator.Count10sWindClick();
+}
 
-void TForm1::VemoWindTimer(QObject *) {}
+void TForm1::VemoWindTimer(QObject *)
+{
+    FOperator.VemoWindTimer();
+}
 
-void TForm1::DTPBClick(QObject *) {}
+void TForm1::DTPBClick(QObject *)
+{
+    FOperator.DTPBClick();
+}
 
-void TForm1::OpenClick(QObject *) {}
+void TForm1::OpenClick(QObject *)
+{
+    FConnection.OpenClick();
+}
 
-void TForm1::CloseClick(QObject *) {}
+void TForm1::CloseClick(QObject *)
+{
+    FConnection.CloseClick();
+}
 
-void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &) {}
+void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &)
+{
+    FConnection.PnPRemoveNotification();
+}
 
-void TForm1::PnPAddNotification(TObject *, const IDispatchRef &) {}
+void TForm1::PnPAddNotification(TObject *, const IDispatchRef &)
+{
+    FConnection.PnPAddNotification();
+}
 
-void TForm1::ShowDriverInfo() {}
+void TForm1::ShowDriverInfo()
+{
+    FConnection.ShowDriverInfo();
+}
 
 void TForm1::DeviceDataReceived(TObject *, AnsiString &) {}
 

@@ -4,6 +4,8 @@
 #include "app/LogFile.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
+#include "dialogue/ConnectionControl.h"
+#include "dialogue/OperatorFunctions.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
@@ -27,8 +29,6 @@ class TIdHTTP;
 inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
 // The window's caption; also the subject of the bug-report mail.
 inline constexpr const char *MainCaption = "Vemo USB Update V1.4.7.2";
-// Where bug reports go: the caption of BugLabel and the mail's recipient.
-inline constexpr const char *SupportAddress = "support@orvik.example";
 
 // The program's one window. It owns the registry probe and the device link,
 // binds the link's callbacks to its handlers and shows the message log.
@@ -209,8 +209,10 @@ private:
     AnchorLayout FAnchors;
     LogFile FLogFile;
     bool FCentred = false;
-    bool FDestroyed = false;
     bool FRunFailed = false;
+    // What each handler does lives in the dialogue's units.
+    dialogue::ConnectionControl FConnection{*this};
+    dialogue::OperatorFunctions FOperator{*this};
 };
 
 extern TForm1 *Form1;

@@ -12,7 +12,6 @@ struct Intervals
     int bwfLayout = 22000;           // the layout's value, replaced at every open
     int restartReminder = 3500;      // "Please restart Vemo!!"
     int windTest = 10000;            // "SP2W" every 10 s
-    int sleepTest = 50000;           // the sleep test blocks this long
 };
 
 const Intervals &intervals();
