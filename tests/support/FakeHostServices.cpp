@@ -229,6 +229,8 @@ bool FakeHostServices::deleteFile(const QString &path, int &lastError)
 
 bool FakeHostServices::fileExists(const QString &path)
 {
+    if (presentFiles.contains(path))
+        return true;
     const QFileInfo info(path);
     return info.exists() && info.isFile();
 }

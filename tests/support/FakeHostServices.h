@@ -72,6 +72,10 @@ public:
     // sleep() really blocks only when this is set; it is always recorded.
     bool realSleep = false;
 
+    // Paths fileExists() reports as existing although they are not on disk
+    // (the maker's installers at their fixed root paths, say).
+    QStringList presentFiles;
+
     QString tempDir;
     QDate todayDate;
     platform::OsVersion os;
