@@ -464,6 +464,10 @@ void TForm1::FormCreate(QObject *)
         USBLink->OnFileProgress = [this](TObject *Sender, int Percent) {
             TransferProgress(Sender, Percent);
         };
+        USBLink->OnFileFailed = [this](TObject *Sender, const AnsiString &FileName, qint64 Sent,
+                                       qint64 Size, usbio::Status Reason) {
+            TransferFailed(Sender, FileName, Sent, Size, Reason);
+        };
         USBLink->ConnectInterfaces();
         LogLine(USBLink->EnablePnP() == usbio::status::Success ? "PnPNotification enabled"
                                                                : "PnPNotification failed");
@@ -783,17 +787,41 @@ void TForm1::ShowDriverInfo()
     FConnection.ShowDriverInfo();
 }
 
-void TForm1::DeviceDataReceived(TObject *, AnsiString &) {}
+void TForm1::DeviceDataReceived(TObject *, AnsiString &Data)
+{
+    FIncoming.DeviceDataReceived(Data);
+}
 
-void TForm1::UpdateClick(QObject *) {}
+void TForm1::UpdateClick(QObject *)
+{
+    FUpdate.UpdateClick();
+}
 
-void TForm1::BWFTimerTimer(QObject *) {}
+void TForm1::BWFTimerTimer(QObject *)
+{
+    FUpdate.BWFTimerTimer();
+}
 
-void TForm1::RestartVemoTimerTimer(QObject *) {}
+void TForm1::RestartVemoTimerTimer(QObject *)
+{
+    FUpdate.RestartVemoTimerTimer();
+}
 
-void TForm1::SendFirmwareFile() {}
+void TForm1::SendFirmwareFile()
+{
+    FUpdate.SendFirmwareFile();
+}
 
-void TForm1::TransferProgress(TObject *, int) {}
+void TForm1::TransferProgress(TObject *, int Percent)
+{
+    FUpdate.TransferProgress(Percent);
+}
+
+void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, qint64 Size,
+                            usbio::Status Reason)
+{
+    FUpdate.TransferFailed(FileName, Sent, Size, Reason);
+}
 
 void TForm1::DispatchCommandLine(const QStringList &) {}
 

@@ -5,6 +5,8 @@
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
 #include "dialogue/ConnectionControl.h"
+#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/IncomingLines.h"
 #include "dialogue/OperatorFunctions.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
@@ -136,6 +138,9 @@ public:
     void RestartVemoTimerTimer(QObject *Sender);
     void SendFirmwareFile();
     void TransferProgress(TObject *Sender, int Percent);
+    // The link's transfer ended before all of the image was handed over.
+    void TransferFailed(TObject *Sender, const AnsiString &FileName, qint64 Sent, qint64 Size,
+                        usbio::Status Reason);
 
     // Command-line runs: the arguments after the program path.
     void DispatchCommandLine(const QStringList &Args);
@@ -213,6 +218,8 @@ private:
     // What each handler does lives in the dialogue's units.
     dialogue::ConnectionControl FConnection{*this};
     dialogue::OperatorFunctions FOperator{*this};
+    dialogue::IncomingLines FIncoming{*this};
+    dialogue::FirmwareUpdate FUpdate{*this};
 };
 
 extern TForm1 *Form1;
