@@ -24,6 +24,14 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
     int i = 1;
     for (; i < argv.size(); ++i) {
         const QString &arg = argv.at(i);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("-V")) {
+            options.action = arg == QLatin1String("-h") ? Action::Help : Action::Version;
+            return options;
+        }
+        // One dash is an option too, never a file name: a firmware file whose
+        // name begins with "-" follows "--".
+        if (arg.startsWith(QLatin1Char('-')) && !arg.startsWith(QLatin1String("--")))
+            return failed(options, QStringLiteral("unknown option %1").arg(arg));
         if (!arg.startsWith(QLatin1String("--")))
             break; // the production command line starts here
         if (arg == QLatin1String("--")) {
@@ -43,9 +51,17 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             return options;
         }
 
+        if (name == QLatin1String("--batch")) {
+            if (hasValue)
+                return failed(options, QStringLiteral("option --batch takes no value"));
+            options.batch = true;
+            continue;
+        }
+
         const bool known = name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
                            name == QLatin1String("--registry") ||
-                           name == QLatin1String("--log-file");
+                           name == QLatin1String("--log-file") ||
+                           name == QLatin1String("--timeout");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -66,6 +82,15 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.simFile = value;
         } else if (name == QLatin1String("--registry")) {
             options.registryFile = value;
+        } else if (name == QLatin1String("--timeout")) {
+            bool ok = false;
+            const int seconds = value.toInt(&ok);
+            // A day at most: the timer counts milliseconds in an int.
+            if (!ok || seconds < 1 || seconds > 86400)
+                return failed(options, QStringLiteral("bad value for --timeout: '%1' (seconds, "
+                                                      "1 to 86400)")
+                                           .arg(value));
+            options.timeoutSeconds = seconds;
         } else {
             options.logFile = value;
         }
@@ -78,6 +103,9 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                                        .arg(options.usbBackend));
         options.usbBackend = QStringLiteral("sim");
     }
+
+    if (options.batch && options.timeoutSeconds == 0)
+        options.timeoutSeconds = DefaultBatchTimeout;
 
     for (; i < argv.size(); ++i)
         options.programArguments << argv.at(i);
@@ -102,8 +130,13 @@ QString ProgramOptions::usage(const QString &programName)
                "                     configuration folder)\n"
                "  --log-file=FILE    append every line of the message log to FILE, flushed\n"
                "                     line by line; '-' is standard output\n"
-               "  --help             show this help and exit\n"
-               "  --version          show the version and exit\n"
+               "  --batch            no operator: every message box is written to the\n"
+               "                     message log and to standard error and answered with\n"
+               "                     its default button; no display is needed\n"
+               "  --timeout=SECONDS  give up a run that has not ended by then (exit\n"
+               "                     status 3); with --batch the default is 600\n"
+               "  -h, --help         show this help and exit\n"
+               "  -V, --version      show the version and exit\n"
                "  --                 end of options\n"
                "\n"
                "Production command lines (after the options):\n"
@@ -116,7 +149,11 @@ QString ProgramOptions::usage(const QString &programName)
                "                            calibration date and printing the accuracy\n"
                "                            certificate\n"
                "\n"
-               "Exit status: 0 normally, 2 for a bad option, simulator file or key store.\n")
+               "Exit status: 0 normally, 2 for a bad option, simulator file or key store,\n"
+               "or no display without --batch. With --batch: 0 when the run reached its\n"
+               "end (serial number written and read back; update at 100 %) without an\n"
+               "error box, 1 when a run ended early or a box was shown, 3 when --timeout\n"
+               "ran out.\n")
         .arg(name);
 }
 

@@ -18,7 +18,10 @@ public:
         Error,   // print errorMessage, exit 2
     };
 
-    static constexpr int ErrorExitCode = 2;
+    // Exit statuses of the program.
+    static constexpr int RunFailedExitCode = 1; // a run ended early, or a box was shown
+    static constexpr int ErrorExitCode = 2;     // bad command line
+    static constexpr int TimeoutExitCode = 3;   // --timeout ran out
 
     Action action = Action::Run;
     QString errorMessage; // one line, names the offending option
@@ -27,6 +30,13 @@ public:
     QString simFile;      // devices of the simulated bus
     QString registryFile; // key store file; empty: the default store
     QString logFile;      // mirror of the message log; "-" is standard output
+    // No operator: boxes are logged and answered with their default button,
+    // and the exit status tells how the run went.
+    bool batch = false;
+    // Seconds a run may take before the program gives up (exit status 3);
+    // 0: no limit. --batch sets DefaultBatchTimeout unless --timeout is given.
+    int timeoutSeconds = 0;
+    static constexpr int DefaultBatchTimeout = 600;
 
     // The arguments that are not options, the program path first.
     QStringList programArguments;

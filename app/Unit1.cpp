@@ -706,12 +706,14 @@ int TForm1::timerInterval(Timer timer)
 
 void TForm1::printCertificate(const QByteArray &, const QByteArray &, const QByteArray &)
 {
+    FCertificateFailed = true;
     throw std::runtime_error("The report engine is not available");
 }
 
 void TForm1::endProgram(bool failed)
 {
     FRunFailed = FRunFailed || failed;
+    FRunEnded = true;
     platform::host().terminate();
 }
 
@@ -823,6 +825,9 @@ void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, 
     FUpdate.TransferFailed(FileName, Sent, Size, Reason);
 }
 
-void TForm1::DispatchCommandLine(const QStringList &) {}
+void TForm1::DispatchCommandLine(const QStringList &Args)
+{
+    FRuns.Dispatch(Args);
+}
 
 void TForm1::DownloadBClick(QObject *) {}

@@ -4,6 +4,7 @@
 #include "app/LogFile.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
+#include "dialogue/CommandLineRuns.h"
 #include "dialogue/ConnectionControl.h"
 #include "dialogue/FirmwareUpdate.h"
 #include "dialogue/IncomingLines.h"
@@ -189,8 +190,14 @@ public:
                           const QByteArray &setDate) override;
     void endProgram(bool failed) override;
 
-    // Whether a run ended the program as failed (endProgram(true)).
+    // How the production run went, for the exit status of an unattended
+    // run: the program was ended as failed (endProgram(true)) or as done.
     bool RunFailed() const { return FRunFailed; }
+    bool RunEnded() const { return FRunEnded; }
+    // A certificate could not be made.
+    bool CertificateFailed() const { return FCertificateFailed; }
+    // What the command line ran.
+    const dialogue::CommandLineRuns &Runs() const { return FRuns; }
 
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
@@ -215,11 +222,14 @@ private:
     LogFile FLogFile;
     bool FCentred = false;
     bool FRunFailed = false;
+    bool FRunEnded = false;
+    bool FCertificateFailed = false;
     // What each handler does lives in the dialogue's units.
     dialogue::ConnectionControl FConnection{*this};
     dialogue::OperatorFunctions FOperator{*this};
     dialogue::IncomingLines FIncoming{*this};
     dialogue::FirmwareUpdate FUpdate{*this};
+    dialogue::CommandLineRuns FRuns{*this};
 };
 
 extern TForm1 *Form1;

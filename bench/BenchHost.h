@@ -31,6 +31,7 @@ public:
     bool fileExists(const QString &path) override;
     void terminate() override { m_terminate = true; }
     bool terminateRequested() const override { return m_terminate; }
+    int runMessageLoop() override { return 0; }
     void showException(const QString &message) override;
     void handleMessage(int maxWaitMs) override;
     void processMessages() override;

@@ -86,8 +86,13 @@ public:
     virtual OsVersion osVersion() = 0;
     virtual QString currentDirectory() = 0;
     virtual bool fileExists(const QString &path) = 0;
-    // Asks the application to end; takes effect when the message loop next runs.
+    // Asks the application to end; takes effect when the message loop next
+    // runs. Before the main loop runs the request is only recorded, so a
+    // message box shown after it still waits for its answer.
     virtual void terminate() = 0;
+    // Runs the main message loop until an end is requested; returns at once,
+    // without entering it, when an end was requested before.
+    virtual int runMessageLoop() = 0;
     virtual bool terminateRequested() const = 0;
     // The application's display of an exception that reached it.
     virtual void showException(const QString &message) = 0;

@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSysInfo>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -27,10 +26,6 @@
 namespace platform {
 
 namespace {
-
-// How often a request to end is tried again while the main loop has not
-// started yet.
-constexpr int kQuitRetryMs = 10;
 
 bool haveWidgets()
 {
@@ -199,25 +194,24 @@ bool QtHostServices::fileExists(const QString &path)
 void QtHostServices::terminate()
 {
     m_terminateRequested = true;
-    if (m_quitScheduled || !QCoreApplication::instance())
+    // Before the main loop a request is only recorded: quitting now would
+    // end every loop that runs meanwhile, a message box's included, and the
+    // main loop is then not entered at all.
+    if (!m_loopRunning)
         return;
-    m_quitScheduled = true;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_context.get(),
-                     [this] { m_quitDone = true; });
+    // Taken when the loop next handles messages, not inside the caller.
     QMetaObject::invokeMethod(
-        m_context.get(), [this] { quitWhenRunning(); }, Qt::QueuedConnection);
+        m_context.get(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
-void QtHostServices::quitWhenRunning()
+int QtHostServices::runMessageLoop()
 {
-    if (m_quitDone)
-        return;
-    // A quit outside the main loop is lost: events handled before the loop
-    // starts (a message box at start-up, a command's wait) must not swallow
-    // the request, so it is repeated until the main loop has ended.
-    if (QThread::currentThread()->loopLevel() > 0)
-        QCoreApplication::exit(0);
-    QTimer::singleShot(kQuitRetryMs, m_context.get(), [this] { quitWhenRunning(); });
+    if (m_terminateRequested || !QCoreApplication::instance())
+        return 0;
+    m_loopRunning = true;
+    const int result = QCoreApplication::exec();
+    m_loopRunning = false;
+    return result;
 }
 
 bool QtHostServices::terminateRequested() const

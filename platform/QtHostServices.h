@@ -34,6 +34,7 @@ public:
     QString currentDirectory() override;
     bool fileExists(const QString &path) override;
     void terminate() override;
+    int runMessageLoop() override;
     bool terminateRequested() const override;
     void showException(const QString &message) override;
     void handleMessage(int maxWaitMs) override;
@@ -47,14 +48,10 @@ public:
                                    const QString &kernelVersion, const QString &productName);
 
 private:
-    // Ends the application's main loop once it runs.
-    void quitWhenRunning();
-
     bool m_busy = false;
     bool m_terminateRequested = false;
-    bool m_quitScheduled = false;
-    bool m_quitDone = false;
-    // Context of the queued calls of terminate(): they end with this object.
+    bool m_loopRunning = false;
+    // Context of the queued end of the loop: it goes with this object.
     std::unique_ptr<QObject> m_context;
 };
 

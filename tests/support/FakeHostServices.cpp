@@ -2,6 +2,7 @@
 
 #include "platform/EventPump.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -241,6 +242,11 @@ void FakeHostServices::terminate()
     call.kind = Call::Terminate;
     m_calls << call;
     m_terminateRequested = true;
+}
+
+int FakeHostServices::runMessageLoop()
+{
+    return m_terminateRequested ? 0 : QCoreApplication::exec();
 }
 
 void FakeHostServices::showException(const QString &message)

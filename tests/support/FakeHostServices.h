@@ -118,6 +118,9 @@ public:
     QString currentDirectory() override { return currentDir; }
     bool fileExists(const QString &path) override;
     void terminate() override;
+    // Runs Qt's loop unless an end was requested (the fake's terminate only
+    // records, so a test ends the loop itself).
+    int runMessageLoop() override;
     bool terminateRequested() const override { return m_terminateRequested; }
     void showException(const QString &message) override;
     void handleMessage(int maxWaitMs) override;
