@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/FirmwareServer.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +29,8 @@ public:
     QString simFile;      // devices of the simulated bus
     QString registryFile; // key store file; empty: the default store
     QString logFile;      // mirror of the message log; "-" is standard output
+    // The maker's web server the firmware installers are fetched from.
+    QString firmwareServer = QString::fromLatin1(download::FirmwareServer::DefaultAddress);
 
     // The arguments that are not options, the program path first.
     QStringList programArguments;

@@ -211,6 +211,8 @@ private:
     bool FCentred = false;
     bool FDestroyed = false;
     bool FRunFailed = false;
+    // The maker's web server of the firmware download.
+    QString FFirmwareServer;
 };
 
 extern TForm1 *Form1;
