@@ -6,7 +6,7 @@ FirmwareServer::FirmwareServer(const QString &address) : FUrl(address, QUrl::Str
 {
     const QString scheme = FUrl.scheme();
     if (!FUrl.isValid())
-        FError = QStringLiteral("not an address");
+        FError = QStringLiteral("not a valid http://HOST[:PORT] or https://HOST[:PORT] address");
     else if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         FError = QStringLiteral("the scheme must be http or https");
     else if (FUrl.host().isEmpty())

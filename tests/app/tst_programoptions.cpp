@@ -29,6 +29,8 @@ private Q_SLOTS:
     void helpAndVersionEndParsing_data();
     void helpAndVersionEndParsing();
     void usageDocumentsEveryOption();
+    void firmwareServer_data();
+    void firmwareServer();
 
     void executable_data();
     void executable();
@@ -142,6 +144,26 @@ void TestProgramOptions::errors_data()
     QTest::newRow("registry without value") << QStringList{"--registry"} << "--registry";
     QTest::newRow("log file without value") << QStringList{"--log-file"} << "--log-file";
     QTest::newRow("help with a value") << QStringList{"--help=yes"} << "--help";
+    QTest::newRow("firmware server without value")
+        << QStringList{"--firmware-server"} << "--firmware-server";
+    QTest::newRow("firmware server over ftp")
+        << QStringList{"--firmware-server=ftp://www.orvik.example"} << "ftp://www.orvik.example";
+    QTest::newRow("firmware server without scheme")
+        << QStringList{"--firmware-server=www.orvik.example"} << "--firmware-server";
+    QTest::newRow("firmware server without host")
+        << QStringList{"--firmware-server=http://"} << "--firmware-server";
+    QTest::newRow("firmware server with a path")
+        << QStringList{"--firmware-server=http://www.orvik.example/orvik"} << "/orvik";
+    QTest::newRow("firmware server with a query")
+        << QStringList{"--firmware-server=http://www.orvik.example?a=1"} << "a=1";
+    QTest::newRow("firmware server with a user")
+        << QStringList{"--firmware-server=http://me@www.orvik.example"} << "me@";
+    QTest::newRow("firmware server on port 0")
+        << QStringList{"--firmware-server=http://www.orvik.example:0"} << "port";
+    QTest::newRow("firmware server on port 70000")
+        << QStringList{"--firmware-server=http://www.orvik.example:70000"} << "70000";
+    QTest::newRow("firmware server with a blank")
+        << QStringList{"--firmware-server=http://www.orvik .example"} << "--firmware-server";
     QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
     QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
 }
@@ -191,10 +213,42 @@ void TestProgramOptions::helpAndVersionEndParsing()
 void TestProgramOptions::usageDocumentsEveryOption()
 {
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
-    for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
-                             "--help", "--version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
+    for (const char *text :
+         {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
+          "--firmware-server=URL", "--help", "--version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
+}
+
+void TestProgramOptions::firmwareServer_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("server");
+
+    QTest::newRow("default: the maker's host") << QStringList() << "http://www.orvik.example";
+    QTest::newRow("http with a port")
+        << QStringList{"--firmware-server=http://127.0.0.1:8080"} << "http://127.0.0.1:8080";
+    QTest::newRow("https") << QStringList{"--firmware-server=https://firmware.orvik.example"}
+                           << "https://firmware.orvik.example";
+    QTest::newRow("ending in a slash") << QStringList{"--firmware-server=http://www.orvik.example/"}
+                                       << "http://www.orvik.example/";
+    QTest::newRow("IPv6 address") << QStringList{"--firmware-server=http://[::1]:8080"}
+                                  << "http://[::1]:8080";
+    QTest::newRow("a later value wins")
+        << QStringList{"--firmware-server=http://a.example", "--firmware-server=http://b.example"}
+        << "http://b.example";
+}
+
+void TestProgramOptions::firmwareServer()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, server);
+
+    const ProgramOptions parsed =
+        ProgramOptions::parse(QStringList{"vemotool"} + options + QStringList{"vemo2.bin"});
+    QCOMPARE(parsed.action, ProgramOptions::Action::Run);
+    QCOMPARE(parsed.firmwareServer, server);
+    QCOMPARE(parsed.programArguments, QStringList({"vemotool", "vemo2.bin"}));
 }
 
 void TestProgramOptions::executable_data()
@@ -213,6 +267,8 @@ void TestProgramOptions::executable_data()
     QTest::newRow("unknown option")
         << QStringList{"--colour=blue", "vemo.bin"} << 2 << QString() << "--colour" << QString();
     QTest::newRow("bad usb") << QStringList{"--usb=foo"} << 2 << QString() << "foo" << QString();
+    QTest::newRow("bad firmware server") << QStringList{"--firmware-server=ftp://x.example"} << 2
+                                         << QString() << "--firmware-server" << QString();
     QTest::newRow("sim without value")
         << QStringList{"--sim"} << 2 << QString() << "--sim" << QString();
     QTest::newRow("missing sim file") << QStringList{"--sim=/no/such/vemo.json"} << 2 << QString()
