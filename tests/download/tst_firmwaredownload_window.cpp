@@ -9,9 +9,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTest>
 
 // The firmware download in the real window over the simulated bus: the
 // button, the server given by the program's option, the log, the bar and
