@@ -61,7 +61,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
         const bool known = name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
                            name == QLatin1String("--registry") ||
                            name == QLatin1String("--log-file") ||
-                           name == QLatin1String("--timeout");
+                           name == QLatin1String("--timeout") ||
+                           name == QLatin1String("--firmware-server");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -80,6 +81,12 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                 return failed(options,
                               QStringLiteral("bad value for --sim: cannot read '%1'").arg(value));
             options.simFile = value;
+        } else if (name == QLatin1String("--firmware-server")) {
+            const download::FirmwareServer server(value);
+            if (!server.isValid())
+                return failed(options, QStringLiteral("bad value for --firmware-server: '%1' (%2)")
+                                           .arg(value, server.error()));
+            options.firmwareServer = value;
         } else if (name == QLatin1String("--registry")) {
             options.registryFile = value;
         } else if (name == QLatin1String("--timeout")) {
@@ -130,6 +137,10 @@ QString ProgramOptions::usage(const QString &programName)
                "                     configuration folder)\n"
                "  --log-file=FILE    append every line of the message log to FILE, flushed\n"
                "                     line by line; '-' is standard output\n"
+               "  --firmware-server=URL\n"
+               "                     the maker's web server the firmware installers are\n"
+               "                     downloaded from: http://HOST[:PORT] or\n"
+               "                     https://HOST[:PORT] (default: http://www.orvik.example)\n"
                "  --batch            no operator: every message box is written to the\n"
                "                     message log and to standard error and answered with\n"
                "                     its default button; no display is needed\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/FirmwareServer.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +32,8 @@ public:
     QString simFile;      // devices of the simulated bus
     QString registryFile; // key store file; empty: the default store
     QString logFile;      // mirror of the message log; "-" is standard output
+    // The maker's web server the firmware installers are fetched from.
+    QString firmwareServer = QString::fromLatin1(download::FirmwareServer::DefaultAddress);
     // No operator: boxes are logged and answered with their default button,
     // and the exit status tells how the run went.
     bool batch = false;

@@ -3,6 +3,7 @@
 #include "dialogue/CommandList.h"
 #include "dialogue/DeviceText.h"
 #include "dialogue/Intervals.h"
+#include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "registry/RegTools.h"
@@ -91,7 +92,8 @@ QFont courierNew()
 } // namespace
 
 TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent)
-    : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight))
+    : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight)),
+      FFirmwareServer(Options.firmwareServer)
 {
     // Start-up runs the production command lines, whose handlers reach the
     // window through Form1 while the constructor is still running.
@@ -830,4 +832,7 @@ void TForm1::DispatchCommandLine(const QStringList &Args)
     FRuns.Dispatch(Args);
 }
 
-void TForm1::DownloadBClick(QObject *) {}
+void TForm1::DownloadBClick(QObject *)
+{
+    download::FirmwareDownload(*this, Downloader, FFirmwareServer).DownloadBClick();
+}

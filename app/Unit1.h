@@ -230,6 +230,8 @@ private:
     dialogue::IncomingLines FIncoming{*this};
     dialogue::FirmwareUpdate FUpdate{*this};
     dialogue::CommandLineRuns FRuns{*this};
+    // The maker's web server of the firmware download.
+    QString FFirmwareServer;
 };
 
 extern TForm1 *Form1;

@@ -11,6 +11,8 @@
 #include "usbio/SimConfig.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -94,6 +96,17 @@ int main(int argc, char *argv[])
             return optionError(QStringLiteral("vemotool: no display (DISPLAY is not set); start it "
                                               "on a desktop, or use --batch"));
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    // Qt warns on standard error when the runtime folder is not set, and
+    // then uses a private one of its own: take that one without the warning,
+    // so standard error carries only what a line script should read.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString runtime =
+            QDir::tempPath() + QStringLiteral("/runtime-") + qEnvironmentVariable("USER", "vemo");
+        if (QDir().mkpath(runtime) &&
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
     }
 
     // The layout is in pixels at 96 dpi and is not scaled to the screen.
