@@ -45,7 +45,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
 
         const bool known = name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
                            name == QLatin1String("--registry") ||
-                           name == QLatin1String("--log-file");
+                           name == QLatin1String("--log-file") ||
+                           name == QLatin1String("--print-to");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -66,6 +67,13 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.simFile = value;
         } else if (name == QLatin1String("--registry")) {
             options.registryFile = value;
+        } else if (name == QLatin1String("--print-to")) {
+            const QFileInfo folder(value);
+            if (!folder.isDir() || !folder.isWritable())
+                return failed(options,
+                              QStringLiteral("bad value for --print-to: '%1' is no writable folder")
+                                  .arg(value));
+            options.printTo = value;
         } else {
             options.logFile = value;
         }
@@ -102,6 +110,9 @@ QString ProgramOptions::usage(const QString &programName)
                "                     configuration folder)\n"
                "  --log-file=FILE    append every line of the message log to FILE, flushed\n"
                "                     line by line; '-' is standard output\n"
+               "  --print-to=DIR     write each accuracy certificate as a new PDF file into\n"
+               "                     DIR (named after the serial number and the time)\n"
+               "                     instead of printing it\n"
                "  --help             show this help and exit\n"
                "  --version          show the version and exit\n"
                "  --                 end of options\n"
