@@ -82,6 +82,14 @@ void TestReportCups::printsOnTheDefaultPrinter()
     dialogue::PrintCertificate(report, "123456789", "+0.00012345", "20240517");
     QTRY_COMPARE_WITH_TIMEOUT(finishedPdfs().size(), 1, kPrintTimeoutMs);
     const QString pdf = finishedPdfs().first();
+    // One certificate is one job.
+    QString jobs;
+    QVERIFY2(FCups.runTool(QStringLiteral("lpstat"),
+                           {QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o"),
+                            CupsSandbox::Queue},
+                           &jobs),
+             qPrintable(jobs));
+    QCOMPARE(jobs.split(QLatin1Char('\n'), Qt::SkipEmptyParts).size(), 1);
 
     QString error;
     const PdfText page = PdfText::read(pdf, &error);
