@@ -73,7 +73,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                 return failed(options,
                               QStringLiteral("bad value for --print-to: '%1' is no writable folder")
                                   .arg(value));
-            options.printTo = value;
+            // Kept absolute: the program may change its current folder later.
+            options.printTo = folder.absoluteFilePath();
         } else {
             options.logFile = value;
         }

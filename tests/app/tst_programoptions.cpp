@@ -209,6 +209,7 @@ void TestProgramOptions::printTo_data()
     QTest::addColumn<bool>("needsUnprivileged"); // root may write anywhere
 
     QTest::newRow("writable folder") << "TMP/" << true << false;
+    QTest::newRow("relative folder") << "." << true << false;
     QTest::newRow("missing folder") << "TMP/no-such-folder" << false << false;
     QTest::newRow("a file, not a folder") << "TMP/devices.json" << false << false;
     QTest::newRow("empty") << "" << false << false;
@@ -233,7 +234,8 @@ void TestProgramOptions::printTo()
                                QStringLiteral("x.bin")});
     if (accepted) {
         QCOMPARE(options.action, ProgramOptions::Action::Run);
-        QCOMPARE(options.printTo, folder);
+        QCOMPARE(options.printTo, QFileInfo(folder).absoluteFilePath());
+        QVERIFY(QFileInfo(options.printTo).isAbsolute());
         QCOMPARE(options.programArguments, (QStringList{"vemotool", "x.bin"}));
     } else {
         QCOMPARE(options.action, ProgramOptions::Action::Error);
