@@ -62,7 +62,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                            name == QLatin1String("--registry") ||
                            name == QLatin1String("--log-file") ||
                            name == QLatin1String("--timeout") ||
-                           name == QLatin1String("--firmware-server");
+                           name == QLatin1String("--firmware-server") ||
+                           name == QLatin1String("--print-to");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -98,6 +99,14 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                                                       "1 to 86400)")
                                            .arg(value));
             options.timeoutSeconds = seconds;
+        } else if (name == QLatin1String("--print-to")) {
+            const QFileInfo folder(value);
+            if (!folder.isDir() || !folder.isWritable())
+                return failed(options,
+                              QStringLiteral("bad value for --print-to: '%1' is no writable folder")
+                                  .arg(value));
+            // Kept absolute: the program may change its current folder later.
+            options.printTo = folder.absoluteFilePath();
         } else {
             options.logFile = value;
         }
@@ -141,6 +150,9 @@ QString ProgramOptions::usage(const QString &programName)
                "                     the maker's web server the firmware installers are\n"
                "                     downloaded from: http://HOST[:PORT] or\n"
                "                     https://HOST[:PORT] (default: http://www.orvik.example)\n"
+               "  --print-to=DIR     write each accuracy certificate as a new PDF file into\n"
+               "                     DIR (named after the serial number and the time)\n"
+               "                     instead of printing it\n"
                "  --batch            no operator: every message box is written to the\n"
                "                     message log and to standard error and answered with\n"
                "                     its default button; no display is needed\n"

@@ -7,8 +7,9 @@
 
 // The program's own long options, which come before the production command
 // line ("/SERIAL...", a firmware file, "/CALIBRATE"). Parsing is pure: it
-// looks at nothing but the arguments and, for --sim, whether the file is
-// readable, so main can report a bad line before any window exists.
+// looks at nothing but the arguments and, for --sim and --print-to, whether
+// the file is readable or the folder writable, so main can report a bad line
+// before any window exists.
 class ProgramOptions
 {
 public:
@@ -32,6 +33,7 @@ public:
     QString simFile;      // devices of the simulated bus
     QString registryFile; // key store file; empty: the default store
     QString logFile;      // mirror of the message log; "-" is standard output
+    QString printTo;      // folder for certificates as PDF files; empty: the printer
     // The maker's web server the firmware installers are fetched from.
     QString firmwareServer = QString::fromLatin1(download::FirmwareServer::DefaultAddress);
     // No operator: boxes are logged and answered with their default button,

@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "dialogue/Certificate.h"
 #include "dialogue/CommandList.h"
 #include "dialogue/DeviceText.h"
 #include "dialogue/Intervals.h"
@@ -7,6 +8,7 @@
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "registry/RegTools.h"
+#include "report/TfrxReport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -106,6 +108,16 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
         QString error;
         if (!FLogFile.open(Options.logFile, &error))
             LogLine(QStringLiteral("Could not open the log file: %1").arg(error));
+    }
+
+    // The certificate lives with the window. A definition that does not load
+    // is reported; printing then reports it again each time.
+    frReport1 = new TfrxReport(this);
+    frReport1->SetPrintToFolder(Options.printTo);
+    try {
+        dialogue::LoadCertificate(*frReport1);
+    } catch (const report::ReportError &e) {
+        LogLine(QStringLiteral("Could not load the certificate: %1").arg(e.message()));
     }
 
     // An error escaping start-up is shown and ends the program: the window
@@ -706,10 +718,16 @@ int TForm1::timerInterval(Timer timer)
     return TimerObject(timer)->interval();
 }
 
-void TForm1::printCertificate(const QByteArray &, const QByteArray &, const QByteArray &)
+void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                              const QByteArray &setDate)
 {
-    FCertificateFailed = true;
-    throw std::runtime_error("The report engine is not available");
+    try {
+        dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
+    } catch (...) {
+        // An unattended run reports a certificate that could not be made.
+        FCertificateFailed = true;
+        throw;
+    }
 }
 
 void TForm1::endProgram(bool failed)

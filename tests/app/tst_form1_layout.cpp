@@ -273,7 +273,7 @@ void TestForm1Layout::members()
     QCOMPARE(form.OpenDialog1.Filter, QStringLiteral("Vemo update files|vemo.exe;vemo.bin"));
     QCOMPARE(TOpenDialog::qtNameFilters(form.OpenDialog1.Filter),
              QStringList{"Vemo update files (vemo.exe vemo.bin)"});
-    QVERIFY(form.frReport1 == nullptr);
+    QVERIFY(form.frReport1 != nullptr);
     QVERIFY(form.Downloader == nullptr);
     QVERIFY(form.RegTools != nullptr);
     QVERIFY(form.USBLink != nullptr);

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 // The program's own options: what each one sets, where parsing stops, and
 // how the real executable reports --help, --version and a bad line.
 class TestProgramOptions : public QObject
@@ -33,6 +35,8 @@ private Q_SLOTS:
     void usageDocumentsEveryOption();
     void firmwareServer_data();
     void firmwareServer();
+    void printTo_data();
+    void printTo();
 
     void executable_data();
     void executable();
@@ -253,8 +257,9 @@ void TestProgramOptions::usageDocumentsEveryOption()
 {
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
     for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
-                             "--firmware-server=URL", "--batch", "--timeout=SECONDS", "-h, --help",
-                             "-V, --version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
+                             "--firmware-server=URL", "--print-to=DIR", "--batch",
+                             "--timeout=SECONDS", "-h, --help", "-V, --version", "/SERIAL",
+                             "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
 }
@@ -290,6 +295,52 @@ void TestProgramOptions::firmwareServer()
     QCOMPARE(parsed.programArguments, QStringList({"vemotool", "vemo2.bin"}));
 }
 
+void TestProgramOptions::printTo_data()
+{
+    QTest::addColumn<QString>("folder"); // "TMP/" stands for the test's own folder
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("needsUnprivileged"); // root may write anywhere
+
+    QTest::newRow("writable folder") << "TMP/" << true << false;
+    QTest::newRow("relative folder") << "." << true << false;
+    QTest::newRow("missing folder") << "TMP/no-such-folder" << false << false;
+    QTest::newRow("a file, not a folder") << "TMP/devices.json" << false << false;
+    QTest::newRow("empty") << "" << false << false;
+    QTest::newRow("read-only folder") << "TMP/read-only" << false << true;
+}
+
+void TestProgramOptions::printTo()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, accepted);
+    QFETCH(bool, needsUnprivileged);
+
+    if (needsUnprivileged && ::geteuid() == 0)
+        QSKIP("root may write into any folder");
+    const QString readOnly = path(QStringLiteral("read-only"));
+    QVERIFY(QDir().mkpath(readOnly));
+    QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+    folder.replace(QLatin1String("TMP/"), FDir.path() + QLatin1Char('/'));
+
+    const ProgramOptions options =
+        ProgramOptions::parse({QStringLiteral("vemotool"), QStringLiteral("--print-to=") + folder,
+                               QStringLiteral("x.bin")});
+    if (accepted) {
+        QCOMPARE(options.action, ProgramOptions::Action::Run);
+        QCOMPARE(options.printTo, QFileInfo(folder).absoluteFilePath());
+        QVERIFY(QFileInfo(options.printTo).isAbsolute());
+        QCOMPARE(options.programArguments, (QStringList{"vemotool", "x.bin"}));
+    } else {
+        QCOMPARE(options.action, ProgramOptions::Action::Error);
+        QVERIFY2(options.errorMessage.startsWith(QLatin1String("vemotool: ")) &&
+                     options.errorMessage.contains(QLatin1String("--print-to")),
+                 qPrintable(options.errorMessage));
+        if (!folder.isEmpty())
+            QVERIFY2(options.errorMessage.contains(folder), qPrintable(options.errorMessage));
+        QVERIFY(options.printTo.isEmpty());
+    }
+}
+
 void TestProgramOptions::executable_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -322,6 +373,8 @@ void TestProgramOptions::executable_data()
         << QStringList{"--sim"} << 2 << QString() << "--sim" << QString();
     QTest::newRow("missing sim file") << QStringList{"--sim=/no/such/vemo.json"} << 2 << QString()
                                       << "/no/such/vemo.json" << QString();
+    QTest::newRow("print-to a missing folder") << QStringList{"--print-to=TMP/no-such-folder"} << 2
+                                               << QString() << "--print-to" << QString();
     QTest::newRow("log file in a missing folder")
         << QStringList{"--log-file=/no/such/folder/run.log"} << 2 << QString() << "--log-file"
         << QString();
