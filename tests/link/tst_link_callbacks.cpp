@@ -84,7 +84,10 @@ void LinkCallbackTest::handlerDestroysLink()
     QStringList seen;
     int handled = 0;
     // The handler under test: it destroys the link, and a call the link
-    // makes after it shows in `seen`.
+    // makes after it shows in `seen`. Each handler goes on with its own
+    // captures afterwards, as a window's handler may: the closure must
+    // outlive the link that held it.
+    int returned = 0;
     const auto destroy = [&] {
         ++handled;
         seen << "destroyed";
@@ -103,66 +106,101 @@ void LinkCallbackTest::handlerDestroysLink()
     }
 
     if (callback == QLatin1String("device arrived")) {
-        link.OnDeviceArrived = [&](TObject *, const IDispatchRef &) { destroy(); };
+        link.OnDeviceArrived = [&](TObject *, const IDispatchRef &) {
+            destroy();
+            ++returned;
+        };
         f.bus().attach();
     } else if (callback == QLatin1String("device removed")) {
-        link.OnDeviceRemoved = [&](TObject *, const IDispatchRef &) { destroy(); };
+        link.OnDeviceRemoved = [&](TObject *, const IDispatchRef &) {
+            destroy();
+            ++returned;
+        };
         f.bus().detach(f.device());
     } else if (callback == QLatin1String("read done")) {
-        link.OnReadDone = [&](TObject *, const IDispatchRef &) { destroy(); };
+        link.OnReadDone = [&](TObject *, const IDispatchRef &) {
+            destroy();
+            ++returned;
+        };
         f.device()->sendToHost("0123456789ABCDEFmore");
     } else if (callback == QLatin1String("data received")) {
         link.OnDataReceived = [&](TObject *, AnsiString &data) {
             destroy();
             data = "the link's text outlives the link"; // the text is the link's to drop
+            ++returned;
         };
         f.device()->sendToHost("0123456789ABCDEFmore");
     } else if (callback == QLatin1String("command written")) {
-        link.OnCommandWritten = [&](TObject *, const IDispatchRef &) { destroy(); };
+        link.OnCommandWritten = [&](TObject *, const IDispatchRef &) {
+            destroy();
+            ++returned;
+        };
         QCOMPARE(link.SendCommand("NSF?\r"), Status(0));
     } else if (callback == QLatin1String("command written, next waiting")) {
-        link.OnCommandWritten = [&](TObject *, const IDispatchRef &) { destroy(); };
+        link.OnCommandWritten = [&](TObject *, const IDispatchRef &) {
+            destroy();
+            ++returned;
+        };
         // The second piece waits for the first one's completion, whose
         // handler destroys the link.
         QCOMPARE(link.SendCommand("0123456789ABCDEFG"), st::Cancelled);
     } else if (callback == QLatin1String("progress")) {
         link.OnFileProgress = [&](TObject *, int percent) {
-            if (percent < 100)
+            if (percent < 100) {
                 destroy();
+                ++returned;
+            }
         };
         QCOMPARE(link.SendFile(longImage), Status(0));
     } else if (callback == QLatin1String("100 at hand-over")) {
-        link.OnFileProgress = [&](TObject *, int) { destroy(); };
+        link.OnFileProgress = [&](TObject *, int) {
+            destroy();
+            ++returned;
+        };
         QCOMPARE(link.SendFile(twoChunks), Status(0));
     } else if (callback == QLatin1String("100 at completion")) {
         // Of an image of one chunk, the only report.
-        link.OnFileProgress = [&](TObject *, int) { destroy(); };
+        link.OnFileProgress = [&](TObject *, int) {
+            destroy();
+            ++returned;
+        };
         QCOMPARE(link.SendFile(oneChunk), Status(0));
     } else if (callback == QLatin1String("100 at close")) {
-        link.OnFileProgress = [&](TObject *, int) { destroy(); };
+        link.OnFileProgress = [&](TObject *, int) {
+            destroy();
+            ++returned;
+        };
         f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
         QCOMPARE(link.SendFile(oneChunk), Status(0));
         link.CloseDevice();
     } else if (callback == QLatin1String("failed refused")) {
         link.OnFileFailed = [&](TObject *, const AnsiString &, qint64, qint64, Status) {
             destroy();
+            ++returned;
         };
         QCOMPARE(link.SendFile(longImage), Status(0));
         f.journal().force(QStringLiteral("F:WriteData"), st::Busy, 1);
     } else if (callback == QLatin1String("failed close")) {
         link.OnFileFailed = [&](TObject *, const AnsiString &, qint64, qint64, Status) {
             destroy();
+            ++returned;
         };
         f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
         QCOMPARE(link.SendFile(longImage), Status(0));
         link.CloseDevice();
     } else if (callback == QLatin1String("file box")) {
         // A modal box handles messages; the window may close meanwhile.
-        f.host().onBox = [&](const FakeHostServices::Call &) { destroy(); };
+        f.host().onBox = [&](const FakeHostServices::Call &) {
+            destroy();
+            ++returned;
+        };
         f.journal().force(QStringLiteral("F:StartWriting"), st::Busy, 1);
         QCOMPARE(link.SendFile(longImage), st::Busy);
     } else if (callback == QLatin1String("command box")) {
-        f.host().onBox = [&](const FakeHostServices::Call &) { destroy(); };
+        f.host().onBox = [&](const FakeHostServices::Call &) {
+            destroy();
+            ++returned;
+        };
         f.journal().force(QStringLiteral("C:StartWriting"), st::Busy, 1);
         QCOMPARE(link.SendCommand("0123456789ABCDEFG"), st::Busy);
     } else {
@@ -173,6 +211,7 @@ void LinkCallbackTest::handlerDestroysLink()
     // Whatever the dead link's objects had queued comes and goes.
     LinkFixture::settle(30);
     QCOMPARE(handled, 1);
+    QCOMPARE(returned, 1);
     QCOMPARE(seen.last(), QStringLiteral("destroyed"));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
@@ -241,9 +280,10 @@ void LinkCallbackTest::handlerStartsNextTransfer()
         QVERIFY(!wasOpened);
     }
 
+    QVERIFY(LinkFixture::waitFor([&] { return reportedEnd; }));
+    QCOMPARE(started, end == QLatin1String("close") ? (QList<Status>{0, 0}) : QList<Status>{0});
     QVERIFY(LinkFixture::waitFor([&] { return secondHundreds == 2; }));
     LinkFixture::settle();
-    QCOMPARE(started, end == QLatin1String("close") ? (QList<Status>{0, 0}) : QList<Status>{0});
     QCOMPARE(f.receivedImage(), nextImage);
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
