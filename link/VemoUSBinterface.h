@@ -50,7 +50,9 @@ public:
     TDataReceivedEvent OnDataReceived;
     // After each chunk handed over (the last one's reports 100), and 100
     // again at the last chunk's completion, when the transfer has already
-    // ended (a handler may start the next one). Sender: the file writer.
+    // ended (a handler may start the next one). An image of one chunk has no
+    // 100 before its completion: when CloseDevice ends it first, the close
+    // reports its 100. Sender: the file writer.
     TFileProgressEvent OnFileProgress;
     // Once for a transfer that started and ends before its last chunk was
     // handed over: a chunk refused by write data, the file shorter than
@@ -105,7 +107,8 @@ private:
     void FailFileTransfer(TObject *Sender, qint64 Sent, usbio::Status Reason);
 
     qint32 FFileSize = 0;
-    // Bytes of the chunks handed over so far, the one in flight included.
+    // Bytes taken into chunks so far: while the transfer runs, those handed
+    // over, the chunk in flight included.
     qint32 FFileSent = 0;
     std::FILE *FFile = nullptr;
     // The file of the running transfer, for OnFileFailed.
@@ -127,12 +130,12 @@ private:
     // Set by SendFile; cleared when the transfer ends: the last chunk's
     // completion, a chunk that could not be handed over, or CloseDevice.
     bool FFileSending = false;
-    // Closes not yet passed by the event queue. A completion the file writer
-    // queued before CloseDevice ended its transfer still arrives after it,
-    // and a transfer started meanwhile would take it for its own (two chunks
-    // in flight, the end reported one completion early); while this is not
-    // 0, completions are dropped. Each close queues its own marker behind
-    // such completions, and the marker counts it down.
+    // Closes that ended a transfer and whose marker the event queue has not
+    // reached yet. A completion the file writer queued before such a close
+    // still arrives after it, and a transfer started meanwhile would take it
+    // for its own (two chunks in flight, the end reported one completion
+    // early); while this is not 0, completions are dropped. Each such close
+    // queues a marker behind those completions, and the marker counts down.
     int FStaleFileCompletions = 0;
     // Cleared by the destructor. The waits of a command handle window
     // messages, and one of them may destroy the link (the window closing);
