@@ -3,11 +3,13 @@
 #include "platform/HostServices.h"
 
 #include <QElapsedTimer>
+#include <QMetaObject>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -45,6 +47,16 @@ AnsiString hexNumber(quint32 value)
     return AnsiString::number(value, 16).toUpper();
 }
 
+// Calls a closure when it is set, through a copy: the handler may destroy
+// the link or rebind the closure, and the one running must outlive it.
+template <typename Closure, typename... Args> void callBack(const Closure &closure, Args &&...args)
+{
+    if (!closure)
+        return;
+    const Closure running = closure;
+    running(std::forward<Args>(args)...);
+}
+
 } // namespace
 
 TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
@@ -76,6 +88,7 @@ TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
         OnCommandWritten = nullptr;
         OnDataReceived = nullptr;
         OnFileProgress = nullptr;
+        OnFileFailed = nullptr;
         Opened = false;
         FWritePending = false;
         FCommandWriting = false;
@@ -193,9 +206,38 @@ void TVemoUSBinterface::CloseDevice()
 {
     if (!Opened)
         return;
+
+    // A transfer does not outlive the device: the chunk in flight will never
+    // complete (a removed device ends here too), and a transfer left running
+    // would keep its file open and refuse every later SendFile.
+    const bool transferEnded = FFileSending;
+    const AnsiString fileName = FFileName;
+    const qint64 sent = FFileSent;
+    const qint64 size = FFileSize;
+    if (transferEnded) {
+        EndFileTransfer(true);
+        ++FStaleFileCompletions;
+        QMetaObject::invokeMethod(
+            FFileWriter.data(), [this] { --FStaleFileCompletions; }, Qt::QueuedConnection);
+    }
+
     CallOnAllThree(&TUSBIOInterface3::CloseDevice);
     Opened = false;
     FWritePending = false;
+
+    if (!transferEnded)
+        return;
+    TObject *sender = FFileWriter.data();
+    if (sent < size) {
+        callBack(OnFileFailed, sender, fileName, sent, size, usbio::status::DeviceGone);
+    } else if (size <= kFileChunkSize) {
+        // Every byte was handed over and only the completion is missing (the
+        // loader restarts once it has the whole image, and its removal can
+        // overtake that completion). A longer image had its 100 at the last
+        // hand-over; one of a single chunk reports only at the completion,
+        // so it gets its 100 here.
+        callBack(OnFileProgress, sender, 100);
+    }
 }
 
 AnsiString TVemoUSBinterface::StatusText(long Status)
@@ -227,14 +269,12 @@ usbio::Status TVemoUSBinterface::QueryDriverInfo(AnsiString &Api, AnsiString &Dr
 
 void TVemoUSBinterface::PnPRemoved(TObject *Sender, const IDispatchRef &Obj)
 {
-    if (OnDeviceRemoved)
-        OnDeviceRemoved(Sender, Obj);
+    callBack(OnDeviceRemoved, Sender, Obj);
 }
 
 void TVemoUSBinterface::PnPArrived(TObject *Sender, const IDispatchRef &Obj)
 {
-    if (OnDeviceArrived)
-        OnDeviceArrived(Sender, Obj);
+    callBack(OnDeviceArrived, Sender, Obj);
 }
 
 // ---- Receive path ----------------------------------------------------------
@@ -295,10 +335,13 @@ void TVemoUSBinterface::ReadComplete(TObject *Sender, const IDispatchRef &Obj)
     const char *end = static_cast<const char *>(std::memchr(bytes, 0, size_t(limit)));
     AnsiString text(bytes, end ? end - bytes : limit);
 
-    if (OnReadDone)
-        OnReadDone(Sender, Obj);
-    if (OnDataReceived)
-        OnDataReceived(Sender, text);
+    if (OnReadDone) {
+        const std::shared_ptr<bool> alive = FAlive;
+        callBack(OnReadDone, Sender, Obj);
+        if (!*alive)
+            return;
+    }
+    callBack(OnDataReceived, Sender, text);
 }
 
 // ---- Commands --------------------------------------------------------------
@@ -397,9 +440,10 @@ void TVemoUSBinterface::FinishCommandWrite()
 void TVemoUSBinterface::CommandWriteComplete(TObject *Sender, const IDispatchRef &Obj)
 {
     FinishCommandWrite();
-    if (OnCommandWritten)
-        OnCommandWritten(Sender, Obj);
+    // Before the callback: a command sent from it must not wait for the
+    // piece that has just been written.
     FWritePending = false;
+    callBack(OnCommandWritten, Sender, Obj);
 }
 
 // ---- File transfer ---------------------------------------------------------
@@ -427,6 +471,7 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
     }
 
     FFile = file;
+    FFileName = FileName;
     FFileSize = qint32(size);
     FFileSending = true;
     FFileSent = 0;
@@ -461,10 +506,13 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
 void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &Obj)
 {
     Q_UNUSED(Obj);
-    if (!FFileSending)
+    // Not of a running transfer: of one that has ended, or queued before
+    // CloseDevice ended the transfer it belonged to.
+    if (!FFileSending || FStaleFileCompletions > 0)
         return;
 
     if (FFileSent < FFileSize) {
+        const qint32 handedOver = FFileSent;
         const int chunk = int(std::min<qint64>(qint64(FFileSize) - FFileSent, kFileChunkSize));
         if (chunk < kFileChunkSize || FFileBuffer.size() != chunk)
             FFileBuffer = QByteArray(chunk, Qt::Uninitialized);
@@ -474,28 +522,36 @@ void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &O
         if (got != size_t(chunk)) {
             // The file shrank since it was measured: end the transfer rather
             // than send a short image and report it complete.
-            EndFileTransfer(true);
+            FailFileTransfer(Sender, handedOver, FileReadFailed);
             return;
         }
         if (chunk < kFileChunkSize)
             FFileWriter->ResetPipe();
-        if (FFileWriter->WriteData(FFileBuffer, FWriteTag) != 0) {
+        const usbio::Status status = FFileWriter->WriteData(FFileBuffer, FWriteTag);
+        if (status != 0) {
             // The chunk never reaches the device and no completion follows:
             // end the transfer rather than report a broken image complete,
             // so the next SendFile can start.
-            EndFileTransfer(true);
+            FailFileTransfer(Sender, handedOver, status);
             return;
         }
         // 64 bits: the product overflows 32 bits for images above ~21 MB.
-        if (OnFileProgress)
-            OnFileProgress(Sender, int(qint64(FFileSent) * 100 / FFileSize));
+        callBack(OnFileProgress, Sender, int(qint64(FFileSent) * 100 / FFileSize));
         return;
     }
 
-    // The completion of the last chunk ends the transfer.
-    if (OnFileProgress)
-        OnFileProgress(Sender, 100);
+    // The completion of the last chunk ends the transfer, before the window
+    // hears of it: its handler may start the next one.
     EndFileTransfer(true);
+    callBack(OnFileProgress, Sender, 100);
+}
+
+void TVemoUSBinterface::FailFileTransfer(TObject *Sender, qint64 Sent, usbio::Status Reason)
+{
+    const AnsiString fileName = FFileName;
+    const qint64 size = FFileSize;
+    EndFileTransfer(true);
+    callBack(OnFileFailed, Sender, fileName, Sent, size, Reason);
 }
 
 void TVemoUSBinterface::EndFileTransfer(bool StopWriter)
@@ -504,6 +560,7 @@ void TVemoUSBinterface::EndFileTransfer(bool StopWriter)
     if (StopWriter)
         FFileWriter->StopWriting();
     FFileSending = false;
+    FFileName = AnsiString();
     if (FFile) {
         std::fclose(FFile);
         FFile = nullptr;

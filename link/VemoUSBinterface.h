@@ -15,15 +15,21 @@ using AnsiString = QByteArray;
 
 using TDataReceivedEvent = std::function<void(TObject *Sender, AnsiString &Data)>;
 using TFileProgressEvent = std::function<void(TObject *Sender, int Percent)>;
-// A file transfer that ended before its last chunk was handed over: the
-// file, the bytes handed over of its size, and why (a refused chunk, the
-// device closed or gone).
+// A running file transfer that ended before its last chunk was handed over:
+// the file as SendFile had it, the bytes of the chunks the component took
+// (of Size), and why: the status of the refused chunk, FileReadFailed when
+// the file ended early, usbio::status::DeviceGone when the device was closed.
 using TFileFailedEvent = std::function<void(TObject *Sender, const AnsiString &FileName,
                                             qint64 Sent, qint64 Size, usbio::Status Reason)>;
 
 // The program's only path to a device: three component instances, one per
 // pipe (reader on IN 0x81, command writer on OUT 0x01, file writer on OUT
 // 0x02). Failures come back as status codes; only ConnectInterfaces raises.
+//
+// A callback is the last thing the link does in the step that calls it: its
+// state is at rest before, and nothing of the link is touched after (where a
+// second callback follows, only when the link is still there). A handler may
+// therefore end the program, close the device, send, or destroy the link.
 class TVemoUSBinterface
 {
 public:
@@ -38,9 +44,20 @@ public:
     TUSBIOEvent OnDeviceRemoved;
     TUSBIOEvent OnDeviceArrived;
     TUSBIOEvent OnReadDone;
+    // After the piece's writer was stopped and FWritePending cleared, so
+    // the handler may send the next command at once.
     TUSBIOEvent OnCommandWritten;
     TDataReceivedEvent OnDataReceived;
+    // After each chunk handed over (the last one's reports 100), and 100
+    // again at the last chunk's completion, when the transfer has already
+    // ended (a handler may start the next one). An image of one chunk has no
+    // 100 before its completion: when CloseDevice ends it first, the close
+    // reports its 100. Sender: the file writer.
     TFileProgressEvent OnFileProgress;
+    // Once for a transfer that started and ends before its last chunk was
+    // handed over: a chunk refused by write data, the file shorter than
+    // measured, or CloseDevice. Called when the transfer has already ended.
+    // Not for a SendFile that returns non-zero: nothing was started.
     TFileFailedEvent OnFileFailed;
     bool Opened = false;
 
@@ -48,6 +65,9 @@ public:
     usbio::Status EnablePnP();
     int ScanDevices();
     usbio::Status OpenDevice(int Index);
+    // Ends a running transfer first: file closed, file writer stopped; then
+    // closes the device on all three objects and reports the transfer's end
+    // last (see OnFileFailed).
     void CloseDevice();
     AnsiString StatusText(long Status);
     usbio::Status QueryDriverInfo(AnsiString &Api, AnsiString &Driver, AnsiString &Build,
@@ -65,6 +85,7 @@ public:
     static constexpr usbio::Status TransferRunning = 0xE0010001; // SendFile while sending
     static constexpr usbio::Status FileOpenFailed = 0xE0010002;  // SendFile: cannot open
     static constexpr usbio::Status FileEmpty = 0xE0010003;       // SendFile: 0-byte file
+    static constexpr usbio::Status FileReadFailed = 0xE0010004;  // the file ended early
 
 private:
     // The reader, the command writer and the file writer, in this order.
@@ -81,10 +102,17 @@ private:
     // Ends a transfer, finished or failed: array dropped, writer stopped when
     // started, file closed, FFileSending clear.
     void EndFileTransfer(bool StopWriter);
+    // Ends a running transfer whose chunk could not be handed over and
+    // reports it through OnFileFailed, last.
+    void FailFileTransfer(TObject *Sender, qint64 Sent, usbio::Status Reason);
 
     qint32 FFileSize = 0;
+    // Bytes taken into chunks so far: while the transfer runs, those handed
+    // over, the chunk in flight included.
     qint32 FFileSent = 0;
     std::FILE *FFile = nullptr;
+    // The file of the running transfer, for OnFileFailed.
+    AnsiString FFileName;
     quint32 FWriteTag = 0;
     bool FWritePending = false;
     qint64 FWaitStart = 0;
@@ -99,9 +127,19 @@ private:
     QByteArray FFileBuffer;
     bool FCommandWriting = false;
     bool FReceiving = false;
+    // Set by SendFile; cleared when the transfer ends: the last chunk's
+    // completion, a chunk that could not be handed over, or CloseDevice.
     bool FFileSending = false;
+    // Closes that ended a transfer and whose marker the event queue has not
+    // reached yet. A completion the file writer queued before such a close
+    // still arrives after it, and a transfer started meanwhile would take it
+    // for its own (two chunks in flight, the end reported one completion
+    // early); while this is not 0, completions are dropped. Each such close
+    // queues a marker behind those completions, and the marker counts down.
+    int FStaleFileCompletions = 0;
     // Cleared by the destructor. The waits of a command handle window
     // messages, and one of them may destroy the link (the window closing);
-    // the wait then returns without touching the link again.
+    // the wait then returns without touching the link again. A read's
+    // OnReadDone may destroy it too; OnDataReceived is then not called.
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };

@@ -21,6 +21,16 @@ QByteArray randomBytes(qsizetype size, quint32 seed)
     return bytes;
 }
 
+// One report of a transfer that ended early.
+struct Failure
+{
+    QByteArray file;
+    qint64 sent = 0;
+    qint64 size = 0;
+    Status reason = 0;
+    TObject *sender = nullptr;
+};
+
 // What the window sees of a transfer.
 struct Progress
 {
@@ -28,6 +38,7 @@ struct Progress
     QList<TObject *> senders;
     int hundreds = 0;
     std::function<void(int)> also;
+    QList<Failure> failures;
 
     void bind(TVemoUSBinterface &link)
     {
@@ -38,6 +49,10 @@ struct Progress
                 ++hundreds;
             if (also)
                 also(percent);
+        };
+        link.OnFileFailed = [this](TObject *sender, const AnsiString &file, qint64 sent,
+                                   qint64 size, Status reason) {
+            failures << Failure{file, sent, size, reason, sender};
         };
     }
     // Every transfer of more than one chunk reports 100 twice.
@@ -63,6 +78,12 @@ private Q_SLOTS:
     void sendWhileRunningRefused();
     void faultDuringTransferEndsIt_data();
     void faultDuringTransferEndsIt();
+    void refusedChunkReported_data();
+    void refusedChunkReported();
+    void closeDuringTransfer_data();
+    void closeDuringTransfer();
+    void removalDuringTransferThenSecondUpdate();
+    void completionQueuedBeforeCloseIsDropped();
     void destroyingLinkClosesFile();
 };
 
@@ -259,6 +280,8 @@ void LinkFileTest::failedStart()
     }
     LinkFixture::settle();
     QVERIFY(progress.percents.isEmpty());
+    // Told by the result alone: nothing had started.
+    QVERIFY(progress.failures.isEmpty());
     QVERIFY(f.device()->receivedChunks().isEmpty());
 
     // Nothing left behind: the next transfer starts and sends the image.
@@ -372,6 +395,14 @@ void LinkFileTest::faultDuringTransferEndsIt()
     QVERIFY(!f.receivedImage().isEmpty());
     QCOMPARE(f.receivedImage(), image.left(f.receivedImage().size()));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+    // Reported once, with what reached the device.
+    QCOMPARE(progress.failures.size(), 1);
+    const Failure failure = progress.failures.first();
+    QCOMPARE(failure.file, path);
+    QCOMPARE(failure.size, qint64(image.size()));
+    QCOMPARE(failure.sent, qint64(f.receivedImage().size()));
+    QCOMPARE(failure.reason, shrink ? TVemoUSBinterface::FileReadFailed : st::TransferFailed);
+    QVERIFY(qobject_cast<TUSBIOInterface3 *>(failure.sender) != nullptr);
 
     // And the next transfer starts.
     f.device()->clearRecords();
@@ -380,6 +411,261 @@ void LinkFileTest::faultDuringTransferEndsIt()
     QCOMPARE(f.link().SendFile(f.writeFile("again", QStringLiteral("again.bin"))), Status(0));
     QVERIFY(LinkFixture::waitFor([&] { return progress.hundreds == 1; }));
     QCOMPARE(f.receivedImage(), QByteArray("again"));
+}
+
+void LinkFileTest::refusedChunkReported_data()
+{
+    QTest::addColumn<int>("refused"); // which chunk's write data is refused, from 1
+    QTest::addColumn<QList<int>>("percents");
+
+    // 330 bytes: five chunks of 64, one of 10. The first chunk is SendFile's.
+    QTest::newRow("second chunk, the first of the steps") << 2 << QList<int>{};
+    QTest::newRow("middle chunk") << 4 << QList<int>{38, 58};
+    QTest::newRow("last chunk") << 6 << QList<int>{38, 58, 77, 96};
+}
+
+void LinkFileTest::refusedChunkReported()
+{
+    QFETCH(int, refused);
+
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = randomBytes(330, 11);
+    const QByteArray path = f.writeFile(image);
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+    const auto armWhenDue = [&] {
+        if (f.journal().count(QStringLiteral("F:WriteData")) == refused - 1)
+            f.journal().force(QStringLiteral("F:WriteData"), st::Busy, 1);
+    };
+    progress.also = [&](int) { armWhenDue(); };
+    f.journal().calls.clear();
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    armWhenDue();
+    QVERIFY(LinkFixture::waitFor([&] { return !progress.failures.isEmpty(); }));
+    LinkFixture::settle();
+
+    QTEST(progress.percents, "percents");
+    QCOMPARE(progress.failures.size(), 1);
+    const Failure failure = progress.failures.first();
+    QCOMPARE(failure.file, path);
+    QCOMPARE(failure.sent, qint64(64 * (refused - 1)));
+    QCOMPARE(failure.size, qint64(330));
+    QCOMPARE(failure.reason, st::Busy);
+    QVERIFY(qobject_cast<TUSBIOInterface3 *>(failure.sender) != nullptr);
+    // The refused chunk was the last call but the writer's stop.
+    const QStringList calls = f.journal().callsOf(QLatin1Char('F'));
+    QCOMPARE(calls.count(QStringLiteral("F:StopWriting")), 1);
+    QCOMPARE(calls.last(), QStringLiteral("F:StopWriting"));
+    QVERIFY(calls.at(calls.size() - 2).startsWith(QStringLiteral("F:WriteData(")));
+    QCOMPARE(f.journal().count(QStringLiteral("F:WriteData")), refused);
+    QCOMPARE(f.receivedImage(), image.left(64 * (refused - 1)));
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+
+    // A second transfer goes through whole.
+    f.device()->clearRecords();
+    progress = {};
+    progress.bind(f.link());
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    QCOMPARE(f.receivedImage(), image);
+    QVERIFY(progress.failures.isEmpty());
+}
+
+void LinkFileTest::closeDuringTransfer_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("handedOver"); // chunks handed over when the device closes
+    QTest::addColumn<QList<int>>("percents");
+    QTest::addColumn<bool>("failed");
+
+    // 330 bytes: five chunks of 64, one of 10.
+    QTest::newRow("at 0 %, first chunk in flight") << 330 << 1 << QList<int>{} << true;
+    QTest::newRow("half-way") << 330 << 3 << QList<int>{38, 58} << true;
+    // The loader restarts once it has every byte; its removal may come before
+    // the last completion. The window had its 100: the end is quiet.
+    QTest::newRow("after the last hand-over")
+        << 330 << 6 << QList<int>{38, 58, 77, 96, 100} << false;
+    // An image of one chunk has no 100 before its completion: the close
+    // gives it.
+    QTest::newRow("one chunk, after its hand-over") << 40 << 1 << QList<int>{100} << false;
+}
+
+void LinkFileTest::closeDuringTransfer()
+{
+    QFETCH(int, size);
+    QFETCH(int, handedOver);
+    QFETCH(bool, failed);
+
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = randomBytes(size, quint32(size));
+    const QByteArray path = f.writeFile(image);
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+    // The completion of the chunk handed over last never comes.
+    const auto stallWhenDue = [&] {
+        if (f.journal().count(QStringLiteral("F:WriteData")) == handedOver)
+            f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+    };
+    progress.also = [&](int) { stallWhenDue(); };
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    stallWhenDue();
+    QVERIFY(LinkFixture::waitFor(
+        [&] { return f.journal().count(QStringLiteral("F:WriteData")) == handedOver; }));
+    LinkFixture::settle(20);
+    QCOMPARE(f.journal().count(QStringLiteral("F:WriteData")), handedOver);
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
+    f.journal().calls.clear();
+    const qint64 sent = qMin<qint64>(qint64(64) * handedOver, size);
+
+    f.link().CloseDevice();
+
+    // The transfer ends ahead of the close; the report comes last.
+    QCOMPARE(f.journal().calls,
+             (QStringList{QStringLiteral("F:StopWriting"), QStringLiteral("R:CloseDevice"),
+                          QStringLiteral("C:CloseDevice"), QStringLiteral("F:CloseDevice")}));
+    QVERIFY(!f.link().Opened);
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+    QTEST(progress.percents, "percents");
+    QCOMPARE(progress.failures.size(), failed ? 1 : 0);
+    if (failed) {
+        const Failure failure = progress.failures.first();
+        QCOMPARE(failure.file, path);
+        QCOMPARE(failure.sent, sent);
+        QCOMPARE(failure.size, qint64(size));
+        QCOMPARE(failure.reason, st::DeviceGone);
+        QVERIFY(qobject_cast<TUSBIOInterface3 *>(failure.sender) != nullptr);
+    }
+    QCOMPARE(f.receivedImage(), image.left(int(sent)));
+
+    // A completion that comes after the close starts nothing again.
+    f.journal().swallowWriteCompletions[QLatin1Char('F')] = false;
+    const QList<int> percentsAtClose = progress.percents;
+    f.journal().calls.clear();
+    f.journal().components.at(2)->raise(usbio::EventId::WriteComplete);
+    LinkFixture::settle(20);
+    QVERIFY(f.journal().calls.isEmpty());
+    QCOMPARE(progress.percents, percentsAtClose);
+    QCOMPARE(progress.failures.size(), failed ? 1 : 0);
+
+    // Once the device is open again, the next transfer goes through whole.
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    f.device()->clearRecords();
+    progress = {};
+    progress.bind(f.link());
+    const QByteArray again = randomBytes(200, 77);
+    QCOMPARE(f.link().SendFile(f.writeFile(again, QStringLiteral("again.bin"))), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    QCOMPARE(f.receivedImage(), again);
+    QCOMPARE(progress.percents, (QList<int>{64, 96, 100, 100}));
+    QVERIFY(progress.failures.isEmpty());
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+}
+
+void LinkFileTest::removalDuringTransferThenSecondUpdate()
+{
+    // As the window does it: the removal closes the device. The chunk in
+    // flight is lost with the device, so the transfer would wait for ever.
+    LinkFixture f;
+    f.link().ConnectInterfaces();
+    QCOMPARE(f.link().EnablePnP(), Status(0));
+    f.link().ScanDevices();
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    usbio::SimDevice *device = f.device();
+    const QByteArray image = randomBytes(64 * 50, 21);
+    const QByteArray path = f.writeFile(image);
+    const int descriptors = LinkFixture::openDescriptors();
+    Progress progress;
+    progress.bind(f.link());
+    bool detached = false;
+    progress.also = [&](int percent) {
+        if (percent >= 50 && !detached) {
+            detached = true;
+            f.bus().detach(device);
+        }
+    };
+    int removals = 0;
+    int arrivals = 0;
+    f.link().OnDeviceRemoved = [&](TObject *, const IDispatchRef &) {
+        ++removals;
+        f.link().CloseDevice();
+    };
+    f.link().OnDeviceArrived = [&](TObject *, const IDispatchRef &) { ++arrivals; };
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return !progress.failures.isEmpty(); }));
+    LinkFixture::settle(20);
+    QCOMPARE(removals, 1);
+    QCOMPARE(progress.failures.size(), 1);
+    const Failure failure = progress.failures.first();
+    QCOMPARE(failure.file, path);
+    QCOMPARE(failure.size, qint64(image.size()));
+    QCOMPARE(failure.reason, st::DeviceGone);
+    QCOMPARE(failure.sent, qint64(64) * progress.percents.size() + 64);
+    QVERIFY(progress.percents.last() >= 50 && progress.percents.last() < 100);
+    QVERIFY(f.receivedImage().size() <= failure.sent);
+    QCOMPARE(f.receivedImage(), image.left(f.receivedImage().size()));
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+
+    // The device comes back; the second update needs no restart of the link.
+    device->clearRecords();
+    f.bus().attach(device);
+    QVERIFY(LinkFixture::waitFor([&] { return arrivals == 1; }));
+    QCOMPARE(f.link().ScanDevices(), 1);
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    progress = {};
+    progress.bind(f.link());
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    QCOMPARE(f.receivedImage(), image);
+    QVERIFY(progress.failures.isEmpty());
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
+}
+
+void LinkFileTest::completionQueuedBeforeCloseIsDropped()
+{
+    // A completion already queued when the device closes arrives after a
+    // transfer started right after the reopen; taken for that transfer's own,
+    // it would put a second chunk in flight and end the transfer one
+    // completion early.
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray first = f.writeFile(randomBytes(330, 31), QStringLiteral("first.bin"));
+    const QByteArray image = randomBytes(330, 32);
+    const QByteArray second = f.writeFile(image, QStringLiteral("second.bin"));
+    Progress progress;
+    progress.bind(f.link());
+    f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+
+    QCOMPARE(f.link().SendFile(first), Status(0));
+    f.journal().components.at(2)->raise(usbio::EventId::WriteComplete);
+    f.link().CloseDevice();
+    QCOMPARE(progress.failures.size(), 1);
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    f.device()->clearRecords();
+    f.journal().calls.clear();
+    progress = {};
+    progress.bind(f.link());
+    QCOMPARE(f.link().SendFile(second), Status(0));
+    LinkFixture::settle(20);
+
+    // Only the new transfer's first chunk is out, its completion held back.
+    QCOMPARE(f.journal().count(QStringLiteral("F:WriteData")), 1);
+    QVERIFY(progress.percents.isEmpty());
+
+    // Its completion comes: the transfer runs to its end, chunk by chunk.
+    f.journal().swallowWriteCompletions[QLatin1Char('F')] = false;
+    f.journal().components.at(2)->raise(usbio::EventId::WriteComplete);
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    LinkFixture::settle();
+    QCOMPARE(f.receivedImage(), image);
+    QCOMPARE(progress.percents, (QList<int>{38, 58, 77, 96, 100, 100}));
+    QVERIFY(progress.failures.isEmpty());
 }
 
 void LinkFileTest::destroyingLinkClosesFile()
