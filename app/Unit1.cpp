@@ -543,6 +543,13 @@ void TForm1::DestroyLink()
 {
     if (!USBLink)
         return;
+    // The window is going: what the link reports while it closes (a transfer
+    // it ends) reaches no handler.
+    USBLink->OnDeviceRemoved = nullptr;
+    USBLink->OnDeviceArrived = nullptr;
+    USBLink->OnDataReceived = nullptr;
+    USBLink->OnFileProgress = nullptr;
+    USBLink->OnFileFailed = nullptr;
     if (USBLink->Opened) {
         USBLink->CloseDevice();
         Q_EMIT lifecycleStep(QStringLiteral("CloseDevice"));

@@ -133,7 +133,9 @@ void ConnectionControl::CloseClick()
     if (!link)
         return;
     link->CloseDevice();
-    if (link->Opened) {
+    // Closing reports a transfer it ended to the window: read the link again.
+    link = FWindow.link();
+    if (link && link->Opened) {
         FWindow.log(QStringLiteral("Device NOT closed!"));
         return;
     }

@@ -42,6 +42,8 @@ private Q_SLOTS:
     void updateRefused_data();
     void updateRefused();
     void deviceThatNeverComesBack();
+    void deviceRemovedHalfWayThroughTheImage_data();
+    void deviceRemovedHalfWayThroughTheImage();
     void progressReports();
 
 private:
@@ -370,6 +372,59 @@ void TestUpdate::deviceThatNeverComesBack()
     QVERIFY(form.Updating);
     form.RestartVemoTimer->stop();
     form.BWFTimer->stop();
+}
+
+void TestUpdate::deviceRemovedHalfWayThroughTheImage_data()
+{
+    QTest::addColumn<bool>("unattended");
+    QTest::newRow("operator") << false;
+    QTest::newRow("unattended run") << true;
+}
+
+void TestUpdate::deviceRemovedHalfWayThroughTheImage()
+{
+    QFETCH(bool, unattended);
+    const int size = 64 * 400 + 5;
+    attach(Generation::Vemo2, size);
+    TForm1 &form = startAndOpen();
+    const QByteArray image = randomBytes(size);
+    const QString file = writeImage(image);
+    form.FileNameE->setText(file);
+    form.AutoUpdate = unattended;
+    // Slow chunks, so the device can leave in the middle of the image.
+    m_device->faults().writeCompletionDelayMs = 1;
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m_device->receivedChunks().size() > 100, 10000);
+    m_fixture->bus().detach(m_device);
+    QTRY_VERIFY(!form.Updating);
+
+    // One line naming the file and how far it got; nothing runs any more.
+    const QStringList failed = log().filter(QStringLiteral("Firmware transfer failed: "));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(
+        failed.first().startsWith(QStringLiteral("Firmware transfer failed: ") + file + ", ") &&
+            failed.first().contains(QStringLiteral(" of %1 bytes sent").arg(size)),
+        qPrintable(failed.first()));
+    QVERIFY(!form.ProgressBar1->isVisible());
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(!form.RestartVemoTimer->isActive());
+    QCOMPARE(m_fixture->host().terminateRequested(), unattended);
+    QCOMPARE(form.RunFailed(), unattended);
+    if (unattended)
+        return;
+
+    // Back on the bus, still in its loader: a second update goes through
+    // without restarting the program.
+    m_device->faults().writeCompletionDelayMs = 0;
+    m_fixture->bus().attach(m_device);
+    QTRY_COMPARE(form.DevicesCB->count(), 1);
+    QTest::mouseClick(form.Open, Qt::LeftButton);
+    QVERIFY(form.USBLink->Opened);
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Updating, 10000);
+    QCOMPARE(m_device->image(), image);
+    QCOMPARE(log().filter(QStringLiteral("Firmware transfer failed: ")).size(), 1);
 }
 
 void TestUpdate::progressReports()
