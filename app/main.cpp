@@ -4,7 +4,7 @@
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "usbio/Backend.h"
-#include "usbio/SimBus.h"
+#include "usbio/sim/SimBus.h"
 
 #include <QApplication>
 #include <QFileInfo>

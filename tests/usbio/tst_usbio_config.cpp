@@ -6,8 +6,8 @@
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/SimRig.h"
 #include "usbio/Backend.h"
-#include "usbio/SimConfig.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/sim/SimConfig.h"
 
 #include <QFile>
 #include <QJsonValue>

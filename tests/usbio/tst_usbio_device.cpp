@@ -4,7 +4,7 @@
 
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/SimRig.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>

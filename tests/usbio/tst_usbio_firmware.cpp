@@ -1,8 +1,8 @@
 // The Vemo firmware model on its own, behind a recording host: what a
 // kernel-level mock would see of it, without any component in between.
 
-#include "usbio/DeviceModelHost.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimDevice.h"
 
-#include "usbio/SimBus_p.h"
+#include "usbio/sim/SimBus_p.h"
 
 #include <QSaveFile>
 #include <QTimer>
@@ -11,9 +11,6 @@ namespace usbio {
 
 namespace {
 
-constexpr int kPacketSize = 16;
-constexpr quint8 kCommandEndpoint = 0x01;
-constexpr quint8 kImageEndpoint = 0x02;
 // Packets a device holds for a host that does not read; older ones are lost.
 constexpr int kMaxQueuedPackets = 256;
 
@@ -144,11 +141,7 @@ QString SimDevice::devicePath() const
 
 QString SimDevice::instancePath() const
 {
-    return QStringLiteral("USB\\VID_%1&PID_%2\\%3")
-        .arg(kVendorId, 4, 16, QLatin1Char('0'))
-        .arg(productId(d->settings.generation), 4, 16, QLatin1Char('0'))
-        .toUpper()
-        .arg(d->instanceId);
+    return usbio::instancePath(PresentDevice{d->settings.generation, d->instanceId});
 }
 
 bool SimDevice::onBus() const
@@ -231,8 +224,8 @@ void SimDevice::clearRecords()
 
 void SimDevice::sendToHost(const QByteArray &bytes)
 {
-    for (int at = 0; at < bytes.size(); at += kPacketSize)
-        d->sendToHost(bytes.mid(at, kPacketSize));
+    for (int at = 0; at < bytes.size(); at += kInPacketSize)
+        d->sendToHost(bytes.mid(at, kInPacketSize));
 }
 
 void SimDevice::powerCycle(int offBusMs)

@@ -1,4 +1,4 @@
-#include "usbio/SimConfig.h"
+#include "usbio/sim/SimConfig.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -48,6 +48,8 @@ constexpr NamedStatus kStatusNames[] = {
     {"Cancelled", status::Cancelled},
     {"Busy", status::Busy},
     {"AccessDenied", status::AccessDenied},
+    {"PermissionDenied", status::PermissionDenied},
+    {"UsbError", status::UsbError},
 };
 
 QString join(const QString &path, const QString &key)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usbio/Component.h"
+#include "usbio/devicemodel/VemoIdentity.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,20 +16,6 @@ class KeyStore;
 namespace usbio {
 
 class SimDevice;
-
-// The three device generations and their USB product ids (vendor 5E1A).
-enum class Generation
-{
-    Vemo,  // 0889
-    Vemo2, // 088A
-    Vemo3, // 088B
-};
-constexpr quint16 kVendorId = 0x5E1A;
-quint16 productId(Generation generation);
-// "Vemo", "Vemo2" or "Vemo3".
-QByteArray generationName(Generation generation);
-// The device-interface guid the Vemo driver registers its devices under.
-constexpr const char *kDeviceInterfaceGuid = "{7A41C9E2-5B3D-4F60-9C18-2E6D4B90A7F3}";
 
 // What a simulated device is and how fast it answers.
 struct SimDeviceSettings

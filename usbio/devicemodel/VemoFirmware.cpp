@@ -1,6 +1,7 @@
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
-#include "usbio/DeviceModelHost.h"
+#include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/VemoIdentity.h"
 
 #include <QPointer>
 #include <QTime>
@@ -9,10 +10,6 @@ namespace usbio {
 
 namespace {
 
-constexpr quint8 kCommandEndpoint = 0x01;
-constexpr quint8 kImageEndpoint = 0x02;
-constexpr int kPacketSize = 16;
-constexpr int kChunkSize = 64;
 // The firmware's line buffer; a longer line without CR is thrown away.
 constexpr int kMaxCommandLength = 256;
 constexpr int kSerialLength = 9;
@@ -123,8 +120,8 @@ void VemoFirmware::receive(quint8 endpoint, const QByteArray &bytes)
 
 void VemoFirmware::send(const QByteArray &text)
 {
-    for (int at = 0; at < text.size(); at += kPacketSize)
-        m_host->sendToHost(text.mid(at, kPacketSize));
+    for (int at = 0; at < text.size(); at += kInPacketSize)
+        m_host->sendToHost(text.mid(at, kInPacketSize));
 }
 
 QByteArray VemoFirmware::nextVersion(const QByteArray &version)
@@ -306,7 +303,7 @@ void VemoFirmware::takeImageChunk(const QByteArray &chunk)
     if (!m_loader || m_loaderState != LoaderState::Receiving)
         return;
     m_image.append(chunk);
-    const bool last = chunk.size() < kChunkSize ||
+    const bool last = chunk.size() < kImageChunkSize ||
                       (m_settings.imageSize > 0 && m_image.size() >= m_settings.imageSize);
     if (!last)
         return;
