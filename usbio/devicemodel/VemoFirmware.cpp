@@ -82,12 +82,15 @@ void VemoFirmware::powerOn()
 {
     // The loader runs when it was asked for, or when there is no whole
     // firmware to start.
+    const bool wasLoader = m_loader;
     m_loader = m_enterLoader || !m_flashValid;
     m_enterLoader = false;
     m_commandLine.clear();
     m_ticks = 0;
     if (!m_loader && m_settings.lifeTickPeriodMs > 0)
         m_lifeTimer.start(m_settings.lifeTickPeriodMs);
+    if (m_loader != wasLoader)
+        m_host->stateChanged();
 }
 
 void VemoFirmware::powerOff()
@@ -120,7 +123,9 @@ void VemoFirmware::receive(quint8 endpoint, const QByteArray &bytes)
 
 void VemoFirmware::send(const QByteArray &text)
 {
-    for (int at = 0; at < text.size(); at += kInPacketSize)
+    // The rest of an answer is lost with the session it belonged to.
+    const quint64 epoch = m_epoch;
+    for (int at = 0; at < text.size() && epoch == m_epoch; at += kInPacketSize)
         m_host->sendToHost(text.mid(at, kInPacketSize));
 }
 
@@ -177,7 +182,10 @@ void VemoFirmware::takeCommandBytes(const QByteArray &bytes)
 
 void VemoFirmware::dispatch(const QByteArray &command)
 {
+    const quint64 epoch = m_epoch;
     m_host->commandReceived(command);
+    if (epoch != m_epoch)
+        return;
     if (m_loader)
         loaderCommand(command);
     else
@@ -207,6 +215,7 @@ void VemoFirmware::normalCommand(const QByteArray &command)
     } else if (command.startsWith("DEVNR")) {
         if (command.size() == 5 + kSerialLength) {
             m_settings.serialNumber = command.mid(5);
+            m_host->stateChanged();
             send(kOk);
         } else {
             send(kUnknown);
@@ -218,6 +227,7 @@ void VemoFirmware::normalCommand(const QByteArray &command)
         // the calibration reply.
         if (command.size() == 4 + kDateLength) {
             m_settings.calibrationDate = command.mid(4);
+            m_host->stateChanged();
             send(kOk);
         } else {
             send(kUnknown);
@@ -312,8 +322,13 @@ void VemoFirmware::takeImageChunk(const QByteArray &chunk)
     m_loaderState = LoaderState::Idle;
     m_flashValid = true;
     m_settings.firmwareVersion = nextVersion(m_settings.firmwareVersion);
-    m_host->imageReceived(image);
-    m_host->restart(m_settings.restartDelayMs);
+    const quint64 epoch = m_epoch;
+    m_host->stateChanged();
+    if (epoch == m_epoch)
+        m_host->imageReceived(image);
+    // An observer that took the device off the bus leaves nothing to restart.
+    if (epoch == m_epoch)
+        m_host->restart(m_settings.restartDelayMs);
 }
 
 void VemoFirmware::lifeTick()

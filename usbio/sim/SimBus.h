@@ -35,6 +35,16 @@ struct SimDeviceSettings
     // Scripted answers: command (without CR) -> reply; a CR is added when
     // the reply has none, an empty reply makes the device stay silent.
     QMap<QByteArray, QByteArray> answers;
+    // What the device leaves behind for a script or a test to check:
+    // every whole image the loader takes, saved into this folder, one file
+    // per image named "<name>-<sequence>.bin" (none when empty) ...
+    QString imageFolder;
+    // ... and a JSON file with its state (serial number, calibration date,
+    // firmware version, loader or not), rewritten whenever that changes
+    // (none when empty). Both are written aside and renamed into place.
+    QString stateFile;
+    // The device's name in those files; the instance id when empty.
+    QString name;
 };
 
 // Component failures a test or a configuration file can inject. Statuses of

@@ -31,6 +31,12 @@ struct SimDevice::Impl : public DeviceModelHost
     void restart(int offBusMs) override;
     void commandReceived(const QByteArray &command) override;
     void imageReceived(const QByteArray &image) override;
+    void stateChanged() override;
+
+    // The name the device's files carry.
+    QString fileName() const;
+    void saveToImageFolder(const QByteArray &image);
+    void writeStateFile() const;
 
     // One finished OUT transfer from a component.
     void deliver(quint8 endpoint, const QByteArray &bytes);
@@ -57,6 +63,7 @@ struct SimDevice::Impl : public DeviceModelHost
     QList<QByteArray> commands;
     QList<QByteArray> chunks;
     QByteArray image;
+    int imagesSaved = 0;
 };
 
 struct SimBus::Impl
