@@ -4,6 +4,7 @@
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "registry/RegTools.h"
+#include "usbio/Backend.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -436,6 +437,9 @@ void TForm1::FormCreate(QObject *)
     Updating = false;
     AutoUpdate = false;
     PendingChunk.clear();
+
+    if (const QString note = usbio::selectedBackendNote(); !note.isEmpty())
+        LogLine(note); // why no device can be found at all
 
     try {
         USBLink = new TVemoUSBinterface(qApp);
