@@ -20,8 +20,6 @@ namespace {
 Q_LOGGING_CATEGORY(lcLibusb, "vemo.usbio.libusb")
 
 const QString kBackendName = QStringLiteral("libusb");
-// Where a Linux host keeps its USB device nodes.
-constexpr const char *kUsbFileSystem = "/dev/bus/usb";
 // Between two looks at the node of an arrived device.
 constexpr int kArrivalRetryMs = 50;
 
@@ -88,10 +86,10 @@ void LibusbBackend::start()
         return;
     }
     // libusb starts without one, but finds nothing and hears of nothing.
-    if (::access(kUsbFileSystem, F_OK) != 0)
+    if (::access(usbFileSystem.toLocal8Bit().constData(), F_OK) != 0)
         m_note = QStringLiteral("USB: this system has no USB file system (%1 is missing); no USB "
                                 "device can be found")
-                     .arg(QLatin1String(kUsbFileSystem));
+                     .arg(usbFileSystem);
 
     m_pump = std::make_unique<LibusbEventPump>(m_context);
     if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {

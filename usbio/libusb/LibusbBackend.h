@@ -58,6 +58,9 @@ public:
     // How long an arrived device whose node is not accessible yet (udev
     // still setting its rights) is waited for before it is reported anyway.
     int arrivalWaitMs = 2000;
+    // Where the host keeps its USB device nodes; without it libusb finds
+    // nothing, and the start-up note says so.
+    QString usbFileSystem = QStringLiteral("/dev/bus/usb");
 
 private:
     friend class LibusbComponent;

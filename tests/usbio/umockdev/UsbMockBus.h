@@ -28,6 +28,8 @@ public:
     UsbMockDevice *add(usbio::Generation generation, int port,
                        const usbio::VemoFirmware::Settings &settings = {});
     QList<UsbMockDevice *> devices() const;
+    // A device of another product (no handler behind it: only listed).
+    void addOtherProduct(quint16 vendorId, quint16 productId, int port);
 
     _UMockdevTestbed *testbed() const { return m_testbed; }
     // Addresses go up with every plug-in, as on a real bus.

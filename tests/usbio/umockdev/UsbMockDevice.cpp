@@ -2,6 +2,7 @@
 
 #include "tests/usbio/umockdev/UsbMockBus.h"
 
+#include <QFile>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -31,6 +32,7 @@ struct UsbMockDevice::Plug
     quint64 session = 0;
     QString devNode;
     UMockdevIoctlBase *handler = nullptr;
+    bool attached = false;
     QList<Urb> flying;
 };
 
@@ -61,8 +63,9 @@ UsbMockDevice::~UsbMockDevice()
     unplug();
     for (const std::unique_ptr<Plug> &plug : m_plugs) {
         g_signal_handlers_disconnect_by_data(plug->handler, plug.get());
-        umockdev_testbed_detach_ioctl(m_bus->testbed(), plug->devNode.toUtf8().constData(),
-                                      nullptr);
+        if (plug->attached)
+            umockdev_testbed_detach_ioctl(m_bus->testbed(), plug->devNode.toUtf8().constData(),
+                                          nullptr);
         for (const Urb &urb : std::as_const(plug->flying))
             g_object_unref(urb.data);
         g_object_unref(plug->handler);
@@ -112,7 +115,7 @@ QString UsbMockDevice::description() const
         .arg(QString::fromLatin1(deviceDescriptors(m_generation).toHex().toUpper()));
 }
 
-void UsbMockDevice::plug()
+void UsbMockDevice::plug(int nodeDelayMs)
 {
     auto plug = std::make_unique<Plug>();
     {
@@ -129,24 +132,47 @@ void UsbMockDevice::plug()
     plug->handler = umockdev_ioctl_base_new();
     g_signal_connect(plug->handler, "handle-ioctl", G_CALLBACK(onIoctl), plug.get());
     g_signal_connect(plug->handler, "client-vanished", G_CALLBACK(onClientVanished), plug.get());
-    // The handler goes on the node before the device appears.
-    GError *error = nullptr;
-    if (!umockdev_testbed_attach_ioctl(m_bus->testbed(), plug->devNode.toUtf8().constData(),
-                                       plug->handler, &error)) {
-        qWarning("cannot attach the ioctl handler: %s", error ? error->message : "?");
-        g_clear_error(&error);
-    }
+    Plug *current = plug.get();
     {
         QMutexLocker lock(&m_lock);
         m_plugs.push_back(std::move(plug));
         m_onBus = true;
     }
+    // The handler goes on the node before the device appears.
+    attachNode(*current);
+    GError *error = nullptr;
     if (!umockdev_testbed_add_from_string(m_bus->testbed(), description().toUtf8().constData(),
                                           &error)) {
         qWarning("cannot add the device: %s", error ? error->message : "?");
         g_clear_error(&error);
     }
+    if (nodeDelayMs > 0) {
+        // The node is taken out of the way before anyone looks at the new
+        // device, and put back later.
+        gchar *root = umockdev_testbed_get_root_dir(m_bus->testbed());
+        const QString node = QString::fromUtf8(root) + current->devNode;
+        g_free(root);
+        const QString aside = node + QStringLiteral(".late");
+        QFile::rename(node, aside);
+        const quint64 session = current->session;
+        QTimer::singleShot(nodeDelayMs, this, [this, node, aside, session] {
+            if (session == m_session && m_onBus)
+                QFile::rename(aside, node);
+        });
+    }
     m_firmware->powerOn();
+}
+
+void UsbMockDevice::attachNode(Plug &plug)
+{
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_bus->testbed(), plug.devNode.toUtf8().constData(),
+                                       plug.handler, &error)) {
+        qWarning("cannot attach the ioctl handler: %s", error ? error->message : "?");
+        g_clear_error(&error);
+        return;
+    }
+    plug.attached = true;
 }
 
 void UsbMockDevice::unplug()
@@ -168,6 +194,18 @@ void UsbMockDevice::stallNextWrite(quint8 endpoint)
 {
     QMutexLocker lock(&m_lock);
     m_stallNext.append(endpoint);
+}
+
+void UsbMockDevice::holdWrites(bool hold)
+{
+    QMutexLocker lock(&m_lock);
+    m_holdWrites = hold;
+}
+
+void UsbMockDevice::failNextReads(int count)
+{
+    QMutexLocker lock(&m_lock);
+    m_failReads = count;
 }
 
 QList<quint8> UsbMockDevice::clearedHalts() const
@@ -347,8 +385,10 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
             g_object_unref(buffer);
             if (m_stallNext.removeOne(urb->endpoint) && !m_halted.contains(urb->endpoint))
                 m_halted.append(urb->endpoint);
-            entry.done = true;
-            if (m_halted.contains(urb->endpoint)) {
+            entry.done = !m_holdWrites;
+            if (m_holdWrites) {
+                // In flight until discarded; the device never sees it.
+            } else if (m_halted.contains(urb->endpoint)) {
                 urb->status = -EPIPE;
                 urb->actual_length = 0;
             } else {
@@ -392,6 +432,11 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
             usbdevfs_urb *raw = urbOf(urb.data);
             if (!urb.done && gone) {
                 raw->status = -ENODEV;
+                raw->actual_length = 0;
+                urb.done = true;
+            } else if (!urb.done && (urb.endpoint & 0x80) && m_failReads > 0) {
+                --m_failReads;
+                raw->status = -EPROTO;
                 raw->actual_length = 0;
                 urb.done = true;
             } else if (!urb.done && (urb.endpoint & 0x80) && !m_inPackets.isEmpty()) {

@@ -42,13 +42,18 @@ public:
     bool onBus() const;
 
     // Puts the device on the bus (add uevent) at a new address; takes it off
-    // (remove uevent). Both act at once.
-    void plug();
+    // (remove uevent). Both act at once. With nodeDelayMs the device node
+    // appears that much later than the device, as when udev is slow.
+    void plug(int nodeDelayMs = 0);
     void unplug();
 
     // Faults: the next write on the endpoint stalls, and so does every one
     // after it until the host clears the halt.
     void stallNextWrite(quint8 endpoint);
+    // Writes stay in flight (the device does not take them) while held.
+    void holdWrites(bool hold);
+    // The next count reads end with a bus error.
+    void failNextReads(int count);
 
     // What reached the device, as sent.
     QList<QByteArray> pieces() const { return m_pieces; }
@@ -82,6 +87,7 @@ private:
     bool ioctl(Plug &plug, void *client);
     void deliver(quint64 session, quint8 endpoint, const QByteArray &bytes);
     QString description() const;
+    void attachNode(Plug &plug);
 
     UsbMockBus *m_bus;
     usbio::Generation m_generation;
@@ -100,6 +106,8 @@ private:
     int m_address = 0;
     QList<QByteArray> m_inPackets;
     QList<quint8> m_stallNext;
+    bool m_holdWrites = false;
+    int m_failReads = 0;
     QList<quint8> m_halted;
     QList<quint8> m_clearedHalts;
     int m_inSubmitted = 0;
