@@ -51,6 +51,7 @@ private Q_SLOTS:
     void configurationOrder_data();
     void configurationOrder();
     void unconfigureTakesThePipesOfAllInstances();
+    void unconfigureEndsTheReadsOfAllInstances();
     void pipeDirectionIsChecked_data();
     void pipeDirectionIsChecked();
     void readsFinishOnePerEventInOrder();
@@ -266,6 +267,29 @@ void TestComponent::unconfigureTakesThePipesOfAllInstances()
     QCOMPARE(writer->UnconfigureDevice(), status::Success);
     QCOMPARE(reader->StartReading(16, 5, 5), status::NotConfigured);
     QCOMPARE(writer->StartWriting(16, 5, 5, false), status::NotConfigured);
+}
+
+// The configuration goes while three reads of another instance are
+// finished: the completions still queued for them are not delivered.
+void TestComponent::unconfigureEndsTheReadsOfAllInstances()
+{
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    auto reader = sim.pipe(kIn);
+    auto other = sim.pipe(kCommands);
+    QVERIFY(reader && other);
+    int completions = 0;
+    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
+        if (id == EventId::ReadComplete && ++completions == 1)
+            QCOMPARE(other->UnconfigureDevice(), status::Success);
+    });
+    QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+    device->sendToHost("one");
+    device->sendToHost("two");
+    device->sendToHost("three");
+    QVERIFY(SimFixture::waitFor([&] { return completions > 0; }));
+    SimFixture::settle(10);
+    QCOMPARE(completions, 1);
 }
 
 void TestComponent::pipeDirectionIsChecked_data()

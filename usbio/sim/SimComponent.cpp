@@ -164,9 +164,19 @@ Status SimComponent::UnconfigureDevice()
 {
     if (const Status open = checkOpen())
         return open;
-    // Every pipe of the device goes with its configuration; other
-    // instances find out at their next pipe operation (NotConfigured).
+    // Every pipe of the device goes with its configuration: the transfers of
+    // the other instances end without events, and they find out at their
+    // next pipe operation (NotConfigured).
     m_device->d->configured = false;
+    if (m_bus) {
+        const QList<SimComponent *> all = m_bus->d->components;
+        for (SimComponent *other : all) {
+            if (other != this && other->present() == m_device.data()) {
+                other->dropFinishedReads();
+                other->cancelWrites();
+            }
+        }
+    }
     releasePipe();
     return status::Success;
 }
