@@ -103,7 +103,7 @@ public:
 // bound IN pipe; each read that finishes raises one ReadComplete, and
 // ReadData takes the oldest finished read. A finished read holds its slot
 // until ReadData takes it. After maxErrorCount failed reads in a row no new
-// read is started until reading is started again.
+// read is started until reading is started again or the pipe is reset.
 //
 // Completions of a stopped reading session are not delivered. StopReading,
 // and every operation that drops finished reads (ResetPipe or AbortPipe on

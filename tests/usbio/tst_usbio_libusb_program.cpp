@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 using namespace usbio;
 
 namespace {
@@ -138,6 +140,15 @@ void TestLibusbProgram::startupWithoutDevice()
     const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
     QVERIFY2(log.contains(QStringLiteral("No Vemo found")), qPrintable(diagnostics));
     QVERIFY2(log.contains(kNoVemoDetected), qPrintable(diagnostics));
+    // A host without a USB file system (this testbed holds no device node)
+    // says so in one line, before plug-and-play is enabled.
+    const bool usbFileSystem = ::access("/dev/bus/usb", F_OK) == 0;
+    const int note = int(log.indexOf(
+        QStringLiteral("USB: this system has no USB file system (/dev/bus/usb is missing); no USB "
+                       "device can be found")));
+    QCOMPARE(note >= 0, !usbFileSystem);
+    if (note >= 0)
+        QVERIFY(note < log.indexOf(QStringLiteral("PnPNotification enabled")));
 }
 
 VEMO_UMOCKDEV_TEST_MAIN(TestLibusbProgram)
