@@ -114,9 +114,11 @@ public:
 // Writing. Each WriteData is one transfer on the bound OUT pipe and raises
 // one WriteComplete once the device has taken the data. A cancelled write
 // raises no WriteComplete: AbortPipe, ResetPipe on an OUT pipe, StopWriting,
-// Unbind, UnconfigureDevice, CloseDevice and the device leaving cancel the
-// pending writes of the pipe, and a WriteComplete posted but not yet
-// delivered when one of them is called is dropped too. A write the device
+// Unbind, UnconfigureDevice and CloseDevice cancel the pending writes of the
+// pipe, and a WriteComplete posted but not yet delivered when one of them is
+// called is dropped too. When the device leaves, the writes it has not taken
+// are cancelled; one it took still completes (the last chunk of an image,
+// after which the loader restarts the device). A write the device
 // refuses (a stalled pipe) raises no WriteComplete either: the pipe stays
 // halted and WriteData refuses with TransferFailed until ResetPipe.
 //
