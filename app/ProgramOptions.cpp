@@ -24,6 +24,14 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
     int i = 1;
     for (; i < argv.size(); ++i) {
         const QString &arg = argv.at(i);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("-V")) {
+            options.action = arg == QLatin1String("-h") ? Action::Help : Action::Version;
+            return options;
+        }
+        // One dash is an option too, never a file name: a firmware file whose
+        // name begins with "-" follows "--".
+        if (arg.startsWith(QLatin1Char('-')) && !arg.startsWith(QLatin1String("--")))
+            return failed(options, QStringLiteral("unknown option %1").arg(arg));
         if (!arg.startsWith(QLatin1String("--")))
             break; // the production command line starts here
         if (arg == QLatin1String("--")) {
@@ -43,9 +51,19 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             return options;
         }
 
+        if (name == QLatin1String("--batch")) {
+            if (hasValue)
+                return failed(options, QStringLiteral("option --batch takes no value"));
+            options.batch = true;
+            continue;
+        }
+
         const bool known = name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
                            name == QLatin1String("--registry") ||
-                           name == QLatin1String("--log-file");
+                           name == QLatin1String("--log-file") ||
+                           name == QLatin1String("--timeout") ||
+                           name == QLatin1String("--firmware-server") ||
+                           name == QLatin1String("--print-to");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -64,8 +82,31 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                 return failed(options,
                               QStringLiteral("bad value for --sim: cannot read '%1'").arg(value));
             options.simFile = value;
+        } else if (name == QLatin1String("--firmware-server")) {
+            const download::FirmwareServer server(value);
+            if (!server.isValid())
+                return failed(options, QStringLiteral("bad value for --firmware-server: '%1' (%2)")
+                                           .arg(value, server.error()));
+            options.firmwareServer = value;
         } else if (name == QLatin1String("--registry")) {
             options.registryFile = value;
+        } else if (name == QLatin1String("--timeout")) {
+            bool ok = false;
+            const int seconds = value.toInt(&ok);
+            // A day at most: the timer counts milliseconds in an int.
+            if (!ok || seconds < 1 || seconds > 86400)
+                return failed(options, QStringLiteral("bad value for --timeout: '%1' (seconds, "
+                                                      "1 to 86400)")
+                                           .arg(value));
+            options.timeoutSeconds = seconds;
+        } else if (name == QLatin1String("--print-to")) {
+            const QFileInfo folder(value);
+            if (!folder.isDir() || !folder.isWritable())
+                return failed(options,
+                              QStringLiteral("bad value for --print-to: '%1' is no writable folder")
+                                  .arg(value));
+            // Kept absolute: the program may change its current folder later.
+            options.printTo = folder.absoluteFilePath();
         } else {
             options.logFile = value;
         }
@@ -78,6 +119,9 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                                        .arg(options.usbBackend));
         options.usbBackend = QStringLiteral("sim");
     }
+
+    if (options.batch && options.timeoutSeconds == 0)
+        options.timeoutSeconds = DefaultBatchTimeout;
 
     for (; i < argv.size(); ++i)
         options.programArguments << argv.at(i);
@@ -102,8 +146,20 @@ QString ProgramOptions::usage(const QString &programName)
                "                     configuration folder)\n"
                "  --log-file=FILE    append every line of the message log to FILE, flushed\n"
                "                     line by line; '-' is standard output\n"
-               "  --help             show this help and exit\n"
-               "  --version          show the version and exit\n"
+               "  --firmware-server=URL\n"
+               "                     the maker's web server the firmware installers are\n"
+               "                     downloaded from: http://HOST[:PORT] or\n"
+               "                     https://HOST[:PORT] (default: http://www.orvik.example)\n"
+               "  --print-to=DIR     write each accuracy certificate as a new PDF file into\n"
+               "                     DIR (named after the serial number and the time)\n"
+               "                     instead of printing it\n"
+               "  --batch            no operator: every message box is written to the\n"
+               "                     message log and to standard error and answered with\n"
+               "                     its default button; no display is needed\n"
+               "  --timeout=SECONDS  give up a run that has not ended by then (exit\n"
+               "                     status 3); with --batch the default is 600\n"
+               "  -h, --help         show this help and exit\n"
+               "  -V, --version      show the version and exit\n"
                "  --                 end of options\n"
                "\n"
                "Production command lines (after the options):\n"
@@ -116,7 +172,11 @@ QString ProgramOptions::usage(const QString &programName)
                "                            calibration date and printing the accuracy\n"
                "                            certificate\n"
                "\n"
-               "Exit status: 0 normally, 2 for a bad option, simulator file or key store.\n")
+               "Exit status: 0 normally, 2 for a bad option, simulator file or key store,\n"
+               "or no display without --batch. With --batch: 0 when the run reached its\n"
+               "end (serial number written and read back; update at 100 %) without an\n"
+               "error box, 1 when a run ended early or a box was shown, 3 when --timeout\n"
+               "ran out.\n")
         .arg(name);
 }
 

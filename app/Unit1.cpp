@@ -1,9 +1,14 @@
 #include "app/Unit1.h"
 
+#include "dialogue/Certificate.h"
 #include "dialogue/CommandList.h"
+#include "dialogue/DeviceText.h"
+#include "dialogue/Intervals.h"
+#include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "registry/RegTools.h"
+#include "report/TfrxReport.h"
 #include "usbio/Backend.h"
 
 #include <QApplication>
@@ -24,6 +29,7 @@
 #include <QTimer>
 
 #include <exception>
+#include <stdexcept>
 
 TForm1 *Form1 = nullptr;
 
@@ -71,6 +77,10 @@ QFont designFont()
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(11);
+    // The stand-in face is wider than the design font, whose captions the
+    // pixel bounds were measured for: narrowed, every caption reads in full
+    // at its bounds while the height stays that of the design font.
+    font.setStretch(88);
     return font;
 }
 
@@ -85,8 +95,13 @@ QFont courierNew()
 } // namespace
 
 TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent)
-    : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight))
+    : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight)),
+      FFirmwareServer(Options.firmwareServer)
 {
+    // Start-up runs the production command lines, whose handlers reach the
+    // window through Form1 while the constructor is still running.
+    if (!Form1)
+        Form1 = this;
     CreateControls();
     ConnectHandlers();
 
@@ -94,6 +109,16 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
         QString error;
         if (!FLogFile.open(Options.logFile, &error))
             LogLine(QStringLiteral("Could not open the log file: %1").arg(error));
+    }
+
+    // The certificate lives with the window. A definition that does not load
+    // is reported; printing then reports it again each time.
+    frReport1 = new TfrxReport(this);
+    frReport1->SetPrintToFolder(Options.printTo);
+    try {
+        dialogue::LoadCertificate(*frReport1);
+    } catch (const report::ReportError &e) {
+        LogLine(QStringLiteral("Could not load the certificate: %1").arg(e.message()));
     }
 
     // An error escaping start-up is shown and ends the program: the window
@@ -264,7 +289,8 @@ void TForm1::CreateControls()
     FAnchors.place(VemosL, QRect(16, 8, 77, 13));
 
     BugLabel = makeControl<QLabel>(this, "BugLabel");
-    BugLabel->setText(QStringLiteral("Send Bug to: ") + QString::fromLatin1(SupportAddress));
+    BugLabel->setText(QStringLiteral("Send Bug to: ") +
+                      QString::fromLatin1(dialogue::SupportAddress));
     QFont bugFont = designFont();
     bugFont.setUnderline(true);
     BugLabel->setFont(bugFont);
@@ -285,15 +311,16 @@ void TForm1::CreateControls()
 
     OpenDialog1.Filter = QStringLiteral("Vemo update files|vemo.exe;vemo.bin");
 
+    const dialogue::Intervals &intervals = dialogue::intervals();
     RestartVemoTimer = new QTimer(this);
     RestartVemoTimer->setObjectName(QStringLiteral("RestartVemoTimer"));
-    RestartVemoTimer->setInterval(3500);
+    RestartVemoTimer->setInterval(intervals.restartReminder);
     BWFTimer = new QTimer(this);
     BWFTimer->setObjectName(QStringLiteral("BWFTimer"));
-    BWFTimer->setInterval(22000);
+    BWFTimer->setInterval(intervals.bwfLayout);
     VemoWind = new QTimer(this);
     VemoWind->setObjectName(QStringLiteral("VemoWind"));
-    VemoWind->setInterval(10000);
+    VemoWind->setInterval(intervals.windTest);
 }
 
 void TForm1::ConnectHandlers()
@@ -382,7 +409,7 @@ void TForm1::LogLine(const QString &Line)
 
 void TForm1::LogLine(const AnsiString &Line)
 {
-    LogLine(QString::fromLatin1(Line));
+    LogLine(dialogue::DeviceText::decode(Line));
 }
 
 void TForm1::LogLine(const char *Line)
@@ -455,6 +482,10 @@ void TForm1::FormCreate(QObject *)
         USBLink->OnFileProgress = [this](TObject *Sender, int Percent) {
             TransferProgress(Sender, Percent);
         };
+        USBLink->OnFileFailed = [this](TObject *Sender, const AnsiString &FileName, qint64 Sent,
+                                       qint64 Size, usbio::Status Reason) {
+            TransferFailed(Sender, FileName, Sent, Size, Reason);
+        };
         USBLink->ConnectInterfaces();
         LogLine(USBLink->EnablePnP() == usbio::status::Success ? "PnPNotification enabled"
                                                                : "PnPNotification failed");
@@ -505,6 +536,10 @@ void TForm1::FormCloseQuery(QObject *, bool &CanClose)
 
 void TForm1::FormClose(QObject *)
 {
+    // No tick may reach a window whose link is gone.
+    RestartVemoTimer->stop();
+    BWFTimer->stop();
+    VemoWind->stop();
     DestroyLink();
 }
 
@@ -531,49 +566,295 @@ void TForm1::FormDestroy(QObject *)
     Q_EMIT lifecycleStep(QStringLiteral("RegToolsDestroyed"));
 }
 
-// Handlers whose behaviour belongs to the device dialogue, the operator
-// functions and the firmware download; the controls are wired to them now.
+// ---- dialogue::WindowPort ----------------------------------------------------
 
-void TForm1::SendCommandClick(QObject *) {}
+void TForm1::log(const QString &line)
+{
+    LogLine(line);
+}
 
-void TForm1::CommandKeyDown(QObject *, int &, Qt::KeyboardModifiers) {}
+void TForm1::logDevice(const QByteArray &line)
+{
+    LogLine(line);
+}
 
-void TForm1::ChooseFileClick(QObject *) {}
+void TForm1::rawLog(const QByteArray &line)
+{
+    // One line per chunk: the breaks a chunk carries show as blanks.
+    QString entry = dialogue::DeviceText::decode(line);
+    entry.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    entry.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    WithoutFilter->appendPlainText(entry);
+}
 
-void TForm1::BugLabelClick(QObject *) {}
+int TForm1::deviceItemCount()
+{
+    return DevicesCB->count();
+}
 
-void TForm1::Button1Click(QObject *) {}
+int TForm1::selectedDeviceIndex()
+{
+    return DevicesCB->currentIndex();
+}
 
-void TForm1::Button2Click(QObject *) {}
+QWidget *TForm1::ControlWidget(Control control) const
+{
+    switch (control) {
+    case Control::Open:
+        return Open;
+    case Control::DevicesCB:
+        return DevicesCB;
+    case Control::Close:
+        return Close;
+    case Control::SendCommand:
+        return SendCommand;
+    case Control::Update:
+        return Update;
+    case Control::ChooseFile:
+        return ChooseFile;
+    case Control::DownloadB:
+        return DownloadB;
+    }
+    return nullptr;
+}
 
-void TForm1::Count10sWindClick(QObject *) {}
+QTimer *TForm1::TimerObject(Timer timer) const
+{
+    switch (timer) {
+    case Timer::BWF:
+        return BWFTimer;
+    case Timer::RestartVemo:
+        return RestartVemoTimer;
+    case Timer::VemoWind:
+        return VemoWind;
+    }
+    return nullptr;
+}
 
-void TForm1::VemoWindTimer(QObject *) {}
+void TForm1::setControlEnabled(Control control, bool enabled)
+{
+    ControlWidget(control)->setEnabled(enabled);
+}
 
-void TForm1::DTPBClick(QObject *) {}
+bool TForm1::controlEnabled(Control control)
+{
+    return ControlWidget(control)->isEnabled();
+}
 
-void TForm1::OpenClick(QObject *) {}
+QString TForm1::fileName()
+{
+    return FileNameE->text();
+}
 
-void TForm1::CloseClick(QObject *) {}
+void TForm1::setFileName(const QString &path)
+{
+    FileNameE->setText(path);
+}
 
-void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &) {}
+void TForm1::repaintFileName()
+{
+    FileNameE->repaint();
+}
 
-void TForm1::PnPAddNotification(TObject *, const IDispatchRef &) {}
+void TForm1::setProgressVisible(bool visible)
+{
+    ProgressBar1->setVisible(visible);
+}
 
-void TForm1::ShowDriverInfo() {}
+void TForm1::setProgressPosition(int position)
+{
+    ProgressBar1->setValue(position);
+}
 
-void TForm1::DeviceDataReceived(TObject *, AnsiString &) {}
+void TForm1::setProgressMaximum(int maximum)
+{
+    ProgressBar1->setMaximum(maximum);
+}
 
-void TForm1::UpdateClick(QObject *) {}
+void TForm1::repaintProgress()
+{
+    ProgressBar1->repaint();
+}
 
-void TForm1::BWFTimerTimer(QObject *) {}
+bool TForm1::withCR()
+{
+    return WithCR->isChecked();
+}
 
-void TForm1::RestartVemoTimerTimer(QObject *) {}
+bool TForm1::filterLifeTick()
+{
+    return FilterLifeTick->isChecked();
+}
 
-void TForm1::SendFirmwareFile() {}
+bool TForm1::echo()
+{
+    return EchoCB->isChecked();
+}
 
-void TForm1::TransferProgress(TObject *, int) {}
+QString TForm1::commandText()
+{
+    return Command->currentText();
+}
 
-void TForm1::DispatchCommandLine(const QStringList &) {}
+void TForm1::setTimerEnabled(Timer timer, bool enabled)
+{
+    QTimer *object = TimerObject(timer);
+    // Enabling a running timer leaves its period as it is, as the toolkit's
+    // timer does.
+    if (enabled && !object->isActive())
+        object->start();
+    else if (!enabled)
+        object->stop();
+}
 
-void TForm1::DownloadBClick(QObject *) {}
+bool TForm1::timerEnabled(Timer timer)
+{
+    return TimerObject(timer)->isActive();
+}
+
+void TForm1::setTimerInterval(Timer timer, int milliseconds)
+{
+    TimerObject(timer)->setInterval(milliseconds);
+}
+
+int TForm1::timerInterval(Timer timer)
+{
+    return TimerObject(timer)->interval();
+}
+
+void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                              const QByteArray &setDate)
+{
+    try {
+        dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
+    } catch (...) {
+        // An unattended run reports a certificate that could not be made.
+        FCertificateFailed = true;
+        throw;
+    }
+}
+
+void TForm1::endProgram(bool failed)
+{
+    FRunFailed = FRunFailed || failed;
+    FRunEnded = true;
+    platform::host().terminate();
+}
+
+// ---- Handlers: each forwards to the unit that does the work ---------------------
+
+void TForm1::SendCommandClick(QObject *)
+{
+    FOperator.SendCommandClick();
+}
+
+void TForm1::CommandKeyDown(QObject *, int &Key, Qt::KeyboardModifiers)
+{
+    FOperator.CommandKeyDown(Key);
+}
+
+void TForm1::ChooseFileClick(QObject *)
+{
+    FOperator.ChooseFileClick();
+}
+
+void TForm1::BugLabelClick(QObject *)
+{
+    FOperator.BugLabelClick();
+}
+
+void TForm1::Button1Click(QObject *)
+{
+    FOperator.Button1Click();
+}
+
+void TForm1::Button2Click(QObject *)
+{
+    FOperator.Button2Click();
+}
+
+void TForm1::Count10sWindClick(QObject *)
+{
+    FOperator.Count10sWindClick();
+}
+
+void TForm1::VemoWindTimer(QObject *)
+{
+    FOperator.VemoWindTimer();
+}
+
+void TForm1::DTPBClick(QObject *)
+{
+    FOperator.DTPBClick();
+}
+
+void TForm1::OpenClick(QObject *)
+{
+    FConnection.OpenClick();
+}
+
+void TForm1::CloseClick(QObject *)
+{
+    FConnection.CloseClick();
+}
+
+void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &)
+{
+    FConnection.PnPRemoveNotification();
+}
+
+void TForm1::PnPAddNotification(TObject *, const IDispatchRef &)
+{
+    FConnection.PnPAddNotification();
+}
+
+void TForm1::ShowDriverInfo()
+{
+    FConnection.ShowDriverInfo();
+}
+
+void TForm1::DeviceDataReceived(TObject *, AnsiString &Data)
+{
+    FIncoming.DeviceDataReceived(Data);
+}
+
+void TForm1::UpdateClick(QObject *)
+{
+    FUpdate.UpdateClick();
+}
+
+void TForm1::BWFTimerTimer(QObject *)
+{
+    FUpdate.BWFTimerTimer();
+}
+
+void TForm1::RestartVemoTimerTimer(QObject *)
+{
+    FUpdate.RestartVemoTimerTimer();
+}
+
+void TForm1::SendFirmwareFile()
+{
+    FUpdate.SendFirmwareFile();
+}
+
+void TForm1::TransferProgress(TObject *, int Percent)
+{
+    FUpdate.TransferProgress(Percent);
+}
+
+void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, qint64 Size,
+                            usbio::Status Reason)
+{
+    FUpdate.TransferFailed(FileName, Sent, Size, Reason);
+}
+
+void TForm1::DispatchCommandLine(const QStringList &Args)
+{
+    FRuns.Dispatch(Args);
+}
+
+void TForm1::DownloadBClick(QObject *)
+{
+    download::FirmwareDownload(*this, Downloader, FFirmwareServer).DownloadBClick();
+}

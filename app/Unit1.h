@@ -4,6 +4,12 @@
 #include "app/LogFile.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
+#include "dialogue/CommandLineRuns.h"
+#include "dialogue/ConnectionControl.h"
+#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/IncomingLines.h"
+#include "dialogue/OperatorFunctions.h"
+#include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
 #include <QByteArray>
@@ -26,8 +32,6 @@ class TIdHTTP;
 inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
 // The window's caption; also the subject of the bug-report mail.
 inline constexpr const char *MainCaption = "Vemo USB Update V1.4.7.2";
-// Where bug reports go: the caption of BugLabel and the mail's recipient.
-inline constexpr const char *SupportAddress = "support@orvik.example";
 
 // The program's one window. It owns the registry probe and the device link,
 // binds the link's callbacks to its handlers and shows the message log.
@@ -37,7 +41,7 @@ inline constexpr const char *SupportAddress = "support@orvik.example";
 // exception display and ends the program); the arguments are the program's
 // own (argument 0 is the program path), so several windows can live in one
 // process.
-class TForm1 : public QWidget
+class TForm1 : public QWidget, public dialogue::WindowPort
 {
     Q_OBJECT
 public:
@@ -135,12 +139,65 @@ public:
     void RestartVemoTimerTimer(QObject *Sender);
     void SendFirmwareFile();
     void TransferProgress(TObject *Sender, int Percent);
+    // The link's transfer ended before all of the image was handed over.
+    void TransferFailed(TObject *Sender, const AnsiString &FileName, qint64 Sent, qint64 Size,
+                        usbio::Status Reason);
 
     // Command-line runs: the arguments after the program path.
     void DispatchCommandLine(const QStringList &Args);
 
     // Firmware download.
     void DownloadBClick(QObject *Sender);
+
+    // ---- dialogue::WindowPort -------------------------------------------------
+    void log(const QString &line) override;
+    void logDevice(const QByteArray &line) override;
+    void rawLog(const QByteArray &line) override;
+    TVemoUSBinterface *link() override { return USBLink; }
+    TRegTools &regTools() override { return *RegTools; }
+    int deviceItemCount() override;
+    int selectedDeviceIndex() override;
+    int refreshDeviceList() override { return RefreshDeviceList(); }
+    void setControlEnabled(Control control, bool enabled) override;
+    bool controlEnabled(Control control) override;
+    QString fileName() override;
+    void setFileName(const QString &path) override;
+    void repaintFileName() override;
+    QString openDialogFilter() override { return OpenDialog1.Filter; }
+    void setOpenDialogFilter(const QString &filter) override { OpenDialog1.Filter = filter; }
+    void setProgressVisible(bool visible) override;
+    void setProgressPosition(int position) override;
+    void setProgressMaximum(int maximum) override;
+    void repaintProgress() override;
+    bool withCR() override;
+    bool filterLifeTick() override;
+    bool echo() override;
+    QString commandText() override;
+    QString caption() override { return windowTitle(); }
+    void setTimerEnabled(Timer timer, bool enabled) override;
+    bool timerEnabled(Timer timer) override;
+    void setTimerInterval(Timer timer, int milliseconds) override;
+    int timerInterval(Timer timer) override;
+    bool &updating() override { return Updating; }
+    bool &autoUpdate() override { return AutoUpdate; }
+    QByteArray &serialNo() override { return SerialNo; }
+    QByteArray &pendingChunk() override { return PendingChunk; }
+    void openClick() override { OpenClick(this); }
+    void closeClick() override { CloseClick(this); }
+    void updateClick() override { UpdateClick(this); }
+    void sendFirmwareFile() override { SendFirmwareFile(); }
+    void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                          const QByteArray &setDate) override;
+    void endProgram(bool failed) override;
+
+    // How the production run went, for the exit status of an unattended
+    // run: the program was ended as failed (endProgram(true)) or as done.
+    bool RunFailed() const { return FRunFailed; }
+    bool RunEnded() const { return FRunEnded; }
+    // A certificate could not be made.
+    bool CertificateFailed() const { return FCertificateFailed; }
+    // What the command line ran.
+    const dialogue::CommandLineRuns &Runs() const { return FRuns; }
 
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
@@ -157,12 +214,24 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void DestroyLink();
+    QWidget *ControlWidget(Control control) const;
+    QTimer *TimerObject(Timer timer) const;
 
     QStringList FArguments;
     AnchorLayout FAnchors;
     LogFile FLogFile;
     bool FCentred = false;
-    bool FDestroyed = false;
+    bool FRunFailed = false;
+    bool FRunEnded = false;
+    bool FCertificateFailed = false;
+    // What each handler does lives in the dialogue's units.
+    dialogue::ConnectionControl FConnection{*this};
+    dialogue::OperatorFunctions FOperator{*this};
+    dialogue::IncomingLines FIncoming{*this};
+    dialogue::FirmwareUpdate FUpdate{*this};
+    dialogue::CommandLineRuns FRuns{*this};
+    // The maker's web server of the firmware download.
+    QString FFirmwareServer;
 };
 
 extern TForm1 *Form1;

@@ -1,12 +1,19 @@
+#include "app/Application.h"
+#include "app/BatchRun.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
 #include "app/Unit1.h"
+#include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
+#include "usbio/Backend.h"
 #include "usbio/libusb/LibusbBackend.h"
 #include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimConfig.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -72,15 +79,58 @@ int main(int argc, char *argv[])
                                : QStringLiteral("vemotool: bad value for --registry: %1").arg(why));
     }
 
+    // The simulated devices are checked before anything needs a display too.
+    if (!options.simFile.isEmpty()) {
+        usbio::SimConfig config;
+        QString error;
+        if (!config.load(options.simFile, &error))
+            return optionError(QStringLiteral("vemotool: bad value for --sim: %1").arg(error));
+    }
+
+    // Without a display the window system cannot start: an unattended run
+    // needs none, an operator does.
+    const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    const bool haveDisplay =
+        !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!platformChosen && !haveDisplay) {
+        if (!options.batch)
+            return optionError(QStringLiteral("vemotool: no display (DISPLAY is not set); start it "
+                                              "on a desktop, or use --batch"));
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    // Qt warns on standard error when the runtime folder is not set, and
+    // then uses a private one of its own: take that one without the warning,
+    // so standard error carries only what a line script should read.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString runtime =
+            QDir::tempPath() + QStringLiteral("/runtime-") + qEnvironmentVariable("USER", "vemo");
+        if (QDir().mkpath(runtime) &&
+            QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    }
+
     // The layout is in pixels at 96 dpi and is not scaled to the screen.
     if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING"))
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
 
-    QApplication app(argc, argv);
+    VemoApplication app(argc, argv);
     // The application's title: the caption of the exception display and the
     // name the desktop groups the window by. A display name would also be
     // appended to the window's caption, which stays as it is.
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+
+    // No operator in a batch run: boxes are logged and answered at once.
+    platform::BatchHostServices batchHost;
+    if (options.batch) {
+        batchHost.logLine = [](const QString &line) {
+            if (Form1)
+                Form1->log(line);
+        };
+        platform::setHost(&batchHost);
+    }
+    BatchRun run(options, options.batch ? &batchHost : nullptr);
+    int status = 0;
 
     try {
         registry::KeyStore::setDefaultStore(&store);
@@ -105,18 +155,22 @@ int main(int argc, char *argv[])
         programArguments[0] = QCoreApplication::applicationFilePath();
 
         {
+            run.start();
             TForm1 window(programArguments, options);
-            Form1 = &window;
             window.show();
-            // An end requested during start-up takes effect as the loop starts.
-            if (!platform::host().terminateRequested())
-                app.exec();
+            run.started(window);
+            // An end requested during start-up: the loop is not entered.
+            platform::host().runMessageLoop();
+            status = run.exitStatus(window);
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
         platform::host().showException(QString::fromUtf8(e.what()));
+        status = options.batch ? ProgramOptions::RunFailedExitCode : 0;
     } catch (...) {
         platform::host().showException(QString());
+        status = options.batch ? ProgramOptions::RunFailedExitCode : 0;
     }
-    return 0;
+    platform::setHost(nullptr);
+    return status;
 }

@@ -18,6 +18,12 @@ public:
     void sleep(int milliseconds) override;
     bool runProgramAndWait(const QString &, const QStringList &) override { return false; }
     bool openUrl(const QString &) override { return false; }
+    bool chooseFile(const QString &, QString &) override { return false; }
+    bool deleteFile(const QString &, int &lastError) override
+    {
+        lastError = platform::ERROR_ACCESS_DENIED;
+        return false;
+    }
     QString tempDirectory() override;
     QDate today() override;
     platform::OsVersion osVersion() override { return {}; }
@@ -25,6 +31,7 @@ public:
     bool fileExists(const QString &path) override;
     void terminate() override { m_terminate = true; }
     bool terminateRequested() const override { return m_terminate; }
+    int runMessageLoop() override { return 0; }
     void showException(const QString &message) override;
     void handleMessage(int maxWaitMs) override;
     void processMessages() override;

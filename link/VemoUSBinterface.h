@@ -15,6 +15,11 @@ using AnsiString = QByteArray;
 
 using TDataReceivedEvent = std::function<void(TObject *Sender, AnsiString &Data)>;
 using TFileProgressEvent = std::function<void(TObject *Sender, int Percent)>;
+// A file transfer that ended before its last chunk was handed over: the
+// file, the bytes handed over of its size, and why (a refused chunk, the
+// device closed or gone).
+using TFileFailedEvent = std::function<void(TObject *Sender, const AnsiString &FileName,
+                                            qint64 Sent, qint64 Size, usbio::Status Reason)>;
 
 // The program's only path to a device: three component instances, one per
 // pipe (reader on IN 0x81, command writer on OUT 0x01, file writer on OUT
@@ -36,6 +41,7 @@ public:
     TUSBIOEvent OnCommandWritten;
     TDataReceivedEvent OnDataReceived;
     TFileProgressEvent OnFileProgress;
+    TFileFailedEvent OnFileFailed;
     bool Opened = false;
 
     void ConnectInterfaces();

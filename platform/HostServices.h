@@ -37,6 +37,14 @@ enum DialogResult : int
     IDNO = 7,
 };
 
+// System error codes a caller tells apart, in the Windows numbering.
+enum SystemError : int
+{
+    ERROR_FILE_NOT_FOUND = 2,
+    ERROR_ACCESS_DENIED = 5,
+    ERROR_GEN_FAILURE = 31,
+};
+
 struct OsVersion
 {
     unsigned major = 0;
@@ -65,14 +73,26 @@ public:
     virtual bool runProgramAndWait(const QString &program, const QStringList &arguments) = 0;
     // Hands a URL (for example a mailto: address) to the desktop.
     virtual bool openUrl(const QString &url) = 0;
+    // The modal file-open dialog. filter has the toolkit's form
+    // ("description|name;name|..."). True with fileName set to the confirmed
+    // file's full path; false, fileName untouched, when cancelled.
+    virtual bool chooseFile(const QString &filter, QString &fileName) = 0;
+    // Deletes a file. False when it cannot, with lastError set to the
+    // system's reason in the Windows numbering (5: access denied).
+    virtual bool deleteFile(const QString &path, int &lastError) = 0;
     // What "%temp%" expands to.
     virtual QString tempDirectory() = 0;
     virtual QDate today() = 0;
     virtual OsVersion osVersion() = 0;
     virtual QString currentDirectory() = 0;
     virtual bool fileExists(const QString &path) = 0;
-    // Asks the application to end; takes effect when the message loop next runs.
+    // Asks the application to end; takes effect when the message loop next
+    // runs. Before the main loop runs the request is only recorded, so a
+    // message box shown after it still waits for its answer.
     virtual void terminate() = 0;
+    // Runs the main message loop until an end is requested; returns at once,
+    // without entering it, when an end was requested before.
+    virtual int runMessageLoop() = 0;
     virtual bool terminateRequested() const = 0;
     // The application's display of an exception that reached it.
     virtual void showException(const QString &message) = 0;

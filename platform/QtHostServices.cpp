@@ -1,11 +1,13 @@
 #include "platform/QtHostServices.h"
 
 #include "platform/EventPump.h"
+#include "platform/FileDialogFilter.h"
 #include "platform/MessageBoxStyle.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -13,20 +15,17 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSysInfo>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace platform {
 
 namespace {
-
-// How often a request to end is tried again while the main loop has not
-// started yet.
-constexpr int kQuitRetryMs = 10;
 
 bool haveWidgets()
 {
@@ -111,6 +110,41 @@ bool QtHostServices::openUrl(const QString &url)
     return parsed.isValid() && QDesktopServices::openUrl(parsed);
 }
 
+bool QtHostServices::chooseFile(const QString &filter, QString &fileName)
+{
+    QFileDialog dialog(QApplication::activeWindow());
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QStringList filters = qtNameFilters(filter);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    fileName = QDir::toNativeSeparators(dialog.selectedFiles().first());
+    return true;
+}
+
+bool QtHostServices::deleteFile(const QString &path, int &lastError)
+{
+    if (std::remove(QFile::encodeName(path).constData()) == 0)
+        return true;
+    switch (errno) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EBUSY:
+        lastError = ERROR_ACCESS_DENIED;
+        break;
+    case ENOENT:
+        lastError = ERROR_FILE_NOT_FOUND;
+        break;
+    default:
+        lastError = ERROR_GEN_FAILURE;
+        break;
+    }
+    return false;
+}
+
 QString QtHostServices::tempDirectory()
 {
     return QDir::toNativeSeparators(QDir::tempPath());
@@ -160,25 +194,24 @@ bool QtHostServices::fileExists(const QString &path)
 void QtHostServices::terminate()
 {
     m_terminateRequested = true;
-    if (m_quitScheduled || !QCoreApplication::instance())
+    // Before the main loop a request is only recorded: quitting now would
+    // end every loop that runs meanwhile, a message box's included, and the
+    // main loop is then not entered at all.
+    if (!m_loopRunning)
         return;
-    m_quitScheduled = true;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, m_context.get(),
-                     [this] { m_quitDone = true; });
+    // Taken when the loop next handles messages, not inside the caller.
     QMetaObject::invokeMethod(
-        m_context.get(), [this] { quitWhenRunning(); }, Qt::QueuedConnection);
+        m_context.get(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
-void QtHostServices::quitWhenRunning()
+int QtHostServices::runMessageLoop()
 {
-    if (m_quitDone)
-        return;
-    // A quit outside the main loop is lost: events handled before the loop
-    // starts (a message box at start-up, a command's wait) must not swallow
-    // the request, so it is repeated until the main loop has ended.
-    if (QThread::currentThread()->loopLevel() > 0)
-        QCoreApplication::exit(0);
-    QTimer::singleShot(kQuitRetryMs, m_context.get(), [this] { quitWhenRunning(); });
+    if (m_terminateRequested || !QCoreApplication::instance())
+        return 0;
+    m_loopRunning = true;
+    const int result = QCoreApplication::exec();
+    m_loopRunning = false;
+    return result;
 }
 
 bool QtHostServices::terminateRequested() const

@@ -26,12 +26,15 @@ public:
     void sleep(int milliseconds) override;
     bool runProgramAndWait(const QString &program, const QStringList &arguments) override;
     bool openUrl(const QString &url) override;
+    bool chooseFile(const QString &filter, QString &fileName) override;
+    bool deleteFile(const QString &path, int &lastError) override;
     QString tempDirectory() override;
     QDate today() override;
     OsVersion osVersion() override;
     QString currentDirectory() override;
     bool fileExists(const QString &path) override;
     void terminate() override;
+    int runMessageLoop() override;
     bool terminateRequested() const override;
     void showException(const QString &message) override;
     void handleMessage(int maxWaitMs) override;
@@ -45,14 +48,10 @@ public:
                                    const QString &kernelVersion, const QString &productName);
 
 private:
-    // Ends the application's main loop once it runs.
-    void quitWhenRunning();
-
     bool m_busy = false;
     bool m_terminateRequested = false;
-    bool m_quitScheduled = false;
-    bool m_quitDone = false;
-    // Context of the queued calls of terminate(): they end with this object.
+    bool m_loopRunning = false;
+    // Context of the queued end of the loop: it goes with this object.
     std::unique_ptr<QObject> m_context;
 };
 

@@ -9,6 +9,7 @@ VEMO_PACKAGES=(
     libusb-1.0-0-dev libcurl4-openssl-dev
     umockdev libumockdev-dev
     fonts-liberation xvfb xauth
+    libcups2-dev poppler-utils cups printer-driver-cups-pdf
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void fonts();
+    void captionsReadInFull();
     void window();
     void members();
     void commandList();
@@ -187,6 +189,34 @@ void TestForm1Layout::fonts()
     QVERIFY(!QFont::substitutes(QStringLiteral("MS Sans Serif")).isEmpty());
 }
 
+void TestForm1Layout::captionsReadInFull()
+{
+    WindowFixture fixture;
+    TForm1 &form = fixture.start();
+
+    // Each caption fits the bounds of its control as the layout gives them,
+    // in the font the control is drawn with.
+    for (QLabel *label : {form.VemosL, form.BugLabel}) {
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        QVERIFY2(needed <= label->width(), qPrintable(QStringLiteral("%1 needs %2 of %3 pixels")
+                                                          .arg(label->text())
+                                                          .arg(needed)
+                                                          .arg(label->width())));
+    }
+    for (QPushButton *button : form.findChildren<QPushButton *>()) {
+        // A few pixels of frame and padding on each side.
+        const int needed = button->fontMetrics().horizontalAdvance(button->text()) + 8;
+        QVERIFY2(needed <= button->width(), qPrintable(button->text()));
+    }
+    for (QCheckBox *box : form.findChildren<QCheckBox *>()) {
+        const int needed =
+            box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+            box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box) +
+            box->fontMetrics().horizontalAdvance(box->text());
+        QVERIFY2(needed <= box->width(), qPrintable(box->text()));
+    }
+}
+
 void TestForm1Layout::window()
 {
     WindowFixture fixture;
@@ -243,7 +273,7 @@ void TestForm1Layout::members()
     QCOMPARE(form.OpenDialog1.Filter, QStringLiteral("Vemo update files|vemo.exe;vemo.bin"));
     QCOMPARE(TOpenDialog::qtNameFilters(form.OpenDialog1.Filter),
              QStringList{"Vemo update files (vemo.exe vemo.bin)"});
-    QVERIFY(form.frReport1 == nullptr);
+    QVERIFY(form.frReport1 != nullptr);
     QVERIFY(form.Downloader == nullptr);
     QVERIFY(form.RegTools != nullptr);
     QVERIFY(form.USBLink != nullptr);
@@ -264,7 +294,142 @@ void TestForm1Layout::commandList()
     for (int i = 0; i < box->count(); ++i)
         items << box->itemText(i);
     QCOMPARE(items.size(), 130);
-    QCOMPARE(items, dialogue::CommandList::operatorCommands());
+    // The list as the device documentation gives it, written out here and
+    // not taken from the table that filled the box.
+    const QStringList expected{
+        " #1234",
+        "#1234b",
+        "#1234C0",
+        "#1234C1",
+        "#1234l",
+        "#1234r",
+        "AS",
+        "AST",
+        "AZN?",
+        "AZN12:00:00",
+        "AZX?",
+        "AZX12:00:00",
+        "BE?",
+        "BE0",
+        "BE1",
+        "BWF",
+        "CALMT",
+        "CALRT",
+        "CALRT",
+        "CALTT",
+        "CHK?",
+        "CHK0",
+        "CHK1",
+        "CLR",
+        "DEVINFO?",
+        "DIT1?",
+        "DIT103",
+        "DIT2?",
+        "DIT299",
+        "DTC?",
+        "DTC401.78",
+        "DTF?",
+        "DTF00.03",
+        "DTPHello World!",
+        "DTS?",
+        "DTS09.99",
+        "EMU0",
+        "EMU1",
+        "EMU2",
+        "FOOTBALL",
+        "HELP",
+        "KAMU111111111",
+        "KAMU211111111",
+        "KAMU222222222",
+        "KL?",
+        "KL0",
+        "KL1",
+        "LA?",
+        "LAR",
+        "LAT",
+        "NSF?",
+        "PRE?",
+        "PRE0",
+        "PRI_AF3",
+        "PRI0",
+        "PRI1",
+        "PRILF",
+        "PRILO",
+        "PRIM",
+        "PRINTER0",
+        "PRINTER1",
+        "PRINTER2",
+        "PRMT0",
+        "PRMT1",
+        "PROG",
+        "PS?",
+        "PS0",
+        "PS1",
+        "RR?",
+        "RR0",
+        "RR1",
+        "RR2",
+        "RSBD?",
+        "RSBD96",
+        "RSM",
+        "RSP00019999",
+        "RSRST ",
+        "RSRT?",
+        "RSRT0",
+        "RSRT1",
+        "RSS",
+        "RSS0002000020",
+        "RSU?",
+        "RSUA100109999",
+        "RSUB012:00:00.000012:05:00.0000",
+        "RT?",
+        "RT0",
+        "RT1",
+        "SAF0",
+        "SAFF",
+        "SAFS",
+        "SAS0",
+        "SASD",
+        "SASU",
+        "SL?",
+        "SL0",
+        "SL1",
+        "SM?",
+        "SM0",
+        "SM1",
+        "SP2A",
+        "SP2H",
+        "SP2L",
+        "SP2N",
+        "SP2W",
+        "SPDI?",
+        "SPDI0100",
+        "SPDR0",
+        "SPDR1",
+        "SPDR2",
+        "SPEC:STOPWATCH:$A0$B0$C0",
+        "SPEC?",
+        "SPLV0100.0",
+        "SPMI0000.1",
+        "SPMI0010",
+        "SPMX0200",
+        "SPMX0200.0",
+        "SPTI0",
+        "SPTI1",
+        "SPU0",
+        "SPU1",
+        "SPU2",
+        "SST 1234 C0  12:34:56.7890 00",
+        "SST?",
+        "VEMOINIT",
+        "USB-Vemo:BWF!!!",
+        "USB-Vemo:NSF?!!",
+        "USB-Vemo:Reset!",
+        "USB-Vemo:BLANK!",
+        "USB-Vemo:INIT!!",
+    };
+    QCOMPARE(expected.size(), 130);
+    QCOMPARE(items, expected);
     QCOMPARE(dialogue::CommandList::Count, 130);
 
     // Entries as the device expects them, counted from 1.

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 // The program's own options: what each one sets, where parsing stops, and
 // how the real executable reports --help, --version and a bad line.
 class TestProgramOptions : public QObject
@@ -28,7 +30,13 @@ private Q_SLOTS:
     void errors();
     void helpAndVersionEndParsing_data();
     void helpAndVersionEndParsing();
+    void batchAndTimeout_data();
+    void batchAndTimeout();
     void usageDocumentsEveryOption();
+    void firmwareServer_data();
+    void firmwareServer();
+    void printTo_data();
+    void printTo();
 
     void executable_data();
     void executable();
@@ -89,9 +97,9 @@ void TestProgramOptions::parse_data()
     QTest::newRow("stops at the first non-option")
         << QStringList{exe, "vemo2.bin", "--usb=libusb", "--bogus"} << QString() << QString()
         << QString() << QString() << QStringList{exe, "vemo2.bin", "--usb=libusb", "--bogus"};
-    QTest::newRow("a single dash is no option")
-        << QStringList{exe, "-x", "--usb=libusb"} << QString() << QString() << QString()
-        << QString() << QStringList{exe, "-x", "--usb=libusb"};
+    QTest::newRow("a file after -- may begin with a dash")
+        << QStringList{exe, "--", "-vemo2.bin"} << QString() << QString() << QString() << QString()
+        << QStringList{exe, "-vemo2.bin"};
     QTest::newRow("lone -- ends the options")
         << QStringList{exe, "--registry=r", "--", "--help", "/CALIBRATE"} << QString() << QString()
         << "r" << QString() << QStringList{exe, "--help", "/CALIBRATE"};
@@ -142,6 +150,35 @@ void TestProgramOptions::errors_data()
     QTest::newRow("registry without value") << QStringList{"--registry"} << "--registry";
     QTest::newRow("log file without value") << QStringList{"--log-file"} << "--log-file";
     QTest::newRow("help with a value") << QStringList{"--help=yes"} << "--help";
+    QTest::newRow("firmware server without value")
+        << QStringList{"--firmware-server"} << "--firmware-server";
+    QTest::newRow("firmware server over ftp")
+        << QStringList{"--firmware-server=ftp://www.orvik.example"} << "ftp://www.orvik.example";
+    QTest::newRow("firmware server without scheme")
+        << QStringList{"--firmware-server=www.orvik.example"} << "--firmware-server";
+    QTest::newRow("firmware server without host")
+        << QStringList{"--firmware-server=http://"} << "--firmware-server";
+    QTest::newRow("firmware server with a path")
+        << QStringList{"--firmware-server=http://www.orvik.example/orvik"} << "/orvik";
+    QTest::newRow("firmware server with a query")
+        << QStringList{"--firmware-server=http://www.orvik.example?a=1"} << "a=1";
+    QTest::newRow("firmware server with a user")
+        << QStringList{"--firmware-server=http://me@www.orvik.example"} << "me@";
+    QTest::newRow("firmware server on port 0")
+        << QStringList{"--firmware-server=http://www.orvik.example:0"} << "port";
+    QTest::newRow("firmware server on port 70000")
+        << QStringList{"--firmware-server=http://www.orvik.example:70000"} << "70000";
+    QTest::newRow("firmware server with a blank")
+        << QStringList{"--firmware-server=http://www.orvik .example"} << "--firmware-server";
+    // One dash is an option too, never a firmware file.
+    QTest::newRow("single-dash option") << QStringList{"-x"} << "-x";
+    QTest::newRow("-v") << QStringList{"-v"} << "-v";
+    QTest::newRow("lone dash") << QStringList{"-"} << "option -";
+    QTest::newRow("batch with a value") << QStringList{"--batch=yes"} << "--batch";
+    QTest::newRow("timeout without value") << QStringList{"--timeout"} << "--timeout";
+    QTest::newRow("timeout of 0") << QStringList{"--timeout=0"} << "'0'";
+    QTest::newRow("timeout not a number") << QStringList{"--timeout=10s"} << "10s";
+    QTest::newRow("timeout over a day") << QStringList{"--timeout=86401"} << "86401";
     QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
     QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
 }
@@ -179,6 +216,8 @@ void TestProgramOptions::helpAndVersionEndParsing_data()
         << QStringList{"x", "--help", "--usb=foo"} << ProgramOptions::Action::Help;
     QTest::newRow("help as a program argument")
         << QStringList{"x", "vemo.bin", "--help"} << ProgramOptions::Action::Run;
+    QTest::newRow("-h") << QStringList{"x", "-h", "vemo.bin"} << ProgramOptions::Action::Help;
+    QTest::newRow("-V") << QStringList{"x", "--batch", "-V"} << ProgramOptions::Action::Version;
 }
 
 void TestProgramOptions::helpAndVersionEndParsing()
@@ -188,13 +227,118 @@ void TestProgramOptions::helpAndVersionEndParsing()
     QCOMPARE(ProgramOptions::parse(line).action, action);
 }
 
+void TestProgramOptions::batchAndTimeout_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("batch");
+    QTest::addColumn<int>("timeout");
+
+    QTest::newRow("neither") << QStringList() << false << 0;
+    QTest::newRow("batch: ten minutes") << QStringList{"--batch"} << true << 600;
+    QTest::newRow("batch with its own time-out")
+        << QStringList{"--timeout=5", "--batch"} << true << 5;
+    QTest::newRow("time-out alone") << QStringList{"--timeout=86400"} << false << 86400;
+}
+
+void TestProgramOptions::batchAndTimeout()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, batch);
+    QFETCH(int, timeout);
+    const ProgramOptions parsed =
+        ProgramOptions::parse(QStringList{"vemotool"} + options + QStringList{"vemo2.bin"});
+    QCOMPARE(parsed.action, ProgramOptions::Action::Run);
+    QCOMPARE(parsed.batch, batch);
+    QCOMPARE(parsed.timeoutSeconds, timeout);
+    QCOMPARE(parsed.programArguments, QStringList({"vemotool", "vemo2.bin"}));
+}
+
 void TestProgramOptions::usageDocumentsEveryOption()
 {
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
     for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
-                             "--help", "--version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
+                             "--firmware-server=URL", "--print-to=DIR", "--batch",
+                             "--timeout=SECONDS", "-h, --help", "-V, --version", "/SERIAL",
+                             "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
+}
+
+void TestProgramOptions::firmwareServer_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("server");
+
+    QTest::newRow("default: the maker's host") << QStringList() << "http://www.orvik.example";
+    QTest::newRow("http with a port")
+        << QStringList{"--firmware-server=http://127.0.0.1:8080"} << "http://127.0.0.1:8080";
+    QTest::newRow("https") << QStringList{"--firmware-server=https://firmware.orvik.example"}
+                           << "https://firmware.orvik.example";
+    QTest::newRow("ending in a slash") << QStringList{"--firmware-server=http://www.orvik.example/"}
+                                       << "http://www.orvik.example/";
+    QTest::newRow("IPv6 address") << QStringList{"--firmware-server=http://[::1]:8080"}
+                                  << "http://[::1]:8080";
+    QTest::newRow("a later value wins")
+        << QStringList{"--firmware-server=http://a.example", "--firmware-server=http://b.example"}
+        << "http://b.example";
+}
+
+void TestProgramOptions::firmwareServer()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, server);
+
+    const ProgramOptions parsed =
+        ProgramOptions::parse(QStringList{"vemotool"} + options + QStringList{"vemo2.bin"});
+    QCOMPARE(parsed.action, ProgramOptions::Action::Run);
+    QCOMPARE(parsed.firmwareServer, server);
+    QCOMPARE(parsed.programArguments, QStringList({"vemotool", "vemo2.bin"}));
+}
+
+void TestProgramOptions::printTo_data()
+{
+    QTest::addColumn<QString>("folder"); // "TMP/" stands for the test's own folder
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("needsUnprivileged"); // root may write anywhere
+
+    QTest::newRow("writable folder") << "TMP/" << true << false;
+    QTest::newRow("relative folder") << "." << true << false;
+    QTest::newRow("missing folder") << "TMP/no-such-folder" << false << false;
+    QTest::newRow("a file, not a folder") << "TMP/devices.json" << false << false;
+    QTest::newRow("empty") << "" << false << false;
+    QTest::newRow("read-only folder") << "TMP/read-only" << false << true;
+}
+
+void TestProgramOptions::printTo()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, accepted);
+    QFETCH(bool, needsUnprivileged);
+
+    if (needsUnprivileged && ::geteuid() == 0)
+        QSKIP("root may write into any folder");
+    const QString readOnly = path(QStringLiteral("read-only"));
+    QVERIFY(QDir().mkpath(readOnly));
+    QVERIFY(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner));
+    folder.replace(QLatin1String("TMP/"), FDir.path() + QLatin1Char('/'));
+
+    const ProgramOptions options =
+        ProgramOptions::parse({QStringLiteral("vemotool"), QStringLiteral("--print-to=") + folder,
+                               QStringLiteral("x.bin")});
+    if (accepted) {
+        QCOMPARE(options.action, ProgramOptions::Action::Run);
+        QCOMPARE(options.printTo, QFileInfo(folder).absoluteFilePath());
+        QVERIFY(QFileInfo(options.printTo).isAbsolute());
+        QCOMPARE(options.programArguments, (QStringList{"vemotool", "x.bin"}));
+    } else {
+        QCOMPARE(options.action, ProgramOptions::Action::Error);
+        QVERIFY2(options.errorMessage.startsWith(QLatin1String("vemotool: ")) &&
+                     options.errorMessage.contains(QLatin1String("--print-to")),
+                 qPrintable(options.errorMessage));
+        if (!folder.isEmpty())
+            QVERIFY2(options.errorMessage.contains(folder), qPrintable(options.errorMessage));
+        QVERIFY(options.printTo.isEmpty());
+    }
 }
 
 void TestProgramOptions::executable_data()
@@ -210,13 +354,27 @@ void TestProgramOptions::executable_data()
                             << QString();
     QTest::newRow("--version") << QStringList{"--version"} << 0 << "vemotool 1.4.7.2\n"
                                << QString() << QString();
+    QTest::newRow("-h") << QStringList{"-h"} << 0 << "--log-file=FILE" << QString() << QString();
+    QTest::newRow("-V") << QStringList{"-V"} << 0 << "vemotool 1.4.7.2\n" << QString() << QString();
     QTest::newRow("unknown option")
         << QStringList{"--colour=blue", "vemo.bin"} << 2 << QString() << "--colour" << QString();
+    QTest::newRow("-v is no file") << QStringList{"-v"} << 2 << QString() << "-v" << QString();
+    // Without a display only an unattended run can start.
+    QTest::newRow("no display") << QStringList{"--registry=TMP/display.json", "vemo2.bin"} << 2
+                                << QString() << "display" << QString();
+    QTest::newRow("batch needs no display")
+        << QStringList{"--batch", "--registry=TMP/batch.json", "--log-file=-"} << 0
+        << "No Vemo detected, be shure Vemo is connected and latest driver is installed!!"
+        << QString() << QString();
     QTest::newRow("bad usb") << QStringList{"--usb=foo"} << 2 << QString() << "foo" << QString();
+    QTest::newRow("bad firmware server") << QStringList{"--firmware-server=ftp://x.example"} << 2
+                                         << QString() << "--firmware-server" << QString();
     QTest::newRow("sim without value")
         << QStringList{"--sim"} << 2 << QString() << "--sim" << QString();
     QTest::newRow("missing sim file") << QStringList{"--sim=/no/such/vemo.json"} << 2 << QString()
                                       << "/no/such/vemo.json" << QString();
+    QTest::newRow("print-to a missing folder") << QStringList{"--print-to=TMP/no-such-folder"} << 2
+                                               << QString() << "--print-to" << QString();
     QTest::newRow("log file in a missing folder")
         << QStringList{"--log-file=/no/such/folder/run.log"} << 2 << QString() << "--log-file"
         << QString();

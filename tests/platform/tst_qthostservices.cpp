@@ -387,17 +387,22 @@ private Q_SLOTS:
         QFETCH(QString, when);
         QtHostServices host;
         QVERIFY(!host.terminateRequested());
+        bool loopRan = false;
         if (when == "before") {
             host.terminate();
             host.processMessages();
             host.handleMessage(2);
         } else if (when == "nested") {
+            // The request leaves a loop that runs before the main loop alone.
             QEventLoop modal;
             QTimer::singleShot(0, &modal, [&] { host.terminate(); });
-            QTimer::singleShot(25, &modal, &QEventLoop::quit);
-            modal.exec();
+            QTimer::singleShot(25, &modal, [&] { modal.exit(7); });
+            QCOMPARE(modal.exec(), 7);
         } else {
-            QTimer::singleShot(0, this, [&] { host.terminate(); });
+            QTimer::singleShot(0, this, [&] {
+                loopRan = true;
+                host.terminate();
+            });
         }
         // The request does not stop the code that made it.
         QCOMPARE(host.terminateRequested(), when != "inside");
@@ -406,8 +411,36 @@ private Q_SLOTS:
         guard.setSingleShot(true);
         connect(&guard, &QTimer::timeout, this, [] { QCoreApplication::exit(99); });
         guard.start(10000);
-        QCOMPARE(QCoreApplication::exec(), 0);
+        if (when != "inside")
+            QTimer::singleShot(0, this, [&] { loopRan = true; });
+        QCOMPARE(host.runMessageLoop(), 0);
         QVERIFY(host.terminateRequested());
+        // An end requested before the loop: the loop is not entered at all.
+        QCOMPARE(loopRan, when == "inside");
+        QCoreApplication::processEvents();
+    }
+
+    void boxAfterAnEarlyRequestWaitsForItsAnswer()
+    {
+        QtHostServices host;
+        host.terminate(); // as a production run that ends during start-up
+        bool shownWhileWaiting = false;
+        QTimer::singleShot(200, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            shownWhileWaiting = box && box->isVisible();
+            if (box)
+                box->button(QMessageBox::Ok)->click();
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, this, [] {
+            if (QWidget *box = QApplication::activeModalWidget())
+                box->close();
+        });
+        guard.start(10000);
+        QCOMPARE(host.messageBox("No Vemo found", "Error", MB_OK | MB_ICONERROR), int(IDOK));
+        QVERIFY(shownWhileWaiting);
+        QCOMPARE(host.runMessageLoop(), 0);
     }
 
     void openUrlHandsTheTextOn()

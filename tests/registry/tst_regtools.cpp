@@ -112,6 +112,9 @@ private Q_SLOTS:
             << QStringList{"int|" + kVemoUSB + "|Count|1", "int|" + kVemox64 + "|Count|5",
                            "int|" + kVemo98 + "|Count|6"}
             << 1;
+        // With the two rows above, only the order VemoUSB, Vemox64, Vemo98 passes.
+        QTest::newRow("Vemox64 before Vemo98")
+            << QStringList{"int|" + kVemo98 + "|Count|6", "int|" + kVemox64 + "|Count|5"} << 5;
         QTest::newRow("VemoUSB without Count is passed over")
             << QStringList{"str|" + kVemoUSB + "|0|USB\\VID_5E1A&PID_088A\\1",
                            "int|" + kVemox64 + "|Count|4"}
@@ -150,6 +153,15 @@ private Q_SLOTS:
                                          << "";
         QTest::newRow("negative index") << twoLists << -1 << ""
                                         << "";
+        const QStringList threeLists{"str|" + kVemo98 + "|0|USB\\Vid_5e1a&Pid_0889\\98",
+                                     "str|" + kVemox64 + "|0|USB\\Vid_5e1a&Pid_088b\\64",
+                                     "str|" + kVemoUSB + "|0|USB\\Vid_5e1a&Pid_088a\\1"};
+        // Together these two rows pass only in the order VemoUSB, Vemox64, Vemo98.
+        QTest::newRow("VemoUSB before the others") << threeLists << 0 << "USB\\Vid_5e1a&Pid_088a\\1"
+                                                   << "Vemo2";
+        QTest::newRow("Vemox64 before Vemo98")
+            << threeLists.mid(0, 2) << 0 << "USB\\Vid_5e1a&Pid_088b\\64"
+            << "Vemo3";
         QTest::newRow("empty text passes to the next list")
             << QStringList{"str|" + kVemoUSB + "|0|", "str|" + kVemox64 + "|0|USB\\X\\1"} << 0
             << "USB\\X\\1"

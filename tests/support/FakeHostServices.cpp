@@ -2,7 +2,9 @@
 
 #include "platform/EventPump.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <chrono>
@@ -40,6 +42,11 @@ QString FakeHostServices::Call::toString() const
         return QStringLiteral("terminate");
     case Exception:
         return QStringLiteral("exception \"%1\"").arg(text);
+    case FileDialog:
+        return QStringLiteral("file dialog \"%1\" -> %2")
+            .arg(text, result ? QStringLiteral("confirmed") : QStringLiteral("cancelled"));
+    case Delete:
+        return QStringLiteral("delete \"%1\" -> %2").arg(text).arg(result ? 0 : flags);
     }
     return QString();
 }
@@ -188,8 +195,43 @@ bool FakeHostServices::openUrl(const QString &url)
     return urlOpens;
 }
 
+bool FakeHostServices::chooseFile(const QString &filter, QString &fileName)
+{
+    Call call;
+    call.kind = Call::FileDialog;
+    call.text = filter;
+    call.result = chosenFile.isEmpty() ? 0 : 1;
+    m_calls << call;
+    if (chosenFile.isEmpty())
+        return false;
+    fileName = chosenFile;
+    return true;
+}
+
+bool FakeHostServices::deleteFile(const QString &path, int &lastError)
+{
+    Call call;
+    call.kind = Call::Delete;
+    call.text = path;
+    bool deleted = false;
+    if (deleteError != 0) {
+        lastError = deleteError;
+    } else if (QFile::remove(path)) {
+        deleted = true;
+    } else {
+        lastError = QFileInfo::exists(path) ? platform::ERROR_ACCESS_DENIED
+                                            : platform::ERROR_FILE_NOT_FOUND;
+    }
+    call.result = deleted ? 1 : 0;
+    call.flags = deleted ? 0 : lastError;
+    m_calls << call;
+    return deleted;
+}
+
 bool FakeHostServices::fileExists(const QString &path)
 {
+    if (presentFiles.contains(path))
+        return true;
     const QFileInfo info(path);
     return info.exists() && info.isFile();
 }
@@ -200,6 +242,11 @@ void FakeHostServices::terminate()
     call.kind = Call::Terminate;
     m_calls << call;
     m_terminateRequested = true;
+}
+
+int FakeHostServices::runMessageLoop()
+{
+    return m_terminateRequested ? 0 : QCoreApplication::exec();
 }
 
 void FakeHostServices::showException(const QString &message)

@@ -21,14 +21,16 @@ public:
     {
         enum Kind
         {
-            Box,       // text, caption, flags; result: the button answered
-            Beep,      //
-            Cursor,    // busy
-            Sleep,     // milliseconds
-            Program,   // text: the program, arguments; result: 1 when it started
-            Url,       // text: the URL; result: 1 when it was taken
-            Terminate, //
-            Exception, // text: the message
+            Box,        // text, caption, flags; result: the button answered
+            Beep,       //
+            Cursor,     // busy
+            Sleep,      // milliseconds
+            Program,    // text: the program, arguments; result: 1 when it started
+            Url,        // text: the URL; result: 1 when it was taken
+            Terminate,  //
+            Exception,  // text: the message
+            FileDialog, // text: the filter; result: 1 when a file was confirmed
+            Delete,     // text: the path; result: 1 when deleted
         };
         Kind kind = Box;
         QString text;
@@ -62,8 +64,17 @@ public:
     bool programStarts = true;
     std::function<void(const QString &program, const QStringList &arguments)> onProgram;
     bool urlOpens = true;
+    // The file dialog confirms this path; an empty one cancels.
+    QString chosenFile;
+    // deleteFile() refuses with this system error instead of deleting when
+    // it is not 0 (5: access denied).
+    int deleteError = 0;
     // sleep() really blocks only when this is set; it is always recorded.
     bool realSleep = false;
+
+    // Paths fileExists() reports as existing although they are not on disk
+    // (the maker's installers at their fixed root paths, say).
+    QStringList presentFiles;
 
     QString tempDir;
     QDate todayDate;
@@ -99,12 +110,17 @@ public:
     void sleep(int milliseconds) override;
     bool runProgramAndWait(const QString &program, const QStringList &arguments) override;
     bool openUrl(const QString &url) override;
+    bool chooseFile(const QString &filter, QString &fileName) override;
+    bool deleteFile(const QString &path, int &lastError) override;
     QString tempDirectory() override { return tempDir; }
     QDate today() override { return todayDate; }
     platform::OsVersion osVersion() override { return os; }
     QString currentDirectory() override { return currentDir; }
     bool fileExists(const QString &path) override;
     void terminate() override;
+    // Runs Qt's loop unless an end was requested (the fake's terminate only
+    // records, so a test ends the loop itself).
+    int runMessageLoop() override;
     bool terminateRequested() const override { return m_terminateRequested; }
     void showException(const QString &message) override;
     void handleMessage(int maxWaitMs) override;

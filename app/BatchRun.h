@@ -1,0 +1,65 @@
+#pragma once
+
+#include "app/ProgramOptions.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+class TForm1;
+
+namespace platform {
+class BatchHostServices;
+}
+
+// What --batch and --timeout add to a run: the run ends by itself when it
+// has reached its end or failed, never later than the time-out, and the exit
+// status tells a line script which of these it was.
+//
+// The serial run writes and then reads the serial number back ("DEVNR?"),
+// so a status of 0 means the device holds the number it was given.
+class BatchRun : public QObject
+{
+    Q_OBJECT
+public:
+    // host: the batch host when --batch is given, else null.
+    BatchRun(const ProgramOptions &options, platform::BatchHostServices *host);
+    ~BatchRun() override;
+    BatchRun(const BatchRun &) = delete;
+    BatchRun &operator=(const BatchRun &) = delete;
+
+    // Before the window: the time-out covers start-up, whose production run
+    // may already wait for the device.
+    void start();
+    // After the window's start-up, with its production run dispatched.
+    void started(TForm1 &window);
+    // The exit status once the message loop has ended.
+    int exitStatus(const TForm1 &window) const;
+    // The time-out ran out.
+    bool timedOut() const { return m_timedOut; }
+
+    // Time the loop gets to end after the time-out before the process is
+    // ended from outside it (an installer that never returns blocks it).
+    static constexpr int WatchdogGraceSeconds = 15;
+
+private:
+    void timeOut();
+    void checkSerialReadBack();
+    void stopWatchdog();
+
+    ProgramOptions m_options;
+    platform::BatchHostServices *m_host;
+    TForm1 *m_window = nullptr;
+    QTimer m_timeout;
+    QTimer m_serialCheck;
+    int m_boxesBeforeReadBack = 0;
+    bool m_timedOut = false;
+
+    std::thread m_watchdog;
+    std::mutex m_mutex;
+    std::condition_variable m_stop;
+    bool m_stopping = false;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "dialogue/ProductionCommandLine.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+namespace dialogue {
+
+class WindowPort;
+
+// The production runs, started at the end of start-up with the command
+// line: the serial run, and the unattended update with or without the
+// calibration steps before it.
+class CommandLineRuns
+{
+public:
+    explicit CommandLineRuns(WindowPort &window) : FWindow(window) {}
+
+    // arguments: those after the program path.
+    void Dispatch(const QStringList &arguments);
+
+    // What the last dispatch ran, for whoever watches the run.
+    const ProductionCommandLine &LastRun() const { return FLastRun; }
+    // The serial run's write reached the device.
+    bool SerialWritten() const { return FSerialWritten; }
+
+private:
+    void SerialRun(const QByteArray &serialNumber);
+    void CalibrationSteps();
+    // A box with the error icon, then the request to end the program.
+    void Refuse(const QString &text);
+
+    WindowPort &FWindow;
+    ProductionCommandLine FLastRun;
+    bool FSerialWritten = false;
+};
+
+} // namespace dialogue

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+namespace dialogue {
+
+// What the window prepares for each device generation, keyed by the exact,
+// case-sensitive device name the registry probe gives ("Vemo", "Vemo2",
+// "Vemo3"). Any other name gets the first generation's settings.
+struct Generation
+{
+    // The file dialog's filter ("description|name;name").
+    QString fileFilter;
+    // The firmware installer offered when the file field is empty and the
+    // file exists. The maker's installers live at this path from the root
+    // of the file system.
+    QString defaultFirmwareFile;
+    // How often the loader request is repeated during an update.
+    int bwfIntervalMs = 0;
+    // The image an installer leaves in the temporary directory.
+    QString imageFileName;
+};
+
+Generation generationFor(const QString &deviceName);
+
+// The installer the firmware download fetches for a device name, and the
+// path of its address on the maker's server; empty for names other than
+// the three generations.
+struct Installer
+{
+    QString fileName;
+    QString serverPath;
+};
+Installer installerFor(const QString &deviceName);
+
+} // namespace dialogue

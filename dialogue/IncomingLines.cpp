@@ -1,0 +1,84 @@
+#include "dialogue/IncomingLines.h"
+
+#include "dialogue/ChunkRules.h"
+#include "dialogue/DeviceText.h"
+#include "dialogue/LinkCalls.h"
+#include "dialogue/Protocol.h"
+#include "dialogue/WindowPort.h"
+#include "platform/HostServices.h"
+
+#include <exception>
+
+namespace dialogue {
+
+void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
+{
+    const ChunkOutcome outcome =
+        ChunkRules::apply(chunk, FWindow.pendingChunk(), FWindow.filterLifeTick());
+    FWindow.rawLog(outcome.rawLine);
+    if (outcome.beep)
+        platform::host().beep();
+
+    switch (outcome.action) {
+    case ChunkOutcome::Action::LoaderReady:
+        FWindow.setTimerEnabled(WindowPort::Timer::BWF, false);
+        FWindow.log(QStringLiteral("sending File...."));
+        FWindow.sendFirmwareFile();
+        return;
+    case ChunkOutcome::Action::Hidden:
+        return;
+    case ChunkOutcome::Action::Held:
+        FWindow.pendingChunk() = outcome.text;
+        return;
+    case ChunkOutcome::Action::Shown:
+        break;
+    }
+
+    // The line is this call's own: the echo's sends, the box and the
+    // printing handle messages, so further chunks can arrive meanwhile.
+    const QByteArray line = outcome.text;
+    FWindow.logDevice(line);
+    if (FWindow.echo() && line != protocol::EchoAnswer)
+        Echo(line);
+    if (protocol::isSerialReply(line))
+        SerialReply(line);
+    if (protocol::isCalibrationReply(line))
+        CalibrationReply(line);
+    // Last, so a chunk held by a nested call is dropped with this line.
+    FWindow.pendingChunk().clear();
+}
+
+void IncomingLines::Echo(const QByteArray &line)
+{
+    FWindow.logDevice(QByteArrayLiteral("Echo is on: Sending 2x DTP") + line);
+    const QByteArray echo = protocol::EchoPrefix + line;
+    LinkCalls::logFailure(FWindow, QStringLiteral("Error writing DTP1: "),
+                          LinkCalls::sendCommand(FWindow, echo));
+    LinkCalls::logFailure(FWindow, QStringLiteral("Error writing DTP2: "),
+                          LinkCalls::sendCommand(FWindow, echo));
+}
+
+void IncomingLines::SerialReply(const QByteArray &line)
+{
+    if (protocol::serialReplyAccepted(line)) {
+        FWindow.serialNo() = protocol::serialOf(line);
+        return;
+    }
+    platform::host().messageBox(QStringLiteral("Error length of device number"),
+                                QStringLiteral("Please check device number!") +
+                                    DeviceText::decode(line),
+                                platform::MB_OK | platform::MB_ICONERROR);
+}
+
+void IncomingLines::CalibrationReply(const QByteArray &line)
+{
+    FWindow.log(QStringLiteral("Print out Report:"));
+    try {
+        FWindow.printCertificate(FWindow.serialNo(), protocol::deviationOf(line),
+                                 protocol::calibrationDateOf(line));
+    } catch (const std::exception &error) {
+        FWindow.log(QStringLiteral("Could not create Report:") + QString::fromUtf8(error.what()));
+    }
+}
+
+} // namespace dialogue

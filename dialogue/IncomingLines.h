@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace dialogue {
+
+class WindowPort;
+
+// What the window does with every chunk the device sends: the raw log, the
+// beep for a blank flash, the hand-over to the firmware transfer when the
+// loader is ready, hiding life ticks, joining split lines into the message
+// log, the echo mode, and the two replies of the production runs (the
+// serial number, stored; the calibration data, printed as a certificate).
+class IncomingLines
+{
+public:
+    explicit IncomingLines(WindowPort &window) : FWindow(window) {}
+
+    void DeviceDataReceived(const QByteArray &chunk);
+
+private:
+    void Echo(const QByteArray &line);
+    void SerialReply(const QByteArray &line);
+    void CalibrationReply(const QByteArray &line);
+
+    WindowPort &FWindow;
+};
+
+} // namespace dialogue

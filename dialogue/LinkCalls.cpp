@@ -1,0 +1,31 @@
+#include "dialogue/LinkCalls.h"
+
+#include "dialogue/WindowPort.h"
+#include "link/VemoUSBinterface.h"
+
+namespace dialogue {
+
+usbio::Status LinkCalls::sendCommand(WindowPort &window, const QByteArray &text)
+{
+    TVemoUSBinterface *link = window.link();
+    return link ? link->SendCommand(text) : NoLink;
+}
+
+QString LinkCalls::statusText(WindowPort &window, usbio::Status status)
+{
+    if (TVemoUSBinterface *link = window.link())
+        return QString::fromLocal8Bit(link->StatusText(long(status)));
+    if (status == NoLink)
+        return QStringLiteral("The device link is closed");
+    return usbio::statusDescription(status);
+}
+
+bool LinkCalls::logFailure(WindowPort &window, const QString &prefix, usbio::Status status)
+{
+    if (status == usbio::status::Success)
+        return true;
+    window.log(prefix + statusText(window, status));
+    return false;
+}
+
+} // namespace dialogue

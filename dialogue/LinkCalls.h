@@ -1,0 +1,28 @@
+#pragma once
+
+#include "usbio/Component.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace dialogue {
+
+class WindowPort;
+
+// The dialogue's calls of the device link. Each reads the window's current
+// link afresh, because the link can be gone after any wait; with no link a
+// send gives NoLink and sends nothing.
+class LinkCalls
+{
+public:
+    // The status of a send when the window no longer holds a link.
+    static constexpr usbio::Status NoLink = 0xE0010010;
+
+    static usbio::Status sendCommand(WindowPort &window, const QByteArray &text);
+    // The link's text for a status ("Success!" for 0).
+    static QString statusText(WindowPort &window, usbio::Status status);
+    // Logs prefix + the status text when status is not 0; true when it was 0.
+    static bool logFailure(WindowPort &window, const QString &prefix, usbio::Status status);
+};
+
+} // namespace dialogue

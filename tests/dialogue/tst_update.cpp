@@ -1,0 +1,409 @@
+#include "app/Application.h"
+#include "app/Unit1.h"
+#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/Intervals.h"
+#include "tests/app/WindowFixture.h"
+#include "usbio/SimDevice.h"
+#include "usbio/VemoFirmware.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using usbio::Generation;
+
+// The firmware update on the simulated device, end to end: the loader
+// request, the device restarting into its loader and back, the repeated
+// request, the image streamed and the device restarting with it; and the
+// ways it stops short.
+class TestUpdate : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void installerAndImageNames_data();
+    void installerAndImageNames();
+    void wholeUpdate_data();
+    void wholeUpdate();
+    void updateThroughAnInstaller();
+    void installerThatCannotStart();
+    void installerLeavesNoImage();
+    void loaderReadyWithoutAnUpdate();
+    void transferThatCannotStartEndsTheUpdate();
+    void updateRefused_data();
+    void updateRefused();
+    void deviceThatNeverComesBack();
+    void progressReports();
+
+private:
+    usbio::SimDevice *attach(Generation generation, int imageSize, int eraseDelayMs = 20);
+    TForm1 &startAndOpen();
+    QString writeImage(const QByteArray &bytes, const QString &name = QStringLiteral("vemo.bin"));
+    QStringList log() const { return m_fixture->log(); }
+
+    std::unique_ptr<WindowFixture> m_fixture;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    usbio::SimDevice *m_device = nullptr;
+};
+
+namespace {
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &byte : bytes)
+        byte = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+// Every entry of want appears in log, in this order.
+bool inOrder(const QStringList &log, const QStringList &want)
+{
+    int from = 0;
+    for (const QString &line : want) {
+        from = log.indexOf(line, from);
+        if (from < 0)
+            return false;
+        ++from;
+    }
+    return true;
+}
+
+} // namespace
+
+void TestUpdate::init()
+{
+    dialogue::Intervals fast;
+    fast.bwfFirstGeneration = 60;
+    fast.bwfLaterGenerations = 80;
+    fast.restartReminder = 25;
+    dialogue::setIntervals(fast);
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_fixture = std::make_unique<WindowFixture>();
+    m_fixture->host().tempDir = m_dir->path();
+}
+
+void TestUpdate::cleanup()
+{
+    m_fixture.reset();
+    m_dir.reset();
+    dialogue::setIntervals(dialogue::Intervals());
+}
+
+usbio::SimDevice *TestUpdate::attach(Generation generation, int imageSize, int eraseDelayMs)
+{
+    usbio::SimDeviceSettings settings;
+    settings.generation = generation;
+    settings.serialNumber = "000004711";
+    settings.restartDelayMs = 60;
+    settings.eraseDelayMs = eraseDelayMs;
+    // Images of whole chunks end when the loader has this many bytes.
+    settings.imageSize = imageSize;
+    m_device = m_fixture->bus().attach(settings);
+    return m_device;
+}
+
+TForm1 &TestUpdate::startAndOpen()
+{
+    TForm1 &form = m_fixture->start();
+    QTest::mouseClick(form.Open, Qt::LeftButton);
+    [&] { QTRY_VERIFY(m_device->receivedCommands().contains("USB-Vemo:NSF?!!")); }();
+    return form;
+}
+
+QString TestUpdate::writeImage(const QByteArray &bytes, const QString &name)
+{
+    const QString path = m_dir->filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+void TestUpdate::installerAndImageNames_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("installer");
+    QTest::newRow("vemo2.exe") << "/fw/vemo2.exe" << true;
+    QTest::newRow("VEMO2.EXE") << "/fw/VEMO2.EXE" << true;
+    QTest::newRow("Vemo.eXe") << "/fw/Vemo.eXe" << true;
+    QTest::newRow("vemo.bin") << "/fw/vemo.bin" << false;
+    QTest::newRow("exe without dot") << "/fw/vemoexe" << false;
+    QTest::newRow("short") << "exe" << false;
+}
+
+void TestUpdate::installerAndImageNames()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, installer);
+    QCOMPARE(dialogue::FirmwareUpdate::isInstaller(file), installer);
+    QCOMPARE(dialogue::FirmwareUpdate::imagePath(QStringLiteral("/tmp"), QStringLiteral("Vemo2")),
+             QStringLiteral("/tmp/Vemo2.bin"));
+    QCOMPARE(dialogue::FirmwareUpdate::imagePath(QStringLiteral("/tmp/"), QStringLiteral("Vemo3")),
+             QStringLiteral("/tmp/Vemo3.bin"));
+    QCOMPARE(dialogue::FirmwareUpdate::imagePath(QStringLiteral("/t"), QStringLiteral("vemo2")),
+             QStringLiteral("/t/Vemo.bin"));
+}
+
+void TestUpdate::wholeUpdate_data()
+{
+    QTest::addColumn<int>("generation");
+    QTest::addColumn<int>("size");
+
+    for (Generation generation : {Generation::Vemo, Generation::Vemo2, Generation::Vemo3}) {
+        const QByteArray name = usbio::generationName(generation);
+        for (int size : {1, 63, 64, 65, 200 * 1024 + 17})
+            QTest::addRow("%s, %d bytes", name.constData(), size) << int(generation) << size;
+    }
+}
+
+void TestUpdate::wholeUpdate()
+{
+    QFETCH(int, generation);
+    QFETCH(int, size);
+
+    attach(Generation(generation), size);
+    const QByteArray version = m_device->firmwareVersion();
+    TForm1 &form = startAndOpen();
+    const QByteArray image = randomBytes(size);
+    form.FileNameE->setText(writeImage(image));
+    const QString name = QString::fromLatin1(usbio::generationName(Generation(generation)));
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    QVERIFY(form.Updating);
+    QVERIFY(!form.Update->isEnabled() && !form.SendCommand->isEnabled() &&
+            !form.DownloadB->isEnabled());
+
+    // Reported done at the first 100 %, then the device restarts with it.
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Updating, 20000);
+    QCOMPARE(m_device->image(), image);
+    QVERIFY(!form.ProgressBar1->isVisible());
+    QCOMPARE(form.ProgressBar1->value(), 100);
+    QVERIFY(!m_fixture->host().busyCursor());
+    // The device comes back with the new firmware; without an update
+    // running it is listed, not opened.
+    QTRY_COMPARE(m_device->firmwareVersion(), usbio::VemoFirmware::nextVersion(version));
+    QTRY_VERIFY(m_device->onBus() && form.DevicesCB->count() == 1 && form.Open->isEnabled());
+    QVERIFY(!form.USBLink->Opened);
+
+    QVERIFY2(inOrder(log(), {"OnPnPRemoveNotification", "Device closed", "Please restart Vemo!!",
+                             "OnPnPAddNotification", "Device opend: " + name + " #1",
+                             "Did not receive Flash is blank. Sending additional BWF...",
+                             "sending File...."}),
+             qPrintable(log().join('\n')));
+    // In update mode the re-open sends no new-firmware query.
+    QCOMPARE(m_device->receivedCommands().count("USB-Vemo:NSF?!!"), 1);
+    QVERIFY(m_fixture->host().beeps() >= 2); // the reminder and "Flash is BLANK"
+    QVERIFY(!form.RestartVemoTimer->isActive());
+    QVERIFY(!form.BWFTimer->isActive());
+}
+
+void TestUpdate::updateThroughAnInstaller()
+{
+    attach(Generation::Vemo2, 0);
+    TForm1 &form = startAndOpen();
+    const QByteArray image = randomBytes(1000);
+    const QString installer = writeImage("#!/bin/sh\n", QStringLiteral("VEMO2.EXE"));
+    form.FileNameE->setText(installer);
+    // In place of the real installer: it leaves the image in the temporary
+    // directory under the generation's name.
+    m_fixture->host().onProgram = [this, image](const QString &, const QStringList &) {
+        writeImage(image, QStringLiteral("Vemo2.bin"));
+    };
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Updating, 10000);
+
+    const QList<FakeHostServices::Call> runs = m_fixture->host().programsRun();
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().text, installer);
+    QCOMPARE(runs.first().arguments, QStringList{" /auto"});
+    QCOMPARE(form.FileNameE->text(), m_dir->path() + QStringLiteral("/Vemo2.bin"));
+    QCOMPARE(m_device->image(), image);
+}
+
+void TestUpdate::installerThatCannotStart()
+{
+    attach(Generation::Vemo3, 0);
+    TForm1 &form = startAndOpen();
+    const QString installer = writeImage("x", QStringLiteral("vemo3.exe"));
+    form.FileNameE->setText(installer);
+    m_fixture->host().programStarts = false;
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m_fixture->host().boxes().size() == 1, 10000);
+
+    QCOMPARE(m_fixture->boxes(), QStringList{"Error executing uC-Software|" + installer + "|16"});
+    QVERIFY(form.FileNameE->text().isEmpty());
+    // Stalled: the update stays set, nothing was sent, the cursor is back.
+    QVERIFY(form.Updating);
+    QVERIFY(m_device->receivedChunks().isEmpty());
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(!form.ProgressBar1->isVisible());
+}
+
+void TestUpdate::installerLeavesNoImage()
+{
+    attach(Generation::Vemo2, 0);
+    TForm1 &form = startAndOpen();
+    form.FileNameE->setText(writeImage("x", QStringLiteral("vemo2.exe")));
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(QStringLiteral("sending File....")), 10000);
+
+    QCOMPARE(m_fixture->host().programsRun().size(), 1);
+    QCOMPARE(form.FileNameE->text(), m_dir->path() + QStringLiteral("/Vemo2.bin"));
+    QVERIFY(m_fixture->host().boxes().isEmpty());
+    QVERIFY(form.Updating);
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(m_device->receivedChunks().isEmpty());
+}
+
+void TestUpdate::loaderReadyWithoutAnUpdate()
+{
+    attach(Generation::Vemo2, 0);
+    TForm1 &form = startAndOpen();
+    const QByteArray image = randomBytes(300);
+    form.FileNameE->setText(writeImage(image));
+
+    // Acted on in every state, no update started included.
+    m_device->sendToHost("Flash is BLANK\r");
+    QTRY_COMPARE(m_device->receivedChunks().join(), image);
+    QTRY_VERIFY(!form.ProgressBar1->isVisible());
+    QCOMPARE(form.ProgressBar1->value(), 100);
+    QVERIFY(!form.Updating);
+    QVERIFY(log().contains(QStringLiteral("sending File....")));
+}
+
+void TestUpdate::transferThatCannotStartEndsTheUpdate()
+{
+    attach(Generation::Vemo2, 0);
+    TForm1 &form = startAndOpen();
+    form.FileNameE->setText(writeImage(randomBytes(100)));
+    form.Updating = true;
+    m_device->faults().startWritingStatus = usbio::status::Busy;
+
+    m_device->sendToHost("Flash is BLANK\r");
+    QTRY_VERIFY(!form.Updating);
+
+    // The link's box, one line, and nothing running any more.
+    QCOMPARE(m_fixture->host().boxes().size(), 1);
+    QCOMPARE(m_fixture->host().lastBox().caption, QStringLiteral("Error SendFile"));
+    QVERIFY(log().last().startsWith(QStringLiteral("Error SendFile: ")));
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(form.Update->isEnabled());
+    QVERIFY(!form.ProgressBar1->isVisible());
+
+    // Started again once the pipe takes writes, it goes through.
+    m_device->faults().startWritingStatus = 0;
+    m_device->sendToHost("Flash is BLANK\r");
+    QTRY_COMPARE(m_device->receivedChunks().size(), 2);
+}
+
+void TestUpdate::updateRefused_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<QString>("box");
+
+    QTest::newRow("no device")
+        << 0 << true << "More than one Vemo found, please disconnect others first|Error|16";
+    QTest::newRow("two devices")
+        << 2 << true << "More than one Vemo found, please disconnect others first|Error|16";
+    QTest::newRow("no file") << 1 << false << "File does not exist|Error|16";
+}
+
+void TestUpdate::updateRefused()
+{
+    QFETCH(int, devices);
+    QFETCH(bool, fileExists);
+    QFETCH(QString, box);
+
+    for (int i = 0; i < devices; ++i)
+        attach(Generation::Vemo2, 0);
+    TForm1 &form = m_fixture->start();
+    form.FileNameE->setText(fileExists ? writeImage("x") : m_dir->filePath("missing.bin"));
+
+    form.UpdateClick(&form);
+
+    QCOMPARE(m_fixture->boxes(), QStringList{box});
+    QVERIFY(!form.Updating);
+    for (usbio::SimDevice *device : m_fixture->bus().devices())
+        QVERIFY(device->receivedPieces().isEmpty());
+}
+
+void TestUpdate::deviceThatNeverComesBack()
+{
+    attach(Generation::Vemo, 0, 60000); // the loader never reports a blank flash
+    TForm1 &form = startAndOpen();
+    form.FileNameE->setText(writeImage("x"));
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+    // Back in its loader, asked again at the first generation's period.
+    QTRY_VERIFY_WITH_TIMEOUT(log().count(QStringLiteral(
+                                 "Did not receive Flash is blank. Sending additional BWF...")) >= 2,
+                             10000);
+    QVERIFY(form.BWFTimer->isActive());
+    QCOMPARE(form.BWFTimer->interval(), 60);
+
+    // Now it leaves the bus for good.
+    m_fixture->bus().detach(m_device);
+    QTRY_VERIFY(form.RestartVemoTimer->isActive());
+    const int bwfLines =
+        log().count(QStringLiteral("Did not receive Flash is blank. Sending additional BWF..."));
+    const int beeps = m_fixture->host().beeps();
+    QTest::qWait(300);
+    // Reminders and beeps without end; the loader request is not repeated.
+    QVERIFY(log().count(QStringLiteral("Please restart Vemo!!")) >= 5);
+    QVERIFY(m_fixture->host().beeps() >= beeps + 5);
+    QCOMPARE(
+        log().count(QStringLiteral("Did not receive Flash is blank. Sending additional BWF...")),
+        bwfLines);
+    QVERIFY(form.Updating);
+    form.RestartVemoTimer->stop();
+    form.BWFTimer->stop();
+}
+
+void TestUpdate::progressReports()
+{
+    TForm1 &form = m_fixture->start();
+    form.Updating = true;
+    m_fixture->host().clearCalls();
+
+    form.TransferProgress(nullptr, 0);
+    QCOMPARE(form.ProgressBar1->value(), 0);
+    QVERIFY(m_fixture->host().busyCursor());
+    form.TransferProgress(nullptr, 50);
+    QCOMPARE(form.ProgressBar1->value(), 50);
+    QVERIFY(form.Updating);
+
+    form.TransferProgress(nullptr, 100);
+    QVERIFY(!form.Updating);
+    QVERIFY(!form.ProgressBar1->isVisible());
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(!m_fixture->host().terminateRequested());
+
+    // An unattended run ends at the first 100.
+    form.AutoUpdate = true;
+    form.Updating = true;
+    form.TransferProgress(nullptr, 100);
+    QVERIFY(m_fixture->host().terminateRequested());
+    QVERIFY(!form.RunFailed());
+}
+
+int main(int argc, char *argv[])
+{
+    VemoApplication app(argc, argv);
+    TestUpdate test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_update.moc"
