@@ -1,14 +1,19 @@
 // The whole program on the "libusb" backend, offscreen, against devices of
-// a mocked kernel (umockdev): its start-up finds the devices and lists them.
-// The program runs as a child process inside the same testbed; the ioctl
-// handlers behind the devices stay in this process.
+// a mocked kernel (umockdev): its start-up finds the devices and lists them,
+// a production line's serial run opens one and commands it, and an
+// unattended update loads an image into it through its loader. The program
+// runs as a child process inside the same testbed; the ioctl handlers and
+// the device model behind the devices stay in this process, whose event
+// loop must run while the program works.
 
+#include "tests/usbio/SimFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
 #include "tests/usbio/umockdev/UsbMockBus.h"
 #include "tests/usbio/umockdev/UsbMockDevice.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,10 +39,12 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(environment);
+        // The options come before a production command line in options.
         m_process.start(QStringLiteral(VEMOTOOL_PATH),
-                        options + QStringList{QStringLiteral("--registry=") +
-                                                  m_dir.filePath(QStringLiteral("registry.json")),
-                                              QStringLiteral("--log-file=-")});
+                        QStringList{QStringLiteral("--registry=") +
+                                        m_dir.filePath(QStringLiteral("registry.json")),
+                                    QStringLiteral("--log-file=-")} +
+                            options);
     }
     ~Program()
     {
@@ -71,6 +78,25 @@ public:
     }
     QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
 
+    // Runs this process's event loop (the devices live in it) until the
+    // program has ended, at most timeoutMs; the program's exit status, or
+    // -1 when it is still running.
+    int waitForExit(int timeoutMs)
+    {
+        SimFixture::waitFor([this] { return m_process.state() == QProcess::NotRunning; },
+                            timeoutMs);
+        if (m_process.state() != QProcess::NotRunning)
+            return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    // The whole log, once the program has ended.
+    QStringList log()
+    {
+        m_output += m_process.readAllStandardOutput();
+        return QString::fromLocal8Bit(m_output).split(QLatin1Char('\n'));
+    }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
@@ -89,6 +115,8 @@ private Q_SLOTS:
     void startupFindsAndListsTheDevices_data();
     void startupFindsAndListsTheDevices();
     void startupWithoutDevice();
+    void serialRunOpensAndCommandsTheDevice();
+    void unattendedUpdateThroughTheLoader();
 };
 
 void TestLibusbProgram::init()
@@ -149,6 +177,62 @@ void TestLibusbProgram::startupWithoutDevice()
     QCOMPARE(note >= 0, !usbFileSystem);
     if (note >= 0)
         QVERIFY(note < log.indexOf(QStringLiteral("PnPNotification enabled")));
+}
+
+// A production line writes a serial number: the program opens the one
+// device listed, writes it, reads it back and ends.
+void TestLibusbProgram::serialRunOpensAndCommandsTheDevice()
+{
+    UsbMockBus mock;
+    UsbMockDevice *device = mock.add(Generation::Vemo2, 1);
+    Program program({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                     QStringLiteral("--timeout=60"), QStringLiteral("/SERIAL123456789")});
+    const int status = program.waitForExit(90000);
+    const QStringList log = program.log();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(status == 0, qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("Device opend: Vemo2 #1")), qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("serial number written: 123456789")),
+             qPrintable(diagnostics));
+    QCOMPARE(device->firmware().serialNumber(), QByteArray("123456789"));
+    QVERIFY(device->commands().contains("DEVNR123456789"));
+}
+
+// An unattended update: the program opens the device, sends it to its
+// loader, follows it off the bus and back (a remove and an add uevent),
+// opens it again, repeats the loader request until the flash is blank
+// (every 20 s for a "Vemo"), sends the image and ends at 100 %.
+void TestLibusbProgram::unattendedUpdateThroughTheLoader()
+{
+    UsbMockBus mock;
+    VemoFirmware::Settings settings;
+    settings.firmwareVersion = "1.40";
+    settings.restartDelayMs = 300;
+    settings.eraseDelayMs = 100;
+    UsbMockDevice *device = mock.add(Generation::Vemo, 1, settings);
+    QByteArray image(64 * 40 + 17, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 7 + i / 64) & 0xFF);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vemo.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+
+    Program program({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                     QStringLiteral("--timeout=120"), path});
+    const int status = program.waitForExit(150000);
+    const QStringList log = program.log();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(status == 0, qPrintable(diagnostics));
+    QCOMPARE(device->image(), image);
+    QVERIFY2(log.filter(QStringLiteral("Device opend: Vemo #1")).size() >= 2,
+             qPrintable(diagnostics));
+    // The device restarts with the new firmware.
+    QVERIFY(SimFixture::waitFor([device] { return device->onBus(); }, 5000));
+    QCOMPARE(device->firmware().firmwareVersion(), QByteArray("1.41"));
+    QVERIFY(!device->firmware().inLoader());
 }
 
 VEMO_UMOCKDEV_TEST_MAIN(TestLibusbProgram)
