@@ -239,7 +239,6 @@ Status LibusbComponent::fillReadSlots()
             delete transfer;
             return statusOfLibusbError(error);
         }
-        ++m_readsSubmitted;
         m_reads.append(transfer);
     }
     return status::Success;

@@ -61,13 +61,10 @@ public:
     Status AbortPipe() override;
     Status EnablePnPNotification(const QString &interfaceGuid) override;
 
-    // For tests: what this instance holds.
-    quint8 boundEndpoint() const { return m_endpoint; }
+    // For tests: the transfers this instance holds.
     int pendingReads() const { return int(m_reads.size()); }
     int pendingWrites() const { return int(m_writes.size()); }
     int finishedReads() const { return int(m_finished.size()); }
-    // Read transfers submitted since the instance was made.
-    int readsSubmitted() const { return m_readsSubmitted; }
 
 private:
     friend class LibusbBackend;
@@ -110,7 +107,6 @@ private:
     int m_readBuffers = 0;
     int m_maxReadErrors = 0;
     int m_readErrors = 0;
-    int m_readsSubmitted = 0;
     QList<LibusbTransfer *> m_reads;
     QList<FinishedRead> m_finished;
 
