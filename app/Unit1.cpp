@@ -9,6 +9,7 @@
 #include "registry/KeyStore.h"
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
+#include "usbio/Backend.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -463,6 +464,9 @@ void TForm1::FormCreate(QObject *)
     Updating = false;
     AutoUpdate = false;
     PendingChunk.clear();
+
+    if (const QString note = usbio::selectedBackendNote(); !note.isEmpty())
+        LogLine(note); // why no device can be found at all
 
     try {
         USBLink = new TVemoUSBinterface(qApp);

@@ -7,8 +7,9 @@
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "usbio/Backend.h"
-#include "usbio/SimBus.h"
-#include "usbio/SimConfig.h"
+#include "usbio/libusb/LibusbBackend.h"
+#include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimConfig.h"
 
 #include <QApplication>
 #include <QDir>
@@ -134,9 +135,13 @@ int main(int argc, char *argv[])
     try {
         registry::KeyStore::setDefaultStore(&store);
 
+        // Real devices, unless the simulated bus is asked for.
         usbio::SimBus bus(&store);
-        if (options.usbBackend != QLatin1String("libusb"))
+        usbio::LibusbBackend libusb(&store);
+        if (options.usbBackend == QLatin1String("sim"))
             bus.install();
+        else
+            libusb.install();
         if (!options.simFile.isEmpty()) {
             QString error;
             if (!bus.loadConfig(options.simFile, &error)) {
@@ -144,8 +149,6 @@ int main(int argc, char *argv[])
                 return optionError(QStringLiteral("vemotool: bad value for --sim: %1").arg(error));
             }
         }
-        if (!options.usbBackend.isEmpty())
-            usbio::selectBackend(options.usbBackend);
 
         // The window records the full path of the running program.
         QStringList programArguments = options.programArguments;

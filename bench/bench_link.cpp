@@ -5,8 +5,8 @@
 #include "bench/BenchHost.h"
 #include "link/VemoUSBinterface.h"
 #include "registry/KeyStore.h"
-#include "usbio/SimBus.h"
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

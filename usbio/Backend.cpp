@@ -9,7 +9,8 @@ namespace {
 struct Registry
 {
     QMap<QString, ComponentFactory> factories;
-    QString selected = QStringLiteral("sim");
+    QMap<QString, QString> notes;
+    QString selected = QStringLiteral("libusb");
 };
 
 // One registry per process; the program and every test run on one thread.
@@ -62,6 +63,20 @@ std::unique_ptr<Component> createComponent()
     if (it == registry.factories.constEnd())
         return nullptr;
     return it.value()();
+}
+
+void setBackendNote(const QString &name, const QString &note)
+{
+    if (note.isEmpty())
+        backends().notes.remove(name);
+    else
+        backends().notes.insert(name, note);
+}
+
+QString selectedBackendNote()
+{
+    const Registry &registry = backends();
+    return registry.notes.value(registry.selected);
 }
 
 } // namespace usbio

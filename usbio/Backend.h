@@ -21,9 +21,17 @@ void unregisterBackend(const QString &name);
 bool isBackendRegistered(const QString &name);
 QStringList registeredBackends();
 
-// The backend that new instances come from; "sim" unless chosen otherwise.
+// The backend that new instances come from; "libusb" unless chosen otherwise.
 void selectBackend(const QString &name);
 QString selectedBackend();
 std::unique_ptr<Component> createComponent();
+
+// A backend that runs but cannot find any device (libusb cannot start, the
+// host has no USB file system) leaves a one-line note saying why; empty
+// clears it.
+void setBackendNote(const QString &name, const QString &note);
+// The note of the selected backend, for the message log; empty when there
+// is nothing to say.
+QString selectedBackendNote();
 
 } // namespace usbio

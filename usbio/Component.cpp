@@ -47,6 +47,10 @@ constexpr StatusText kStatusTexts[] = {
     {status::Cancelled, "The USB transfer was cancelled"},
     {status::Busy, "All buffers of the pipe are in use"},
     {status::AccessDenied, "The device is in use by another program"},
+    {status::PermissionDenied,
+     "No permission to use the USB device; install the Vemo udev rule and plug the device in "
+     "again"},
+    {status::UsbError, "The USB system of the host reported an error"},
     {0xE0010001, "A file transfer is already running"},
     {0xE0010002, "The file cannot be opened"},
     {0xE0010003, "The file is empty"},
@@ -61,6 +65,42 @@ void Component::postEvent(EventId id, EventObjectRef object)
     // the event drops it.
     QMetaObject::invokeMethod(
         this, [this, id, object] { Q_EMIT eventRaised(id, object); }, Qt::QueuedConnection);
+}
+
+void Component::postReadComplete()
+{
+    registerMetaTypes();
+    const quint64 session = m_readSession;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session == m_readSession)
+                Q_EMIT eventRaised(EventId::ReadComplete, nullptr);
+        },
+        Qt::QueuedConnection);
+}
+
+void Component::postWriteComplete()
+{
+    registerMetaTypes();
+    const quint64 session = m_writeSession;
+    QMetaObject::invokeMethod(
+        this,
+        [this, session] {
+            if (session == m_writeSession)
+                Q_EMIT eventRaised(EventId::WriteComplete, nullptr);
+        },
+        Qt::QueuedConnection);
+}
+
+void Component::endReadSession()
+{
+    ++m_readSession;
+}
+
+void Component::endWriteSession()
+{
+    ++m_writeSession;
 }
 
 QString statusDescription(Status status)

@@ -20,21 +20,23 @@ constexpr Status Timeout = 0xE0000005;       // a command piece was not written 
 constexpr Status AlreadyOpened = 0xE0001107; // open while the device is open
 // Reported by the component.
 constexpr Status InvalidParameter = 0xE0001001;
-constexpr Status NoSuchDevice = 0xE0001005;    // index not in the enumeration list
-constexpr Status NotOpened = 0xE0001006;       // operation needs an open device
-constexpr Status NotConfigured = 0xE0001007;   // operation needs a configuration
-constexpr Status NotBound = 0xE0001008;        // operation needs a bound pipe
-constexpr Status AlreadyBound = 0xE0001009;    // the instance has a pipe already
-constexpr Status AlreadyRunning = 0xE000100A;  // reading or writing already started
-constexpr Status NotRunning = 0xE000100B;      // reading or writing not started
-constexpr Status NoData = 0xE000100C;          // read data with no finished read
-constexpr Status NoInterface = 0xE000100D;     // select configuration with no interface declared
-constexpr Status VersionMismatch = 0xE000101C; // the driver does not fit the component
-constexpr Status DeviceGone = 0xE000A010;      // the device left the bus
-constexpr Status TransferFailed = 0xE0002001;  // a USB transfer ended with an error
-constexpr Status Cancelled = 0xE0002002;       // the transfer was aborted
-constexpr Status Busy = 0xE0002003;            // all buffers are in use
-constexpr Status AccessDenied = 0xE0003001;    // the device is held by another program
+constexpr Status NoSuchDevice = 0xE0001005;     // index not in the enumeration list
+constexpr Status NotOpened = 0xE0001006;        // operation needs an open device
+constexpr Status NotConfigured = 0xE0001007;    // operation needs a configuration
+constexpr Status NotBound = 0xE0001008;         // operation needs a bound pipe
+constexpr Status AlreadyBound = 0xE0001009;     // the instance has a pipe already
+constexpr Status AlreadyRunning = 0xE000100A;   // reading or writing already started
+constexpr Status NotRunning = 0xE000100B;       // reading or writing not started
+constexpr Status NoData = 0xE000100C;           // read data with no finished read
+constexpr Status NoInterface = 0xE000100D;      // select configuration with no interface declared
+constexpr Status VersionMismatch = 0xE000101C;  // the driver does not fit the component
+constexpr Status DeviceGone = 0xE000A010;       // the device left the bus
+constexpr Status TransferFailed = 0xE0002001;   // a USB transfer ended with an error
+constexpr Status Cancelled = 0xE0002002;        // the transfer was aborted
+constexpr Status Busy = 0xE0002003;             // all buffers are in use
+constexpr Status AccessDenied = 0xE0003001;     // the device is held by another program
+constexpr Status PermissionDenied = 0xE0003002; // no access rights to the device node
+constexpr Status UsbError = 0xE0003003;         // the host's USB stack failed otherwise
 } // namespace status
 
 struct DriverInfo
@@ -73,11 +75,68 @@ public:
 };
 
 // One instance of the USB I/O component: serves one device handle and one
-// bound pipe, and keeps its own enumeration list.
+// bound pipe, and keeps its own enumeration list. The device link holds three
+// (reader on IN 0x81, command writer on OUT 0x01, file writer on OUT 0x02)
+// and relies on every rule below; each backend keeps all of them.
 //
-// Events are never raised from inside an operation: the component posts them
-// to the Qt event loop of the thread it lives on, and eventRaised is emitted
-// from there, so handlers run exactly when that thread processes messages.
+// Threads. A component lives on one thread, the main thread, and every
+// operation is called there. Events are never raised from inside an
+// operation: the component posts them to the Qt event loop of its thread and
+// eventRaised is emitted from there, so handlers run exactly when that thread
+// processes messages. A component destroyed before an event is delivered
+// drops it.
+//
+// Enumeration. Each instance keeps the list of its last EnumerateDevices,
+// and OpenDevice takes a position in it. The order is stable: the same
+// devices give the same order on every instance (the simulated bus: attach
+// order; libusb: by bus number, then port path). Only the vendor's devices
+// of the Vemo driver interface are listed.
+//
+// The device is shared. The configuration and the claimed interface belong
+// to the device, not to the instance: the instances that opened the same
+// device share them. SetConfiguration on one configures the device for all
+// (the others bind without selecting it again); UnconfigureDevice drops it
+// for all, ending their transfers without events; the device is released
+// when the last instance closes it.
+//
+// Reading. StartReading keeps the requested number of reads pending on the
+// bound IN pipe; each read that finishes raises one ReadComplete, and
+// ReadData takes the oldest finished read. A finished read holds its slot
+// until ReadData takes it. After maxErrorCount failed reads in a row no new
+// read is started until reading is started again or the pipe is reset.
+//
+// Completions of a stopped reading session are not delivered. StopReading,
+// and every operation that drops finished reads (ResetPipe or AbortPipe on
+// the IN pipe, Unbind, UnconfigureDevice, CloseDevice, a new OpenDevice),
+// ends the reading session: a ReadComplete posted before it is never
+// delivered, also not after reading is started again.
+//
+// Writing. Each WriteData is one transfer on the bound OUT pipe and raises
+// one WriteComplete once the device has taken the data. A cancelled write
+// raises no WriteComplete: AbortPipe, ResetPipe on an OUT pipe, StopWriting,
+// Unbind, UnconfigureDevice and CloseDevice cancel the pending writes of the
+// pipe, and a WriteComplete posted but not yet delivered when one of them is
+// called is dropped too. When the device leaves, the writes it has not taken
+// are cancelled; one it took still completes (the last chunk of an image,
+// after which the loader restarts the device). A write the device
+// refuses (a stalled pipe) raises no WriteComplete either: the pipe stays
+// halted and WriteData refuses with TransferFailed until ResetPipe.
+//
+// Stops are synchronous. When StopReading, StopWriting, AbortPipe,
+// ResetPipe, Unbind, UnconfigureDevice or CloseDevice returns, nothing it
+// cancelled is in flight any more and none of it raises an event. A backend
+// may run its own event handling inside them (never the Qt event loop) until
+// its cancellations have completed; the wait is bounded.
+//
+// A device that is gone. When the device leaves the bus (unplugged, or
+// restarting), each read pending on an instance that opened it ends with one
+// ReadComplete whose ReadData gives DeviceGone, its pending writes are
+// cancelled, and then every instance with plug-and-play notification enabled
+// gets PnPRemoveNotification. Every operation on a handle opened before it
+// left gives DeviceGone until the instance closes or opens again; a device
+// back on the bus is a new device and needs EnumerateDevices and OpenDevice.
+// Arrivals give PnPAddNotification once the device can be opened. Both
+// events carry the device path of the device that came or went.
 class Component : public QObject
 {
     Q_OBJECT
@@ -129,7 +188,19 @@ Q_SIGNALS:
 
 protected:
     // Queues an event for the event loop; the only way a backend raises one.
+    // Plug-and-play events go through here.
     void postEvent(EventId id, EventObjectRef object = nullptr);
+    // Queues a ReadComplete / WriteComplete that is dropped when the reading
+    // (writing) session ends before the event loop gets to it.
+    void postReadComplete();
+    void postWriteComplete();
+    // Ends the session: completions posted so far are not delivered.
+    void endReadSession();
+    void endWriteSession();
+
+private:
+    quint64 m_readSession = 0;
+    quint64 m_writeSession = 0;
 };
 
 // A readable text for every status this layer and the link produce; the

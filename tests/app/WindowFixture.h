@@ -4,8 +4,8 @@
 #include "app/Unit1.h"
 #include "tests/support/ScopedHost.h"
 #include "tests/support/TempKeyStore.h"
-#include "usbio/SimBus.h"
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "tests/app/WindowFixture.h"
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

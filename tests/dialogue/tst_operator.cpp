@@ -2,7 +2,7 @@
 #include "app/Unit1.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QCheckBox>
 #include <QComboBox>

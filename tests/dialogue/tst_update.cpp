@@ -3,8 +3,8 @@
 #include "dialogue/FirmwareUpdate.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
-#include "usbio/SimDevice.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QComboBox>
 #include <QDir>

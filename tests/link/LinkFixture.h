@@ -2,8 +2,8 @@
 
 #include "link/VemoUSBinterface.h"
 #include "tests/link/RecordingComponent.h"
-#include "usbio/SimBus.h"
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "registry/KeyStore.h"
-#include "usbio/SimBus.h"
-#include "usbio/SimComponent.h"
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimComponent.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <functional>
 #include <memory>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usbio/SimComponent.h"
+#include "usbio/sim/SimComponent.h"
 
 #include <QByteArray>
 #include <QList>

@@ -51,6 +51,7 @@ private Q_SLOTS:
     void configurationOrder_data();
     void configurationOrder();
     void unconfigureTakesThePipesOfAllInstances();
+    void unconfigureEndsTheReadsOfAllInstances();
     void pipeDirectionIsChecked_data();
     void pipeDirectionIsChecked();
     void readsFinishOnePerEventInOrder();
@@ -65,6 +66,10 @@ private Q_SLOTS:
     void lateWriteCompletion();
     void abortAndResetCancelPendingWrites_data();
     void abortAndResetCancelPendingWrites();
+    void readCompletionsOfAnEndedSessionAreNotDelivered_data();
+    void readCompletionsOfAnEndedSessionAreNotDelivered();
+    void writeCompletionPostedBeforeACancelIsNotDelivered_data();
+    void writeCompletionPostedBeforeACancelIsNotDelivered();
     void noEventIsRaisedInsideAnOperation();
     void eventsOfDestroyedComponentAreDropped();
     void pnpNotificationOnlyWhenEnabled();
@@ -262,6 +267,29 @@ void TestComponent::unconfigureTakesThePipesOfAllInstances()
     QCOMPARE(writer->UnconfigureDevice(), status::Success);
     QCOMPARE(reader->StartReading(16, 5, 5), status::NotConfigured);
     QCOMPARE(writer->StartWriting(16, 5, 5, false), status::NotConfigured);
+}
+
+// The configuration goes while three reads of another instance are
+// finished: the completions still queued for them are not delivered.
+void TestComponent::unconfigureEndsTheReadsOfAllInstances()
+{
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    auto reader = sim.pipe(kIn);
+    auto other = sim.pipe(kCommands);
+    QVERIFY(reader && other);
+    int completions = 0;
+    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
+        if (id == EventId::ReadComplete && ++completions == 1)
+            QCOMPARE(other->UnconfigureDevice(), status::Success);
+    });
+    QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+    device->sendToHost("one");
+    device->sendToHost("two");
+    device->sendToHost("three");
+    QVERIFY(SimFixture::waitFor([&] { return completions > 0; }));
+    SimFixture::settle(10);
+    QCOMPARE(completions, 1);
 }
 
 void TestComponent::pipeDirectionIsChecked_data()
@@ -510,6 +538,97 @@ void TestComponent::abortAndResetCancelPendingWrites()
     QCOMPARE(writer->WriteData(QByteArray(16, 'r'), 0), status::Success);
     QVERIFY(events.waitFor(EventId::WriteComplete, 1));
     QCOMPARE(device->receivedPieces(), QList<QByteArray>{QByteArray(16, 'r')});
+}
+
+void TestComponent::readCompletionsOfAnEndedSessionAreNotDelivered_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("StopReading, StartReading") << QStringLiteral("stop");
+    QTest::newRow("ResetPipe") << QStringLiteral("reset");
+    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+}
+
+// The reader's handler ends the session at the first of three completions,
+// as the link does after a read error. The two completions behind it belong
+// to reads that were dropped: delivered, each would find no read (NoData)
+// and make the link reset and restart once more.
+void TestComponent::readCompletionsOfAnEndedSessionAreNotDelivered()
+{
+    QFETCH(QString, end);
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    auto reader = sim.pipe(kIn);
+    QVERIFY(reader);
+    QList<Status> reads;
+    QList<QByteArray> data;
+    bool ended = false;
+    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
+        if (id != EventId::ReadComplete)
+            return;
+        int count = 0;
+        Status status = 0;
+        data.append(readOne(*reader, &count, &status));
+        reads.append(status);
+        if (ended)
+            return;
+        ended = true;
+        if (end == QLatin1String("stop")) {
+            reader->StopReading();
+            QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+        } else if (end == QLatin1String("reset")) {
+            QCOMPARE(reader->ResetPipe(), status::Success);
+        } else {
+            QCOMPARE(reader->AbortPipe(), status::Success);
+        }
+    });
+    QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+    device->sendToHost("one");
+    device->sendToHost("two");
+    device->sendToHost("three");
+    QVERIFY(SimFixture::waitFor([&] { return ended; }));
+    SimFixture::settle(10);
+    QCOMPARE(reads, QList<Status>{status::Success});
+    // The new session reads on.
+    device->sendToHost("four");
+    QVERIFY(SimFixture::waitFor([&] { return reads.size() == 2; }));
+    SimFixture::settle(10);
+    QCOMPARE(reads, (QList<Status>{status::Success, status::Success}));
+    QCOMPARE(data, (QList<QByteArray>{"one", "four"}));
+}
+
+void TestComponent::writeCompletionPostedBeforeACancelIsNotDelivered_data()
+{
+    QTest::addColumn<QString>("cancel");
+    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+    QTest::newRow("ResetPipe") << QStringLiteral("reset");
+    QTest::newRow("StopWriting") << QStringLiteral("stop");
+}
+
+// The device has taken the piece and its completion is queued, but not
+// delivered, when the writer is cancelled: for the caller the write was
+// still pending, so no completion may follow.
+void TestComponent::writeCompletionPostedBeforeACancelIsNotDelivered()
+{
+    QFETCH(QString, cancel);
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    auto writer = sim.pipe(kCommands);
+    QVERIFY(writer);
+    EventRecorder events(writer.get());
+    // The device acts on the piece right after its completion is queued.
+    connect(device, &SimDevice::commandReceived, this, [&] {
+        if (cancel == QLatin1String("abort"))
+            QCOMPARE(writer->AbortPipe(), status::Success);
+        else if (cancel == QLatin1String("reset"))
+            QCOMPARE(writer->ResetPipe(), status::Success);
+        else
+            writer->StopWriting();
+    });
+    QCOMPARE(writer->StartWriting(16, 5, 5, false), status::Success);
+    QCOMPARE(writer->WriteData(QByteArray("NSF?\r").leftJustified(16, '\0'), 0), status::Success);
+    QVERIFY(SimFixture::waitFor([&] { return !device->receivedCommands().isEmpty(); }));
+    SimFixture::settle(10);
+    QVERIFY(events.events.isEmpty());
 }
 
 void TestComponent::noEventIsRaisedInsideAnOperation()

@@ -6,8 +6,8 @@
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/SimRig.h"
 #include "usbio/Backend.h"
-#include "usbio/SimConfig.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/sim/SimConfig.h"
 
 #include <QFile>
 #include <QJsonValue>
@@ -114,6 +114,7 @@ void TestConfig::everyFieldArrives()
         "calibrationDate": "20-01-02", "deviation": "-12.3456789", "instanceId": "7&abc&0&9",
         "lifeTickPeriodMs": 0, "restartDelayMs": 11, "eraseDelayMs": 12, "imageSize": 4096,
         "answers": { "HELP": "no help", "CLR": "" },
+        "imageFolder": "/srv/vemo/images", "stateFile": "state/x.json",
         "faults": {
           "openStatus": "E000101C", "declareStatus": "0xE0001001", "selectStatus": 3758100481,
           "bindStatus": "DeviceGone", "resetPipeStatus": "e0002001", "startWritingStatus": "Busy",
@@ -141,6 +142,11 @@ void TestConfig::everyFieldArrives()
     QCOMPARE(s.answers.value("HELP"), QByteArray("no help"));
     QVERIFY(s.answers.contains("CLR"));
     QCOMPARE(d->firmware().settings().imageSize, 4096);
+    // A relative path is taken from the configuration file's folder.
+    QCOMPARE(s.imageFolder, QStringLiteral("/srv/vemo/images"));
+    QCOMPARE(s.stateFile, dir.filePath(QStringLiteral("state/x.json")));
+    QVERIFY(QFile::exists(s.stateFile));
+    QCOMPARE(s.name, QStringLiteral("x"));
 
     const SimFaults &f = d->faults();
     QCOMPARE(f.openStatus, status::VersionMismatch);
@@ -197,6 +203,12 @@ void TestConfig::brokenFiles_data()
         << QByteArray(R"({"device": []})") << QStringLiteral(": device: unknown field");
     QTest::newRow("devices not an array")
         << QByteArray(R"({"devices": {}})") << QStringLiteral(": devices: must be an array");
+    QTest::newRow("image folder not a text")
+        << QByteArray(R"({"devices": [{"imageFolder": 7}]})")
+        << QStringLiteral("devices[0].imageFolder: must be a file path");
+    QTest::newRow("empty state file")
+        << QByteArray(R"({"devices": [{"stateFile": " "}]})")
+        << QStringLiteral("devices[0].stateFile: must be a file path");
     QTest::newRow("misspelt device field")
         << QByteArray(R"({"devices": [{"serail": "123456789"}]})")
         << QStringLiteral("devices[0].serail: unknown field");

@@ -4,8 +4,12 @@
 
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/SimRig.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -24,6 +28,17 @@ SimDeviceSettings vemo2()
     s.calibrationDate = "13-02-07";
     s.deviation = "+0.002";
     return s;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QJsonObject readState(const QString &path)
+{
+    return QJsonDocument::fromJson(readAll(path)).object();
 }
 
 QByteArray randomImage(int size, quint32 seed)
@@ -56,6 +71,8 @@ private Q_SLOTS:
     void imageRecordedByteExact();
     void imageOfConfiguredSize();
     void imageCanBeSaved();
+    void imagesAreSavedIntoTheFolder();
+    void stateFileFollowsTheDevice();
     void chunksBeforeBlankAreIgnored();
     void resetInLoaderWithoutImageStaysInLoader();
     void resetInNormalModeRestarts();
@@ -458,6 +475,79 @@ void TestDevice::deviceOffTheBusTakesNothing()
     QCOMPARE(rig.open(), status::Success);
     SimFixture::settle();
     QVERIFY(!rig.received().contains("lost"));
+}
+
+// Every whole image gets a file of its own, numbered on from what the folder
+// holds, so a script finds each image of a run and nothing of an earlier one
+// is lost.
+void TestDevice::imagesAreSavedIntoTheFolder()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("received/images"));
+    QVERIFY(QDir().mkpath(folder));
+    QFile earlier(folder + QStringLiteral("/bench-001.bin"));
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("an earlier run");
+    earlier.close();
+
+    SimFixture sim;
+    SimDeviceSettings settings = vemo2();
+    settings.imageFolder = folder;
+    settings.name = QStringLiteral("bench");
+    SimDevice *device = sim.bus.attach(settings);
+    SimRig rig(sim);
+    const QList<QByteArray> images = {randomImage(100, 1), randomImage(64 * 3 + 5, 2)};
+    for (const QByteArray &image : images) {
+        QVERIFY(rig.openLoaderAndErase());
+        QSignalSpy received(device, &SimDevice::imageReceived);
+        QVERIFY(rig.sendImage(image));
+        QVERIFY(received.size() == 1 || received.wait(2000));
+        rig.clearReceived();
+        QVERIFY(SimFixture::waitFor([device] { return device->onBus() && !device->inLoader(); }));
+    }
+    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+             (QStringList{"bench-001.bin", "bench-002.bin", "bench-003.bin"}));
+    QCOMPARE(readAll(folder + QStringLiteral("/bench-001.bin")), QByteArray("an earlier run"));
+    QCOMPARE(readAll(folder + QStringLiteral("/bench-002.bin")), images.at(0));
+    QCOMPARE(readAll(folder + QStringLiteral("/bench-003.bin")), images.at(1));
+}
+
+void TestDevice::stateFileFollowsTheDevice()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("state/main.json"));
+    SimFixture sim;
+    SimDeviceSettings settings = vemo2();
+    settings.stateFile = path;
+    SimDevice *device = sim.bus.attach(settings);
+    const auto stateIs = [&path](const QString &serial, const QString &date,
+                                 const QString &firmware, bool loader) {
+        const QJsonObject state = readState(path);
+        return state.value(QStringLiteral("serial")).toString() == serial &&
+               state.value(QStringLiteral("calibrationDate")).toString() == date &&
+               state.value(QStringLiteral("firmware")).toString() == firmware &&
+               state.value(QStringLiteral("loader")).toBool(true) == loader;
+    };
+    // There from the start, named by the instance id when no name is given.
+    QVERIFY(stateIs("123456789", "13-02-07", "2.10", false));
+    QCOMPARE(readState(path).value(QStringLiteral("device")).toString(),
+             QStringLiteral("123456789"));
+    QCOMPARE(readState(path).value(QStringLiteral("generation")).toString(),
+             QStringLiteral("Vemo2"));
+
+    SimRig rig(sim);
+    QCOMPARE(rig.open(), Status(0));
+    QVERIFY(rig.sendCommand("DEVNR987654321\r"));
+    QVERIFY(rig.sendCommand("ABGL24-06-01\r"));
+    QVERIFY(SimFixture::waitFor([&] { return stateIs("987654321", "24-06-01", "2.10", false); }));
+    QVERIFY(rig.openLoaderAndErase());
+    QVERIFY(stateIs("987654321", "24-06-01", "2.10", true));
+    QVERIFY(rig.sendImage(randomImage(70, 3)));
+    QVERIFY(SimFixture::waitFor(
+        [&] { return device->onBus() && stateIs("987654321", "24-06-01", "2.11", false); }));
+    // Written aside and renamed: nothing else is left in the folder.
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("state"))).entryList(QDir::Files),
+             QStringList{"main.json"});
 }
 
 QTEST_GUILESS_MAIN(TestDevice)

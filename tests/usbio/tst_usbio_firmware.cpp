@@ -1,10 +1,12 @@
 // The Vemo firmware model on its own, behind a recording host: what a
 // kernel-level mock would see of it, without any component in between.
 
-#include "usbio/DeviceModelHost.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
 #include <QTest>
+
+#include <functional>
 
 using namespace usbio;
 
@@ -15,7 +17,12 @@ namespace {
 class RecordingHost : public DeviceModelHost
 {
 public:
-    void sendToHost(const QByteArray &packet) override { packets.append(packet); }
+    void sendToHost(const QByteArray &packet) override
+    {
+        packets.append(packet);
+        if (afterPacket)
+            afterPacket();
+    }
     void restart(int offBusMs) override
     {
         restarts.append(offBusMs);
@@ -24,8 +31,23 @@ public:
             firmware->powerOn();
         }
     }
-    void commandReceived(const QByteArray &command) override { commands.append(command); }
-    void imageReceived(const QByteArray &image) override { images.append(image); }
+    void commandReceived(const QByteArray &command) override
+    {
+        commands.append(command);
+        if (afterCommand)
+            afterCommand();
+    }
+    void imageReceived(const QByteArray &image) override
+    {
+        images.append(image);
+        if (afterImage)
+            afterImage();
+    }
+    void stateChanged() override
+    {
+        states.append(firmware->serialNumber() + ' ' + firmware->calibrationDate() + ' ' +
+                      firmware->firmwareVersion() + (firmware->inLoader() ? " loader" : ""));
+    }
 
     QByteArray sent() const
     {
@@ -41,6 +63,13 @@ public:
     QList<int> restarts;
     QList<QByteArray> commands;
     QList<QByteArray> images;
+    // The state after each reported change.
+    QList<QByteArray> states;
+    // Run after a packet, a command or an image was recorded: they stand for
+    // an observer that takes the device off the bus at that moment.
+    std::function<void()> afterPacket;
+    std::function<void()> afterCommand;
+    std::function<void()> afterImage;
 };
 
 // The firmware behind a recording host, powered on.
@@ -94,6 +123,9 @@ private Q_SLOTS:
     void imageEndsWithShortChunkOrSize_data();
     void imageEndsWithShortChunkOrSize();
     void otherEndpointsAreIgnored();
+    void stateChangesAreReported();
+    void leavingTheBusWhileDelivering_data();
+    void leavingTheBusWhileDelivering();
 };
 
 void TestFirmware::nextVersion_data()
@@ -330,6 +362,72 @@ void TestFirmware::otherEndpointsAreIgnored()
     device.firmware.receive(0x81, QByteArray("DEVNR?\r"));
     QVERIFY(device.host.commands.isEmpty());
     QVERIFY(device.host.packets.isEmpty());
+}
+
+void TestFirmware::stateChangesAreReported()
+{
+    VemoFirmware::Settings settings;
+    settings.imageSize = 64;
+    Device device(settings);
+    device.command("DEVNR?\r");
+    device.command("ABGL?\r");
+    QVERIFY(device.host.states.isEmpty()); // questions change nothing
+    device.command("DEVNR123456789\r");
+    device.command("ABGL24-05-31\r");
+    device.toLoaderAndErase();
+    device.firmware.receive(0x02, QByteArray(64, 'i'));
+    QCOMPARE(device.host.states, (QList<QByteArray>{
+                                     "123456789 00-00-00 2.10",
+                                     "123456789 24-05-31 2.10",
+                                     "123456789 24-05-31 2.10 loader",
+                                     "123456789 24-05-31 2.11 loader",
+                                     "123456789 24-05-31 2.11",
+                                 }));
+}
+
+void TestFirmware::leavingTheBusWhileDelivering_data()
+{
+    QTest::addColumn<QByteArray>("what");
+    QTest::newRow("unplugged when a command is in") << QByteArray("command");
+    QTest::newRow("unplugged after the first packet of an answer") << QByteArray("packet");
+    QTest::newRow("unplugged when the image is in") << QByteArray("image");
+}
+
+// An observer that unplugs the device while the firmware is still handling
+// what it got: nothing more comes of it, and the device is not restarted.
+void TestFirmware::leavingTheBusWhileDelivering()
+{
+    QFETCH(QByteArray, what);
+    VemoFirmware::Settings settings;
+    settings.imageSize = 64;
+    Device device(settings);
+    if (what == "image") {
+        device.toLoaderAndErase();
+        device.host.restarts.clear();
+    }
+    bool unplugged = false;
+    const auto unplug = [&device, &unplugged] {
+        if (unplugged)
+            return;
+        unplugged = true;
+        device.firmware.powerOff();
+    };
+    if (what == "command") {
+        device.host.afterCommand = unplug;
+        // The second command of the piece is never looked at.
+        device.command("DEVINFO?\rNSF?\r");
+        QVERIFY(device.host.packets.isEmpty());
+        QCOMPARE(device.host.commands, QList<QByteArray>{"DEVINFO?"});
+    } else if (what == "packet") {
+        device.host.afterPacket = unplug;
+        device.command("DEVINFO?\r"); // "Vemo2 SN000000001 FW2.10\r", two packets
+        QCOMPARE(device.host.packets, QList<QByteArray>{"Vemo2 SN00000000"});
+    } else {
+        device.host.afterImage = unplug;
+        device.firmware.receive(0x02, QByteArray(64, 'i'));
+        QCOMPARE(device.host.images.size(), 1);
+        QVERIFY(device.host.restarts.isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFirmware)

@@ -4,7 +4,7 @@
 #include "tests/usbio/EventRecorder.h"
 #include "tests/usbio/SimFixture.h"
 #include "usbio/Backend.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usbio/DeviceModel.h"
+#include "usbio/devicemodel/DeviceModel.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "usbio/SimComponent.h"
+#include "usbio/sim/SimComponent.h"
 
-#include "usbio/SimBus_p.h"
+#include "usbio/sim/SimBus_p.h"
 
 #include <QTimer>
 #include <QUuid>
@@ -11,10 +11,6 @@
 namespace usbio {
 
 namespace {
-
-constexpr quint8 kInEndpoint = 0x81;
-constexpr quint8 kCommandEndpoint = 0x01;
-constexpr quint8 kImageEndpoint = 0x02;
 
 bool isInEndpoint(quint8 endpoint)
 {
@@ -168,9 +164,19 @@ Status SimComponent::UnconfigureDevice()
 {
     if (const Status open = checkOpen())
         return open;
-    // Every pipe of the device goes with its configuration; other
-    // instances find out at their next pipe operation (NotConfigured).
+    // Every pipe of the device goes with its configuration: the transfers of
+    // the other instances end without events, and they find out at their
+    // next pipe operation (NotConfigured).
     m_device->d->configured = false;
+    if (m_bus) {
+        const QList<SimComponent *> all = m_bus->d->components;
+        for (SimComponent *other : all) {
+            if (other != this && other->present() == m_device.data()) {
+                other->dropFinishedReads();
+                other->cancelWrites();
+            }
+        }
+    }
     releasePipe();
     return status::Success;
 }
@@ -265,7 +271,7 @@ Status SimComponent::ReadData(QByteArray &buffer, int &byteCount)
 void SimComponent::StopReading()
 {
     m_reading = false;
-    m_finished.clear();
+    dropFinishedReads();
 }
 
 Status SimComponent::StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
@@ -327,7 +333,7 @@ Status SimComponent::ResetPipe()
     if (const Status fault = m_device->d->faults.resetPipeStatus)
         return fault;
     if (isInEndpoint(m_endpoint)) {
-        m_finished.clear();
+        dropFinishedReads();
         m_readErrors = 0;
         if (m_reading)
             schedulePump();
@@ -342,7 +348,7 @@ Status SimComponent::AbortPipe()
     if (const Status pipe = checkPipe())
         return pipe;
     if (isInEndpoint(m_endpoint))
-        m_finished.clear();
+        dropFinishedReads();
     else
         cancelWrites();
     return status::Success;
@@ -373,15 +379,16 @@ void SimComponent::deviceLeft(SimDevice *device)
     if (m_device.data() != device || m_session != device->d->session)
         return;
     // Reads still pending end with the device; their completions come, and
-    // read data then reports DeviceGone.
+    // read data then reports DeviceGone. Writes the device has not taken are
+    // cancelled; a completion already posted for one it took still comes.
     if (m_reading) {
         const int pending = m_readBuffers - int(m_finished.size());
         for (int i = 0; i < pending; ++i)
-            postEvent(EventId::ReadComplete);
+            postReadComplete();
     }
     m_reading = false;
     m_finished.clear();
-    cancelWrites();
+    m_writes.clear();
 }
 
 void SimComponent::pnpEvent(EventId id, const SimDevice *device)
@@ -417,7 +424,7 @@ void SimComponent::pump()
             --dev->faults.readErrors;
             ++m_readErrors;
             m_finished.append(FinishedRead{dev->faults.readErrorStatus, {}});
-            postEvent(EventId::ReadComplete);
+            postReadComplete();
             continue;
         }
         if (dev->inPackets.isEmpty())
@@ -429,7 +436,7 @@ void SimComponent::pump()
         }
         m_readErrors = 0;
         m_finished.append(FinishedRead{status::Success, packet});
-        postEvent(EventId::ReadComplete);
+        postReadComplete();
     }
 }
 
@@ -446,19 +453,26 @@ void SimComponent::completeWrite(quint64 id)
         return;
     // The completion is queued before the device acts on the data, so it
     // reaches the host ahead of whatever the data makes the device do.
-    postEvent(EventId::WriteComplete);
+    postWriteComplete();
     device->d->deliver(m_endpoint, data);
 }
 
 void SimComponent::cancelWrites()
 {
     m_writes.clear();
+    endWriteSession();
+}
+
+void SimComponent::dropFinishedReads()
+{
+    m_finished.clear();
+    endReadSession();
 }
 
 void SimComponent::releasePipe()
 {
     m_reading = false;
-    m_finished.clear();
+    dropFinishedReads();
     m_writing = false;
     cancelWrites();
     m_endpoint = 0;

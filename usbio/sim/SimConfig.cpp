@@ -1,6 +1,8 @@
-#include "usbio/SimConfig.h"
+#include "usbio/sim/SimConfig.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,6 +50,8 @@ constexpr NamedStatus kStatusNames[] = {
     {"Cancelled", status::Cancelled},
     {"Busy", status::Busy},
     {"AccessDenied", status::AccessDenied},
+    {"PermissionDenied", status::PermissionDenied},
+    {"UsbError", status::UsbError},
 };
 
 QString join(const QString &path, const QString &key)
@@ -123,6 +127,18 @@ QByteArray textField(const QJsonObject &object, const QString &key, const QStrin
                              QStringLiteral("holds a character the device cannot send")};
     }
     return text.toLatin1();
+}
+
+// A file or folder; relative to the folder of the configuration file.
+QString pathField(const QJsonObject &object, const QString &key, const QString &path,
+                  const QDir &base)
+{
+    if (!object.contains(key))
+        return {};
+    const QJsonValue value = object.value(key);
+    if (!value.isString() || value.toString().trimmed().isEmpty())
+        throw FieldError{join(path, key), QStringLiteral("must be a file path")};
+    return QDir::cleanPath(base.absoluteFilePath(value.toString()));
 }
 
 QByteArray fixedText(const QJsonObject &object, const QString &key, const QString &path,
@@ -244,7 +260,8 @@ SimFaults parseFaults(const QJsonObject &object, const QString &path)
     return faults;
 }
 
-SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, int index)
+SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, int index,
+                              const QDir &base)
 {
     checkKeys(object, path,
               {QStringLiteral("id"), QStringLiteral("generation"), QStringLiteral("serial"),
@@ -252,7 +269,8 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
                QStringLiteral("deviation"), QStringLiteral("instanceId"),
                QStringLiteral("lifeTickPeriodMs"), QStringLiteral("restartDelayMs"),
                QStringLiteral("eraseDelayMs"), QStringLiteral("imageSize"),
-               QStringLiteral("attached"), QStringLiteral("answers"), QStringLiteral("faults")});
+               QStringLiteral("attached"), QStringLiteral("answers"), QStringLiteral("faults"),
+               QStringLiteral("imageFolder"), QStringLiteral("stateFile")});
     SimConfig::Device device;
     device.id = QString::fromLatin1(
         textField(object, QStringLiteral("id"), path, "device" + QByteArray::number(index + 1)));
@@ -282,6 +300,9 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
     s.eraseDelayMs = intField(object, QStringLiteral("eraseDelayMs"), path, 0, 0);
     s.imageSize = intField(object, QStringLiteral("imageSize"), path, 0, 0, 64 * 1024 * 1024);
     device.attached = boolField(object, QStringLiteral("attached"), path, true);
+    s.name = device.id;
+    s.imageFolder = pathField(object, QStringLiteral("imageFolder"), path, base);
+    s.stateFile = pathField(object, QStringLiteral("stateFile"), path, base);
     if (object.contains(QStringLiteral("answers"))) {
         const QString answersPath = join(path, QStringLiteral("answers"));
         const QJsonObject answers = objectAt(object.value(QStringLiteral("answers")), answersPath);
@@ -401,6 +422,7 @@ bool SimConfig::parse(const QByteArray &json, const QString &fileName, QString *
     try {
         SimConfig config;
         const QJsonObject root = document.object();
+        const QDir base = QFileInfo(fileName).absoluteDir();
         checkKeys(root, {},
                   {QStringLiteral("devices"), QStringLiteral("bus"), QStringLiteral("timeline")});
 
@@ -411,7 +433,7 @@ bool SimConfig::parse(const QByteArray &json, const QString &fileName, QString *
         const QJsonArray deviceArray = devices.toArray();
         for (int i = 0; i < deviceArray.size(); ++i) {
             const QString path = indexed(QStringLiteral("devices"), i);
-            Device device = parseDevice(objectAt(deviceArray.at(i), path), path, i);
+            Device device = parseDevice(objectAt(deviceArray.at(i), path), path, i, base);
             if (ids.contains(device.id))
                 throw FieldError{join(path, QStringLiteral("id")),
                                  QStringLiteral("\"%1\" is used twice").arg(device.id)};

@@ -86,7 +86,10 @@ private:
     void schedulePump();
     void pump();
     void completeWrite(quint64 id);
+    // Pending writes never complete; completions posted are not delivered.
     void cancelWrites();
+    // Finished reads are gone; their completions posted are not delivered.
+    void dropFinishedReads();
     void releasePipe();
 
     QPointer<SimBus> m_bus;

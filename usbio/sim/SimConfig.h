@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usbio/SimBus.h"
+#include "usbio/sim/SimBus.h"
 
 #include <QByteArray>
 #include <QJsonValue>
@@ -47,7 +47,8 @@ public:
     // Reads path; on failure returns false and sets error to a text naming
     // the file and the field at fault.
     bool load(const QString &path, QString *error);
-    // Same, from the file's contents; fileName names it in errors.
+    // Same, from the file's contents; fileName names it in errors, and
+    // relative paths in it are taken from its folder.
     bool parse(const QByteArray &json, const QString &fileName, QString *error);
 
     // A status as the file gives it: a number, a hexadecimal text with or

@@ -21,6 +21,9 @@ public:
     // Observers of what the firmware took in, for the record of tests.
     virtual void commandReceived(const QByteArray &command) { Q_UNUSED(command); }
     virtual void imageReceived(const QByteArray &image) { Q_UNUSED(image); }
+    // The serial number, calibration date, firmware version or the mode
+    // (loader or not) changed.
+    virtual void stateChanged() {}
 };
 
 } // namespace usbio

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usbio/Component.h"
+#include "usbio/devicemodel/VemoIdentity.h"
 
 #include <QByteArray>
 #include <QList>
@@ -15,20 +16,6 @@ class KeyStore;
 namespace usbio {
 
 class SimDevice;
-
-// The three device generations and their USB product ids (vendor 5E1A).
-enum class Generation
-{
-    Vemo,  // 0889
-    Vemo2, // 088A
-    Vemo3, // 088B
-};
-constexpr quint16 kVendorId = 0x5E1A;
-quint16 productId(Generation generation);
-// "Vemo", "Vemo2" or "Vemo3".
-QByteArray generationName(Generation generation);
-// The device-interface guid the Vemo driver registers its devices under.
-constexpr const char *kDeviceInterfaceGuid = "{7A41C9E2-5B3D-4F60-9C18-2E6D4B90A7F3}";
 
 // What a simulated device is and how fast it answers.
 struct SimDeviceSettings
@@ -48,6 +35,16 @@ struct SimDeviceSettings
     // Scripted answers: command (without CR) -> reply; a CR is added when
     // the reply has none, an empty reply makes the device stay silent.
     QMap<QByteArray, QByteArray> answers;
+    // What the device leaves behind for a script or a test to check:
+    // every whole image the loader takes, saved into this folder, one file
+    // per image named "<name>-<sequence>.bin" (none when empty) ...
+    QString imageFolder;
+    // ... and a JSON file with its state (serial number, calibration date,
+    // firmware version, loader or not), rewritten whenever that changes
+    // (none when empty). Both are written aside and renamed into place.
+    QString stateFile;
+    // The device's name in those files; the instance id when empty.
+    QString name;
 };
 
 // Component failures a test or a configuration file can inject. Statuses of

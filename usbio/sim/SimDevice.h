@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usbio/SimBus.h"
+#include "usbio/sim/SimBus.h"
 
 #include <QByteArray>
 #include <QList>

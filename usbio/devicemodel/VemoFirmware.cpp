@@ -1,6 +1,7 @@
-#include "usbio/VemoFirmware.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
-#include "usbio/DeviceModelHost.h"
+#include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/VemoIdentity.h"
 
 #include <QPointer>
 #include <QTime>
@@ -9,10 +10,6 @@ namespace usbio {
 
 namespace {
 
-constexpr quint8 kCommandEndpoint = 0x01;
-constexpr quint8 kImageEndpoint = 0x02;
-constexpr int kPacketSize = 16;
-constexpr int kChunkSize = 64;
 // The firmware's line buffer; a longer line without CR is thrown away.
 constexpr int kMaxCommandLength = 256;
 constexpr int kSerialLength = 9;
@@ -85,12 +82,15 @@ void VemoFirmware::powerOn()
 {
     // The loader runs when it was asked for, or when there is no whole
     // firmware to start.
+    const bool wasLoader = m_loader;
     m_loader = m_enterLoader || !m_flashValid;
     m_enterLoader = false;
     m_commandLine.clear();
     m_ticks = 0;
     if (!m_loader && m_settings.lifeTickPeriodMs > 0)
         m_lifeTimer.start(m_settings.lifeTickPeriodMs);
+    if (m_loader != wasLoader)
+        m_host->stateChanged();
 }
 
 void VemoFirmware::powerOff()
@@ -123,8 +123,10 @@ void VemoFirmware::receive(quint8 endpoint, const QByteArray &bytes)
 
 void VemoFirmware::send(const QByteArray &text)
 {
-    for (int at = 0; at < text.size(); at += kPacketSize)
-        m_host->sendToHost(text.mid(at, kPacketSize));
+    // The rest of an answer is lost with the session it belonged to.
+    const quint64 epoch = m_epoch;
+    for (int at = 0; at < text.size() && epoch == m_epoch; at += kInPacketSize)
+        m_host->sendToHost(text.mid(at, kInPacketSize));
 }
 
 QByteArray VemoFirmware::nextVersion(const QByteArray &version)
@@ -180,7 +182,10 @@ void VemoFirmware::takeCommandBytes(const QByteArray &bytes)
 
 void VemoFirmware::dispatch(const QByteArray &command)
 {
+    const quint64 epoch = m_epoch;
     m_host->commandReceived(command);
+    if (epoch != m_epoch)
+        return;
     if (m_loader)
         loaderCommand(command);
     else
@@ -210,6 +215,7 @@ void VemoFirmware::normalCommand(const QByteArray &command)
     } else if (command.startsWith("DEVNR")) {
         if (command.size() == 5 + kSerialLength) {
             m_settings.serialNumber = command.mid(5);
+            m_host->stateChanged();
             send(kOk);
         } else {
             send(kUnknown);
@@ -221,6 +227,7 @@ void VemoFirmware::normalCommand(const QByteArray &command)
         // the calibration reply.
         if (command.size() == 4 + kDateLength) {
             m_settings.calibrationDate = command.mid(4);
+            m_host->stateChanged();
             send(kOk);
         } else {
             send(kUnknown);
@@ -306,7 +313,7 @@ void VemoFirmware::takeImageChunk(const QByteArray &chunk)
     if (!m_loader || m_loaderState != LoaderState::Receiving)
         return;
     m_image.append(chunk);
-    const bool last = chunk.size() < kChunkSize ||
+    const bool last = chunk.size() < kImageChunkSize ||
                       (m_settings.imageSize > 0 && m_image.size() >= m_settings.imageSize);
     if (!last)
         return;
@@ -315,8 +322,13 @@ void VemoFirmware::takeImageChunk(const QByteArray &chunk)
     m_loaderState = LoaderState::Idle;
     m_flashValid = true;
     m_settings.firmwareVersion = nextVersion(m_settings.firmwareVersion);
-    m_host->imageReceived(image);
-    m_host->restart(m_settings.restartDelayMs);
+    const quint64 epoch = m_epoch;
+    m_host->stateChanged();
+    if (epoch == m_epoch)
+        m_host->imageReceived(image);
+    // An observer that took the device off the bus leaves nothing to restart.
+    if (epoch == m_epoch)
+        m_host->restart(m_settings.restartDelayMs);
 }
 
 void VemoFirmware::lifeTick()

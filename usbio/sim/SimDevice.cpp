@@ -1,7 +1,12 @@
-#include "usbio/SimDevice.h"
+#include "usbio/sim/SimDevice.h"
 
-#include "usbio/SimBus_p.h"
+#include "usbio/sim/SimBus_p.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -11,9 +16,8 @@ namespace usbio {
 
 namespace {
 
-constexpr int kPacketSize = 16;
-constexpr quint8 kCommandEndpoint = 0x01;
-constexpr quint8 kImageEndpoint = 0x02;
+Q_LOGGING_CATEGORY(lcSimDevice, "vemo.usbio.sim")
+
 // Packets a device holds for a host that does not read; older ones are lost.
 constexpr int kMaxQueuedPackets = 256;
 
@@ -43,6 +47,22 @@ VemoFirmware::Settings firmwareSettings(const SimDeviceSettings &settings)
     firmware.imageSize = settings.imageSize;
     firmware.answers = settings.answers;
     return firmware;
+}
+
+// Atomic: a reader never sees a cut-off file, and a failed write leaves the
+// one before in place.
+bool writeAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        *error = QStringLiteral("cannot create the folder");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -85,7 +105,61 @@ void SimDevice::Impl::commandReceived(const QByteArray &command)
 void SimDevice::Impl::imageReceived(const QByteArray &received)
 {
     image = received;
+    saveToImageFolder(received);
     Q_EMIT q->imageReceived(received);
+}
+
+void SimDevice::Impl::stateChanged()
+{
+    writeStateFile();
+}
+
+QString SimDevice::Impl::fileName() const
+{
+    QString name = settings.name.isEmpty() ? instanceId : settings.name;
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber() && c != QLatin1Char('-') && c != QLatin1Char('_') &&
+            c != QLatin1Char('.'))
+            c = QLatin1Char('_');
+    }
+    return name;
+}
+
+void SimDevice::Impl::saveToImageFolder(const QByteArray &received)
+{
+    if (settings.imageFolder.isEmpty())
+        return;
+    // Numbered on from the images already there: nothing of an earlier run
+    // is overwritten.
+    const QDir folder(settings.imageFolder);
+    QString path;
+    do {
+        path = folder.filePath(QStringLiteral("%1-%2.bin")
+                                   .arg(fileName())
+                                   .arg(++imagesSaved, 3, 10, QLatin1Char('0')));
+    } while (QFileInfo::exists(path));
+    QString error;
+    if (!writeAtomically(path, received, &error))
+        qCWarning(lcSimDevice).noquote() << "cannot save the image to" << path << ":" << error;
+}
+
+void SimDevice::Impl::writeStateFile() const
+{
+    if (settings.stateFile.isEmpty())
+        return;
+    QJsonObject state;
+    state.insert(QStringLiteral("device"), fileName());
+    state.insert(QStringLiteral("generation"),
+                 QString::fromLatin1(generationName(settings.generation)));
+    state.insert(QStringLiteral("serial"), QString::fromLatin1(firmware->serialNumber()));
+    state.insert(QStringLiteral("calibrationDate"),
+                 QString::fromLatin1(firmware->calibrationDate()));
+    state.insert(QStringLiteral("firmware"), QString::fromLatin1(firmware->firmwareVersion()));
+    state.insert(QStringLiteral("loader"), firmware->inLoader());
+    QString error;
+    if (!writeAtomically(settings.stateFile, QJsonDocument(state).toJson(), &error))
+        qCWarning(lcSimDevice).noquote()
+            << "cannot write the device state to" << settings.stateFile << ":" << error;
 }
 
 void SimDevice::Impl::deliver(quint8 endpoint, const QByteArray &bytes)
@@ -101,7 +175,10 @@ void SimDevice::Impl::deliver(quint8 endpoint, const QByteArray &bytes)
 
 SimDevice::SimDevice(SimBus *bus, const SimDeviceSettings &settings)
     : QObject(bus), d(new Impl(this, bus, settings))
-{}
+{
+    // The state is there from the start, not only after its first change.
+    d->writeStateFile();
+}
 
 SimDevice::~SimDevice()
 {
@@ -144,11 +221,7 @@ QString SimDevice::devicePath() const
 
 QString SimDevice::instancePath() const
 {
-    return QStringLiteral("USB\\VID_%1&PID_%2\\%3")
-        .arg(kVendorId, 4, 16, QLatin1Char('0'))
-        .arg(productId(d->settings.generation), 4, 16, QLatin1Char('0'))
-        .toUpper()
-        .arg(d->instanceId);
+    return usbio::instancePath(PresentDevice{d->settings.generation, d->instanceId});
 }
 
 bool SimDevice::onBus() const
@@ -231,8 +304,8 @@ void SimDevice::clearRecords()
 
 void SimDevice::sendToHost(const QByteArray &bytes)
 {
-    for (int at = 0; at < bytes.size(); at += kPacketSize)
-        d->sendToHost(bytes.mid(at, kPacketSize));
+    for (int at = 0; at < bytes.size(); at += kInPacketSize)
+        d->sendToHost(bytes.mid(at, kInPacketSize));
 }
 
 void SimDevice::powerCycle(int offBusMs)

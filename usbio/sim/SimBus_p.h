@@ -3,10 +3,11 @@
 // Inner state of the simulated bus and its devices, shared by SimBus,
 // SimDevice and SimComponent (not part of the layer's interface).
 
-#include "usbio/DeviceModelHost.h"
-#include "usbio/SimBus.h"
-#include "usbio/SimDevice.h"
-#include "usbio/VemoFirmware.h"
+#include "usbio/DeviceKeys.h"
+#include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/sim/SimBus.h"
+#include "usbio/sim/SimDevice.h"
 
 #include <QList>
 #include <QPointer>
@@ -30,6 +31,12 @@ struct SimDevice::Impl : public DeviceModelHost
     void restart(int offBusMs) override;
     void commandReceived(const QByteArray &command) override;
     void imageReceived(const QByteArray &image) override;
+    void stateChanged() override;
+
+    // The name the device's files carry.
+    QString fileName() const;
+    void saveToImageFolder(const QByteArray &image);
+    void writeStateFile() const;
 
     // One finished OUT transfer from a component.
     void deliver(quint8 endpoint, const QByteArray &bytes);
@@ -56,13 +63,14 @@ struct SimDevice::Impl : public DeviceModelHost
     QList<QByteArray> commands;
     QList<QByteArray> chunks;
     QByteArray image;
+    int imagesSaved = 0;
 };
 
 struct SimBus::Impl
 {
-    explicit Impl(SimBus *bus, registry::KeyStore *keyStore) : q(bus), store(keyStore) {}
+    explicit Impl(SimBus *bus, registry::KeyStore *keyStore) : q(bus), keys(keyStore) {}
 
-    registry::KeyStore &keyStore() const;
+    static PresentDevice present(const SimDevice *device);
     // Rewrites the driver service's list of present devices, and creates
     // the persistent key of a device the first time it is seen.
     void publish();
@@ -76,7 +84,7 @@ struct SimBus::Impl
     void notifyPnP(EventId id, const SimDevice *device);
 
     SimBus *q;
-    registry::KeyStore *store;
+    DeviceKeys keys;
     QList<SimDevice *> devices; // attach order
     QList<SimComponent *> components;
     int created = 0;

@@ -1,107 +1,41 @@
-#include "usbio/SimBus.h"
+#include "usbio/sim/SimBus.h"
 
-#include "registry/KeyStore.h"
 #include "usbio/Backend.h"
-#include "usbio/SimBus_p.h"
-#include "usbio/SimComponent.h"
-#include "usbio/SimConfig.h"
+#include "usbio/sim/SimBus_p.h"
+#include "usbio/sim/SimComponent.h"
+#include "usbio/sim/SimConfig.h"
 
 #include <QHash>
-#include <QLoggingCategory>
 #include <QTimer>
 
 namespace usbio {
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcSim, "vemo.usbio.sim")
-
 const QString kBackendName = QStringLiteral("sim");
-// The driver service's list of present devices (volatile, as Windows keeps it).
-const QString kServiceEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum");
-
 // The bus whose backend is registered as "sim" now.
 SimBus *g_installedBus = nullptr;
 
-QString instanceKeyPath(const SimDevice *device)
-{
-    return QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_%1&Pid_%2\\%3")
-        .arg(kVendorId, 4, 16, QLatin1Char('0'))
-        .arg(productId(device->settings().generation), 4, 16, QLatin1Char('0'))
-        .arg(device->instanceId());
-}
-
 } // namespace
 
-quint16 productId(Generation generation)
+PresentDevice SimBus::Impl::present(const SimDevice *device)
 {
-    switch (generation) {
-    case Generation::Vemo:
-        return 0x0889;
-    case Generation::Vemo2:
-        return 0x088A;
-    case Generation::Vemo3:
-        return 0x088B;
-    }
-    return 0x088A;
-}
-
-QByteArray generationName(Generation generation)
-{
-    switch (generation) {
-    case Generation::Vemo:
-        return "Vemo";
-    case Generation::Vemo2:
-        return "Vemo2";
-    case Generation::Vemo3:
-        return "Vemo3";
-    }
-    return "Vemo2";
-}
-
-registry::KeyStore &SimBus::Impl::keyStore() const
-{
-    return store ? *store : registry::KeyStore::defaultStore();
+    return PresentDevice{device->settings().generation, device->instanceId()};
 }
 
 void SimBus::Impl::publish()
 {
-    registry::KeyStore &keys = keyStore();
-    try {
-        keys.deleteKey(registry::RootKey::LocalMachine, kServiceEnum);
-        keys.createKey(registry::RootKey::LocalMachine, kServiceEnum, true);
-        qint32 count = 0;
-        for (const SimDevice *device : std::as_const(devices)) {
-            if (!device->onBus())
-                continue;
-            keys.writeString(registry::RootKey::LocalMachine, kServiceEnum,
-                             QString::number(count++), device->instancePath());
-        }
-        keys.writeInteger(registry::RootKey::LocalMachine, kServiceEnum, QStringLiteral("Count"),
-                          count);
-        keys.writeInteger(registry::RootKey::LocalMachine, kServiceEnum,
-                          QStringLiteral("NextInstance"), count);
-    } catch (const registry::RegistryError &error) {
-        qCWarning(lcSim) << "cannot publish the device list:" << error.what();
+    QList<PresentDevice> list;
+    for (const SimDevice *device : std::as_const(devices)) {
+        if (device->onBus())
+            list.append(present(device));
     }
+    keys.publish(list);
 }
 
 void SimBus::Impl::createInstanceKey(const SimDevice *device)
 {
-    registry::KeyStore &keys = keyStore();
-    const QString path = instanceKeyPath(device);
-    try {
-        if (keys.keyExists(registry::RootKey::LocalMachine, path))
-            return;
-        keys.createKey(registry::RootKey::LocalMachine, path);
-        keys.writeString(registry::RootKey::LocalMachine, path, QStringLiteral("Service"),
-                         QStringLiteral("VemoUSB"));
-        keys.writeString(registry::RootKey::LocalMachine, path, QStringLiteral("DeviceDesc"),
-                         QString::fromLatin1(generationName(device->settings().generation)) +
-                             QStringLiteral(" USB device"));
-    } catch (const registry::RegistryError &error) {
-        qCWarning(lcSim) << "cannot record the device instance" << path << ":" << error.what();
-    }
+    keys.recordInstance(present(device));
 }
 
 void SimBus::Impl::arrive(SimDevice *device)

@@ -11,6 +11,17 @@ namespace usbio {
 //
 // Everything the device sends, its restarts and its timers go through the
 // DeviceModelHost it was given.
+//
+// Threads: a model lives on one thread, and its host calls it only there;
+// its timers run there, and it calls the host only from there. A host that
+// learns of USB traffic on another thread (the ioctl handler of a kernel
+// mock runs on the mock's own thread) hands it over to the model's thread.
+//
+// Leaving while delivering: any call into the host may take the device off
+// the bus (a restart, or an observer that unplugs it), and powerOff then
+// runs before that call returns. The model stops handling what it was in the
+// middle of (the rest of a piece, the rest of an answer) and does nothing
+// more for the session that ended.
 class DeviceModel
 {
 public:

@@ -1,0 +1,707 @@
+// The "libusb" backend against the Vemo device model behind a mocked kernel
+// (umockdev): enumeration, the shared open, reads and writes, the loader
+// cycle, an image, a disconnect and a stall, each as the component contract
+// has them.
+
+#include "tests/usbio/EventRecorder.h"
+#include "tests/usbio/umockdev/LibusbFixture.h"
+#include "tests/usbio/umockdev/UmockdevMain.h"
+#include "usbio/Backend.h"
+#include "usbio/libusb/LibusbDevice.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <libusb.h>
+#include <sys/utsname.h>
+
+using namespace usbio;
+
+namespace {
+
+const QString kGuid = QString::fromLatin1(kDeviceInterfaceGuid);
+const QString kServiceEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum");
+
+QByteArray readOne(Component &component, Status *status = nullptr)
+{
+    QByteArray buffer(16, '\0');
+    int count = 0;
+    const Status s = component.ReadData(buffer, count);
+    if (status)
+        *status = s;
+    return buffer.left(count);
+}
+
+QByteArray randomImage(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray image(size, '\0');
+    for (char &byte : image)
+        byte = char(generator.bounded(256));
+    return image;
+}
+
+// The three pipes of one device, opened the way the link opens them, with
+// what they raise written down.
+struct Pipes
+{
+    explicit Pipes(LibusbFixture &f, int index = 0)
+        : reader(f.pipe(kInEndpoint, index)), commands(f.pipe(kCommandEndpoint, index)),
+          image(f.pipe(kImageEndpoint, index))
+    {
+        if (!reader || !commands || !image)
+            return;
+        readerEvents = std::make_unique<EventRecorder>(reader.get());
+        commandEvents = std::make_unique<EventRecorder>(commands.get());
+        imageEvents = std::make_unique<EventRecorder>(image.get());
+    }
+    bool ok() const { return readerEvents != nullptr; }
+
+    // Hands each piece over after the completion of the one before.
+    bool write(LibusbComponent &writer, EventRecorder &events, const QByteArray &data, int size)
+    {
+        if (writer.ResetPipe() != 0 || writer.StartWriting(size, 5, 5, false) != 0)
+            return false;
+        for (int at = 0; at < data.size(); at += size) {
+            QByteArray piece = data.mid(at, size);
+            if (&writer == commands.get())
+                piece = piece.leftJustified(size, '\0');
+            const int before = events.count(EventId::WriteComplete);
+            if (writer.WriteData(piece, 0) != 0 ||
+                !events.waitFor(EventId::WriteComplete, before + 1, 5000))
+                return false;
+        }
+        writer.StopWriting();
+        return true;
+    }
+    bool command(const QByteArray &text) { return write(*commands, *commandEvents, text, 16); }
+    bool sendImage(const QByteArray &data) { return write(*image, *imageEvents, data, 64); }
+
+    // Takes every finished read, until text has come.
+    bool waitForText(const QByteArray &text, int timeoutMs = 3000)
+    {
+        return LibusbFixture::waitFor(
+            [&] {
+                while (reader->finishedReads() > 0)
+                    received += readOne(*reader);
+                return received.contains(text);
+            },
+            timeoutMs);
+    }
+
+    std::unique_ptr<LibusbComponent> reader;
+    std::unique_ptr<LibusbComponent> commands;
+    std::unique_ptr<LibusbComponent> image;
+    std::unique_ptr<EventRecorder> readerEvents;
+    std::unique_ptr<EventRecorder> commandEvents;
+    std::unique_ptr<EventRecorder> imageEvents;
+    QByteArray received;
+};
+
+} // namespace
+
+class TestLibusb : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void enumerationOfTwoGenerationsInOrder();
+    void devicesArePublishedInEnumerationOrder();
+    void openSharesOneHandleAndTheConfiguration();
+    void operationsNeedAnOpenDevice_data();
+    void operationsNeedAnOpenDevice();
+    void commandInPiecesAndItsAnswer();
+    void fivePendingReadsCompletedInOrder();
+    void readCompletionsOfAStoppedSessionAreNotDelivered_data();
+    void readCompletionsOfAStoppedSessionAreNotDelivered();
+    void cancelledWritesRaiseNoCompletion_data();
+    void cancelledWritesRaiseNoCompletion();
+    void loaderCycleWithRemoveAndAddUevents();
+    void imageByteExact_data();
+    void imageByteExact();
+    void disconnectWithTransfersInFlight();
+    void stallOnTheImagePipe();
+    void plugAndPlayOfTheVendorsDevicesOnly();
+    void arrivalWaitsForTheDeviceNode();
+    void driverInformationOnLinux();
+    void noUsbFileSystemLeavesANote();
+};
+
+void TestLibusb::init()
+{
+    if (const QString missing = umockdevMissing(); !missing.isEmpty())
+        QSKIP(qPrintable(missing));
+}
+
+void TestLibusb::enumerationOfTwoGenerationsInOrder()
+{
+    LibusbFixture f;
+    // Plugged in the other order; another product of the vendor and another
+    // vendor's device between them.
+    UsbMockDevice *vemo3 = f.mock.add(Generation::Vemo3, 3);
+    f.mock.addOtherProduct(kVendorId, 0x0999, 2);
+    f.mock.addOtherProduct(0x1234, kVemo2ProductId, 4);
+    UsbMockDevice *vemo = f.mock.add(Generation::Vemo, 1);
+    f.start();
+    const QList<std::shared_ptr<LibusbDevice>> devices = f.backend->devices();
+    QCOMPARE(devices.size(), 2);
+    QCOMPARE(devices.at(0)->instanceId(), vemo->instanceId());
+    QCOMPARE(devices.at(0)->generation(), Generation::Vemo);
+    QCOMPARE(devices.at(1)->instanceId(), vemo3->instanceId());
+    QCOMPARE(devices.at(1)->generation(), Generation::Vemo3);
+
+    // Every instance lists them in that order and opens by that position.
+    auto first = f.component();
+    auto second = f.component();
+    QCOMPARE(first->EnumerateDevices(kGuid), 2);
+    QCOMPARE(second->EnumerateDevices(kGuid.toLower()), 2);
+    QCOMPARE(first->EnumerateDevices(QStringLiteral("{00000000-1111-2222-3333-444444444444}")), 0);
+    QCOMPARE(first->EnumerateDevices(kGuid), 2);
+    QCOMPARE(first->OpenDevice(1), status::Success);
+    QCOMPARE(vemo3->claims(), 1);
+    QCOMPARE(vemo->claims(), 0);
+    QCOMPARE(second->OpenDevice(2), status::NoSuchDevice);
+}
+
+void TestLibusb::devicesArePublishedInEnumerationOrder()
+{
+    LibusbFixture f;
+    f.mock.add(Generation::Vemo3, 2);
+    f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    using registry::RootKey;
+    QCOMPARE(f.store.readInteger(RootKey::LocalMachine, kServiceEnum, QStringLiteral("Count")), 2);
+    QCOMPARE(f.store.readString(RootKey::LocalMachine, kServiceEnum, QStringLiteral("0")),
+             QStringLiteral("USB\\VID_5E1A&PID_088A\\1-1"));
+    QCOMPARE(f.store.readString(RootKey::LocalMachine, kServiceEnum, QStringLiteral("1")),
+             QStringLiteral("USB\\VID_5E1A&PID_088B\\1-2"));
+    // The instance as the driver records it for good.
+    QVERIFY(f.store.keyExists(RootKey::LocalMachine,
+                              QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_"
+                                             "088b\\1-2")));
+}
+
+void TestLibusb::openSharesOneHandleAndTheConfiguration()
+{
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto reader = f.component();
+    auto writer = f.component();
+    for (const auto &c : {reader.get(), writer.get()}) {
+        QCOMPARE(c->EnumerateDevices(kGuid), 1);
+        QCOMPARE(c->OpenDevice(0), status::Success);
+        QCOMPARE(c->AddInterface(0, 0, 64000), status::Success);
+    }
+    // One handle, one claim for both.
+    QCOMPARE(device->claims(), 1);
+    QCOMPARE(reader->Bind(kInEndpoint), status::NotConfigured);
+    QCOMPARE(writer->SetConfiguration(1), status::InvalidParameter);
+    QCOMPARE(writer->SetConfiguration(0), status::Success);
+    // Selected by one, the configuration serves the other.
+    QCOMPARE(reader->Bind(kInEndpoint), status::Success);
+    QCOMPARE(writer->Bind(kCommandEndpoint), status::Success);
+    QCOMPARE(writer->Bind(kImageEndpoint), status::AlreadyBound);
+    QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+
+    // Dropped by one, it is gone for both: the reads end without events.
+    EventRecorder events(reader.get());
+    QCOMPARE(writer->UnconfigureDevice(), status::Success);
+    QCOMPARE(device->inUrbsInFlight(), 0);
+    Status status = 0;
+    readOne(*reader, &status);
+    QCOMPARE(status, status::NotConfigured);
+    QCOMPARE(writer->Bind(kCommandEndpoint), status::NotConfigured);
+    LibusbFixture::settle();
+    QVERIFY(events.events.isEmpty());
+
+    // The handle goes with the last instance, and a new open claims again.
+    reader->CloseDevice();
+    QCOMPARE(device->claims(), 1);
+    writer->CloseDevice();
+    QCOMPARE(writer->OpenDevice(0), status::Success);
+    QCOMPARE(device->claims(), 2);
+}
+
+void TestLibusb::operationsNeedAnOpenDevice_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("AddInterface") << QStringLiteral("AddInterface");
+    QTest::newRow("SetConfiguration") << QStringLiteral("SetConfiguration");
+    QTest::newRow("Bind") << QStringLiteral("Bind");
+    QTest::newRow("StartReading") << QStringLiteral("StartReading");
+    QTest::newRow("WriteData") << QStringLiteral("WriteData");
+    QTest::newRow("ResetPipe") << QStringLiteral("ResetPipe");
+    QTest::newRow("AbortPipe") << QStringLiteral("AbortPipe");
+}
+
+void TestLibusb::operationsNeedAnOpenDevice()
+{
+    QFETCH(QString, operation);
+    LibusbFixture f;
+    f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto c = f.component();
+    c->EnumerateDevices(kGuid);
+    const auto run = [&]() -> Status {
+        if (operation == QLatin1String("AddInterface"))
+            return c->AddInterface(0, 0, 64000);
+        if (operation == QLatin1String("SetConfiguration"))
+            return c->SetConfiguration(0);
+        if (operation == QLatin1String("Bind"))
+            return c->Bind(kInEndpoint);
+        if (operation == QLatin1String("StartReading"))
+            return c->StartReading(16, 5, 5);
+        if (operation == QLatin1String("WriteData"))
+            return c->WriteData("x", 0);
+        if (operation == QLatin1String("ResetPipe"))
+            return c->ResetPipe();
+        return c->AbortPipe();
+    };
+    QCOMPARE(run(), status::NotOpened);
+    QCOMPARE(c->OpenDevice(0), status::Success);
+    c->CloseDevice();
+    QCOMPARE(run(), status::NotOpened);
+}
+
+void TestLibusb::commandInPiecesAndItsAnswer()
+{
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    Pipes pipes(f);
+    QVERIFY(pipes.ok());
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+    // 20 characters: a full piece, then four characters and 12 zero bytes.
+    QVERIFY(pipes.command("ABGL?\rDEVNR?\rDEVIN"));
+    QVERIFY(pipes.command("FO?\r"));
+    QCOMPARE(device->pieces(),
+             (QList<QByteArray>{"ABGL?\rDEVNR?\rDEV", QByteArray("IN").leftJustified(16, '\0'),
+                                QByteArray("FO?\r").leftJustified(16, '\0')}));
+    QCOMPARE(device->commands(), (QList<QByteArray>{"ABGL?", "DEVNR?", "DEVINFO?"}));
+    QVERIFY(pipes.waitForText("Vemo2 SN000000001 FW2.10\r"));
+    QVERIFY(pipes.received.startsWith("ABGL00-00-00 +0.000\rDEVNR000000001\r"));
+}
+
+void TestLibusb::fivePendingReadsCompletedInOrder()
+{
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto reader = f.pipe(kInEndpoint);
+    QVERIFY(reader);
+    EventRecorder events(reader.get());
+    QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+    LibusbFixture::settle();
+    QCOMPARE(device->inUrbsSubmitted(), 5);
+    for (int i = 1; i <= 5; ++i)
+        device->sendToHost("read " + QByteArray::number(i));
+    QVERIFY(events.waitFor(EventId::ReadComplete, 5));
+    // Finished reads keep their slots until they are taken.
+    QCOMPARE(reader->pendingReads(), 0);
+    QCOMPARE(device->inUrbsSubmitted(), 5);
+    for (int i = 1; i <= 5; ++i)
+        QCOMPARE(readOne(*reader), "read " + QByteArray::number(i));
+    QCOMPARE(device->inUrbsSubmitted(), 10);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+    Status status = 0;
+    readOne(*reader, &status);
+    QCOMPARE(status, status::NoData);
+}
+
+void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("StopReading, StartReading") << QStringLiteral("stop");
+    QTest::newRow("ResetPipe") << QStringLiteral("reset");
+    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+}
+
+// As the link does after a read error: at the first of three completions
+// the session ends; the two behind it are never delivered.
+void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered()
+{
+    QFETCH(QString, end);
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto reader = f.pipe(kInEndpoint);
+    QVERIFY(reader);
+    QList<Status> statuses;
+    QList<QByteArray> data;
+    bool ended = false;
+    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
+        if (id != EventId::ReadComplete)
+            return;
+        Status status = 0;
+        data.append(readOne(*reader, &status));
+        statuses.append(status);
+        if (ended)
+            return;
+        ended = true;
+        if (end == QLatin1String("stop")) {
+            reader->StopReading();
+            QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+        } else if (end == QLatin1String("reset")) {
+            QCOMPARE(reader->ResetPipe(), status::Success);
+        } else {
+            QCOMPARE(reader->AbortPipe(), status::Success);
+        }
+    });
+    QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+    // All three finish before the event loop gets to the first completion.
+    device->sendToHost("one");
+    device->sendToHost("two");
+    device->sendToHost("three");
+    QVERIFY(LibusbFixture::waitFor([&] { return ended; }));
+    LibusbFixture::settle(50);
+    QCOMPARE(statuses, QList<Status>{status::Success});
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+    device->sendToHost("four");
+    QVERIFY(LibusbFixture::waitFor([&] { return statuses.size() == 2; }));
+    LibusbFixture::settle(50);
+    QCOMPARE(statuses, (QList<Status>{status::Success, status::Success}));
+    QCOMPARE(data.first(), QByteArray("one"));
+    // Reads the device had finished when the session ended are dropped.
+    QVERIFY(data.last() == "four" || data.last() == "two" || data.last() == "three");
+}
+
+void TestLibusb::cancelledWritesRaiseNoCompletion_data()
+{
+    QTest::addColumn<QString>("cancel");
+    QTest::newRow("ResetPipe") << QStringLiteral("reset");
+    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+    QTest::newRow("StopWriting") << QStringLiteral("stop");
+    QTest::newRow("CloseDevice") << QStringLiteral("close");
+}
+
+// A write the device has not taken is cancelled, synchronously: when the
+// call returns nothing is in flight, no completion follows, and the data
+// never reaches the device.
+void TestLibusb::cancelledWritesRaiseNoCompletion()
+{
+    QFETCH(QString, cancel);
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto writer = f.pipe(kCommandEndpoint);
+    QVERIFY(writer);
+    EventRecorder events(writer.get());
+    QCOMPARE(writer->StartWriting(16, 5, 5, false), status::Success);
+    device->holdWrites(true);
+    QCOMPARE(writer->WriteData(QByteArray("NSF?\r").leftJustified(16, '\0'), 0), status::Success);
+    QCOMPARE(writer->WriteData(QByteArray("BE?\r").leftJustified(16, '\0'), 0), status::Success);
+    LibusbFixture::settle();
+    QCOMPARE(writer->pendingWrites(), 2);
+    events.insideCall = true;
+    if (cancel == QLatin1String("reset"))
+        QCOMPARE(writer->ResetPipe(), status::Success);
+    else if (cancel == QLatin1String("abort"))
+        QCOMPARE(writer->AbortPipe(), status::Success);
+    else if (cancel == QLatin1String("stop"))
+        writer->StopWriting();
+    else
+        writer->CloseDevice();
+    events.insideCall = false;
+    QCOMPARE(writer->pendingWrites(), 0);
+    device->holdWrites(false);
+    LibusbFixture::settle(50);
+    QCOMPARE(events.raisedInsideCall, 0);
+    QVERIFY(events.events.isEmpty());
+    QVERIFY(device->pieces().isEmpty());
+    QCOMPARE(device->clearedHalts().contains(kCommandEndpoint), cancel == QLatin1String("reset"));
+    if (cancel == QLatin1String("close"))
+        return;
+    // The pipe goes on working.
+    if (cancel == QLatin1String("stop"))
+        QCOMPARE(writer->StartWriting(16, 5, 5, false), status::Success);
+    QCOMPARE(writer->WriteData(QByteArray("NSF?\r").leftJustified(16, '\0'), 0), status::Success);
+    QVERIFY(events.waitFor(EventId::WriteComplete, 1));
+    QVERIFY(LibusbFixture::waitFor([device] { return device->pieces().size() == 1; }));
+}
+
+void TestLibusb::loaderCycleWithRemoveAndAddUevents()
+{
+    LibusbFixture f;
+    VemoFirmware::Settings settings;
+    settings.restartDelayMs = 100;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1, settings);
+    f.start();
+    auto pnp = f.component();
+    EventRecorder notifications(pnp.get());
+    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
+    const QString firstNode = device->devNode();
+    {
+        Pipes pipes(f);
+        QVERIFY(pipes.ok());
+        QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+        QVERIFY(notifications.waitFor(EventId::PnPRemoveNotification, 1));
+        QCOMPARE(notifications.events.first().devicePath, firstNode);
+        // The handles of the device that left are dead.
+        QCOMPARE(pipes.commands->ResetPipe(), status::DeviceGone);
+        QCOMPARE(f.component()->EnumerateDevices(kGuid), 0);
+        QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
+        QCOMPARE(pipes.commands->ResetPipe(), status::DeviceGone);
+    }
+    // Back at a new address, in its loader.
+    QVERIFY(device->devNode() != firstNode);
+    QCOMPARE(notifications.events.last().devicePath, device->devNode());
+    QVERIFY(device->firmware().inLoader());
+    Pipes pipes(f);
+    QVERIFY(pipes.ok());
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(pipes.command("USB-Vemo:NSF?!!"));
+    QVERIFY(pipes.waitForText("Vemo2 loader V1.00\r"));
+    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+    QCOMPARE(notifications.ids(),
+             (QList<EventId>{EventId::PnPRemoveNotification, EventId::PnPAddNotification}));
+}
+
+void TestLibusb::imageByteExact_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("imageSize"); // what the loader takes as whole
+    QTest::newRow("1") << 1 << 0;
+    QTest::newRow("63") << 63 << 0;
+    QTest::newRow("64") << 64 << 64;
+    QTest::newRow("65") << 65 << 0;
+    QTest::newRow("4096 + 7") << 4096 + 7 << 0;
+}
+
+void TestLibusb::imageByteExact()
+{
+    QFETCH(int, size);
+    QFETCH(int, imageSize);
+    LibusbFixture f;
+    VemoFirmware::Settings settings;
+    settings.imageSize = imageSize;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo3, 1, settings);
+    f.start();
+    auto pnp = f.component();
+    EventRecorder notifications(pnp.get());
+    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
+    {
+        Pipes pipes(f);
+        QVERIFY(pipes.ok());
+        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+    }
+    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
+    Pipes pipes(f);
+    QVERIFY(pipes.ok());
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+
+    const QByteArray image = randomImage(size, quint32(size));
+    QVERIFY(pipes.sendImage(image));
+    QVERIFY(LibusbFixture::waitFor([device] { return !device->image().isEmpty(); }));
+    QCOMPARE(device->image(), image);
+    QCOMPARE(device->chunks().size(), (size + 63) / 64);
+    // The device restarts with the new firmware.
+    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 2));
+    QVERIFY(!device->firmware().inLoader());
+    QCOMPARE(device->firmware().firmwareVersion(), QByteArray("2.11"));
+}
+
+// The device goes while reads and a write are in flight: each read ends
+// with one completion whose read data gives DeviceGone, no read is started
+// again, the write raises nothing, and then the removal is announced.
+void TestLibusb::disconnectWithTransfersInFlight()
+{
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    Pipes pipes(f);
+    QVERIFY(pipes.ok());
+    QCOMPARE(pipes.reader->EnablePnPNotification(kGuid), status::Success);
+    QList<Status> reads;
+    connect(pipes.reader.get(), &Component::eventRaised, this, [&](EventId id) {
+        if (id == EventId::ReadComplete) {
+            Status status = 0;
+            readOne(*pipes.reader, &status);
+            reads.append(status);
+        }
+    });
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+    QCOMPARE(pipes.commands->StartWriting(16, 5, 5, false), status::Success);
+    device->holdWrites(true);
+    QCOMPARE(pipes.commands->WriteData(QByteArray(16, 'w'), 0), status::Success);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+    const int submitted = device->inUrbsSubmitted();
+
+    device->unplug();
+    QVERIFY(pipes.readerEvents->waitFor(EventId::PnPRemoveNotification, 1));
+    LibusbFixture::settle(100);
+    QCOMPARE(reads, QList<Status>(5, status::DeviceGone));
+    QCOMPARE(pipes.readerEvents->ids().last(), EventId::PnPRemoveNotification);
+    QCOMPARE(pipes.readerEvents->count(EventId::PnPRemoveNotification), 1);
+    QCOMPARE(device->inUrbsSubmitted(), submitted);
+    QVERIFY(pipes.commandEvents->events.isEmpty());
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::DeviceGone);
+    QCOMPARE(pipes.commands->WriteData(QByteArray(16, 'x'), 0), status::DeviceGone);
+    QVERIFY(device->pieces().isEmpty());
+    pipes.reader->CloseDevice();
+    QCOMPARE(pipes.reader->ResetPipe(), status::NotOpened);
+    QCOMPARE(f.component()->EnumerateDevices(kGuid), 0);
+}
+
+// The loader refuses a chunk: the write raises no completion, the pipe
+// stays halted until it is reset, and after the reset the image goes
+// through byte for byte.
+void TestLibusb::stallOnTheImagePipe()
+{
+    LibusbFixture f;
+    VemoFirmware::Settings settings;
+    settings.restartDelayMs = 50;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1, settings);
+    f.start();
+    auto pnp = f.component();
+    EventRecorder notifications(pnp.get());
+    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
+    {
+        Pipes pipes(f);
+        QVERIFY(pipes.ok());
+        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+    }
+    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
+    Pipes pipes(f);
+    QVERIFY(pipes.ok());
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+
+    device->stallNextWrite(kImageEndpoint);
+    QCOMPARE(pipes.image->StartWriting(64, 5, 5, false), status::Success);
+    QCOMPARE(pipes.image->WriteData(QByteArray(64, 's'), 0), status::Success);
+    QVERIFY(LibusbFixture::waitFor([&] { return pipes.image->pendingWrites() == 0; }));
+    LibusbFixture::settle(50);
+    QVERIFY(pipes.imageEvents->events.isEmpty());
+    QCOMPARE(pipes.image->WriteData(QByteArray(64, 't'), 0), status::TransferFailed);
+    QVERIFY(device->chunks().isEmpty());
+    pipes.image->StopWriting();
+
+    const QByteArray image = randomImage(150, 7);
+    QCOMPARE(device->clearedHalts().count(kImageEndpoint), 0);
+    QVERIFY(pipes.sendImage(image)); // resets the pipe first
+    QCOMPARE(device->clearedHalts().count(kImageEndpoint), 1);
+    QVERIFY(LibusbFixture::waitFor([device] { return !device->image().isEmpty(); }));
+    QCOMPARE(device->image(), image);
+}
+
+void TestLibusb::plugAndPlayOfTheVendorsDevicesOnly()
+{
+    LibusbFixture f;
+    f.start();
+    auto enabled = f.component();
+    auto quiet = f.component();
+    EventRecorder events(enabled.get());
+    EventRecorder none(quiet.get());
+    QCOMPARE(enabled->EnablePnPNotification(QStringLiteral("not a guid")),
+             status::InvalidParameter);
+    QCOMPARE(enabled->EnablePnPNotification(kGuid), status::Success);
+    f.mock.addOtherProduct(kVendorId, 0x0999, 2);
+    f.mock.addOtherProduct(0x1234, 0x5678, 3);
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    QVERIFY(events.waitFor(EventId::PnPAddNotification, 1));
+    QCOMPARE(events.events.first().devicePath, device->devNode());
+    QCOMPARE(enabled->EnumerateDevices(kGuid), 1);
+    device->unplug();
+    QVERIFY(events.waitFor(EventId::PnPRemoveNotification, 1));
+    LibusbFixture::settle(50);
+    QCOMPARE(events.ids(),
+             (QList<EventId>{EventId::PnPAddNotification, EventId::PnPRemoveNotification}));
+    QVERIFY(none.events.isEmpty());
+    QCOMPARE(enabled->EnumerateDevices(kGuid), 0);
+}
+
+// udev gives the node its rights a moment after the kernel announces the
+// device: the arrival waits for it, so that the window can open the device
+// at once, and it is not taken for a device that is gone.
+void TestLibusb::arrivalWaitsForTheDeviceNode()
+{
+    LibusbFixture f;
+    f.start();
+    auto pnp = f.component();
+    EventRecorder events(pnp.get());
+    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    QVERIFY(events.waitFor(EventId::PnPAddNotification, 1));
+    device->unplug();
+    QVERIFY(events.waitFor(EventId::PnPRemoveNotification, 1));
+    events.clear();
+
+    QElapsedTimer clock;
+    clock.start();
+    device->plug(300);
+    LibusbFixture::settle(150);
+    QVERIFY(events.events.isEmpty());
+    QVERIFY(events.waitFor(EventId::PnPAddNotification, 1));
+    // Reported once the node was there, not at the end of the wait.
+    QVERIFY2(clock.elapsed() < f.backend->arrivalWaitMs,
+             qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(events.ids(), QList<EventId>{EventId::PnPAddNotification});
+    auto c = f.component();
+    QCOMPARE(c->EnumerateDevices(kGuid), 1);
+    QCOMPARE(c->OpenDevice(0), status::Success);
+}
+
+// What stands for the driver on Linux: the kernel (its usbfs) with its
+// version, and libusb as the interface. A current system is never an "old
+// driver" (the window warns below 2.5).
+void TestLibusb::driverInformationOnLinux()
+{
+    LibusbFixture f;
+    f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto c = f.component();
+    DriverInfo info;
+    QCOMPARE(c->GetDriverInfo(info), status::Success);
+    const libusb_version *library = libusb_get_version();
+    QCOMPARE(info.apiVersion, quint32(library->major << 8 | library->minor));
+    utsname system{};
+    QCOMPARE(uname(&system), 0);
+    const QList<QByteArray> release = QByteArray(system.release).split('.');
+    QCOMPARE(info.driverVersion >> 8, release.value(0).toUInt());
+    QCOMPARE(info.driverVersion & 0xFF, release.value(1).toUInt());
+    // Read as the window reads it: high byte "." low byte, as a number.
+    const double driver = (QByteArray::number(info.driverVersion / 256) + '.' +
+                           QByteArray::number(info.driverVersion % 256))
+                              .toDouble();
+    QVERIFY2(driver >= 2.5, qPrintable(QString::number(driver)));
+    QCOMPARE(info.flags, 1u);
+}
+
+void TestLibusb::noUsbFileSystemLeavesANote()
+{
+    QTemporaryDir dir;
+    LibusbFixture f;
+    f.backend = std::make_unique<LibusbBackend>(&f.store);
+    f.backend->usbFileSystem = dir.filePath(QStringLiteral("bus/usb"));
+    f.backend->install();
+    QCOMPARE(selectedBackend(), QStringLiteral("libusb"));
+    QVERIFY(f.backend->running());
+    QVERIFY2(selectedBackendNote().contains(f.backend->usbFileSystem),
+             qPrintable(selectedBackendNote()));
+    f.backend.reset();
+    QVERIFY(selectedBackendNote().isEmpty());
+
+    f.backend = std::make_unique<LibusbBackend>(&f.store);
+    f.backend->usbFileSystem = dir.path();
+    f.backend->install();
+    QVERIFY(selectedBackendNote().isEmpty());
+    // Found nothing: the list is published empty.
+    QCOMPARE(
+        f.store.readInteger(registry::RootKey::LocalMachine, kServiceEnum, QStringLiteral("Count")),
+        0);
+}
+
+VEMO_UMOCKDEV_TEST_MAIN(TestLibusb)
+#include "tst_usbio_libusb.moc"

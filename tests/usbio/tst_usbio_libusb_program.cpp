@@ -1,0 +1,239 @@
+// The whole program on the "libusb" backend, offscreen, against devices of
+// a mocked kernel (umockdev): its start-up finds the devices and lists them,
+// a production line's serial run opens one and commands it, and an
+// unattended update loads an image into it through its loader. The program
+// runs as a child process inside the same testbed; the ioctl handlers and
+// the device model behind the devices stay in this process, whose event
+// loop must run while the program works.
+
+#include "tests/usbio/SimFixture.h"
+#include "tests/usbio/umockdev/UmockdevMain.h"
+#include "tests/usbio/umockdev/UsbMockBus.h"
+#include "tests/usbio/umockdev/UsbMockDevice.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace usbio;
+
+namespace {
+
+const QString kNoVemoDetected =
+    QStringLiteral("No Vemo detected, be shure Vemo is connected and latest driver is installed!!");
+
+// The program with its message log on standard output, in a folder of its
+// own (the last line of its start-up is that folder).
+class Program
+{
+public:
+    explicit Program(const QStringList &options)
+    {
+        m_process.setWorkingDirectory(m_dir.path());
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        m_process.setProcessEnvironment(environment);
+        // The options come before a production command line in options.
+        m_process.start(QStringLiteral(VEMOTOOL_PATH),
+                        QStringList{QStringLiteral("--registry=") +
+                                        m_dir.filePath(QStringLiteral("registry.json")),
+                                    QStringLiteral("--log-file=-")} +
+                            options);
+    }
+    ~Program()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    // The log of its start-up: read until the folder line (near its end)
+    // has come and then nothing more for a second, at most 30 s in all.
+    QStringList startupLog()
+    {
+        const QString folder = QDir(m_dir.path()).canonicalPath();
+        QElapsedTimer clock;
+        clock.start();
+        QElapsedTimer quiet;
+        quiet.start();
+        while (clock.elapsed() < 30000 && m_process.state() != QProcess::NotRunning &&
+               !(m_lines.contains(folder) && quiet.elapsed() > 1000)) {
+            m_process.waitForReadyRead(100);
+            const QByteArray more = m_process.readAllStandardOutput();
+            if (!more.isEmpty())
+                quiet.restart();
+            m_output += more;
+            m_lines = QString::fromLocal8Bit(m_output).split(QLatin1Char('\n'));
+        }
+        return m_lines;
+    }
+    QString errors() { return QString::fromLocal8Bit(m_process.readAllStandardError()); }
+
+    // Runs this process's event loop (the devices live in it) until the
+    // program has ended, at most timeoutMs; the program's exit status, or
+    // -1 when it is still running.
+    int waitForExit(int timeoutMs)
+    {
+        SimFixture::waitFor([this] { return m_process.state() == QProcess::NotRunning; },
+                            timeoutMs);
+        if (m_process.state() != QProcess::NotRunning)
+            return -1;
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    // The whole log, once the program has ended.
+    QStringList log()
+    {
+        m_output += m_process.readAllStandardOutput();
+        return QString::fromLocal8Bit(m_output).split(QLatin1Char('\n'));
+    }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_output;
+    QStringList m_lines;
+};
+
+} // namespace
+
+class TestLibusbProgram : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void startupFindsAndListsTheDevices_data();
+    void startupFindsAndListsTheDevices();
+    void startupWithoutDevice();
+    void serialRunOpensAndCommandsTheDevice();
+    void unattendedUpdateThroughTheLoader();
+};
+
+void TestLibusbProgram::init()
+{
+    if (const QString missing = umockdevMissing(); !missing.isEmpty())
+        QSKIP(qPrintable(missing));
+}
+
+void TestLibusbProgram::startupFindsAndListsTheDevices_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("--usb=libusb") << QStringList{QStringLiteral("--usb=libusb")};
+    QTest::newRow("the default") << QStringList{};
+}
+
+void TestLibusbProgram::startupFindsAndListsTheDevices()
+{
+    QFETCH(QStringList, options);
+    UsbMockBus mock;
+    mock.add(Generation::Vemo3, 2);
+    mock.add(Generation::Vemo2, 1);
+    Program program(options);
+    const QStringList log = program.startupLog();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+
+    // Found through libusb and published as the driver would: the registry
+    // probe names both, in enumeration order.
+    const int vemo2 = int(log.indexOf(QStringLiteral("Vemo2 found")));
+    const int vemo3 = int(log.indexOf(QStringLiteral("Vemo3 found")));
+    QVERIFY2(vemo2 >= 0 && vemo3 > vemo2, qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("Vemo2 USB driver installed")), qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("PnPNotification enabled")), qPrintable(diagnostics));
+    // The device list holds them: the window did not find it empty, and
+    // took no entry for an unknown device.
+    QVERIFY2(!log.contains(kNoVemoDetected), qPrintable(diagnostics));
+    for (const QString &line : log) {
+        QVERIFY2(!line.startsWith(QLatin1String("Unknown device detected")), qPrintable(line));
+        QVERIFY2(!line.startsWith(QLatin1String("USB:")), qPrintable(line));
+    }
+}
+
+void TestLibusbProgram::startupWithoutDevice()
+{
+    UsbMockBus mock;
+    // Another product of the vendor is not a Vemo.
+    mock.addOtherProduct(kVendorId, 0x0999, 1);
+    Program program({QStringLiteral("--usb=libusb")});
+    const QStringList log = program.startupLog();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(log.contains(QStringLiteral("No Vemo found")), qPrintable(diagnostics));
+    QVERIFY2(log.contains(kNoVemoDetected), qPrintable(diagnostics));
+    // A host without a USB file system (this testbed holds no device node)
+    // says so in one line, before plug-and-play is enabled.
+    const bool usbFileSystem = ::access("/dev/bus/usb", F_OK) == 0;
+    const int note = int(log.indexOf(
+        QStringLiteral("USB: this system has no USB file system (/dev/bus/usb is missing); no USB "
+                       "device can be found")));
+    QCOMPARE(note >= 0, !usbFileSystem);
+    if (note >= 0)
+        QVERIFY(note < log.indexOf(QStringLiteral("PnPNotification enabled")));
+}
+
+// A production line writes a serial number: the program opens the one
+// device listed, writes it, reads it back and ends.
+void TestLibusbProgram::serialRunOpensAndCommandsTheDevice()
+{
+    UsbMockBus mock;
+    UsbMockDevice *device = mock.add(Generation::Vemo2, 1);
+    Program program({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                     QStringLiteral("--timeout=60"), QStringLiteral("/SERIAL123456789")});
+    const int status = program.waitForExit(90000);
+    const QStringList log = program.log();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(status == 0, qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("Device opend: Vemo2 #1")), qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("serial number written: 123456789")),
+             qPrintable(diagnostics));
+    QCOMPARE(device->firmware().serialNumber(), QByteArray("123456789"));
+    QVERIFY(device->commands().contains("DEVNR123456789"));
+}
+
+// An unattended update: the program opens the device, sends it to its
+// loader, follows it off the bus and back (a remove and an add uevent),
+// opens it again, repeats the loader request until the flash is blank
+// (every 20 s for a "Vemo"), sends the image and ends at 100 %.
+void TestLibusbProgram::unattendedUpdateThroughTheLoader()
+{
+    UsbMockBus mock;
+    VemoFirmware::Settings settings;
+    settings.firmwareVersion = "1.40";
+    settings.restartDelayMs = 300;
+    settings.eraseDelayMs = 100;
+    UsbMockDevice *device = mock.add(Generation::Vemo, 1, settings);
+    QByteArray image(64 * 40 + 17, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 7 + i / 64) & 0xFF);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vemo.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+
+    Program program({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                     QStringLiteral("--timeout=120"), path});
+    const int status = program.waitForExit(150000);
+    const QStringList log = program.log();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(status == 0, qPrintable(diagnostics));
+    QCOMPARE(device->image(), image);
+    QVERIFY2(log.filter(QStringLiteral("Device opend: Vemo #1")).size() >= 2,
+             qPrintable(diagnostics));
+    // The device restarts with the new firmware.
+    QVERIFY(SimFixture::waitFor([device] { return device->onBus(); }, 5000));
+    QCOMPARE(device->firmware().firmwareVersion(), QByteArray("1.41"));
+    QVERIFY(!device->firmware().inLoader());
+}
+
+VEMO_UMOCKDEV_TEST_MAIN(TestLibusbProgram)
+#include "tst_usbio_libusb_program.moc"

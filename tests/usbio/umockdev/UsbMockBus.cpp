@@ -1,0 +1,74 @@
+#include "tests/usbio/umockdev/UsbMockBus.h"
+
+#include "tests/usbio/umockdev/UsbMockDevice.h"
+
+#include <QFile>
+
+#include <umockdev.h>
+
+UsbMockBus::UsbMockBus() : m_testbed(umockdev_testbed_new()) {}
+
+UsbMockBus::~UsbMockBus()
+{
+    m_devices.clear();
+    g_object_unref(m_testbed);
+}
+
+bool UsbMockBus::available(QString *why)
+{
+    // The preload library is what redirects /sys and /dev into the testbed.
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libumockdev-preload"))
+        return true;
+    if (why)
+        *why = QStringLiteral("not running under umockdev-wrapper (umockdev's preload library is "
+                              "not loaded)");
+    return false;
+}
+
+UsbMockDevice *UsbMockBus::add(usbio::Generation generation, int port,
+                               const usbio::VemoFirmware::Settings &settings)
+{
+    m_devices.push_back(std::make_unique<UsbMockDevice>(this, generation, port, settings));
+    UsbMockDevice *device = m_devices.back().get();
+    device->plug();
+    return device;
+}
+
+void UsbMockBus::addOtherProduct(quint16 vendorId, quint16 productId, int port)
+{
+    QByteArray descriptors = usbio::deviceDescriptors(usbio::Generation::Vemo2);
+    descriptors[8] = char(vendorId & 0xFF);
+    descriptors[9] = char(vendorId >> 8);
+    descriptors[10] = char(productId & 0xFF);
+    descriptors[11] = char(productId >> 8);
+    const int address = nextAddress();
+    const QString description = QStringLiteral("P: /devices/usb1/1-%1\n"
+                                               "E: SUBSYSTEM=usb\n"
+                                               "E: DEVTYPE=usb_device\n"
+                                               "E: BUSNUM=001\n"
+                                               "E: DEVNUM=%2\n"
+                                               "E: DEVNAME=/dev/bus/usb/001/%2\n"
+                                               "A: busnum=1\\n\n"
+                                               "A: devnum=%3\\n\n"
+                                               "A: speed=12\\n\n"
+                                               "A: bConfigurationValue=1\\n\n"
+                                               "H: descriptors=%4\n")
+                                    .arg(port)
+                                    .arg(address, 3, 10, QLatin1Char('0'))
+                                    .arg(address)
+                                    .arg(QString::fromLatin1(descriptors.toHex().toUpper()));
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(m_testbed, description.toUtf8().constData(), &error)) {
+        qWarning("cannot add the device: %s", error ? error->message : "?");
+        g_clear_error(&error);
+    }
+}
+
+QList<UsbMockDevice *> UsbMockBus::devices() const
+{
+    QList<UsbMockDevice *> list;
+    for (const std::unique_ptr<UsbMockDevice> &device : m_devices)
+        list.append(device.get());
+    return list;
+}

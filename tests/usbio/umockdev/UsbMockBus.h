@@ -1,0 +1,42 @@
+#pragma once
+
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/devicemodel/VemoIdentity.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class UsbMockDevice;
+struct _UMockdevTestbed;
+
+// A umockdev testbed holding Vemo devices on USB bus 1, for libusb to find
+// as it finds real ones. Only usable inside umockdev-wrapper.
+class UsbMockBus : public QObject
+{
+    Q_OBJECT
+public:
+    UsbMockBus();
+    ~UsbMockBus() override;
+
+    // Whether the process runs under umockdev-wrapper; otherwise why not.
+    static bool available(QString *why = nullptr);
+
+    // A new device on port port of the root hub, plugged in at once.
+    UsbMockDevice *add(usbio::Generation generation, int port,
+                       const usbio::VemoFirmware::Settings &settings = {});
+    QList<UsbMockDevice *> devices() const;
+    // A device of another product (no handler behind it: only listed).
+    void addOtherProduct(quint16 vendorId, quint16 productId, int port);
+
+    _UMockdevTestbed *testbed() const { return m_testbed; }
+    // Addresses go up with every plug-in, as on a real bus.
+    int nextAddress() { return ++m_lastAddress; }
+
+private:
+    _UMockdevTestbed *m_testbed;
+    std::vector<std::unique_ptr<UsbMockDevice>> m_devices;
+    int m_lastAddress = 1; // the root hub's
+};

@@ -1,0 +1,471 @@
+#include "tests/usbio/umockdev/UsbMockDevice.h"
+
+#include "tests/usbio/umockdev/UsbMockBus.h"
+
+#include <QFile>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <sys/ioctl.h>
+// After sys/ioctl.h, which it needs.
+#include <linux/usbdevice_fs.h>
+#include <umockdev.h>
+
+using namespace usbio;
+
+struct UsbMockDevice::Urb
+{
+    UMockdevIoctlClient *client = nullptr;
+    UMockdevIoctlData *data = nullptr; // the URB, kept until it is reaped
+    quint8 endpoint = 0;
+    bool done = false; // status and length are set; waiting to be reaped
+};
+
+// One plug-in of the device: its node and handler. A host that still has
+// the node of an earlier plug-in open gets ENODEV on it.
+struct UsbMockDevice::Plug
+{
+    UsbMockDevice *device = nullptr;
+    quint64 session = 0;
+    QString devNode;
+    UMockdevIoctlBase *handler = nullptr;
+    bool attached = false;
+    QList<Urb> flying;
+};
+
+namespace {
+
+usbdevfs_urb *urbOf(UMockdevIoctlData *data)
+{
+    return reinterpret_cast<usbdevfs_urb *>(data->data);
+}
+
+gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug);
+
+void onClientVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug);
+
+} // namespace
+
+UsbMockDevice::UsbMockDevice(UsbMockBus *bus, Generation generation, int port,
+                             const VemoFirmware::Settings &settings)
+    : m_bus(bus), m_generation(generation), m_port(port)
+{
+    VemoFirmware::Settings firmware = settings;
+    firmware.deviceName = generationName(generation);
+    m_firmware = std::make_unique<VemoFirmware>(firmware, this);
+}
+
+UsbMockDevice::~UsbMockDevice()
+{
+    unplug();
+    for (const std::unique_ptr<Plug> &plug : m_plugs) {
+        g_signal_handlers_disconnect_by_data(plug->handler, plug.get());
+        if (plug->attached)
+            umockdev_testbed_detach_ioctl(m_bus->testbed(), plug->devNode.toUtf8().constData(),
+                                          nullptr);
+        for (const Urb &urb : std::as_const(plug->flying))
+            g_object_unref(urb.data);
+        g_object_unref(plug->handler);
+    }
+}
+
+QString UsbMockDevice::sysPath() const
+{
+    return QStringLiteral("/sys/devices/usb1/%1").arg(instanceId());
+}
+
+QString UsbMockDevice::devNode() const
+{
+    QMutexLocker lock(&m_lock);
+    return QStringLiteral("/dev/bus/usb/001/%1").arg(m_address, 3, 10, QLatin1Char('0'));
+}
+
+QString UsbMockDevice::instanceId() const
+{
+    return QStringLiteral("1-%1").arg(m_port);
+}
+
+bool UsbMockDevice::onBus() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_onBus;
+}
+
+QString UsbMockDevice::description() const
+{
+    const QString address = QString::number(m_address).rightJustified(3, QLatin1Char('0'));
+    return QStringLiteral("P: /devices/usb1/%1\n"
+                          "N: bus/usb/001/%2\n"
+                          "E: SUBSYSTEM=usb\n"
+                          "E: DEVTYPE=usb_device\n"
+                          "E: DRIVER=usb\n"
+                          "E: BUSNUM=001\n"
+                          "E: DEVNUM=%2\n"
+                          "E: DEVNAME=/dev/bus/usb/001/%2\n"
+                          "A: busnum=1\\n\n"
+                          "A: devnum=%3\\n\n"
+                          "A: speed=12\\n\n"
+                          "A: bConfigurationValue=1\\n\n"
+                          "H: descriptors=%4\n")
+        .arg(instanceId(), address)
+        .arg(m_address)
+        .arg(QString::fromLatin1(deviceDescriptors(m_generation).toHex().toUpper()));
+}
+
+void UsbMockDevice::plug(int nodeDelayMs)
+{
+    auto plug = std::make_unique<Plug>();
+    {
+        QMutexLocker lock(&m_lock);
+        if (m_onBus)
+            return;
+        m_address = m_bus->nextAddress();
+        plug->session = ++m_session;
+        m_inPackets.clear();
+        m_halted.clear();
+    }
+    plug->device = this;
+    plug->devNode = devNode();
+    plug->handler = umockdev_ioctl_base_new();
+    g_signal_connect(plug->handler, "handle-ioctl", G_CALLBACK(onIoctl), plug.get());
+    g_signal_connect(plug->handler, "client-vanished", G_CALLBACK(onClientVanished), plug.get());
+    Plug *current = plug.get();
+    {
+        QMutexLocker lock(&m_lock);
+        m_plugs.push_back(std::move(plug));
+        m_onBus = true;
+    }
+    // The handler goes on the node before the device appears.
+    attachNode(*current);
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(m_bus->testbed(), description().toUtf8().constData(),
+                                          &error)) {
+        qWarning("cannot add the device: %s", error ? error->message : "?");
+        g_clear_error(&error);
+    }
+    if (nodeDelayMs > 0) {
+        // The node is taken out of the way before anyone looks at the new
+        // device, and put back later.
+        gchar *root = umockdev_testbed_get_root_dir(m_bus->testbed());
+        const QString node = QString::fromUtf8(root) + current->devNode;
+        g_free(root);
+        const QString aside = node + QStringLiteral(".late");
+        QFile::rename(node, aside);
+        const quint64 session = current->session;
+        QTimer::singleShot(nodeDelayMs, this, [this, node, aside, session] {
+            if (session == m_session && m_onBus)
+                QFile::rename(aside, node);
+        });
+    }
+    m_firmware->powerOn();
+}
+
+void UsbMockDevice::attachNode(Plug &plug)
+{
+    GError *error = nullptr;
+    if (!umockdev_testbed_attach_ioctl(m_bus->testbed(), plug.devNode.toUtf8().constData(),
+                                       plug.handler, &error)) {
+        qWarning("cannot attach the ioctl handler: %s", error ? error->message : "?");
+        g_clear_error(&error);
+        return;
+    }
+    plug.attached = true;
+}
+
+void UsbMockDevice::unplug()
+{
+    {
+        QMutexLocker lock(&m_lock);
+        if (!m_onBus)
+            return;
+        m_onBus = false;
+        m_inPackets.clear();
+    }
+    m_firmware->powerOff();
+    const QByteArray path = sysPath().toUtf8();
+    umockdev_testbed_uevent(m_bus->testbed(), path.constData(), "remove");
+    umockdev_testbed_remove_device(m_bus->testbed(), path.constData());
+}
+
+void UsbMockDevice::stallNextWrite(quint8 endpoint)
+{
+    QMutexLocker lock(&m_lock);
+    m_stallNext.append(endpoint);
+}
+
+void UsbMockDevice::holdWrites(bool hold)
+{
+    QMutexLocker lock(&m_lock);
+    m_holdWrites = hold;
+}
+
+void UsbMockDevice::failNextReads(int count)
+{
+    QMutexLocker lock(&m_lock);
+    m_failReads = count;
+}
+
+QList<quint8> UsbMockDevice::clearedHalts() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_clearedHalts;
+}
+
+int UsbMockDevice::inUrbsSubmitted() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_inSubmitted;
+}
+
+int UsbMockDevice::inUrbsInFlight() const
+{
+    QMutexLocker lock(&m_lock);
+    if (m_plugs.empty())
+        return 0;
+    int count = 0;
+    for (const Urb &urb : std::as_const(m_plugs.back()->flying))
+        count += (urb.endpoint & 0x80) && !urb.done ? 1 : 0;
+    return count;
+}
+
+int UsbMockDevice::claims() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_claims;
+}
+
+void UsbMockDevice::sendToHost(const QByteArray &packet)
+{
+    QMutexLocker lock(&m_lock);
+    if (m_onBus)
+        m_inPackets.append(packet);
+}
+
+void UsbMockDevice::restart(int offBusMs)
+{
+    unplug();
+    const quint64 session = m_session;
+    QTimer::singleShot(qMax(0, offBusMs), this, [this, session] {
+        if (session == m_session)
+            plug();
+    });
+}
+
+void UsbMockDevice::commandReceived(const QByteArray &command)
+{
+    m_commands.append(command);
+}
+
+void UsbMockDevice::imageReceived(const QByteArray &image)
+{
+    m_image = image;
+    Q_EMIT imageArrived(image);
+}
+
+void UsbMockDevice::deliver(quint64 session, quint8 endpoint, const QByteArray &bytes)
+{
+    {
+        QMutexLocker lock(&m_lock);
+        if (session != m_session || !m_onBus)
+            return;
+    }
+    if (endpoint == kCommandEndpoint)
+        m_pieces.append(bytes);
+    else if (endpoint == kImageEndpoint)
+        m_chunks.append(bytes);
+    m_firmware->receive(endpoint, bytes);
+}
+
+namespace {
+
+gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug)
+{
+    return UsbMockDevice::handleIoctl(plug, client) ? TRUE : FALSE;
+}
+
+void onClientVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug)
+{
+    UsbMockDevice::handleClientGone(plug, client);
+}
+
+} // namespace
+
+bool UsbMockDevice::handleIoctl(void *plugData, void *client)
+{
+    auto *plug = static_cast<Plug *>(plugData);
+    return plug->device->ioctl(*plug, client);
+}
+
+void UsbMockDevice::handleClientGone(void *plugData, void *client)
+{
+    // A host that closed the node leaves its URBs behind.
+    auto *plug = static_cast<Plug *>(plugData);
+    QMutexLocker lock(&plug->device->m_lock);
+    for (int i = int(plug->flying.size()) - 1; i >= 0; --i) {
+        if (plug->flying.at(i).client == client) {
+            g_object_unref(plug->flying.at(i).data);
+            plug->flying.removeAt(i);
+        }
+    }
+}
+
+bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
+{
+    auto *client = static_cast<UMockdevIoctlClient *>(clientData);
+    const gulong request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    const auto fail = [client](int error) { umockdev_ioctl_client_complete(client, -1, error); };
+    const auto succeed = [client] { umockdev_ioctl_client_complete(client, 0, 0); };
+
+    QMutexLocker lock(&m_lock);
+    const bool gone = plug.session != m_session || !m_onBus;
+    switch (request) {
+    case USBDEVFS_GET_CAPABILITIES: {
+        UMockdevIoctlData *caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(quint32), nullptr);
+        *reinterpret_cast<quint32 *>(caps->data) = USBDEVFS_CAP_BULK_CONTINUATION |
+                                                   USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                                   USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+        g_object_unref(caps);
+        succeed();
+        return true;
+    }
+    case USBDEVFS_GETDRIVER:
+    case USBDEVFS_IOCTL:
+        // No kernel driver is bound to the interface.
+        fail(gone ? ENODEV : ENODATA);
+        return true;
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_RESET:
+        if (gone) {
+            fail(ENODEV);
+        } else {
+            m_claims += request == USBDEVFS_CLAIMINTERFACE ? 1 : 0;
+            succeed();
+        }
+        return true;
+    case USBDEVFS_CLEAR_HALT: {
+        if (gone) {
+            fail(ENODEV);
+            return true;
+        }
+        UMockdevIoctlData *ep = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+        const quint8 endpoint = quint8(*reinterpret_cast<unsigned *>(ep->data));
+        g_object_unref(ep);
+        m_halted.removeAll(endpoint);
+        m_clearedHalts.append(endpoint);
+        succeed();
+        return true;
+    }
+    case USBDEVFS_SUBMITURB: {
+        if (gone) {
+            fail(ENODEV);
+            return true;
+        }
+        UMockdevIoctlData *data =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        usbdevfs_urb *urb = urbOf(data);
+        Urb entry;
+        entry.client = client;
+        entry.data = data;
+        entry.endpoint = urb->endpoint;
+        if (urb->endpoint & 0x80) {
+            ++m_inSubmitted;
+        } else {
+            // The device takes OUT data at once; the firmware acts on it on
+            // its own thread.
+            UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(
+                data, offsetof(usbdevfs_urb, buffer), size_t(urb->buffer_length), nullptr);
+            const QByteArray bytes(reinterpret_cast<const char *>(buffer->data),
+                                   urb->buffer_length);
+            g_object_unref(buffer);
+            if (m_stallNext.removeOne(urb->endpoint) && !m_halted.contains(urb->endpoint))
+                m_halted.append(urb->endpoint);
+            entry.done = !m_holdWrites;
+            if (m_holdWrites) {
+                // In flight until discarded; the device never sees it.
+            } else if (m_halted.contains(urb->endpoint)) {
+                urb->status = -EPIPE;
+                urb->actual_length = 0;
+            } else {
+                urb->status = 0;
+                urb->actual_length = urb->buffer_length;
+                const quint64 session = plug.session;
+                const quint8 endpoint = urb->endpoint;
+                QMetaObject::invokeMethod(
+                    this, [this, session, endpoint, bytes] { deliver(session, endpoint, bytes); },
+                    Qt::QueuedConnection);
+            }
+        }
+        plug.flying.append(entry);
+        succeed();
+        return true;
+    }
+    case USBDEVFS_DISCARDURB: {
+        const gulong address = *reinterpret_cast<gulong *>(arg->data);
+        for (Urb &urb : plug.flying) {
+            if (urb.client == client && urb.data->client_addr == address) {
+                if (urb.done) {
+                    fail(EINVAL); // finished already: it is reaped as it is
+                } else {
+                    urbOf(urb.data)->status = -ENOENT;
+                    urbOf(urb.data)->actual_length = 0;
+                    urb.done = true;
+                    succeed();
+                }
+                return true;
+            }
+        }
+        fail(EINVAL);
+        return true;
+    }
+    case USBDEVFS_REAPURB:
+    case USBDEVFS_REAPURBNDELAY: {
+        for (int i = 0; i < plug.flying.size(); ++i) {
+            Urb &urb = plug.flying[i];
+            if (urb.client != client)
+                continue;
+            usbdevfs_urb *raw = urbOf(urb.data);
+            if (!urb.done && gone) {
+                raw->status = -ENODEV;
+                raw->actual_length = 0;
+                urb.done = true;
+            } else if (!urb.done && (urb.endpoint & 0x80) && m_failReads > 0) {
+                --m_failReads;
+                raw->status = -EPROTO;
+                raw->actual_length = 0;
+                urb.done = true;
+            } else if (!urb.done && (urb.endpoint & 0x80) && !m_inPackets.isEmpty()) {
+                const QByteArray packet = m_inPackets.takeFirst();
+                const int length = qMin(int(packet.size()), raw->buffer_length);
+                UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(
+                    urb.data, offsetof(usbdevfs_urb, buffer), size_t(raw->buffer_length), nullptr);
+                std::memcpy(buffer->data, packet.constData(), size_t(length));
+                g_object_unref(buffer);
+                raw->actual_length = length;
+                raw->status = packet.size() > raw->buffer_length ? -EOVERFLOW : 0;
+                urb.done = true;
+            }
+            if (!urb.done)
+                continue;
+            UMockdevIoctlData *picked = urb.data;
+            plug.flying.removeAt(i);
+            UMockdevIoctlData *pointer =
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
+            umockdev_ioctl_data_set_ptr(pointer, 0, picked);
+            g_object_unref(pointer);
+            g_object_unref(picked);
+            succeed();
+            return true;
+        }
+        fail(gone ? ENODEV : EAGAIN);
+        return true;
+    }
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/devicemodel/VemoIdentity.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class UsbMockBus;
+
+// One Vemo on the mocked bus: the device model (the very firmware the
+// simulated bus runs) behind a hand-written handler of the usbdevfs ioctls
+// that libusb sends to the device node (capabilities, claim and release,
+// submit / reap / discard URB, clear halt). Restarts of the firmware take
+// the device off the testbed (remove uevent) and add it again at a new
+// address (add uevent), as a real device re-enumerates.
+//
+// Threads: the ioctl handler runs on umockdev's own thread and touches only
+// the URB lists and the device's IN queue, under a lock; OUT data reaches
+// the firmware on the main thread, where the firmware lives.
+class UsbMockDevice : public QObject, public usbio::DeviceModelHost
+{
+    Q_OBJECT
+public:
+    UsbMockDevice(UsbMockBus *bus, usbio::Generation generation, int port,
+                  const usbio::VemoFirmware::Settings &settings);
+    ~UsbMockDevice() override;
+
+    usbio::VemoFirmware &firmware() { return *m_firmware; }
+    usbio::Generation generation() const { return m_generation; }
+    // "/sys/devices/usb1/1-<port>" and the current node "/dev/bus/usb/001/<n>".
+    QString sysPath() const;
+    QString devNode() const;
+    // "1-<port>", as the backend names the instance.
+    QString instanceId() const;
+    bool onBus() const;
+
+    // Puts the device on the bus (add uevent) at a new address; takes it off
+    // (remove uevent). Both act at once. With nodeDelayMs the device node
+    // appears that much later than the device, as when udev is slow.
+    void plug(int nodeDelayMs = 0);
+    void unplug();
+
+    // Faults: the next write on the endpoint stalls, and so does every one
+    // after it until the host clears the halt.
+    void stallNextWrite(quint8 endpoint);
+    // Writes stay in flight (the device does not take them) while held.
+    void holdWrites(bool hold);
+    // The next count reads end with a bus error.
+    void failNextReads(int count);
+
+    // What reached the device, as sent.
+    QList<QByteArray> pieces() const { return m_pieces; }
+    QList<QByteArray> chunks() const { return m_chunks; }
+    QList<QByteArray> commands() const { return m_commands; }
+    QByteArray image() const { return m_image; }
+    // Endpoints whose halt the host cleared, in order.
+    QList<quint8> clearedHalts() const;
+    // IN URBs submitted on the device over its whole life, and those in
+    // flight now.
+    int inUrbsSubmitted() const;
+    int inUrbsInFlight() const;
+    int claims() const;
+
+    // DeviceModelHost
+    void sendToHost(const QByteArray &packet) override;
+    void restart(int offBusMs) override;
+    void commandReceived(const QByteArray &command) override;
+    void imageReceived(const QByteArray &image) override;
+
+    // Entry points of the handler's signals, on umockdev's thread.
+    static bool handleIoctl(void *plug, void *client);
+    static void handleClientGone(void *plug, void *client);
+
+Q_SIGNALS:
+    void imageArrived(const QByteArray &image);
+
+private:
+    struct Plug;
+    struct Urb;
+    bool ioctl(Plug &plug, void *client);
+    void deliver(quint64 session, quint8 endpoint, const QByteArray &bytes);
+    QString description() const;
+    void attachNode(Plug &plug);
+
+    UsbMockBus *m_bus;
+    usbio::Generation m_generation;
+    int m_port;
+    std::unique_ptr<usbio::VemoFirmware> m_firmware;
+    QList<QByteArray> m_pieces;
+    QList<QByteArray> m_chunks;
+    QList<QByteArray> m_commands;
+    QByteArray m_image;
+
+    // Shared with the handler thread.
+    mutable QMutex m_lock;
+    std::vector<std::unique_ptr<Plug>> m_plugs; // every plug-in, the current one last
+    quint64 m_session = 0;                      // of the current plug-in
+    bool m_onBus = false;
+    int m_address = 0;
+    QList<QByteArray> m_inPackets;
+    QList<quint8> m_stallNext;
+    bool m_holdWrites = false;
+    int m_failReads = 0;
+    QList<quint8> m_halted;
+    QList<quint8> m_clearedHalts;
+    int m_inSubmitted = 0;
+    int m_claims = 0;
+};

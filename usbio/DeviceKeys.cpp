@@ -1,0 +1,79 @@
+#include "usbio/DeviceKeys.h"
+
+#include "registry/KeyStore.h"
+
+#include <QLoggingCategory>
+
+namespace usbio {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcKeys, "vemo.usbio.keys")
+
+// The driver service's list of present devices (volatile, as Windows keeps it).
+const QString kServiceEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum");
+
+QString instanceKeyPath(const PresentDevice &device)
+{
+    return QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_%1&Pid_%2\\%3")
+        .arg(kVendorId, 4, 16, QLatin1Char('0'))
+        .arg(productId(device.generation), 4, 16, QLatin1Char('0'))
+        .arg(device.instanceId);
+}
+
+} // namespace
+
+QString instancePath(const PresentDevice &device)
+{
+    return QStringLiteral("USB\\VID_%1&PID_%2\\")
+               .arg(kVendorId, 4, 16, QLatin1Char('0'))
+               .arg(productId(device.generation), 4, 16, QLatin1Char('0'))
+               .toUpper() +
+           device.instanceId;
+}
+
+DeviceKeys::DeviceKeys(registry::KeyStore *store) : m_store(store) {}
+
+registry::KeyStore &DeviceKeys::keyStore() const
+{
+    return m_store ? *m_store : registry::KeyStore::defaultStore();
+}
+
+void DeviceKeys::recordInstance(const PresentDevice &device) const
+{
+    registry::KeyStore &keys = keyStore();
+    const QString path = instanceKeyPath(device);
+    try {
+        if (keys.keyExists(registry::RootKey::LocalMachine, path))
+            return;
+        keys.createKey(registry::RootKey::LocalMachine, path);
+        keys.writeString(registry::RootKey::LocalMachine, path, QStringLiteral("Service"),
+                         QStringLiteral("VemoUSB"));
+        keys.writeString(registry::RootKey::LocalMachine, path, QStringLiteral("DeviceDesc"),
+                         QString::fromLatin1(generationName(device.generation)) +
+                             QStringLiteral(" USB device"));
+    } catch (const registry::RegistryError &error) {
+        qCWarning(lcKeys) << "cannot record the device instance" << path << ":" << error.what();
+    }
+}
+
+void DeviceKeys::publish(const QList<PresentDevice> &present) const
+{
+    registry::KeyStore &keys = keyStore();
+    try {
+        keys.deleteKey(registry::RootKey::LocalMachine, kServiceEnum);
+        keys.createKey(registry::RootKey::LocalMachine, kServiceEnum, true);
+        qint32 count = 0;
+        for (const PresentDevice &device : present)
+            keys.writeString(registry::RootKey::LocalMachine, kServiceEnum,
+                             QString::number(count++), instancePath(device));
+        keys.writeInteger(registry::RootKey::LocalMachine, kServiceEnum, QStringLiteral("Count"),
+                          count);
+        keys.writeInteger(registry::RootKey::LocalMachine, kServiceEnum,
+                          QStringLiteral("NextInstance"), count);
+    } catch (const registry::RegistryError &error) {
+        qCWarning(lcKeys) << "cannot publish the device list:" << error.what();
+    }
+}
+
+} // namespace usbio

@@ -1,0 +1,108 @@
+#include "usbio/devicemodel/VemoIdentity.h"
+
+namespace usbio {
+
+namespace {
+
+void appendWord(QByteArray &bytes, quint16 word)
+{
+    bytes.append(char(word & 0xFF));
+    bytes.append(char(word >> 8));
+}
+
+void appendBulkEndpoint(QByteArray &bytes, quint8 address)
+{
+    bytes.append(char(7));    // bLength
+    bytes.append(char(0x05)); // ENDPOINT
+    bytes.append(char(address));
+    bytes.append(char(0x02)); // bulk
+    appendWord(bytes, kMaxPacketSize);
+    bytes.append(char(0)); // bInterval
+}
+
+} // namespace
+
+quint16 productId(Generation generation)
+{
+    switch (generation) {
+    case Generation::Vemo:
+        return kVemoProductId;
+    case Generation::Vemo2:
+        return kVemo2ProductId;
+    case Generation::Vemo3:
+        return kVemo3ProductId;
+    }
+    return kVemo2ProductId;
+}
+
+std::optional<Generation> generationOfProduct(quint16 product)
+{
+    switch (product) {
+    case kVemoProductId:
+        return Generation::Vemo;
+    case kVemo2ProductId:
+        return Generation::Vemo2;
+    case kVemo3ProductId:
+        return Generation::Vemo3;
+    default:
+        return std::nullopt;
+    }
+}
+
+QByteArray generationName(Generation generation)
+{
+    switch (generation) {
+    case Generation::Vemo:
+        return "Vemo";
+    case Generation::Vemo2:
+        return "Vemo2";
+    case Generation::Vemo3:
+        return "Vemo3";
+    }
+    return "Vemo2";
+}
+
+QByteArray deviceDescriptors(Generation generation)
+{
+    QByteArray bytes;
+    // Device: USB 2.0, class per interface, control packets of 64 bytes,
+    // no string descriptors, one configuration.
+    bytes.append(char(18));
+    bytes.append(char(0x01));
+    appendWord(bytes, 0x0200);
+    bytes.append(3, char(0)); // class, subclass, protocol
+    bytes.append(char(64));
+    appendWord(bytes, kVendorId);
+    appendWord(bytes, productId(generation));
+    appendWord(bytes, 0x0100); // bcdDevice
+    bytes.append(3, char(0));  // iManufacturer, iProduct, iSerialNumber
+    bytes.append(char(1));
+
+    // Configuration 1: bus powered, 100 mA, one vendor-specific interface
+    // with the three bulk endpoints.
+    constexpr quint16 kTotalLength = 9 + 9 + 3 * 7;
+    bytes.append(char(9));
+    bytes.append(char(0x02));
+    appendWord(bytes, kTotalLength);
+    bytes.append(char(1));    // bNumInterfaces
+    bytes.append(char(1));    // bConfigurationValue
+    bytes.append(char(0));    // iConfiguration
+    bytes.append(char(0x80)); // bmAttributes
+    bytes.append(char(50));   // bMaxPower, 2 mA units
+
+    bytes.append(char(9));
+    bytes.append(char(0x04));
+    bytes.append(char(kInterfaceNumber));
+    bytes.append(char(0)); // bAlternateSetting
+    bytes.append(char(3)); // bNumEndpoints
+    bytes.append(char(0xFF));
+    bytes.append(2, char(0)); // subclass, protocol
+    bytes.append(char(0));    // iInterface
+
+    appendBulkEndpoint(bytes, kCommandEndpoint);
+    appendBulkEndpoint(bytes, kInEndpoint);
+    appendBulkEndpoint(bytes, kImageEndpoint);
+    return bytes;
+}
+
+} // namespace usbio

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <optional>
+
+// Who a Vemo device is on the bus: its ids, its one interface with three
+// bulk endpoints, and the packet sizes of its firmware. The simulated bus,
+// the libusb backend and the kernel-level mock of the tests all take them
+// from here.
+namespace usbio {
+
+// The three device generations and their USB product ids.
+enum class Generation
+{
+    Vemo,  // 0889
+    Vemo2, // 088A
+    Vemo3, // 088B
+};
+
+constexpr quint16 kVendorId = 0x5E1A;
+constexpr quint16 kVemoProductId = 0x0889;
+constexpr quint16 kVemo2ProductId = 0x088A;
+constexpr quint16 kVemo3ProductId = 0x088B;
+
+// The device-interface guid the Vemo driver registers its devices under.
+constexpr const char *kDeviceInterfaceGuid = "{7A41C9E2-5B3D-4F60-9C18-2E6D4B90A7F3}";
+
+// Interface 0, alternate setting 0, of the device's one configuration.
+constexpr int kInterfaceNumber = 0;
+constexpr quint8 kInEndpoint = 0x81;      // everything the device sends
+constexpr quint8 kCommandEndpoint = 0x01; // text commands
+constexpr quint8 kImageEndpoint = 0x02;   // firmware images, in the loader
+// wMaxPacketSize of each of the three bulk endpoints (full speed).
+constexpr int kMaxPacketSize = 64;
+// The firmware sends at most this many bytes per IN packet.
+constexpr int kInPacketSize = 16;
+// The host writes commands in zero-filled pieces of this size.
+constexpr int kCommandPieceSize = 16;
+// The loader takes the image in chunks of this size; a shorter one ends it.
+constexpr int kImageChunkSize = 64;
+
+quint16 productId(Generation generation);
+// The generation of a product id of the vendor; none for other products.
+std::optional<Generation> generationOfProduct(quint16 productId);
+// "Vemo", "Vemo2" or "Vemo3".
+QByteArray generationName(Generation generation);
+
+// The device descriptor followed by the configuration descriptor (with its
+// interface and endpoint descriptors), as the device answers them.
+QByteArray deviceDescriptors(Generation generation);
+
+} // namespace usbio

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "usbio/Component.h"
+
+#include <QList>
+#include <QPointer>
+
+#include <memory>
+
+namespace usbio {
+
+class LibusbBackend;
+class LibusbDevice;
+class LibusbTransfer;
+
+// A component instance of the "libusb" backend: one handle to a Vemo device
+// found by libusb, one bound pipe, its own enumeration list. It keeps every
+// rule of the component contract: transfer callbacks come from libusb's
+// event handling on the main thread and only post events; the stops cancel
+// and then wait, in libusb's event handling, until libusb has given the
+// cancelled transfers back.
+//
+// Statuses, in the order they are checked, as on the simulated bus:
+// NotOpened, DeviceGone, NotConfigured, NotBound, InvalidParameter,
+// AlreadyRunning / NotRunning; libusb's own errors map to PermissionDenied
+// (no access to the node), AccessDenied (claimed by another program),
+// DeviceGone, TransferFailed (stall, overflow) and UsbError.
+//
+// Driver information on Linux: the API version is libusb's (major.minor),
+// the driver version is the running kernel's (major.minor, the kernel's
+// usbfs being the driver), the build its patch level, and flag 1 says that
+// libusb reports plug-and-play.
+class LibusbComponent : public Component
+{
+    Q_OBJECT
+public:
+    explicit LibusbComponent(LibusbBackend *backend, QObject *parent = nullptr);
+    ~LibusbComponent() override;
+
+    int EnumerateDevices(const QString &interfaceGuid) override;
+    Status OpenDevice(int index) override;
+    void CloseDevice() override;
+    Status GetDriverInfo(DriverInfo &info) override;
+    void SetDeviceParameter(int value) override;
+    Status AddInterface(int interfaceNumber, int alternateSetting,
+                        int maximumTransferSize) override;
+    void DeleteInterfaces() override;
+    Status SetConfiguration(int configurationIndex) override;
+    Status UnconfigureDevice() override;
+    QString ErrorText(Status status) override;
+    Status Bind(quint8 endpointAddress) override;
+    Status Unbind() override;
+    Status StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount) override;
+    Status ReadData(QByteArray &buffer, int &byteCount) override;
+    void StopReading() override;
+    Status StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
+                        bool writeStatus) override;
+    Status WriteData(const QByteArray &buffer, quint32 userTag) override;
+    void StopWriting() override;
+    Status ResetPipe() override;
+    Status AbortPipe() override;
+    Status EnablePnPNotification(const QString &interfaceGuid) override;
+
+    // For tests: the transfers this instance holds.
+    int pendingReads() const { return int(m_reads.size()); }
+    int pendingWrites() const { return int(m_writes.size()); }
+    int finishedReads() const { return int(m_finished.size()); }
+
+private:
+    friend class LibusbBackend;
+    struct FinishedRead
+    {
+        Status status = 0;
+        QByteArray data;
+    };
+
+    // Called by the backend.
+    void deviceLeft(const LibusbDevice *device);
+    void deviceConfigurationDropped(const LibusbDevice *device);
+    void pnpEvent(EventId id, const QString &devicePath);
+    void backendGone();
+
+    Status checkOpen() const;
+    Status checkPipe() const;
+    bool isIn() const { return m_endpoint & 0x80; }
+    // Starts reads until the requested number is pending (a finished read
+    // keeps its slot until it is taken).
+    Status fillReadSlots();
+    void readFinished(LibusbTransfer *transfer);
+    void writeFinished(LibusbTransfer *transfer);
+    // Cancels the transfers and waits until libusb has given them back.
+    void cancelAndDrain(QList<LibusbTransfer *> &transfers);
+    void stopReads();
+    void stopWrites();
+    void releasePipe();
+
+    QPointer<LibusbBackend> m_backend;
+    QList<std::shared_ptr<LibusbDevice>> m_list;
+    std::shared_ptr<LibusbDevice> m_device;
+    int m_parameter = 0;
+    int m_declaredInterfaces = 0;
+    quint8 m_endpoint = 0; // 0: no pipe bound
+    bool m_pnpEnabled = false;
+
+    bool m_reading = false;
+    int m_readSize = 0;
+    int m_readBuffers = 0;
+    int m_maxReadErrors = 0;
+    int m_readErrors = 0;
+    QList<LibusbTransfer *> m_reads;
+    QList<FinishedRead> m_finished;
+
+    bool m_writing = false;
+    int m_writeSize = 0;
+    int m_writeBuffers = 0;
+    bool m_halted = false; // a write was refused; until ResetPipe
+    QList<LibusbTransfer *> m_writes;
+};
+
+} // namespace usbio
