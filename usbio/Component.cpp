@@ -54,6 +54,7 @@ constexpr StatusText kStatusTexts[] = {
     {0xE0010001, "A file transfer is already running"},
     {0xE0010002, "The file cannot be opened"},
     {0xE0010003, "The file is empty"},
+    {0xE0010004, "The file could not be read to its end"},
 };
 
 } // namespace

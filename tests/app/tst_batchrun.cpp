@@ -65,7 +65,7 @@ QByteArray readFile(const QString &path)
 // A quick Vemo2 whose loader announces its blank flash by itself, leaving
 // its images and state in the test's folder.
 QString device(const QString &id, const QString &serial, const QString &extra = QString(),
-              int restartDelayMs = 100)
+               int restartDelayMs = 100)
 {
     return QStringLiteral(R"({ "id": "%1", "generation": "Vemo2", "serial": "%2",
         "restartDelayMs": %4, "eraseDelayMs": 100, "loaderAnnouncesBlank": true,
@@ -101,7 +101,8 @@ TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QString
 {
     ++m_runs;
     const QString sim = path(QStringLiteral("sim-%1.json").arg(m_runs));
-    QString json = QStringLiteral("{ \"devices\": [ %1 ] }").arg(devices.join(QStringLiteral(", ")));
+    QString json =
+        QStringLiteral("{ \"devices\": [ %1 ] }").arg(devices.join(QStringLiteral(", ")));
     json.replace(QLatin1String("DIR"), m_dir->path());
     QFile simFile(sim);
     if (!simFile.open(QIODevice::WriteOnly))
@@ -118,12 +119,13 @@ TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QString
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env.insert(QStringLiteral("TMPDIR"), m_dir->path());
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VEMOTOOL_PATH),
-                  QStringList{QStringLiteral("--batch"), QStringLiteral("--sim=") + sim,
-                              QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
-                              QStringLiteral("--log-file=") + log,
-                              QStringLiteral("--print-to=") + path(QStringLiteral("certificates"))} +
-                      options + arguments);
+    process.start(
+        QStringLiteral(VEMOTOOL_PATH),
+        QStringList{QStringLiteral("--batch"), QStringLiteral("--sim=") + sim,
+                    QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
+                    QStringLiteral("--log-file=") + log,
+                    QStringLiteral("--print-to=") + path(QStringLiteral("certificates"))} +
+            options + arguments);
     Result result;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -156,10 +158,12 @@ void TestBatchRun::calibratedUpdate()
     QCOMPARE(pdfs.size(), 1);
     QVERIFY(pdfs.first().startsWith(QStringLiteral("Certificate-VX1234567-")));
     QString error;
-    const PdfText page = PdfText::read(path(QStringLiteral("certificates/") + pdfs.first()), &error);
+    const PdfText page =
+        PdfText::read(path(QStringLiteral("certificates/") + pdfs.first()), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     const QString text = page.text();
-    QVERIFY2(text.contains(QStringLiteral("VX1234567")) && text.contains(QStringLiteral("+0.00123")),
+    QVERIFY2(text.contains(QStringLiteral("VX1234567")) &&
+                 text.contains(QStringLiteral("+0.00123")),
              qPrintable(text));
     // The calibration date written is today's, as the device stored it.
     const QString today = QDate::currentDate().toString(QStringLiteral("yy-MM-dd"));
@@ -191,9 +195,8 @@ void TestBatchRun::updateThroughAnInstaller()
 
 void TestBatchRun::serialRun()
 {
-    const Result result =
-        run({device(QStringLiteral("line"), QStringLiteral("000000001"))},
-            {QStringLiteral("/serialab1234567")});
+    const Result result = run({device(QStringLiteral("line"), QStringLiteral("000000001"))},
+                              {QStringLiteral("/serialab1234567")});
 
     QCOMPARE(result.exitCode, 0);
     QVERIFY2(result.standardError.isEmpty(), qPrintable(result.standardError));
@@ -210,14 +213,21 @@ void TestBatchRun::runsThatEndEarly_data()
     QTest::addColumn<QString>("extra");
     QTest::addColumn<QString>("boxLine");
 
-    QTest::newRow("no device") << 0 << "vemo2.bin" << "" << "Error: No Vemo found";
-    QTest::newRow("two devices") << 2 << "vemo2.bin" << ""
+    QTest::newRow("no device") << 0 << "vemo2.bin"
+                               << ""
+                               << "Error: No Vemo found";
+    QTest::newRow("two devices") << 2 << "vemo2.bin"
+                                 << ""
                                  << "Error: More than one Vemo found, please disconnect others";
-    QTest::newRow("file not found") << 1 << "missing.bin" << "" << "Error: File not found";
-    QTest::newRow("device does not open")
-        << 1 << "vemo2.bin" << R"("faults": { "openStatus": "AccessDenied" })"
-        << "Error: Could not open device";
-    QTest::newRow("serial run without a device") << 0 << "/SERIAL123456789" << "" << "";
+    QTest::newRow("file not found") << 1 << "missing.bin"
+                                    << ""
+                                    << "Error: File not found";
+    QTest::newRow("device does not open") << 1 << "vemo2.bin"
+                                          << R"("faults": { "openStatus": "AccessDenied" })"
+                                          << "Error: Could not open device";
+    QTest::newRow("serial run without a device") << 0 << "/SERIAL123456789"
+                                                 << ""
+                                                 << "";
 }
 
 void TestBatchRun::runsThatEndEarly()
@@ -230,7 +240,8 @@ void TestBatchRun::runsThatEndEarly()
     writeFile(QStringLiteral("vemo2.bin"), randomBytes(100));
     QStringList attached;
     for (int i = 0; i < devices; ++i)
-        attached << device(QStringLiteral("d%1").arg(i), QStringLiteral("00000000%1").arg(i), extra);
+        attached << device(QStringLiteral("d%1").arg(i), QStringLiteral("00000000%1").arg(i),
+                           extra);
     const QString argument =
         firstArgument.startsWith(QLatin1Char('/')) ? firstArgument : path(firstArgument);
     const Result result = run(attached, {argument});
@@ -258,14 +269,14 @@ void TestBatchRun::deviceThatNeverComesBackTimesOut()
 {
     writeFile(QStringLiteral("vemo2.bin"), randomBytes(100));
     // The device restarts into its loader and stays away.
-    const Result result = run({device(QStringLiteral("line"), QStringLiteral("000000001"),
-                                      QString(), 3600000)},
-                              {path(QStringLiteral("vemo2.bin"))}, {QStringLiteral("--timeout=2")});
+    const Result result =
+        run({device(QStringLiteral("line"), QStringLiteral("000000001"), QString(), 3600000)},
+            {path(QStringLiteral("vemo2.bin"))}, {QStringLiteral("--timeout=5")});
 
     QCOMPARE(result.exitCode, 3);
     QVERIFY(result.log.contains(QStringLiteral("Please restart Vemo!!")));
-    QCOMPARE(result.log.last(), QStringLiteral("Timed out after 2 s: the run did not end"));
-    QVERIFY(result.standardError.contains(QStringLiteral("Timed out after 2 s")));
+    QCOMPARE(result.log.last(), QStringLiteral("Timed out after 5 s: the run did not end"));
+    QVERIFY(result.standardError.contains(QStringLiteral("Timed out after 5 s")));
 }
 
 QTEST_GUILESS_MAIN(TestBatchRun)

@@ -816,6 +816,8 @@ void TestComponent::errorTextOfEveryStatus_data()
     QTest::newRow("file cannot open")
         << Status(0xE0010002) << QStringLiteral("The file cannot be opened");
     QTest::newRow("file empty") << Status(0xE0010003) << QStringLiteral("The file is empty");
+    QTest::newRow("file read short")
+        << Status(0xE0010004) << QStringLiteral("The file could not be read to its end");
     QTest::newRow("unknown") << Status(0xE0FFFF01) << QStringLiteral("Unknown error 0xE0FFFF01");
     QTest::newRow("unknown small") << Status(0x1F) << QStringLiteral("Unknown error 0x0000001F");
 }

@@ -9,6 +9,7 @@
 #include "usbio/devicemodel/VemoFirmware.h"
 #include "usbio/sim/SimConfig.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonValue>
 #include <QRegularExpression>
@@ -38,6 +39,7 @@ class TestConfig : public QObject
 private Q_SLOTS:
     void examplesLoad_data();
     void examplesLoad();
+    void lineExampleAsDescribed();
     void documentedExampleLoads();
     void vemo2ExampleAsDescribed();
     void everyFieldArrives();
@@ -71,6 +73,26 @@ void TestConfig::examplesLoad()
              qPrintable(error));
     QVERIFY(error.isEmpty());
     QCOMPARE(sim.bus.devices().size(), devices);
+}
+
+void TestConfig::lineExampleAsDescribed()
+{
+    // Read, not attached: an attached device would write its state file
+    // into the source tree.
+    SimConfig config;
+    QString error;
+    QVERIFY2(config.load(QStringLiteral(VEMO_EXAMPLES_DIR "/line.json"), &error),
+             qPrintable(error));
+    QCOMPARE(config.devices.size(), 1);
+    const SimDeviceSettings &line = config.devices.first().settings;
+    QCOMPARE(line.generation, Generation::Vemo2);
+    QVERIFY(line.loaderAnnouncesBlank);
+    // Paths are taken from the file's own folder.
+    const QDir examples(QStringLiteral(VEMO_EXAMPLES_DIR));
+    QCOMPARE(QDir::cleanPath(line.imageFolder),
+             QDir::cleanPath(examples.filePath("../out/images")));
+    QCOMPARE(QDir::cleanPath(line.stateFile),
+             QDir::cleanPath(examples.filePath("../out/line-state.json")));
 }
 
 void TestConfig::documentedExampleLoads()

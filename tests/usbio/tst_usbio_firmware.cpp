@@ -116,6 +116,8 @@ private Q_SLOTS:
     void settingsRemembered_data();
     void settingsRemembered();
     void bwfRestartsIntoLoaderWithRestartDelay();
+    void loaderAnnouncesItsBlankFlash_data();
+    void loaderAnnouncesItsBlankFlash();
     void restartDropsTheRestOfThePiece();
     void eraseTakesItsDelay();
     void chunkDuringEraseIsIgnored();
@@ -262,6 +264,47 @@ void TestFirmware::bwfRestartsIntoLoaderWithRestartDelay()
     device.firmware.powerOn();
     QVERIFY(device.firmware.inLoader());
     QVERIFY(device.host.packets.isEmpty());
+}
+
+void TestFirmware::loaderAnnouncesItsBlankFlash_data()
+{
+    QTest::addColumn<bool>("announces");
+    QTest::addColumn<bool>("requested"); // the loader was asked for
+    QTest::newRow("asked for, announces") << true << true;
+    QTest::newRow("asked for, waits") << false << true;
+    // A device without whole firmware boots its loader too, unasked: it
+    // waits for the request.
+    QTest::newRow("no firmware, announces") << true << false;
+}
+
+void TestFirmware::loaderAnnouncesItsBlankFlash()
+{
+    QFETCH(bool, announces);
+    QFETCH(bool, requested);
+    VemoFirmware::Settings settings;
+    settings.eraseDelayMs = 20;
+    settings.loaderAnnouncesBlank = announces;
+    Device device(settings);
+    if (requested) {
+        device.host.holdRestarts = true;
+        device.command("USB-Vemo:BWF!!!");
+    } else {
+        // An image cut short leaves the flash without whole firmware.
+        device.toLoaderAndErase();
+        device.firmware.receive(0x02, QByteArray(64, 'x'));
+        device.host.packets.clear();
+    }
+    device.firmware.powerOff();
+    device.firmware.powerOn();
+    QVERIFY(device.firmware.inLoader());
+    QTest::qWait(100);
+    const bool announced = device.host.sent().contains("Flash is BLANK\r");
+    QCOMPARE(announced, announces && requested);
+    if (announced) {
+        // Ready for the image at once.
+        device.firmware.receive(0x02, QByteArray(10, 'i'));
+        QCOMPARE(device.host.images, QList<QByteArray>{QByteArray(10, 'i')});
+    }
 }
 
 void TestFirmware::restartDropsTheRestOfThePiece()

@@ -83,6 +83,7 @@ void VemoFirmware::powerOn()
     // The loader runs when it was asked for, or when there is no whole
     // firmware to start.
     const bool wasLoader = m_loader;
+    const bool requested = m_enterLoader;
     m_loader = m_enterLoader || !m_flashValid;
     m_enterLoader = false;
     m_commandLine.clear();
@@ -91,6 +92,8 @@ void VemoFirmware::powerOn()
         m_lifeTimer.start(m_settings.lifeTickPeriodMs);
     if (m_loader != wasLoader)
         m_host->stateChanged();
+    if (m_loader && requested && m_settings.loaderAnnouncesBlank)
+        startErase();
 }
 
 void VemoFirmware::powerOff()
@@ -284,21 +287,26 @@ void VemoFirmware::operatorCommand(const QByteArray &command)
     send(kUnknown);
 }
 
+void VemoFirmware::startErase()
+{
+    // Erase (again): the image starts anew once the flash is blank.
+    m_flashValid = false;
+    m_image.clear();
+    m_loaderState = LoaderState::Erasing;
+    const quint64 epoch = m_epoch;
+    const quint64 erase = ++m_erases;
+    QTimer::singleShot(m_settings.eraseDelayMs, this, [this, epoch, erase] {
+        if (epoch != m_epoch || erase != m_erases || m_loaderState != LoaderState::Erasing)
+            return;
+        m_loaderState = LoaderState::Receiving;
+        send("Flash is BLANK\r");
+    });
+}
+
 void VemoFirmware::loaderCommand(const QByteArray &command)
 {
     if (command == kBwf) {
-        // Erase (again): the image starts anew once the flash is blank.
-        m_flashValid = false;
-        m_image.clear();
-        m_loaderState = LoaderState::Erasing;
-        const quint64 epoch = m_epoch;
-        const quint64 erase = ++m_erases;
-        QTimer::singleShot(m_settings.eraseDelayMs, this, [this, epoch, erase] {
-            if (epoch != m_epoch || erase != m_erases || m_loaderState != LoaderState::Erasing)
-                return;
-            m_loaderState = LoaderState::Receiving;
-            send("Flash is BLANK\r");
-        });
+        startErase();
     } else if (command == kReset) {
         // Without a whole image the loader is all the device can run.
         m_host->restart(m_settings.restartDelayMs);

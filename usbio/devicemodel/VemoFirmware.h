@@ -38,6 +38,9 @@ public:
         int lifeTickPeriodMs = 0;
         int restartDelayMs = 0;
         int eraseDelayMs = 0;
+        // The loader erases and reports its blank flash by itself when it
+        // starts after a loader request, without waiting to be asked again.
+        bool loaderAnnouncesBlank = false;
         int imageSize = 0; // 0: a short chunk ends the image
         // Scripted answers: command (without CR) -> reply. A reply gets a CR
         // when it has none; an empty reply makes the device stay silent.
@@ -83,6 +86,7 @@ private:
     void dispatch(const QByteArray &command);
     void normalCommand(const QByteArray &command);
     void operatorCommand(const QByteArray &command);
+    void startErase();
     void loaderCommand(const QByteArray &command);
     void takeImageChunk(const QByteArray &chunk);
     void lifeTick();

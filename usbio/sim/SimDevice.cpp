@@ -44,6 +44,7 @@ VemoFirmware::Settings firmwareSettings(const SimDeviceSettings &settings)
     firmware.lifeTickPeriodMs = settings.lifeTickPeriodMs;
     firmware.restartDelayMs = settings.restartDelayMs;
     firmware.eraseDelayMs = settings.eraseDelayMs;
+    firmware.loaderAnnouncesBlank = settings.loaderAnnouncesBlank;
     firmware.imageSize = settings.imageSize;
     firmware.answers = settings.answers;
     return firmware;
