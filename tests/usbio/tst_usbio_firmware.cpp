@@ -124,6 +124,8 @@ private Q_SLOTS:
     void imageEndsWithShortChunkOrSize();
     void otherEndpointsAreIgnored();
     void stateChangesAreReported();
+    void loaderAnnouncesBlankByItself_data();
+    void loaderAnnouncesBlankByItself();
     void leavingTheBusWhileDelivering_data();
     void leavingTheBusWhileDelivering();
 };
@@ -383,6 +385,34 @@ void TestFirmware::stateChangesAreReported()
                                      "123456789 24-05-31 2.11 loader",
                                      "123456789 24-05-31 2.11",
                                  }));
+}
+
+void TestFirmware::loaderAnnouncesBlankByItself_data()
+{
+    QTest::addColumn<bool>("announces");
+    QTest::newRow("waits for the request") << false;
+    QTest::newRow("announces by itself") << true;
+}
+
+void TestFirmware::loaderAnnouncesBlankByItself()
+{
+    QFETCH(bool, announces);
+    VemoFirmware::Settings settings;
+    settings.loaderAnnouncesBlank = announces;
+    settings.eraseDelayMs = 20;
+    Device device(settings);
+    // Normal mode never announces.
+    QTest::qWait(40);
+    QVERIFY(device.host.packets.isEmpty());
+    device.command("USB-Vemo:BWF!!!"); // restarts into the loader at once
+    QVERIFY(device.firmware.inLoader());
+    QTest::qWait(60);
+    QCOMPARE(device.host.sent(), announces ? QByteArray("Flash is BLANK\r") : QByteArray());
+    if (!announces)
+        return;
+    // The flash is blank: the image goes in without a second request.
+    device.firmware.receive(0x02, QByteArray(10, 'i'));
+    QCOMPARE(device.host.images, QList<QByteArray>{QByteArray(10, 'i')});
 }
 
 void TestFirmware::leavingTheBusWhileDelivering_data()

@@ -89,8 +89,11 @@ void VemoFirmware::powerOn()
     m_ticks = 0;
     if (!m_loader && m_settings.lifeTickPeriodMs > 0)
         m_lifeTimer.start(m_settings.lifeTickPeriodMs);
+    const quint64 epoch = m_epoch;
     if (m_loader != wasLoader)
         m_host->stateChanged();
+    if (m_loader && m_settings.loaderAnnouncesBlank && epoch == m_epoch)
+        erase();
 }
 
 void VemoFirmware::powerOff()
@@ -287,18 +290,7 @@ void VemoFirmware::operatorCommand(const QByteArray &command)
 void VemoFirmware::loaderCommand(const QByteArray &command)
 {
     if (command == kBwf) {
-        // Erase (again): the image starts anew once the flash is blank.
-        m_flashValid = false;
-        m_image.clear();
-        m_loaderState = LoaderState::Erasing;
-        const quint64 epoch = m_epoch;
-        const quint64 erase = ++m_erases;
-        QTimer::singleShot(m_settings.eraseDelayMs, this, [this, epoch, erase] {
-            if (epoch != m_epoch || erase != m_erases || m_loaderState != LoaderState::Erasing)
-                return;
-            m_loaderState = LoaderState::Receiving;
-            send("Flash is BLANK\r");
-        });
+        erase();
     } else if (command == kReset) {
         // Without a whole image the loader is all the device can run.
         m_host->restart(m_settings.restartDelayMs);
@@ -306,6 +298,22 @@ void VemoFirmware::loaderCommand(const QByteArray &command)
         send(m_settings.deviceName + " loader V1.00\r");
     }
     // The loader ignores everything else.
+}
+
+void VemoFirmware::erase()
+{
+    // Erase (again): the image starts anew once the flash is blank.
+    m_flashValid = false;
+    m_image.clear();
+    m_loaderState = LoaderState::Erasing;
+    const quint64 epoch = m_epoch;
+    const quint64 erase = ++m_erases;
+    QTimer::singleShot(m_settings.eraseDelayMs, this, [this, epoch, erase] {
+        if (epoch != m_epoch || erase != m_erases || m_loaderState != LoaderState::Erasing)
+            return;
+        m_loaderState = LoaderState::Receiving;
+        send("Flash is BLANK\r");
+    });
 }
 
 void VemoFirmware::takeImageChunk(const QByteArray &chunk)

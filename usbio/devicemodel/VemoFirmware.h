@@ -21,7 +21,8 @@ class DeviceModelHost;
 // status chunks) go out at lifeTickPeriodMs when it is not 0.
 //
 // "USB-Vemo:BWF!!!" restarts the device into its loader. The loader answers
-// the same command, after eraseDelayMs, with "Flash is BLANK"; then it takes
+// the same command, after eraseDelayMs, with "Flash is BLANK" (or announces
+// it by itself when it starts, with loaderAnnouncesBlank); then it takes
 // the image on OUT 0x02 in 64-byte chunks until a short chunk (or imageSize
 // bytes) and restarts into normal mode with the next firmware version.
 class VemoFirmware : public QObject, public DeviceModel
@@ -39,6 +40,9 @@ public:
         int restartDelayMs = 0;
         int eraseDelayMs = 0;
         int imageSize = 0; // 0: a short chunk ends the image
+        // The loader erases and announces "Flash is BLANK" by itself when it
+        // starts, without waiting for the loader request to be repeated.
+        bool loaderAnnouncesBlank = false;
         // Scripted answers: command (without CR) -> reply. A reply gets a CR
         // when it has none; an empty reply makes the device stay silent.
         QMap<QByteArray, QByteArray> answers;
@@ -84,6 +88,8 @@ private:
     void normalCommand(const QByteArray &command);
     void operatorCommand(const QByteArray &command);
     void loaderCommand(const QByteArray &command);
+    // Erases the flash; "Flash is BLANK" follows after eraseDelayMs.
+    void erase();
     void takeImageChunk(const QByteArray &chunk);
     void lifeTick();
     QByteArray versionLine() const;

@@ -32,6 +32,8 @@ struct SimDeviceSettings
     int restartDelayMs = 0;   // time off the bus when the device restarts
     int eraseDelayMs = 0;     // loader: time until "Flash is BLANK"
     int imageSize = 0;        // loader: bytes of a full image; 0: a short chunk ends it
+    // loader: erases and sends "Flash is BLANK" by itself when it starts
+    bool loaderAnnouncesBlank = false;
     // Scripted answers: command (without CR) -> reply; a CR is added when
     // the reply has none, an empty reply makes the device stay silent.
     QMap<QByteArray, QByteArray> answers;

@@ -45,6 +45,7 @@ VemoFirmware::Settings firmwareSettings(const SimDeviceSettings &settings)
     firmware.restartDelayMs = settings.restartDelayMs;
     firmware.eraseDelayMs = settings.eraseDelayMs;
     firmware.imageSize = settings.imageSize;
+    firmware.loaderAnnouncesBlank = settings.loaderAnnouncesBlank;
     firmware.answers = settings.answers;
     return firmware;
 }
