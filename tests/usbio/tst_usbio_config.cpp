@@ -137,6 +137,7 @@ void TestConfig::everyFieldArrives()
         "lifeTickPeriodMs": 0, "restartDelayMs": 11, "eraseDelayMs": 12, "imageSize": 4096,
         "answers": { "HELP": "no help", "CLR": "" },
         "imageFolder": "/srv/vemo/images", "stateFile": "state/x.json",
+        "loaderAnnouncesBlank": true,
         "faults": {
           "openStatus": "E000101C", "declareStatus": "0xE0001001", "selectStatus": 3758100481,
           "bindStatus": "DeviceGone", "resetPipeStatus": "e0002001", "startWritingStatus": "Busy",
@@ -169,6 +170,8 @@ void TestConfig::everyFieldArrives()
     QCOMPARE(s.stateFile, dir.filePath(QStringLiteral("state/x.json")));
     QVERIFY(QFile::exists(s.stateFile));
     QCOMPARE(s.name, QStringLiteral("x"));
+    QVERIFY(s.loaderAnnouncesBlank);
+    QVERIFY(d->firmware().settings().loaderAnnouncesBlank);
 
     const SimFaults &f = d->faults();
     QCOMPARE(f.openStatus, status::VersionMismatch);

@@ -116,8 +116,6 @@ private Q_SLOTS:
     void settingsRemembered_data();
     void settingsRemembered();
     void bwfRestartsIntoLoaderWithRestartDelay();
-    void loaderAnnouncesItsBlankFlash_data();
-    void loaderAnnouncesItsBlankFlash();
     void restartDropsTheRestOfThePiece();
     void eraseTakesItsDelay();
     void chunkDuringEraseIsIgnored();
@@ -126,6 +124,8 @@ private Q_SLOTS:
     void imageEndsWithShortChunkOrSize();
     void otherEndpointsAreIgnored();
     void stateChangesAreReported();
+    void loaderAnnouncesBlankByItself_data();
+    void loaderAnnouncesBlankByItself();
     void leavingTheBusWhileDelivering_data();
     void leavingTheBusWhileDelivering();
 };
@@ -266,47 +266,6 @@ void TestFirmware::bwfRestartsIntoLoaderWithRestartDelay()
     QVERIFY(device.host.packets.isEmpty());
 }
 
-void TestFirmware::loaderAnnouncesItsBlankFlash_data()
-{
-    QTest::addColumn<bool>("announces");
-    QTest::addColumn<bool>("requested"); // the loader was asked for
-    QTest::newRow("asked for, announces") << true << true;
-    QTest::newRow("asked for, waits") << false << true;
-    // A device without whole firmware boots its loader too, unasked: it
-    // waits for the request.
-    QTest::newRow("no firmware, announces") << true << false;
-}
-
-void TestFirmware::loaderAnnouncesItsBlankFlash()
-{
-    QFETCH(bool, announces);
-    QFETCH(bool, requested);
-    VemoFirmware::Settings settings;
-    settings.eraseDelayMs = 20;
-    settings.loaderAnnouncesBlank = announces;
-    Device device(settings);
-    if (requested) {
-        device.host.holdRestarts = true;
-        device.command("USB-Vemo:BWF!!!");
-    } else {
-        // An image cut short leaves the flash without whole firmware.
-        device.toLoaderAndErase();
-        device.firmware.receive(0x02, QByteArray(64, 'x'));
-        device.host.packets.clear();
-    }
-    device.firmware.powerOff();
-    device.firmware.powerOn();
-    QVERIFY(device.firmware.inLoader());
-    QTest::qWait(100);
-    const bool announced = device.host.sent().contains("Flash is BLANK\r");
-    QCOMPARE(announced, announces && requested);
-    if (announced) {
-        // Ready for the image at once.
-        device.firmware.receive(0x02, QByteArray(10, 'i'));
-        QCOMPARE(device.host.images, QList<QByteArray>{QByteArray(10, 'i')});
-    }
-}
-
 void TestFirmware::restartDropsTheRestOfThePiece()
 {
     Device device;
@@ -426,6 +385,34 @@ void TestFirmware::stateChangesAreReported()
                                      "123456789 24-05-31 2.11 loader",
                                      "123456789 24-05-31 2.11",
                                  }));
+}
+
+void TestFirmware::loaderAnnouncesBlankByItself_data()
+{
+    QTest::addColumn<bool>("announces");
+    QTest::newRow("waits for the request") << false;
+    QTest::newRow("announces by itself") << true;
+}
+
+void TestFirmware::loaderAnnouncesBlankByItself()
+{
+    QFETCH(bool, announces);
+    VemoFirmware::Settings settings;
+    settings.loaderAnnouncesBlank = announces;
+    settings.eraseDelayMs = 20;
+    Device device(settings);
+    // Normal mode never announces.
+    QTest::qWait(40);
+    QVERIFY(device.host.packets.isEmpty());
+    device.command("USB-Vemo:BWF!!!"); // restarts into the loader at once
+    QVERIFY(device.firmware.inLoader());
+    QTest::qWait(60);
+    QCOMPARE(device.host.sent(), announces ? QByteArray("Flash is BLANK\r") : QByteArray());
+    if (!announces)
+        return;
+    // The flash is blank: the image goes in without a second request.
+    device.firmware.receive(0x02, QByteArray(10, 'i'));
+    QCOMPARE(device.host.images, QList<QByteArray>{QByteArray(10, 'i')});
 }
 
 void TestFirmware::leavingTheBusWhileDelivering_data()

@@ -200,8 +200,8 @@ void TestLibusbProgram::serialRunOpensAndCommandsTheDevice()
 
 // An unattended update: the program opens the device, sends it to its
 // loader, follows it off the bus and back (a remove and an add uevent),
-// opens it again, repeats the loader request until the flash is blank
-// (every 20 s for a "Vemo"), sends the image and ends at 100 %.
+// opens it again, and once the flash is blank (this loader says so by
+// itself, sparing the repeated request) sends the image and ends at 100 %.
 void TestLibusbProgram::unattendedUpdateThroughTheLoader()
 {
     UsbMockBus mock;
@@ -209,6 +209,7 @@ void TestLibusbProgram::unattendedUpdateThroughTheLoader()
     settings.firmwareVersion = "1.40";
     settings.restartDelayMs = 300;
     settings.eraseDelayMs = 100;
+    settings.loaderAnnouncesBlank = true;
     UsbMockDevice *device = mock.add(Generation::Vemo, 1, settings);
     QByteArray image(64 * 40 + 17, '\0');
     for (int i = 0; i < image.size(); ++i)

@@ -83,17 +83,17 @@ void VemoFirmware::powerOn()
     // The loader runs when it was asked for, or when there is no whole
     // firmware to start.
     const bool wasLoader = m_loader;
-    const bool requested = m_enterLoader;
     m_loader = m_enterLoader || !m_flashValid;
     m_enterLoader = false;
     m_commandLine.clear();
     m_ticks = 0;
     if (!m_loader && m_settings.lifeTickPeriodMs > 0)
         m_lifeTimer.start(m_settings.lifeTickPeriodMs);
+    const quint64 epoch = m_epoch;
     if (m_loader != wasLoader)
         m_host->stateChanged();
-    if (m_loader && requested && m_settings.loaderAnnouncesBlank)
-        startErase();
+    if (m_loader && m_settings.loaderAnnouncesBlank && epoch == m_epoch)
+        erase();
 }
 
 void VemoFirmware::powerOff()
@@ -287,7 +287,20 @@ void VemoFirmware::operatorCommand(const QByteArray &command)
     send(kUnknown);
 }
 
-void VemoFirmware::startErase()
+void VemoFirmware::loaderCommand(const QByteArray &command)
+{
+    if (command == kBwf) {
+        erase();
+    } else if (command == kReset) {
+        // Without a whole image the loader is all the device can run.
+        m_host->restart(m_settings.restartDelayMs);
+    } else if (command == kNsf) {
+        send(m_settings.deviceName + " loader V1.00\r");
+    }
+    // The loader ignores everything else.
+}
+
+void VemoFirmware::erase()
 {
     // Erase (again): the image starts anew once the flash is blank.
     m_flashValid = false;
@@ -301,19 +314,6 @@ void VemoFirmware::startErase()
         m_loaderState = LoaderState::Receiving;
         send("Flash is BLANK\r");
     });
-}
-
-void VemoFirmware::loaderCommand(const QByteArray &command)
-{
-    if (command == kBwf) {
-        startErase();
-    } else if (command == kReset) {
-        // Without a whole image the loader is all the device can run.
-        m_host->restart(m_settings.restartDelayMs);
-    } else if (command == kNsf) {
-        send(m_settings.deviceName + " loader V1.00\r");
-    }
-    // The loader ignores everything else.
 }
 
 void VemoFirmware::takeImageChunk(const QByteArray &chunk)

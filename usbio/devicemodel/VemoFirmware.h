@@ -21,7 +21,8 @@ class DeviceModelHost;
 // status chunks) go out at lifeTickPeriodMs when it is not 0.
 //
 // "USB-Vemo:BWF!!!" restarts the device into its loader. The loader answers
-// the same command, after eraseDelayMs, with "Flash is BLANK"; then it takes
+// the same command, after eraseDelayMs, with "Flash is BLANK" (or announces
+// it by itself when it starts, with loaderAnnouncesBlank); then it takes
 // the image on OUT 0x02 in 64-byte chunks until a short chunk (or imageSize
 // bytes) and restarts into normal mode with the next firmware version.
 class VemoFirmware : public QObject, public DeviceModel
@@ -38,10 +39,10 @@ public:
         int lifeTickPeriodMs = 0;
         int restartDelayMs = 0;
         int eraseDelayMs = 0;
-        // The loader erases and reports its blank flash by itself when it
-        // starts after a loader request, without waiting to be asked again.
-        bool loaderAnnouncesBlank = false;
         int imageSize = 0; // 0: a short chunk ends the image
+        // The loader erases and announces "Flash is BLANK" by itself when it
+        // starts, without waiting for the loader request to be repeated.
+        bool loaderAnnouncesBlank = false;
         // Scripted answers: command (without CR) -> reply. A reply gets a CR
         // when it has none; an empty reply makes the device stay silent.
         QMap<QByteArray, QByteArray> answers;
@@ -86,8 +87,9 @@ private:
     void dispatch(const QByteArray &command);
     void normalCommand(const QByteArray &command);
     void operatorCommand(const QByteArray &command);
-    void startErase();
     void loaderCommand(const QByteArray &command);
+    // Erases the flash; "Flash is BLANK" follows after eraseDelayMs.
+    void erase();
     void takeImageChunk(const QByteArray &chunk);
     void lifeTick();
     QByteArray versionLine() const;

@@ -31,10 +31,9 @@ struct SimDeviceSettings
     int lifeTickPeriodMs = 0; // 0: no life ticks
     int restartDelayMs = 0;   // time off the bus when the device restarts
     int eraseDelayMs = 0;     // loader: time until "Flash is BLANK"
-    // The loader started by a loader request reports its blank flash by
-    // itself, after eraseDelayMs, instead of waiting for the next request.
+    int imageSize = 0;        // loader: bytes of a full image; 0: a short chunk ends it
+    // loader: erases and sends "Flash is BLANK" by itself when it starts
     bool loaderAnnouncesBlank = false;
-    int imageSize = 0; // loader: bytes of a full image; 0: a short chunk ends it
     // Scripted answers: command (without CR) -> reply; a CR is added when
     // the reply has none, an empty reply makes the device stay silent.
     QMap<QByteArray, QByteArray> answers;

@@ -268,10 +268,10 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
                QStringLiteral("firmware"), QStringLiteral("calibrationDate"),
                QStringLiteral("deviation"), QStringLiteral("instanceId"),
                QStringLiteral("lifeTickPeriodMs"), QStringLiteral("restartDelayMs"),
-               QStringLiteral("eraseDelayMs"), QStringLiteral("loaderAnnouncesBlank"),
-               QStringLiteral("imageSize"), QStringLiteral("attached"), QStringLiteral("answers"),
-               QStringLiteral("faults"), QStringLiteral("imageFolder"),
-               QStringLiteral("stateFile")});
+               QStringLiteral("eraseDelayMs"), QStringLiteral("imageSize"),
+               QStringLiteral("attached"), QStringLiteral("answers"), QStringLiteral("faults"),
+               QStringLiteral("imageFolder"), QStringLiteral("stateFile"),
+               QStringLiteral("loaderAnnouncesBlank")});
     SimConfig::Device device;
     device.id = QString::fromLatin1(
         textField(object, QStringLiteral("id"), path, "device" + QByteArray::number(index + 1)));
@@ -299,9 +299,9 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
     s.lifeTickPeriodMs = intField(object, QStringLiteral("lifeTickPeriodMs"), path, 0, 0);
     s.restartDelayMs = intField(object, QStringLiteral("restartDelayMs"), path, 0, 0);
     s.eraseDelayMs = intField(object, QStringLiteral("eraseDelayMs"), path, 0, 0);
-    s.loaderAnnouncesBlank = boolField(object, QStringLiteral("loaderAnnouncesBlank"), path, false);
     s.imageSize = intField(object, QStringLiteral("imageSize"), path, 0, 0, 64 * 1024 * 1024);
     device.attached = boolField(object, QStringLiteral("attached"), path, true);
+    s.loaderAnnouncesBlank = boolField(object, QStringLiteral("loaderAnnouncesBlank"), path, false);
     s.name = device.id;
     s.imageFolder = pathField(object, QStringLiteral("imageFolder"), path, base);
     s.stateFile = pathField(object, QStringLiteral("stateFile"), path, base);

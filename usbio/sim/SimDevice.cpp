@@ -44,8 +44,8 @@ VemoFirmware::Settings firmwareSettings(const SimDeviceSettings &settings)
     firmware.lifeTickPeriodMs = settings.lifeTickPeriodMs;
     firmware.restartDelayMs = settings.restartDelayMs;
     firmware.eraseDelayMs = settings.eraseDelayMs;
-    firmware.loaderAnnouncesBlank = settings.loaderAnnouncesBlank;
     firmware.imageSize = settings.imageSize;
+    firmware.loaderAnnouncesBlank = settings.loaderAnnouncesBlank;
     firmware.answers = settings.answers;
     return firmware;
 }
