@@ -341,14 +341,15 @@ void TForm1::ConnectHandlers()
     connect(BWFTimer, &QTimer::timeout, this, [this] { BWFTimerTimer(BWFTimer); });
     connect(VemoWind, &QTimer::timeout, this, [this] { VemoWindTimer(VemoWind); });
 
-    // Keys typed into the command box reach its line edit.
-    Command->lineEdit()->installEventFilter(this);
+    // Keys typed into the command box arrive at the box, which hands them on
+    // to its line edit itself (past any filter there).
+    Command->installEventFilter(this);
     BugLabel->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Command->lineEdit() && event->type() == QEvent::KeyPress) {
+    if (watched == Command && event->type() == QEvent::KeyPress) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         int key = keyEvent->key();
         CommandKeyDown(Command, key, keyEvent->modifiers());

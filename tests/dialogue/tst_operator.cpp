@@ -111,9 +111,10 @@ void TestOperator::enterSends()
     QVERIFY(device);
 
     form.Command->setEditText(QStringLiteral("SP2W"));
-    QTest::keyClick(form.Command->lineEdit(), Qt::Key_Return);
-    QTest::keyClick(form.Command->lineEdit(), Qt::Key_Enter, Qt::ShiftModifier);
-    QTest::keyClick(form.Command->lineEdit(), Qt::Key_A);
+    // The desktop gives keys to the box, which hands them to its line edit.
+    QTest::keyClick(form.Command, Qt::Key_Return);
+    QTest::keyClick(form.Command, Qt::Key_Enter, Qt::ShiftModifier);
+    QTest::keyClick(form.Command, Qt::Key_A);
     QTRY_COMPARE(device->receivedCommands(), (QList<QByteArray>{"SP2W", "SP2W"}));
     // The key went on to the box: the letter was typed.
     QCOMPARE(form.Command->currentText(), QStringLiteral("SP2Wa"));
@@ -126,7 +127,7 @@ void TestOperator::enterWithNoDeviceOpenLogsOneError()
     TForm1 &form = fixture.start();
     const QStringList before = fixture.log();
 
-    QTest::keyClick(form.Command->lineEdit(), Qt::Key_Return);
+    QTest::keyClick(form.Command, Qt::Key_Return);
 
     const QStringList added = fixture.log().mid(before.size());
     QCOMPARE(added.size(), 1);
