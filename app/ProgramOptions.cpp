@@ -58,12 +58,11 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             continue;
         }
 
-        const bool known = name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
-                           name == QLatin1String("--registry") ||
-                           name == QLatin1String("--log-file") ||
-                           name == QLatin1String("--timeout") ||
-                           name == QLatin1String("--firmware-server") ||
-                           name == QLatin1String("--print-to");
+        const bool known =
+            name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
+            name == QLatin1String("--registry") || name == QLatin1String("--log-file") ||
+            name == QLatin1String("--timeout") || name == QLatin1String("--firmware-server") ||
+            name == QLatin1String("--print-to");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())

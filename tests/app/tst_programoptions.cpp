@@ -256,10 +256,10 @@ void TestProgramOptions::batchAndTimeout()
 void TestProgramOptions::usageDocumentsEveryOption()
 {
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
-    for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
-                             "--firmware-server=URL", "--print-to=DIR", "--batch",
-                             "--timeout=SECONDS", "-h, --help", "-V, --version", "/SERIAL",
-                             "/CALIBRATE", "FIRMWARE-FILE"})
+    for (const char *text :
+         {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
+          "--firmware-server=URL", "--print-to=DIR", "--batch", "--timeout=SECONDS", "-h, --help",
+          "-V, --version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
 }
