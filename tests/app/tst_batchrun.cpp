@@ -1,11 +1,11 @@
 #include "tests/report/PdfText.h"
+#include "tests/support/TestBytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -47,14 +47,6 @@ private:
 };
 
 namespace {
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
 
 QByteArray readFile(const QString &path)
 {
@@ -140,7 +132,7 @@ TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QString
 
 void TestBatchRun::calibratedUpdate()
 {
-    const QByteArray image = writeFile(QStringLiteral("vemo2.bin"), randomBytes(5000));
+    const QByteArray image = writeFile(QStringLiteral("vemo2.bin"), testBytes(5000));
     const Result result =
         run({device(QStringLiteral("line"), QStringLiteral("VX1234567"),
                     QStringLiteral(R"("deviation": "+0.00123", "firmware": "2.10")"))},
@@ -176,7 +168,7 @@ void TestBatchRun::updateThroughAnInstaller()
 {
     // An installer standing in for vemo2.exe: it leaves the image where the
     // program looks for it, in the temporary folder.
-    const QByteArray image = writeFile(QStringLiteral("payload.bin"), randomBytes(777));
+    const QByteArray image = writeFile(QStringLiteral("payload.bin"), testBytes(777));
     writeFile(QStringLiteral("vemo2.exe"),
               QStringLiteral("#!/bin/sh\n[ \"$1\" = \" /auto\" ] || exit 1\n"
                              "cp \"%1\" \"$TMPDIR/Vemo2.bin\"\n")
@@ -237,7 +229,7 @@ void TestBatchRun::runsThatEndEarly()
     QFETCH(QString, extra);
     QFETCH(QString, boxLine);
 
-    writeFile(QStringLiteral("vemo2.bin"), randomBytes(100));
+    writeFile(QStringLiteral("vemo2.bin"), testBytes(100));
     QStringList attached;
     for (int i = 0; i < devices; ++i)
         attached << device(QStringLiteral("d%1").arg(i), QStringLiteral("00000000%1").arg(i),
@@ -267,7 +259,7 @@ void TestBatchRun::badCommandLine()
 
 void TestBatchRun::deviceThatNeverComesBackTimesOut()
 {
-    writeFile(QStringLiteral("vemo2.bin"), randomBytes(100));
+    writeFile(QStringLiteral("vemo2.bin"), testBytes(100));
     // The device restarts into its loader and stays away.
     const Result result =
         run({device(QStringLiteral("line"), QStringLiteral("000000001"), QString(), 3600000)},

@@ -3,6 +3,7 @@
 #include "dialogue/FirmwareUpdate.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestBytes.h"
 #include "usbio/devicemodel/VemoFirmware.h"
 #include "usbio/sim/SimDevice.h"
 
@@ -12,7 +13,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -58,14 +58,6 @@ private:
 };
 
 namespace {
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
 
 // Every entry of want appears in log, in this order.
 bool inOrder(const QStringList &log, const QStringList &want)
@@ -176,7 +168,7 @@ void TestUpdate::wholeUpdate()
     attach(Generation(generation), size);
     const QByteArray version = m_device->firmwareVersion();
     TForm1 &form = startAndOpen();
-    const QByteArray image = randomBytes(size);
+    const QByteArray image = testBytes(size);
     form.FileNameE->setText(writeImage(image));
     const QString name = QString::fromLatin1(usbio::generationName(Generation(generation)));
 
@@ -213,7 +205,7 @@ void TestUpdate::updateThroughAnInstaller()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
-    const QByteArray image = randomBytes(1000);
+    const QByteArray image = testBytes(1000);
     const QString installer = writeImage("#!/bin/sh\n", QStringLiteral("VEMO2.EXE"));
     form.FileNameE->setText(installer);
     // In place of the real installer: it leaves the image in the temporary
@@ -274,7 +266,7 @@ void TestUpdate::loaderReadyWithoutAnUpdate()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
-    const QByteArray image = randomBytes(300);
+    const QByteArray image = testBytes(300);
     form.FileNameE->setText(writeImage(image));
 
     // Acted on in every state, no update started included.
@@ -290,7 +282,7 @@ void TestUpdate::transferThatCannotStartEndsTheUpdate()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
-    form.FileNameE->setText(writeImage(randomBytes(100)));
+    form.FileNameE->setText(writeImage(testBytes(100)));
     form.Updating = true;
     m_device->faults().startWritingStatus = usbio::status::Busy;
 
@@ -387,7 +379,7 @@ void TestUpdate::deviceRemovedHalfWayThroughTheImage()
     const int size = 64 * 400 + 5;
     attach(Generation::Vemo2, size);
     TForm1 &form = startAndOpen();
-    const QByteArray image = randomBytes(size);
+    const QByteArray image = testBytes(size);
     const QString file = writeImage(image);
     form.FileNameE->setText(file);
     form.AutoUpdate = unattended;

@@ -1,25 +1,16 @@
+#include "tests/support/TestBytes.h"
 // File transfer: 64-byte chunks on OUT 0x02, each sent from the completion
 // of the one before, with progress percentages.
 
 #include "tests/link/LinkFixture.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QtTest>
 
 using usbio::Status;
 namespace st = usbio::status;
 
 namespace {
-
-QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(generator.bounded(256));
-    return bytes;
-}
 
 // One report of a transfer that ended early.
 struct Failure
@@ -126,7 +117,7 @@ void LinkFileTest::chunks()
 
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray image = randomBytes(size, quint32(size));
+    const QByteArray image = testBytes(size, quint32(size));
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
@@ -161,7 +152,7 @@ void LinkFileTest::largeRandomImageArrivesByteExact()
 {
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray image = randomBytes(1024 * 1024 + 37, 1234);
+    const QByteArray image = testBytes(1024 * 1024 + 37, 1234);
     const QByteArray path = f.writeFile(image);
     Progress progress;
     progress.bind(f.link());
@@ -198,7 +189,7 @@ void LinkFileTest::commandDuringTransferLeavesImageIntact()
 {
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray image = randomBytes(64 * 40 + 3, 99);
+    const QByteArray image = testBytes(64 * 40 + 3, 99);
     const QByteArray path = f.writeFile(image);
     f.device()->clearRecords();
     Progress progress;
@@ -257,7 +248,7 @@ void LinkFileTest::failedStart()
 
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray image = randomBytes(200, 7);
+    const QByteArray image = testBytes(200, 7);
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
@@ -330,8 +321,8 @@ void LinkFileTest::sendWhileRunningRefused()
 {
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray first = f.writeFile(randomBytes(300, 1), QStringLiteral("first.bin"));
-    const QByteArray second = f.writeFile(randomBytes(300, 2), QStringLiteral("second.bin"));
+    const QByteArray first = f.writeFile(testBytes(300, 1), QStringLiteral("first.bin"));
+    const QByteArray second = f.writeFile(testBytes(300, 2), QStringLiteral("second.bin"));
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
     progress.bind(f.link());
@@ -343,7 +334,7 @@ void LinkFileTest::sendWhileRunningRefused()
     QVERIFY(!f.link().StatusText(long(TVemoUSBinterface::TransferRunning)).isEmpty());
 
     QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
-    QCOMPARE(f.receivedImage(), randomBytes(300, 1));
+    QCOMPARE(f.receivedImage(), testBytes(300, 1));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
@@ -366,7 +357,7 @@ void LinkFileTest::faultDuringTransferEndsIt()
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
     // Larger than the stdio buffer, so the shrink is seen by later reads.
-    const QByteArray image = randomBytes(64 * 1024, 5);
+    const QByteArray image = testBytes(64 * 1024, 5);
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
@@ -430,7 +421,7 @@ void LinkFileTest::refusedChunkReported()
 
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray image = randomBytes(330, 11);
+    const QByteArray image = testBytes(330, 11);
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
@@ -501,7 +492,7 @@ void LinkFileTest::closeDuringTransfer()
 
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray image = randomBytes(size, quint32(size));
+    const QByteArray image = testBytes(size, quint32(size));
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
@@ -558,7 +549,7 @@ void LinkFileTest::closeDuringTransfer()
     f.device()->clearRecords();
     progress = {};
     progress.bind(f.link());
-    const QByteArray again = randomBytes(200, 77);
+    const QByteArray again = testBytes(200, 77);
     QCOMPARE(f.link().SendFile(f.writeFile(again, QStringLiteral("again.bin"))), Status(0));
     QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
     QCOMPARE(f.receivedImage(), again);
@@ -577,7 +568,7 @@ void LinkFileTest::removalDuringTransferThenSecondUpdate()
     f.link().ScanDevices();
     QCOMPARE(f.link().OpenDevice(0), Status(0));
     usbio::SimDevice *device = f.device();
-    const QByteArray image = randomBytes(64 * 50, 21);
+    const QByteArray image = testBytes(64 * 50, 21);
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
@@ -635,8 +626,8 @@ void LinkFileTest::completionQueuedBeforeCloseIsDropped()
     // completion early.
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray first = f.writeFile(randomBytes(330, 31), QStringLiteral("first.bin"));
-    const QByteArray image = randomBytes(330, 32);
+    const QByteArray first = f.writeFile(testBytes(330, 31), QStringLiteral("first.bin"));
+    const QByteArray image = testBytes(330, 32);
     const QByteArray second = f.writeFile(image, QStringLiteral("second.bin"));
     Progress progress;
     progress.bind(f.link());
@@ -672,7 +663,7 @@ void LinkFileTest::destroyingLinkClosesFile()
 {
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    const QByteArray path = f.writeFile(randomBytes(1000, 3));
+    const QByteArray path = f.writeFile(testBytes(1000, 3));
     const int descriptors = LinkFixture::openDescriptors();
     f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
 
