@@ -1,5 +1,6 @@
 #include "download/FirmwareDownload.h"
 
+#include "dialogue/Generations.h"
 #include "dialogue/WindowPort.h"
 #include "download/FirmwareServer.h"
 #include "platform/HostServices.h"
@@ -13,29 +14,6 @@
 namespace download {
 
 namespace {
-
-// The installer of each generation, by the name the registry probe gives it.
-struct Installer
-{
-    const char *deviceName;
-    const char *fileName;
-    const char *path; // on the maker's web server
-};
-
-const Installer kInstallers[] = {
-    {"Vemo3", "vemo3.exe", "/orvik/download/uC/vemo3.exe"},
-    {"Vemo2", "vemo2.exe", "/orvik/download/uC/vemo2.exe"},
-    {"Vemo", "vemo.exe", "/orvik/download/uC/vemo.exe"},
-};
-
-const Installer *installerOf(const QString &deviceName)
-{
-    for (const Installer &installer : kInstallers) {
-        if (deviceName == QLatin1String(installer.deviceName))
-            return &installer;
-    }
-    return nullptr;
-}
 
 // The longest path the system opens, in bytes of the file system's encoding.
 constexpr int kLongestPath = PATH_MAX - 1;
@@ -103,14 +81,15 @@ void FirmwareDownload::DownloadBClick()
     const QString tempDirectory = host.tempDirectory();
     // One reading decides both the file's name and the address it is
     // fetched from, so a file is never named after another generation.
-    const Installer *installer = installerOf(FWindow.regTools().GetDeviceName(0));
-    if (!installer)
+    const dialogue::Installer installer =
+        dialogue::installerFor(FWindow.regTools().GetDeviceName(0));
+    if (installer.fileName.isEmpty())
         return;
 
     QString target = tempDirectory;
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');
-    target += QLatin1String(installer->fileName);
+    target += installer.fileName;
     const qsizetype length = QFile::encodeName(target).size();
     if (length > kLongestPath) {
         // A shortened path would name another file.
@@ -139,7 +118,7 @@ void FirmwareDownload::DownloadBClick()
                                      .arg(target, file.errorString())
                                      .toStdString());
 
-    const QString address = FirmwareServer(FServer).addressOf(QLatin1String(installer->path));
+    const QString address = FirmwareServer(FServer).addressOf(installer.serverPath);
     FWindow.log(QStringLiteral("Try to connect..."));
 
     bool fetched = false;
