@@ -4,13 +4,13 @@
 // has them.
 
 #include "tests/usbio/EventRecorder.h"
+#include "tests/usbio/RandomImage.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
 #include "usbio/Backend.h"
 #include "usbio/libusb/LibusbDevice.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,15 +32,6 @@ QByteArray readOne(Component &component, Status *status = nullptr)
     if (status)
         *status = s;
     return buffer.left(count);
-}
-
-QByteArray randomImage(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray image(size, '\0');
-    for (char &byte : image)
-        byte = char(generator.bounded(256));
-    return image;
 }
 
 // The three pipes of one device, opened the way the link opens them, with
