@@ -7,6 +7,7 @@
 #include "tests/usbio/RandomImage.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
+#include "tests/usbio/umockdev/UmockdevTestCase.h"
 #include "usbio/Backend.h"
 #include "usbio/libusb/LibusbDevice.h"
 
@@ -93,12 +94,11 @@ struct Pipes
 
 } // namespace
 
-class TestLibusb : public QObject
+class TestLibusb : public UmockdevTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void enumerationOfTwoGenerationsInOrder();
     void devicesArePublishedInEnumerationOrder();
     void openSharesOneHandleAndTheConfiguration();
@@ -120,12 +120,6 @@ private Q_SLOTS:
     void driverInformationOnLinux();
     void noUsbFileSystemLeavesANote();
 };
-
-void TestLibusb::init()
-{
-    if (const QString missing = umockdevMissing(); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
-}
 
 void TestLibusb::enumerationOfTwoGenerationsInOrder()
 {

@@ -9,6 +9,7 @@
 #include "tests/usbio/RandomImage.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
+#include "tests/usbio/umockdev/UmockdevTestCase.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -65,24 +66,17 @@ public:
 
 } // namespace
 
-class TestLibusbLink : public QObject
+class TestLibusbLink : public UmockdevTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void findOpenAndCommand();
     void wholeUpdateThroughTheLoader_data();
     void wholeUpdateThroughTheLoader();
     void removalWithReadsInFlight();
     void readErrorsRestartReadingOnce();
 };
-
-void TestLibusbLink::init()
-{
-    if (const QString missing = umockdevMissing(); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
-}
 
 void TestLibusbLink::findOpenAndCommand()
 {
