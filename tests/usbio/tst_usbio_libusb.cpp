@@ -3,8 +3,10 @@
 // cycle, an image, a disconnect and a stall, each as the component contract
 // has them.
 
+#include "tests/usbio/ComponentCalls.h"
 #include "tests/usbio/EventRecorder.h"
 #include "tests/usbio/RandomImage.h"
+#include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
 #include "tests/usbio/umockdev/UmockdevTestCase.h"
@@ -24,16 +26,6 @@ namespace {
 
 const QString kGuid = QString::fromLatin1(kDeviceInterfaceGuid);
 const QString kServiceEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum");
-
-QByteArray readOne(Component &component, Status *status = nullptr)
-{
-    QByteArray buffer(16, '\0');
-    int count = 0;
-    const Status s = component.ReadData(buffer, count);
-    if (status)
-        *status = s;
-    return buffer.left(count);
-}
 
 // The three pipes of one device, opened the way the link opens them, with
 // what they raise written down.
@@ -198,7 +190,7 @@ void TestLibusb::openSharesOneHandleAndTheConfiguration()
     QCOMPARE(writer->UnconfigureDevice(), status::Success);
     QCOMPARE(device->inUrbsInFlight(), 0);
     Status status = 0;
-    readOne(*reader, &status);
+    readOne(*reader, nullptr, &status);
     QCOMPARE(status, status::NotConfigured);
     QCOMPARE(writer->Bind(kCommandEndpoint), status::NotConfigured);
     LibusbFixture::settle();
@@ -214,43 +206,21 @@ void TestLibusb::openSharesOneHandleAndTheConfiguration()
 
 void TestLibusb::operationsNeedAnOpenDevice_data()
 {
-    QTest::addColumn<QString>("operation");
-    QTest::newRow("AddInterface") << QStringLiteral("AddInterface");
-    QTest::newRow("SetConfiguration") << QStringLiteral("SetConfiguration");
-    QTest::newRow("Bind") << QStringLiteral("Bind");
-    QTest::newRow("StartReading") << QStringLiteral("StartReading");
-    QTest::newRow("WriteData") << QStringLiteral("WriteData");
-    QTest::newRow("ResetPipe") << QStringLiteral("ResetPipe");
-    QTest::newRow("AbortPipe") << QStringLiteral("AbortPipe");
+    addOperationsOnTheOpenDevice();
 }
 
 void TestLibusb::operationsNeedAnOpenDevice()
 {
-    QFETCH(QString, operation);
+    QFETCH(ComponentOperation, operation);
     LibusbFixture f;
     f.mock.add(Generation::Vemo2, 1);
     f.start();
     auto c = f.component();
     c->EnumerateDevices(kGuid);
-    const auto run = [&]() -> Status {
-        if (operation == QLatin1String("AddInterface"))
-            return c->AddInterface(0, 0, 64000);
-        if (operation == QLatin1String("SetConfiguration"))
-            return c->SetConfiguration(0);
-        if (operation == QLatin1String("Bind"))
-            return c->Bind(kInEndpoint);
-        if (operation == QLatin1String("StartReading"))
-            return c->StartReading(16, 5, 5);
-        if (operation == QLatin1String("WriteData"))
-            return c->WriteData("x", 0);
-        if (operation == QLatin1String("ResetPipe"))
-            return c->ResetPipe();
-        return c->AbortPipe();
-    };
-    QCOMPARE(run(), status::NotOpened);
+    QCOMPARE(operation(*c), status::NotOpened);
     QCOMPARE(c->OpenDevice(0), status::Success);
     c->CloseDevice();
-    QCOMPARE(run(), status::NotOpened);
+    QCOMPARE(operation(*c), status::NotOpened);
 }
 
 void TestLibusb::commandInPiecesAndItsAnswer()
@@ -295,16 +265,13 @@ void TestLibusb::fivePendingReadsCompletedInOrder()
     QCOMPARE(device->inUrbsSubmitted(), 10);
     QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
     Status status = 0;
-    readOne(*reader, &status);
+    readOne(*reader, nullptr, &status);
     QCOMPARE(status, status::NoData);
 }
 
 void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered_data()
 {
-    QTest::addColumn<QString>("end");
-    QTest::newRow("StopReading, StartReading") << QStringLiteral("stop");
-    QTest::newRow("ResetPipe") << QStringLiteral("reset");
-    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+    ReadSessionEnder::addRows();
 }
 
 // As the link does after a read error: at the first of three completions
@@ -317,44 +284,26 @@ void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered()
     f.start();
     auto reader = f.pipe(kInEndpoint);
     QVERIFY(reader);
-    QList<Status> statuses;
-    QList<QByteArray> data;
-    bool ended = false;
-    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
-        if (id != EventId::ReadComplete)
-            return;
-        Status status = 0;
-        data.append(readOne(*reader, &status));
-        statuses.append(status);
-        if (ended)
-            return;
-        ended = true;
-        if (end == QLatin1String("stop")) {
-            reader->StopReading();
-            QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
-        } else if (end == QLatin1String("reset")) {
-            QCOMPARE(reader->ResetPipe(), status::Success);
-        } else {
-            QCOMPARE(reader->AbortPipe(), status::Success);
-        }
-    });
+    ReadSessionEnder handler(reader.get(), end);
     QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
     QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
     // All three finish before the event loop gets to the first completion.
     device->sendToHost("one");
     device->sendToHost("two");
     device->sendToHost("three");
-    QVERIFY(LibusbFixture::waitFor([&] { return ended; }));
+    QVERIFY(LibusbFixture::waitFor([&] { return handler.ended; }));
+    QCOMPARE(handler.endStatus, status::Success);
     LibusbFixture::settle(50);
-    QCOMPARE(statuses, QList<Status>{status::Success});
+    QCOMPARE(handler.statuses, QList<Status>{status::Success});
     QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
     device->sendToHost("four");
-    QVERIFY(LibusbFixture::waitFor([&] { return statuses.size() == 2; }));
+    QVERIFY(LibusbFixture::waitFor([&] { return handler.statuses.size() == 2; }));
     LibusbFixture::settle(50);
-    QCOMPARE(statuses, (QList<Status>{status::Success, status::Success}));
-    QCOMPARE(data.first(), QByteArray("one"));
+    QCOMPARE(handler.statuses, (QList<Status>{status::Success, status::Success}));
+    QCOMPARE(handler.data.first(), QByteArray("one"));
     // Reads the device had finished when the session ended are dropped.
-    QVERIFY(data.last() == "four" || data.last() == "two" || data.last() == "three");
+    const QByteArray last = handler.data.last();
+    QVERIFY(last == "four" || last == "two" || last == "three");
 }
 
 void TestLibusb::cancelledWritesRaiseNoCompletion_data()
@@ -511,7 +460,7 @@ void TestLibusb::disconnectWithTransfersInFlight()
     connect(pipes.reader.get(), &Component::eventRaised, this, [&](EventId id) {
         if (id == EventId::ReadComplete) {
             Status status = 0;
-            readOne(*pipes.reader, &status);
+            readOne(*pipes.reader, nullptr, &status);
             reads.append(status);
         }
     });
