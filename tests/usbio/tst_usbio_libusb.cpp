@@ -84,6 +84,35 @@ struct Pipes
     QByteArray received;
 };
 
+// The way to an image, as an update goes it: the device restarts into its
+// loader, and pipes opened on the loader have its flash erased. An instance
+// with plug-and-play on records the restarts, this one and the next.
+struct ErasedLoader
+{
+    explicit ErasedLoader(LibusbFixture &f) : pnp(f.component()), notifications(pnp.get()) {}
+
+    // True once the loader has said "Flash is BLANK".
+    bool open(LibusbFixture &f)
+    {
+        if (pnp->EnablePnPNotification(kGuid) != status::Success)
+            return false;
+        {
+            Pipes normal(f);
+            if (!normal.ok() || !normal.command("USB-Vemo:BWF!!!"))
+                return false;
+        }
+        if (!notifications.waitFor(EventId::PnPAddNotification, 1))
+            return false;
+        pipes = std::make_unique<Pipes>(f);
+        return pipes->ok() && pipes->reader->StartReading(16, 5, 5) == status::Success &&
+               pipes->command("USB-Vemo:BWF!!!") && pipes->waitForText("Flash is BLANK\r");
+    }
+
+    std::unique_ptr<LibusbComponent> pnp;
+    EventRecorder notifications;
+    std::unique_ptr<Pipes> pipes; // on the loader
+};
+
 } // namespace
 
 class TestLibusb : public UmockdevTestCase
@@ -419,20 +448,9 @@ void TestLibusb::imageByteExact()
     settings.imageSize = imageSize;
     UsbMockDevice *device = f.mock.add(Generation::Vemo3, 1, settings);
     f.start();
-    auto pnp = f.component();
-    EventRecorder notifications(pnp.get());
-    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
-    {
-        Pipes pipes(f);
-        QVERIFY(pipes.ok());
-        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    }
-    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
-    Pipes pipes(f);
-    QVERIFY(pipes.ok());
-    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
-    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+    ErasedLoader loader(f);
+    QVERIFY(loader.open(f));
+    Pipes &pipes = *loader.pipes;
 
     const QByteArray image = randomImage(size, quint32(size));
     QVERIFY(pipes.sendImage(image));
@@ -440,7 +458,7 @@ void TestLibusb::imageByteExact()
     QCOMPARE(device->image(), image);
     QCOMPARE(device->chunks().size(), (size + 63) / 64);
     // The device restarts with the new firmware.
-    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 2));
+    QVERIFY(loader.notifications.waitFor(EventId::PnPAddNotification, 2));
     QVERIFY(!device->firmware().inLoader());
     QCOMPARE(device->firmware().firmwareVersion(), QByteArray("2.11"));
 }
@@ -497,20 +515,9 @@ void TestLibusb::stallOnTheImagePipe()
     settings.restartDelayMs = 50;
     UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1, settings);
     f.start();
-    auto pnp = f.component();
-    EventRecorder notifications(pnp.get());
-    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
-    {
-        Pipes pipes(f);
-        QVERIFY(pipes.ok());
-        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    }
-    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
-    Pipes pipes(f);
-    QVERIFY(pipes.ok());
-    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
-    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+    ErasedLoader loader(f);
+    QVERIFY(loader.open(f));
+    Pipes &pipes = *loader.pipes;
 
     device->stallNextWrite(kImageEndpoint);
     QCOMPARE(pipes.image->StartWriting(64, 5, 5, false), status::Success);
