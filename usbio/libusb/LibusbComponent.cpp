@@ -209,11 +209,8 @@ Status LibusbComponent::fillReadSlots()
         LibusbTransfer *transfer =
             LibusbTransfer::read(m_device->handle(), m_state.endpoint(), m_state.readSize(),
                                  [this](LibusbTransfer *done) { readFinished(done); });
-        if (const int error = transfer->submit()) {
-            delete transfer;
-            return statusOfLibusbError(error);
-        }
-        m_reads.append(transfer);
+        if (const Status status = submit(transfer, m_reads))
+            return status;
     }
     return status::Success;
 }
@@ -293,12 +290,7 @@ Status LibusbComponent::WriteData(const QByteArray &buffer, quint32 userTag)
     LibusbTransfer *transfer =
         LibusbTransfer::write(m_device->handle(), m_state.endpoint(), buffer,
                               [this](LibusbTransfer *done) { writeFinished(done); });
-    if (const int error = transfer->submit()) {
-        delete transfer;
-        return statusOfLibusbError(error);
-    }
-    m_writes.append(transfer);
-    return status::Success;
+    return submit(transfer, m_writes);
 }
 
 void LibusbComponent::writeFinished(LibusbTransfer *transfer)
@@ -367,6 +359,16 @@ Status LibusbComponent::AbortPipe()
 Status LibusbComponent::EnablePnPNotification(const QString &interfaceGuid)
 {
     return m_state.enablePnP(interfaceGuid);
+}
+
+Status LibusbComponent::submit(LibusbTransfer *transfer, QList<LibusbTransfer *> &transfers)
+{
+    if (const int error = transfer->submit()) {
+        delete transfer;
+        return statusOfLibusbError(error);
+    }
+    transfers.append(transfer);
+    return status::Success;
 }
 
 void LibusbComponent::cancelAndDrain(QList<LibusbTransfer *> &transfers)

@@ -83,6 +83,9 @@ private:
     Status fillReadSlots();
     void readFinished(LibusbTransfer *transfer);
     void writeFinished(LibusbTransfer *transfer);
+    // Submits transfer and keeps it in transfers until it is done; one libusb
+    // refuses is deleted, and its status returned.
+    Status submit(LibusbTransfer *transfer, QList<LibusbTransfer *> &transfers);
     // Cancels the transfers and waits until libusb has given them back.
     void cancelAndDrain(QList<LibusbTransfer *> &transfers);
     void stopReads();
