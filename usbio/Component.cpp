@@ -19,6 +19,22 @@ void registerMetaTypes()
     Q_UNUSED(registered);
 }
 
+// Queues id for the event loop of component; it is delivered only while
+// *session still counts the session it was posted in. The component is the
+// context of the call, so session is never read after the component is gone.
+void postInSession(Component *component, EventId id, const quint64 *session)
+{
+    registerMetaTypes();
+    const quint64 posted = *session;
+    QMetaObject::invokeMethod(
+        component,
+        [component, id, session, posted] {
+            if (*session == posted)
+                Q_EMIT component->eventRaised(id, nullptr);
+        },
+        Qt::QueuedConnection);
+}
+
 struct StatusText
 {
     Status status;
@@ -70,28 +86,12 @@ void Component::postEvent(EventId id, EventObjectRef object)
 
 void Component::postReadComplete()
 {
-    registerMetaTypes();
-    const quint64 session = m_readSession;
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            if (session == m_readSession)
-                Q_EMIT eventRaised(EventId::ReadComplete, nullptr);
-        },
-        Qt::QueuedConnection);
+    postInSession(this, EventId::ReadComplete, &m_readSession);
 }
 
 void Component::postWriteComplete()
 {
-    registerMetaTypes();
-    const quint64 session = m_writeSession;
-    QMetaObject::invokeMethod(
-        this,
-        [this, session] {
-            if (session == m_writeSession)
-                Q_EMIT eventRaised(EventId::WriteComplete, nullptr);
-        },
-        Qt::QueuedConnection);
+    postInSession(this, EventId::WriteComplete, &m_writeSession);
 }
 
 void Component::endReadSession()

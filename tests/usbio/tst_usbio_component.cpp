@@ -1,7 +1,9 @@
 // The component contract of the "sim" backend: each operation's results and
 // events, in order, per instance, and only through the event loop.
 
+#include "tests/usbio/ComponentCalls.h"
 #include "tests/usbio/EventRecorder.h"
+#include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/SimFixture.h"
 
 #include <QTest>
@@ -10,28 +12,12 @@
 
 using namespace usbio;
 
-Q_DECLARE_METATYPE(std::function<Status(Component &)>)
-
 namespace {
 
 const QString kGuid = QString::fromLatin1(kDeviceInterfaceGuid);
 constexpr quint8 kIn = 0x81;
 constexpr quint8 kCommands = 0x01;
 constexpr quint8 kImage = 0x02;
-
-using Operation = std::function<Status(Component &)>;
-
-QByteArray readOne(Component &component, int *count = nullptr, Status *status = nullptr)
-{
-    QByteArray buffer(16, '\0');
-    int n = -1;
-    const Status s = component.ReadData(buffer, n);
-    if (count)
-        *count = n;
-    if (status)
-        *status = s;
-    return buffer.left(qMax(0, n));
-}
 
 } // namespace
 
@@ -168,32 +154,12 @@ void TestComponent::secondOpenReplacesTheHandle()
 
 void TestComponent::operationsNeedAnOpenDevice_data()
 {
-    QTest::addColumn<Operation>("operation");
-    QTest::newRow("AddInterface") << Operation(
-        [](Component &c) { return c.AddInterface(0, 0, 64000); });
-    QTest::newRow("SetConfiguration")
-        << Operation([](Component &c) { return c.SetConfiguration(0); });
-    QTest::newRow("UnconfigureDevice")
-        << Operation([](Component &c) { return c.UnconfigureDevice(); });
-    QTest::newRow("Bind") << Operation([](Component &c) { return c.Bind(0x81); });
-    QTest::newRow("Unbind") << Operation([](Component &c) { return c.Unbind(); });
-    QTest::newRow("StartReading") << Operation(
-        [](Component &c) { return c.StartReading(16, 5, 5); });
-    QTest::newRow("ReadData") << Operation([](Component &c) {
-        QByteArray b(16, '\0');
-        int n = 0;
-        return c.ReadData(b, n);
-    });
-    QTest::newRow("StartWriting") << Operation(
-        [](Component &c) { return c.StartWriting(16, 5, 5, false); });
-    QTest::newRow("WriteData") << Operation([](Component &c) { return c.WriteData("x", 0); });
-    QTest::newRow("ResetPipe") << Operation([](Component &c) { return c.ResetPipe(); });
-    QTest::newRow("AbortPipe") << Operation([](Component &c) { return c.AbortPipe(); });
+    addOperationsOnTheOpenDevice();
 }
 
 void TestComponent::operationsNeedAnOpenDevice()
 {
-    QFETCH(Operation, operation);
+    QFETCH(ComponentOperation, operation);
     SimFixture sim;
     sim.bus.attach();
     auto c = sim.component();
@@ -542,10 +508,7 @@ void TestComponent::abortAndResetCancelPendingWrites()
 
 void TestComponent::readCompletionsOfAnEndedSessionAreNotDelivered_data()
 {
-    QTest::addColumn<QString>("end");
-    QTest::newRow("StopReading, StartReading") << QStringLiteral("stop");
-    QTest::newRow("ResetPipe") << QStringLiteral("reset");
-    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+    ReadSessionEnder::addRows();
 }
 
 // The reader's handler ends the session at the first of three completions,
@@ -559,41 +522,21 @@ void TestComponent::readCompletionsOfAnEndedSessionAreNotDelivered()
     SimDevice *device = sim.bus.attach();
     auto reader = sim.pipe(kIn);
     QVERIFY(reader);
-    QList<Status> reads;
-    QList<QByteArray> data;
-    bool ended = false;
-    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
-        if (id != EventId::ReadComplete)
-            return;
-        int count = 0;
-        Status status = 0;
-        data.append(readOne(*reader, &count, &status));
-        reads.append(status);
-        if (ended)
-            return;
-        ended = true;
-        if (end == QLatin1String("stop")) {
-            reader->StopReading();
-            QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
-        } else if (end == QLatin1String("reset")) {
-            QCOMPARE(reader->ResetPipe(), status::Success);
-        } else {
-            QCOMPARE(reader->AbortPipe(), status::Success);
-        }
-    });
+    ReadSessionEnder handler(reader.get(), end);
     QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
     device->sendToHost("one");
     device->sendToHost("two");
     device->sendToHost("three");
-    QVERIFY(SimFixture::waitFor([&] { return ended; }));
+    QVERIFY(SimFixture::waitFor([&] { return handler.ended; }));
+    QCOMPARE(handler.endStatus, status::Success);
     SimFixture::settle(10);
-    QCOMPARE(reads, QList<Status>{status::Success});
+    QCOMPARE(handler.statuses, QList<Status>{status::Success});
     // The new session reads on.
     device->sendToHost("four");
-    QVERIFY(SimFixture::waitFor([&] { return reads.size() == 2; }));
+    QVERIFY(SimFixture::waitFor([&] { return handler.statuses.size() == 2; }));
     SimFixture::settle(10);
-    QCOMPARE(reads, (QList<Status>{status::Success, status::Success}));
-    QCOMPARE(data, (QList<QByteArray>{"one", "four"}));
+    QCOMPARE(handler.statuses, (QList<Status>{status::Success, status::Success}));
+    QCOMPARE(handler.data, (QList<QByteArray>{"one", "four"}));
 }
 
 void TestComponent::writeCompletionPostedBeforeACancelIsNotDelivered_data()

@@ -2,6 +2,7 @@
 // 16-byte pieces, answers in reads of at most 16, the loader cycle and the
 // image transfer, life ticks and scripted answers.
 
+#include "tests/usbio/RandomImage.h"
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/SimRig.h"
 #include "usbio/devicemodel/VemoFirmware.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,15 +39,6 @@ QByteArray readAll(const QString &path)
 QJsonObject readState(const QString &path)
 {
     return QJsonDocument::fromJson(readAll(path)).object();
-}
-
-QByteArray randomImage(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray image(size, '\0');
-    for (char &byte : image)
-        byte = char(generator.bounded(256));
-    return image;
 }
 
 } // namespace

@@ -3,14 +3,17 @@
 // cycle, an image, a disconnect and a stall, each as the component contract
 // has them.
 
+#include "tests/usbio/ComponentCalls.h"
 #include "tests/usbio/EventRecorder.h"
+#include "tests/usbio/RandomImage.h"
+#include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
+#include "tests/usbio/umockdev/UmockdevTestCase.h"
 #include "usbio/Backend.h"
 #include "usbio/libusb/LibusbDevice.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,25 +26,6 @@ namespace {
 
 const QString kGuid = QString::fromLatin1(kDeviceInterfaceGuid);
 const QString kServiceEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum");
-
-QByteArray readOne(Component &component, Status *status = nullptr)
-{
-    QByteArray buffer(16, '\0');
-    int count = 0;
-    const Status s = component.ReadData(buffer, count);
-    if (status)
-        *status = s;
-    return buffer.left(count);
-}
-
-QByteArray randomImage(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray image(size, '\0');
-    for (char &byte : image)
-        byte = char(generator.bounded(256));
-    return image;
-}
 
 // The three pipes of one device, opened the way the link opens them, with
 // what they raise written down.
@@ -100,14 +84,42 @@ struct Pipes
     QByteArray received;
 };
 
+// The way to an image, as an update goes it: the device restarts into its
+// loader, and pipes opened on the loader have its flash erased. An instance
+// with plug-and-play on records the restarts, this one and the next.
+struct ErasedLoader
+{
+    explicit ErasedLoader(LibusbFixture &f) : pnp(f.component()), notifications(pnp.get()) {}
+
+    // True once the loader has said "Flash is BLANK".
+    bool open(LibusbFixture &f)
+    {
+        if (pnp->EnablePnPNotification(kGuid) != status::Success)
+            return false;
+        {
+            Pipes normal(f);
+            if (!normal.ok() || !normal.command("USB-Vemo:BWF!!!"))
+                return false;
+        }
+        if (!notifications.waitFor(EventId::PnPAddNotification, 1))
+            return false;
+        pipes = std::make_unique<Pipes>(f);
+        return pipes->ok() && pipes->reader->StartReading(16, 5, 5) == status::Success &&
+               pipes->command("USB-Vemo:BWF!!!") && pipes->waitForText("Flash is BLANK\r");
+    }
+
+    std::unique_ptr<LibusbComponent> pnp;
+    EventRecorder notifications;
+    std::unique_ptr<Pipes> pipes; // on the loader
+};
+
 } // namespace
 
-class TestLibusb : public QObject
+class TestLibusb : public UmockdevTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void enumerationOfTwoGenerationsInOrder();
     void devicesArePublishedInEnumerationOrder();
     void openSharesOneHandleAndTheConfiguration();
@@ -129,12 +141,6 @@ private Q_SLOTS:
     void driverInformationOnLinux();
     void noUsbFileSystemLeavesANote();
 };
-
-void TestLibusb::init()
-{
-    if (const QString missing = umockdevMissing(); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
-}
 
 void TestLibusb::enumerationOfTwoGenerationsInOrder()
 {
@@ -213,7 +219,7 @@ void TestLibusb::openSharesOneHandleAndTheConfiguration()
     QCOMPARE(writer->UnconfigureDevice(), status::Success);
     QCOMPARE(device->inUrbsInFlight(), 0);
     Status status = 0;
-    readOne(*reader, &status);
+    readOne(*reader, nullptr, &status);
     QCOMPARE(status, status::NotConfigured);
     QCOMPARE(writer->Bind(kCommandEndpoint), status::NotConfigured);
     LibusbFixture::settle();
@@ -229,43 +235,21 @@ void TestLibusb::openSharesOneHandleAndTheConfiguration()
 
 void TestLibusb::operationsNeedAnOpenDevice_data()
 {
-    QTest::addColumn<QString>("operation");
-    QTest::newRow("AddInterface") << QStringLiteral("AddInterface");
-    QTest::newRow("SetConfiguration") << QStringLiteral("SetConfiguration");
-    QTest::newRow("Bind") << QStringLiteral("Bind");
-    QTest::newRow("StartReading") << QStringLiteral("StartReading");
-    QTest::newRow("WriteData") << QStringLiteral("WriteData");
-    QTest::newRow("ResetPipe") << QStringLiteral("ResetPipe");
-    QTest::newRow("AbortPipe") << QStringLiteral("AbortPipe");
+    addOperationsOnTheOpenDevice();
 }
 
 void TestLibusb::operationsNeedAnOpenDevice()
 {
-    QFETCH(QString, operation);
+    QFETCH(ComponentOperation, operation);
     LibusbFixture f;
     f.mock.add(Generation::Vemo2, 1);
     f.start();
     auto c = f.component();
     c->EnumerateDevices(kGuid);
-    const auto run = [&]() -> Status {
-        if (operation == QLatin1String("AddInterface"))
-            return c->AddInterface(0, 0, 64000);
-        if (operation == QLatin1String("SetConfiguration"))
-            return c->SetConfiguration(0);
-        if (operation == QLatin1String("Bind"))
-            return c->Bind(kInEndpoint);
-        if (operation == QLatin1String("StartReading"))
-            return c->StartReading(16, 5, 5);
-        if (operation == QLatin1String("WriteData"))
-            return c->WriteData("x", 0);
-        if (operation == QLatin1String("ResetPipe"))
-            return c->ResetPipe();
-        return c->AbortPipe();
-    };
-    QCOMPARE(run(), status::NotOpened);
+    QCOMPARE(operation(*c), status::NotOpened);
     QCOMPARE(c->OpenDevice(0), status::Success);
     c->CloseDevice();
-    QCOMPARE(run(), status::NotOpened);
+    QCOMPARE(operation(*c), status::NotOpened);
 }
 
 void TestLibusb::commandInPiecesAndItsAnswer()
@@ -310,16 +294,13 @@ void TestLibusb::fivePendingReadsCompletedInOrder()
     QCOMPARE(device->inUrbsSubmitted(), 10);
     QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
     Status status = 0;
-    readOne(*reader, &status);
+    readOne(*reader, nullptr, &status);
     QCOMPARE(status, status::NoData);
 }
 
 void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered_data()
 {
-    QTest::addColumn<QString>("end");
-    QTest::newRow("StopReading, StartReading") << QStringLiteral("stop");
-    QTest::newRow("ResetPipe") << QStringLiteral("reset");
-    QTest::newRow("AbortPipe") << QStringLiteral("abort");
+    ReadSessionEnder::addRows();
 }
 
 // As the link does after a read error: at the first of three completions
@@ -332,44 +313,26 @@ void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered()
     f.start();
     auto reader = f.pipe(kInEndpoint);
     QVERIFY(reader);
-    QList<Status> statuses;
-    QList<QByteArray> data;
-    bool ended = false;
-    connect(reader.get(), &Component::eventRaised, this, [&](EventId id) {
-        if (id != EventId::ReadComplete)
-            return;
-        Status status = 0;
-        data.append(readOne(*reader, &status));
-        statuses.append(status);
-        if (ended)
-            return;
-        ended = true;
-        if (end == QLatin1String("stop")) {
-            reader->StopReading();
-            QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
-        } else if (end == QLatin1String("reset")) {
-            QCOMPARE(reader->ResetPipe(), status::Success);
-        } else {
-            QCOMPARE(reader->AbortPipe(), status::Success);
-        }
-    });
+    ReadSessionEnder handler(reader.get(), end);
     QCOMPARE(reader->StartReading(16, 5, 5), status::Success);
     QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
     // All three finish before the event loop gets to the first completion.
     device->sendToHost("one");
     device->sendToHost("two");
     device->sendToHost("three");
-    QVERIFY(LibusbFixture::waitFor([&] { return ended; }));
+    QVERIFY(LibusbFixture::waitFor([&] { return handler.ended; }));
+    QCOMPARE(handler.endStatus, status::Success);
     LibusbFixture::settle(50);
-    QCOMPARE(statuses, QList<Status>{status::Success});
+    QCOMPARE(handler.statuses, QList<Status>{status::Success});
     QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
     device->sendToHost("four");
-    QVERIFY(LibusbFixture::waitFor([&] { return statuses.size() == 2; }));
+    QVERIFY(LibusbFixture::waitFor([&] { return handler.statuses.size() == 2; }));
     LibusbFixture::settle(50);
-    QCOMPARE(statuses, (QList<Status>{status::Success, status::Success}));
-    QCOMPARE(data.first(), QByteArray("one"));
+    QCOMPARE(handler.statuses, (QList<Status>{status::Success, status::Success}));
+    QCOMPARE(handler.data.first(), QByteArray("one"));
     // Reads the device had finished when the session ended are dropped.
-    QVERIFY(data.last() == "four" || data.last() == "two" || data.last() == "three");
+    const QByteArray last = handler.data.last();
+    QVERIFY(last == "four" || last == "two" || last == "three");
 }
 
 void TestLibusb::cancelledWritesRaiseNoCompletion_data()
@@ -485,20 +448,9 @@ void TestLibusb::imageByteExact()
     settings.imageSize = imageSize;
     UsbMockDevice *device = f.mock.add(Generation::Vemo3, 1, settings);
     f.start();
-    auto pnp = f.component();
-    EventRecorder notifications(pnp.get());
-    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
-    {
-        Pipes pipes(f);
-        QVERIFY(pipes.ok());
-        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    }
-    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
-    Pipes pipes(f);
-    QVERIFY(pipes.ok());
-    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
-    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+    ErasedLoader loader(f);
+    QVERIFY(loader.open(f));
+    Pipes &pipes = *loader.pipes;
 
     const QByteArray image = randomImage(size, quint32(size));
     QVERIFY(pipes.sendImage(image));
@@ -506,7 +458,7 @@ void TestLibusb::imageByteExact()
     QCOMPARE(device->image(), image);
     QCOMPARE(device->chunks().size(), (size + 63) / 64);
     // The device restarts with the new firmware.
-    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 2));
+    QVERIFY(loader.notifications.waitFor(EventId::PnPAddNotification, 2));
     QVERIFY(!device->firmware().inLoader());
     QCOMPARE(device->firmware().firmwareVersion(), QByteArray("2.11"));
 }
@@ -526,7 +478,7 @@ void TestLibusb::disconnectWithTransfersInFlight()
     connect(pipes.reader.get(), &Component::eventRaised, this, [&](EventId id) {
         if (id == EventId::ReadComplete) {
             Status status = 0;
-            readOne(*pipes.reader, &status);
+            readOne(*pipes.reader, nullptr, &status);
             reads.append(status);
         }
     });
@@ -563,20 +515,9 @@ void TestLibusb::stallOnTheImagePipe()
     settings.restartDelayMs = 50;
     UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1, settings);
     f.start();
-    auto pnp = f.component();
-    EventRecorder notifications(pnp.get());
-    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
-    {
-        Pipes pipes(f);
-        QVERIFY(pipes.ok());
-        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    }
-    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
-    Pipes pipes(f);
-    QVERIFY(pipes.ok());
-    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
-    QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
-    QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+    ErasedLoader loader(f);
+    QVERIFY(loader.open(f));
+    Pipes &pipes = *loader.pipes;
 
     device->stallNextWrite(kImageEndpoint);
     QCOMPARE(pipes.image->StartWriting(64, 5, 5, false), status::Success);

@@ -6,26 +6,18 @@
 #include "link/VemoUSBinterface.h"
 #include "registry/RegTools.h"
 #include "tests/support/ScopedHost.h"
+#include "tests/usbio/RandomImage.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
+#include "tests/usbio/umockdev/UmockdevTestCase.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace usbio;
 
 namespace {
-
-QByteArray randomImage(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray image(size, '\0');
-    for (char &byte : image)
-        byte = char(generator.bounded(256));
-    return image;
-}
 
 // The link as the window holds it, with what its callbacks were told.
 class LinkOnLibusb
@@ -74,24 +66,17 @@ public:
 
 } // namespace
 
-class TestLibusbLink : public QObject
+class TestLibusbLink : public UmockdevTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void findOpenAndCommand();
     void wholeUpdateThroughTheLoader_data();
     void wholeUpdateThroughTheLoader();
     void removalWithReadsInFlight();
     void readErrorsRestartReadingOnce();
 };
-
-void TestLibusbLink::init()
-{
-    if (const QString missing = umockdevMissing(); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
-}
 
 void TestLibusbLink::findOpenAndCommand()
 {

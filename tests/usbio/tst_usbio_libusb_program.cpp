@@ -8,6 +8,7 @@
 
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
+#include "tests/usbio/umockdev/UmockdevTestCase.h"
 #include "tests/usbio/umockdev/UsbMockBus.h"
 #include "tests/usbio/umockdev/UsbMockDevice.h"
 
@@ -106,24 +107,17 @@ private:
 
 } // namespace
 
-class TestLibusbProgram : public QObject
+class TestLibusbProgram : public UmockdevTestCase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
     void startupFindsAndListsTheDevices_data();
     void startupFindsAndListsTheDevices();
     void startupWithoutDevice();
     void serialRunOpensAndCommandsTheDevice();
     void unattendedUpdateThroughTheLoader();
 };
-
-void TestLibusbProgram::init()
-{
-    if (const QString missing = umockdevMissing(); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
-}
 
 void TestLibusbProgram::startupFindsAndListsTheDevices_data()
 {

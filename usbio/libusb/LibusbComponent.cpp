@@ -7,7 +7,6 @@
 #include "usbio/libusb/LibusbTransfer.h"
 
 #include <QLoggingCategory>
-#include <QUuid>
 
 #include <libusb.h>
 #include <sys/utsname.h>
@@ -23,12 +22,6 @@ Q_LOGGING_CATEGORY(lcLibusbComponent, "vemo.usbio.libusb")
 
 // How long a stop waits for libusb to give cancelled transfers back.
 constexpr int kDrainMs = 2000;
-
-bool sameInterface(const QString &guid)
-{
-    const QUuid asked = QUuid::fromString(guid);
-    return !asked.isNull() && asked == QUuid::fromString(QLatin1String(kDeviceInterfaceGuid));
-}
 
 // The running kernel's version, as "major.minor.patch" numbers.
 void kernelVersion(quint32 &majorMinor, quint32 &patch)
@@ -73,17 +66,13 @@ Status LibusbComponent::checkPipe() const
 {
     if (const Status open = checkOpen())
         return open;
-    if (!m_device->configured())
-        return status::NotConfigured;
-    if (m_endpoint == 0)
-        return status::NotBound;
-    return status::Success;
+    return m_state.checkPipe(m_device->configured());
 }
 
 int LibusbComponent::EnumerateDevices(const QString &interfaceGuid)
 {
     m_list.clear();
-    if (!m_backend || !sameInterface(interfaceGuid))
+    if (!m_backend || !ComponentState::isDriverInterface(interfaceGuid))
         return 0;
     m_list = m_backend->devices();
     return int(m_list.size());
@@ -107,7 +96,7 @@ Status LibusbComponent::OpenDevice(int index)
 void LibusbComponent::CloseDevice()
 {
     releasePipe();
-    m_declaredInterfaces = 0;
+    m_state.deleteInterfaces();
     if (m_device) {
         m_device->release(this);
         m_device.reset();
@@ -134,26 +123,24 @@ Status LibusbComponent::AddInterface(int interfaceNumber, int alternateSetting,
 {
     if (const Status open = checkOpen())
         return open;
-    if (interfaceNumber != kInterfaceNumber || alternateSetting != 0 || maximumTransferSize <= 0 ||
-        m_declaredInterfaces > 0)
-        return status::InvalidParameter;
-    ++m_declaredInterfaces;
+    if (const Status refused =
+            m_state.checkInterface(interfaceNumber, alternateSetting, maximumTransferSize))
+        return refused;
+    m_state.declareInterface();
     return status::Success;
 }
 
 void LibusbComponent::DeleteInterfaces()
 {
-    m_declaredInterfaces = 0;
+    m_state.deleteInterfaces();
 }
 
 Status LibusbComponent::SetConfiguration(int configurationIndex)
 {
     if (const Status open = checkOpen())
         return open;
-    if (configurationIndex != 0)
-        return status::InvalidParameter;
-    if (m_declaredInterfaces == 0)
-        return status::NoInterface;
+    if (const Status refused = m_state.checkConfiguration(configurationIndex))
+        return refused;
     return m_device->configure();
 }
 
@@ -183,14 +170,9 @@ Status LibusbComponent::Bind(quint8 endpointAddress)
 {
     if (const Status open = checkOpen())
         return open;
-    if (!m_device->configured())
-        return status::NotConfigured;
-    if (m_endpoint != 0)
-        return status::AlreadyBound;
-    if (endpointAddress != kInEndpoint && endpointAddress != kCommandEndpoint &&
-        endpointAddress != kImageEndpoint)
-        return status::InvalidParameter;
-    m_endpoint = endpointAddress;
+    if (const Status refused = m_state.checkBind(m_device->configured(), endpointAddress))
+        return refused;
+    m_state.bind(endpointAddress);
     m_halted = false;
     return status::Success;
 }
@@ -198,7 +180,7 @@ Status LibusbComponent::Bind(quint8 endpointAddress)
 Status LibusbComponent::Unbind()
 {
     const Status open = checkOpen();
-    const bool wasBound = m_endpoint != 0;
+    const bool wasBound = m_state.isBound();
     releasePipe();
     if (open)
         return open;
@@ -209,16 +191,9 @@ Status LibusbComponent::StartReading(int sizeOfBuffer, int numberOfBuffers, int 
 {
     if (const Status pipe = checkPipe())
         return pipe;
-    if (!isIn() || sizeOfBuffer <= 0 || numberOfBuffers <= 0)
-        return status::InvalidParameter;
-    if (m_reading)
-        return status::AlreadyRunning;
-    m_reading = true;
-    m_readSize = sizeOfBuffer;
-    m_readBuffers = numberOfBuffers;
-    m_maxReadErrors = maxErrorCount;
-    m_readErrors = 0;
-    m_finished.clear();
+    if (const Status refused = m_state.checkStartReading(sizeOfBuffer, numberOfBuffers))
+        return refused;
+    m_state.startReading(sizeOfBuffer, numberOfBuffers, maxErrorCount);
     if (const Status status = fillReadSlots()) {
         // Nothing of the attempt stays behind.
         StopReading();
@@ -229,17 +204,13 @@ Status LibusbComponent::StartReading(int sizeOfBuffer, int numberOfBuffers, int 
 
 Status LibusbComponent::fillReadSlots()
 {
-    while (m_reading && m_device && !m_device->gone() && m_device->handle() &&
-           m_reads.size() + m_finished.size() < m_readBuffers &&
-           (m_maxReadErrors <= 0 || m_readErrors < m_maxReadErrors)) {
+    while (m_state.readSlotFree(int(m_reads.size())) && m_device && !m_device->gone() &&
+           m_device->handle()) {
         LibusbTransfer *transfer =
-            LibusbTransfer::read(m_device->handle(), m_endpoint, m_readSize,
+            LibusbTransfer::read(m_device->handle(), m_state.endpoint(), m_state.readSize(),
                                  [this](LibusbTransfer *done) { readFinished(done); });
-        if (const int error = transfer->submit()) {
-            delete transfer;
-            return statusOfLibusbError(error);
-        }
-        m_reads.append(transfer);
+        if (const Status status = submit(transfer, m_reads))
+            return status;
     }
     return status::Success;
 }
@@ -258,19 +229,18 @@ void LibusbComponent::readFinished(LibusbTransfer *transfer)
         return; // stopped, reset or aborted: nothing is delivered
     switch (transfer->status()) {
     case LIBUSB_TRANSFER_COMPLETED:
-        m_readErrors = 0;
-        m_finished.append(FinishedRead{status::Success, transfer->received()});
+        m_state.readSucceeded(transfer->received());
         break;
     case LIBUSB_TRANSFER_CANCELLED:
         return;
     case LIBUSB_TRANSFER_NO_DEVICE:
-        // Gone before the backend heard of it: no read is started again.
-        m_finished.append(FinishedRead{status::DeviceGone, {}});
-        m_reading = false;
+        // Gone before the backend heard of it: no read is started again (a
+        // new session counts its failures afresh).
+        m_state.readFailed(status::DeviceGone);
+        m_state.stopReading();
         break;
     default: // stall, overflow, bus error
-        ++m_readErrors;
-        m_finished.append(FinishedRead{status::TransferFailed, {}});
+        m_state.readFailed(status::TransferFailed);
         break;
     }
     postReadComplete();
@@ -281,27 +251,17 @@ Status LibusbComponent::ReadData(QByteArray &buffer, int &byteCount)
     byteCount = 0;
     if (const Status pipe = checkPipe())
         return pipe;
-    if (!isIn())
-        return status::InvalidParameter;
-    if (m_finished.isEmpty())
-        return m_reading ? status::NoData : status::NotRunning;
-    const FinishedRead read = m_finished.takeFirst();
+    ComponentState::FinishedRead read;
+    if (const Status none = m_state.takeFinishedRead(read))
+        return none;
     // The read's slot is free again.
     fillReadSlots();
-    if (read.status != 0)
-        return read.status;
-    // The bytes go into the caller's array; what lies past them stays as it
-    // was, so only byteCount tells where the read ends.
-    if (buffer.size() < read.data.size())
-        buffer.resize(read.data.size());
-    std::copy(read.data.cbegin(), read.data.cend(), buffer.begin());
-    byteCount = int(read.data.size());
-    return status::Success;
+    return read.handTo(buffer, byteCount);
 }
 
 void LibusbComponent::StopReading()
 {
-    m_reading = false;
+    m_state.stopReading();
     stopReads();
 }
 
@@ -312,13 +272,9 @@ Status LibusbComponent::StartWriting(int sizeOfBuffer, int numberOfBuffers, int 
     Q_UNUSED(writeStatus);
     if (const Status pipe = checkPipe())
         return pipe;
-    if (isIn() || sizeOfBuffer <= 0 || numberOfBuffers <= 0)
-        return status::InvalidParameter;
-    if (m_writing)
-        return status::AlreadyRunning;
-    m_writing = true;
-    m_writeSize = sizeOfBuffer;
-    m_writeBuffers = numberOfBuffers;
+    if (const Status refused = m_state.checkStartWriting(sizeOfBuffer, numberOfBuffers))
+        return refused;
+    m_state.startWriting(sizeOfBuffer, numberOfBuffers);
     return status::Success;
 }
 
@@ -327,25 +283,14 @@ Status LibusbComponent::WriteData(const QByteArray &buffer, quint32 userTag)
     Q_UNUSED(userTag);
     if (const Status pipe = checkPipe())
         return pipe;
-    if (isIn())
-        return status::InvalidParameter;
-    if (!m_writing)
-        return status::NotRunning;
-    if (buffer.size() > m_writeSize)
-        return status::InvalidParameter;
-    if (m_writes.size() >= m_writeBuffers)
-        return status::Busy;
+    if (const Status refused = m_state.checkWriteData(buffer, int(m_writes.size())))
+        return refused;
     if (m_halted)
         return status::TransferFailed;
     LibusbTransfer *transfer =
-        LibusbTransfer::write(m_device->handle(), m_endpoint, buffer,
+        LibusbTransfer::write(m_device->handle(), m_state.endpoint(), buffer,
                               [this](LibusbTransfer *done) { writeFinished(done); });
-    if (const int error = transfer->submit()) {
-        delete transfer;
-        return statusOfLibusbError(error);
-    }
-    m_writes.append(transfer);
-    return status::Success;
+    return submit(transfer, m_writes);
 }
 
 void LibusbComponent::writeFinished(LibusbTransfer *transfer)
@@ -368,7 +313,7 @@ void LibusbComponent::writeFinished(LibusbTransfer *transfer)
         // Refused by the device (a stall) or lost on the bus: the data did
         // not arrive. No completion; the pipe stays halted until reset.
         m_halted = true;
-        qCWarning(lcLibusbComponent, "write on endpoint 0x%02X failed: %s", m_endpoint,
+        qCWarning(lcLibusbComponent, "write on endpoint 0x%02X failed: %s", m_state.endpoint(),
                   libusb_error_name(result));
         break;
     }
@@ -376,7 +321,7 @@ void LibusbComponent::writeFinished(LibusbTransfer *transfer)
 
 void LibusbComponent::StopWriting()
 {
-    m_writing = false;
+    m_state.stopWriting();
     stopWrites();
 }
 
@@ -385,16 +330,16 @@ Status LibusbComponent::ResetPipe()
     if (const Status pipe = checkPipe())
         return pipe;
     // libusb wants the pipe idle before its halt is cleared.
-    if (isIn()) {
+    if (m_state.isIn()) {
         stopReads();
-        m_readErrors = 0;
+        m_state.resetReadErrors();
     } else {
         stopWrites();
     }
-    if (const int error = libusb_clear_halt(m_device->handle(), m_endpoint))
+    if (const int error = libusb_clear_halt(m_device->handle(), m_state.endpoint()))
         return statusOfLibusbError(error);
     m_halted = false;
-    if (isIn())
+    if (m_state.isIn())
         return fillReadSlots();
     return status::Success;
 }
@@ -403,7 +348,7 @@ Status LibusbComponent::AbortPipe()
 {
     if (const Status pipe = checkPipe())
         return pipe;
-    if (isIn()) {
+    if (m_state.isIn()) {
         stopReads();
         return fillReadSlots();
     }
@@ -413,13 +358,16 @@ Status LibusbComponent::AbortPipe()
 
 Status LibusbComponent::EnablePnPNotification(const QString &interfaceGuid)
 {
-    if (!sameInterface(interfaceGuid)) {
-        // Another interface's devices are not this backend's.
-        if (QUuid::fromString(interfaceGuid).isNull())
-            return status::InvalidParameter;
-        return status::Success;
+    return m_state.enablePnP(interfaceGuid);
+}
+
+Status LibusbComponent::submit(LibusbTransfer *transfer, QList<LibusbTransfer *> &transfers)
+{
+    if (const int error = transfer->submit()) {
+        delete transfer;
+        return statusOfLibusbError(error);
     }
-    m_pnpEnabled = true;
+    transfers.append(transfer);
     return status::Success;
 }
 
@@ -444,7 +392,7 @@ void LibusbComponent::cancelAndDrain(QList<LibusbTransfer *> &transfers)
 void LibusbComponent::stopReads()
 {
     cancelAndDrain(m_reads);
-    m_finished.clear();
+    m_state.dropFinishedReads();
     endReadSession();
 }
 
@@ -456,11 +404,11 @@ void LibusbComponent::stopWrites()
 
 void LibusbComponent::releasePipe()
 {
-    m_reading = false;
-    m_writing = false;
+    m_state.stopReading();
+    m_state.stopWriting();
     stopReads();
     stopWrites();
-    m_endpoint = 0;
+    m_state.unbind();
     m_halted = false;
 }
 
@@ -468,9 +416,9 @@ void LibusbComponent::deviceLeft(const LibusbDevice *device)
 {
     if (m_device.get() != device)
         return;
-    m_reading = false;
-    m_writing = false;
-    m_finished.clear();
+    m_state.stopReading();
+    m_state.stopWriting();
+    m_state.dropFinishedReads();
     for (LibusbTransfer *transfer : std::as_const(m_reads))
         transfer->deviceLeft = true;
     for (LibusbTransfer *transfer : std::as_const(m_writes))
@@ -485,15 +433,15 @@ void LibusbComponent::deviceConfigurationDropped(const LibusbDevice *device)
 {
     if (m_device.get() != device)
         return;
-    m_reading = false;
-    m_writing = false;
+    m_state.stopReading();
+    m_state.stopWriting();
     stopReads();
     stopWrites();
 }
 
 void LibusbComponent::pnpEvent(EventId id, const QString &devicePath)
 {
-    if (!m_pnpEnabled)
+    if (!m_state.pnpEnabled())
         return;
     auto object = std::make_shared<EventObject>();
     object->devicePath = devicePath;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usbio/Component.h"
+#include "usbio/ComponentState.h"
 
 #include <QList>
 #include <QPointer>
@@ -64,15 +65,10 @@ public:
     // For tests: the transfers this instance holds.
     int pendingReads() const { return int(m_reads.size()); }
     int pendingWrites() const { return int(m_writes.size()); }
-    int finishedReads() const { return int(m_finished.size()); }
+    int finishedReads() const { return m_state.finishedReads(); }
 
 private:
     friend class LibusbBackend;
-    struct FinishedRead
-    {
-        Status status = 0;
-        QByteArray data;
-    };
 
     // Called by the backend.
     void deviceLeft(const LibusbDevice *device);
@@ -82,12 +78,14 @@ private:
 
     Status checkOpen() const;
     Status checkPipe() const;
-    bool isIn() const { return m_endpoint & 0x80; }
     // Starts reads until the requested number is pending (a finished read
     // keeps its slot until it is taken).
     Status fillReadSlots();
     void readFinished(LibusbTransfer *transfer);
     void writeFinished(LibusbTransfer *transfer);
+    // Submits transfer and keeps it in transfers until it is done; one libusb
+    // refuses is deleted, and its status returned.
+    Status submit(LibusbTransfer *transfer, QList<LibusbTransfer *> &transfers);
     // Cancels the transfers and waits until libusb has given them back.
     void cancelAndDrain(QList<LibusbTransfer *> &transfers);
     void stopReads();
@@ -98,21 +96,8 @@ private:
     QList<std::shared_ptr<LibusbDevice>> m_list;
     std::shared_ptr<LibusbDevice> m_device;
     int m_parameter = 0;
-    int m_declaredInterfaces = 0;
-    quint8 m_endpoint = 0; // 0: no pipe bound
-    bool m_pnpEnabled = false;
-
-    bool m_reading = false;
-    int m_readSize = 0;
-    int m_readBuffers = 0;
-    int m_maxReadErrors = 0;
-    int m_readErrors = 0;
+    ComponentState m_state;
     QList<LibusbTransfer *> m_reads;
-    QList<FinishedRead> m_finished;
-
-    bool m_writing = false;
-    int m_writeSize = 0;
-    int m_writeBuffers = 0;
     bool m_halted = false; // a write was refused; until ResetPipe
     QList<LibusbTransfer *> m_writes;
 };

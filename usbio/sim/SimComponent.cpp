@@ -3,27 +3,11 @@
 #include "usbio/sim/SimBus_p.h"
 
 #include <QTimer>
-#include <QUuid>
 
 #include <algorithm>
 #include <memory>
 
 namespace usbio {
-
-namespace {
-
-bool isInEndpoint(quint8 endpoint)
-{
-    return endpoint & 0x80;
-}
-
-bool sameInterface(const QString &guid)
-{
-    const QUuid asked = QUuid::fromString(guid);
-    return !asked.isNull() && asked == QUuid::fromString(QLatin1String(kDeviceInterfaceGuid));
-}
-
-} // namespace
 
 SimComponent::SimComponent(SimBus *bus, QObject *parent) : Component(parent), m_bus(bus)
 {
@@ -63,17 +47,13 @@ Status SimComponent::checkPipe() const
 {
     if (const Status open = checkOpen())
         return open;
-    if (!m_device->d->configured)
-        return status::NotConfigured;
-    if (m_endpoint == 0)
-        return status::NotBound;
-    return status::Success;
+    return m_state.checkPipe(m_device->d->configured);
 }
 
 int SimComponent::EnumerateDevices(const QString &interfaceGuid)
 {
     m_list.clear();
-    if (!m_bus || !sameInterface(interfaceGuid))
+    if (!m_bus || !ComponentState::isDriverInterface(interfaceGuid))
         return 0;
     for (SimDevice *device : std::as_const(m_bus->d->devices)) {
         if (device->d->onBus)
@@ -102,7 +82,7 @@ void SimComponent::CloseDevice()
 {
     // Declarations belong to the handle, like the pipe.
     releasePipe();
-    m_declaredInterfaces = 0;
+    m_state.deleteInterfaces();
     m_device = nullptr;
     m_session = 0;
 }
@@ -131,29 +111,26 @@ Status SimComponent::AddInterface(int interfaceNumber, int alternateSetting,
 {
     if (const Status open = checkOpen())
         return open;
-    // The device has one interface with one setting.
-    if (interfaceNumber != 0 || alternateSetting != 0 || maximumTransferSize <= 0 ||
-        m_declaredInterfaces > 0)
-        return status::InvalidParameter;
+    if (const Status refused =
+            m_state.checkInterface(interfaceNumber, alternateSetting, maximumTransferSize))
+        return refused;
     if (const Status fault = m_device->d->faults.declareStatus)
         return fault;
-    ++m_declaredInterfaces;
+    m_state.declareInterface();
     return status::Success;
 }
 
 void SimComponent::DeleteInterfaces()
 {
-    m_declaredInterfaces = 0;
+    m_state.deleteInterfaces();
 }
 
 Status SimComponent::SetConfiguration(int configurationIndex)
 {
     if (const Status open = checkOpen())
         return open;
-    if (configurationIndex != 0)
-        return status::InvalidParameter;
-    if (m_declaredInterfaces == 0)
-        return status::NoInterface;
+    if (const Status refused = m_state.checkConfiguration(configurationIndex))
+        return refused;
     if (const Status fault = m_device->d->faults.selectStatus)
         return fault;
     m_device->d->configured = true;
@@ -199,23 +176,18 @@ Status SimComponent::Bind(quint8 endpointAddress)
 {
     if (const Status open = checkOpen())
         return open;
-    if (!m_device->d->configured)
-        return status::NotConfigured;
-    if (m_endpoint != 0)
-        return status::AlreadyBound;
-    if (endpointAddress != kInEndpoint && endpointAddress != kCommandEndpoint &&
-        endpointAddress != kImageEndpoint)
-        return status::InvalidParameter;
+    if (const Status refused = m_state.checkBind(m_device->d->configured, endpointAddress))
+        return refused;
     if (const Status fault = m_device->d->faults.bindStatus)
         return fault;
-    m_endpoint = endpointAddress;
+    m_state.bind(endpointAddress);
     return status::Success;
 }
 
 Status SimComponent::Unbind()
 {
     const Status open = checkOpen();
-    const bool wasBound = m_endpoint != 0;
+    const bool wasBound = m_state.isBound();
     releasePipe();
     if (open)
         return open;
@@ -226,21 +198,14 @@ Status SimComponent::StartReading(int sizeOfBuffer, int numberOfBuffers, int max
 {
     if (const Status pipe = checkPipe())
         return pipe;
-    if (!isInEndpoint(m_endpoint) || sizeOfBuffer <= 0 || numberOfBuffers <= 0)
-        return status::InvalidParameter;
-    if (m_reading)
-        return status::AlreadyRunning;
+    if (const Status refused = m_state.checkStartReading(sizeOfBuffer, numberOfBuffers))
+        return refused;
     SimFaults &faults = m_device->d->faults;
     if (faults.startReadingFailures > 0) {
         --faults.startReadingFailures;
         return faults.startReadingStatus;
     }
-    m_reading = true;
-    m_readSize = sizeOfBuffer;
-    m_readBuffers = numberOfBuffers;
-    m_maxReadErrors = maxErrorCount;
-    m_readErrors = 0;
-    m_finished.clear();
+    m_state.startReading(sizeOfBuffer, numberOfBuffers, maxErrorCount);
     schedulePump();
     return status::Success;
 }
@@ -250,27 +215,17 @@ Status SimComponent::ReadData(QByteArray &buffer, int &byteCount)
     byteCount = 0;
     if (const Status pipe = checkPipe())
         return pipe;
-    if (!isInEndpoint(m_endpoint))
-        return status::InvalidParameter;
-    if (m_finished.isEmpty())
-        return m_reading ? status::NoData : status::NotRunning;
-    const FinishedRead read = m_finished.takeFirst();
+    ComponentState::FinishedRead read;
+    if (const Status none = m_state.takeFinishedRead(read))
+        return none;
     // A read slot is free again.
     schedulePump();
-    if (read.status != 0)
-        return read.status;
-    // The bytes go into the caller's array; what lies past them stays as it
-    // was, so only byteCount tells where the read ends.
-    if (buffer.size() < read.data.size())
-        buffer.resize(read.data.size());
-    std::copy(read.data.cbegin(), read.data.cend(), buffer.begin());
-    byteCount = int(read.data.size());
-    return status::Success;
+    return read.handTo(buffer, byteCount);
 }
 
 void SimComponent::StopReading()
 {
-    m_reading = false;
+    m_state.stopReading();
     dropFinishedReads();
 }
 
@@ -281,15 +236,11 @@ Status SimComponent::StartWriting(int sizeOfBuffer, int numberOfBuffers, int max
     Q_UNUSED(writeStatus);
     if (const Status pipe = checkPipe())
         return pipe;
-    if (isInEndpoint(m_endpoint) || sizeOfBuffer <= 0 || numberOfBuffers <= 0)
-        return status::InvalidParameter;
-    if (m_writing)
-        return status::AlreadyRunning;
+    if (const Status refused = m_state.checkStartWriting(sizeOfBuffer, numberOfBuffers))
+        return refused;
     if (const Status fault = m_device->d->faults.startWritingStatus)
         return fault;
-    m_writing = true;
-    m_writeSize = sizeOfBuffer;
-    m_writeBuffers = numberOfBuffers;
+    m_state.startWriting(sizeOfBuffer, numberOfBuffers);
     return status::Success;
 }
 
@@ -298,14 +249,8 @@ Status SimComponent::WriteData(const QByteArray &buffer, quint32 userTag)
     Q_UNUSED(userTag);
     if (const Status pipe = checkPipe())
         return pipe;
-    if (isInEndpoint(m_endpoint))
-        return status::InvalidParameter;
-    if (!m_writing)
-        return status::NotRunning;
-    if (buffer.size() > m_writeSize)
-        return status::InvalidParameter;
-    if (m_writes.size() >= m_writeBuffers)
-        return status::Busy;
+    if (const Status refused = m_state.checkWriteData(buffer, int(m_writes.size())))
+        return refused;
     const SimFaults &faults = m_device->d->faults;
     if (faults.writeDataStatus != 0)
         return faults.writeDataStatus;
@@ -322,7 +267,7 @@ Status SimComponent::WriteData(const QByteArray &buffer, quint32 userTag)
 
 void SimComponent::StopWriting()
 {
-    m_writing = false;
+    m_state.stopWriting();
     cancelWrites();
 }
 
@@ -332,10 +277,10 @@ Status SimComponent::ResetPipe()
         return pipe;
     if (const Status fault = m_device->d->faults.resetPipeStatus)
         return fault;
-    if (isInEndpoint(m_endpoint)) {
+    if (m_state.isIn()) {
         dropFinishedReads();
-        m_readErrors = 0;
-        if (m_reading)
+        m_state.resetReadErrors();
+        if (m_state.isReading())
             schedulePump();
     } else {
         cancelWrites();
@@ -347,7 +292,7 @@ Status SimComponent::AbortPipe()
 {
     if (const Status pipe = checkPipe())
         return pipe;
-    if (isInEndpoint(m_endpoint))
+    if (m_state.isIn())
         dropFinishedReads();
     else
         cancelWrites();
@@ -358,19 +303,12 @@ Status SimComponent::EnablePnPNotification(const QString &interfaceGuid)
 {
     if (m_bus && m_bus->pnpEnableStatus != 0)
         return m_bus->pnpEnableStatus;
-    if (!sameInterface(interfaceGuid)) {
-        // Another interface's devices never show up on this bus.
-        if (QUuid::fromString(interfaceGuid).isNull())
-            return status::InvalidParameter;
-        return status::Success;
-    }
-    m_pnpEnabled = true;
-    return status::Success;
+    return m_state.enablePnP(interfaceGuid);
 }
 
 void SimComponent::deviceDataAvailable(SimDevice *device)
 {
-    if (m_reading && present() == device)
+    if (m_state.isReading() && present() == device)
         schedulePump();
 }
 
@@ -381,19 +319,19 @@ void SimComponent::deviceLeft(SimDevice *device)
     // Reads still pending end with the device; their completions come, and
     // read data then reports DeviceGone. Writes the device has not taken are
     // cancelled; a completion already posted for one it took still comes.
-    if (m_reading) {
-        const int pending = m_readBuffers - int(m_finished.size());
+    if (m_state.isReading()) {
+        const int pending = m_state.readBuffers() - m_state.finishedReads();
         for (int i = 0; i < pending; ++i)
             postReadComplete();
     }
-    m_reading = false;
-    m_finished.clear();
+    m_state.stopReading();
+    m_state.dropFinishedReads();
     m_writes.clear();
 }
 
 void SimComponent::pnpEvent(EventId id, const SimDevice *device)
 {
-    if (!m_pnpEnabled)
+    if (!m_state.pnpEnabled())
         return;
     auto object = std::make_shared<EventObject>();
     object->devicePath = device->devicePath();
@@ -415,27 +353,26 @@ void SimComponent::pump()
 {
     m_pumpScheduled = false;
     SimDevice *device = present();
-    if (!m_reading || !device || !device->d->configured || !isInEndpoint(m_endpoint))
+    if (!m_state.isReading() || !device || !device->d->configured || !m_state.isIn())
         return;
     SimDevice::Impl *dev = device->d;
-    while (m_finished.size() < m_readBuffers &&
-           (m_maxReadErrors <= 0 || m_readErrors < m_maxReadErrors)) {
+    // Every read slot not holding a finished read is pending on the device.
+    while (m_state.readSlotFree(0)) {
         if (dev->faults.readErrors > 0) {
             --dev->faults.readErrors;
-            ++m_readErrors;
-            m_finished.append(FinishedRead{dev->faults.readErrorStatus, {}});
+            m_state.readFailed(dev->faults.readErrorStatus);
             postReadComplete();
             continue;
         }
         if (dev->inPackets.isEmpty())
             break;
         QByteArray packet = dev->inPackets.takeFirst();
-        if (packet.size() > m_readSize) {
-            dev->inPackets.prepend(packet.mid(m_readSize));
-            packet.truncate(m_readSize);
+        const int size = m_state.readSize();
+        if (packet.size() > size) {
+            dev->inPackets.prepend(packet.mid(size));
+            packet.truncate(size);
         }
-        m_readErrors = 0;
-        m_finished.append(FinishedRead{status::Success, packet});
+        m_state.readSucceeded(packet);
         postReadComplete();
     }
 }
@@ -454,7 +391,7 @@ void SimComponent::completeWrite(quint64 id)
     // The completion is queued before the device acts on the data, so it
     // reaches the host ahead of whatever the data makes the device do.
     postWriteComplete();
-    device->d->deliver(m_endpoint, data);
+    device->d->deliver(m_state.endpoint(), data);
 }
 
 void SimComponent::cancelWrites()
@@ -465,17 +402,17 @@ void SimComponent::cancelWrites()
 
 void SimComponent::dropFinishedReads()
 {
-    m_finished.clear();
+    m_state.dropFinishedReads();
     endReadSession();
 }
 
 void SimComponent::releasePipe()
 {
-    m_reading = false;
+    m_state.stopReading();
     dropFinishedReads();
-    m_writing = false;
+    m_state.stopWriting();
     cancelWrites();
-    m_endpoint = 0;
+    m_state.unbind();
 }
 
 } // namespace usbio

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usbio/Component.h"
+#include "usbio/ComponentState.h"
 
 #include <QList>
 #include <QPointer>
@@ -52,20 +53,15 @@ public:
 
     // For tests: what this instance holds.
     SimDevice *openDevice() const;
-    quint8 boundEndpoint() const { return m_endpoint; }
+    quint8 boundEndpoint() const { return m_state.endpoint(); }
     int deviceParameter() const { return m_parameter; }
-    bool isReading() const { return m_reading; }
-    bool isWriting() const { return m_writing; }
+    bool isReading() const { return m_state.isReading(); }
+    bool isWriting() const { return m_state.isWriting(); }
     int pendingWrites() const { return int(m_writes.size()); }
-    int finishedReads() const { return int(m_finished.size()); }
+    int finishedReads() const { return m_state.finishedReads(); }
 
 private:
     friend class SimBus;
-    struct FinishedRead
-    {
-        Status status = 0;
-        QByteArray data;
-    };
     struct PendingWrite
     {
         quint64 id = 0;
@@ -97,21 +93,8 @@ private:
     QPointer<SimDevice> m_device;
     quint64 m_session = 0;
     int m_parameter = 0;
-    int m_declaredInterfaces = 0;
-    quint8 m_endpoint = 0; // 0: no pipe bound
-    bool m_pnpEnabled = false;
-
-    bool m_reading = false;
-    int m_readSize = 0;
-    int m_readBuffers = 0;
-    int m_maxReadErrors = 0;
-    int m_readErrors = 0;
+    ComponentState m_state;
     bool m_pumpScheduled = false;
-    QList<FinishedRead> m_finished;
-
-    bool m_writing = false;
-    int m_writeSize = 0;
-    int m_writeBuffers = 0;
     quint64 m_nextWriteId = 0;
     QList<PendingWrite> m_writes;
 };

@@ -42,24 +42,32 @@ void UsbMockBus::addOtherProduct(quint16 vendorId, quint16 productId, int port)
     descriptors[9] = char(vendorId >> 8);
     descriptors[10] = char(productId & 0xFF);
     descriptors[11] = char(productId >> 8);
-    const int address = nextAddress();
-    const QString description = QStringLiteral("P: /devices/usb1/1-%1\n"
-                                               "E: SUBSYSTEM=usb\n"
-                                               "E: DEVTYPE=usb_device\n"
-                                               "E: BUSNUM=001\n"
-                                               "E: DEVNUM=%2\n"
-                                               "E: DEVNAME=/dev/bus/usb/001/%2\n"
-                                               "A: busnum=1\\n\n"
-                                               "A: devnum=%3\\n\n"
-                                               "A: speed=12\\n\n"
-                                               "A: bConfigurationValue=1\\n\n"
-                                               "H: descriptors=%4\n")
-                                    .arg(port)
-                                    .arg(address, 3, 10, QLatin1Char('0'))
-                                    .arg(address)
-                                    .arg(QString::fromLatin1(descriptors.toHex().toUpper()));
+    addToTestbed(port, nextAddress(), descriptors, false);
+}
+
+void UsbMockBus::addToTestbed(int port, int address, const QByteArray &descriptors, bool openable)
+{
+    const QString number = QStringLiteral("%1").arg(address, 3, 10, QLatin1Char('0'));
+    QString record = QStringLiteral("P: /devices/usb1/1-%1\n").arg(port);
+    if (openable)
+        record += QStringLiteral("N: bus/usb/001/%1\n").arg(number);
+    record += QStringLiteral("E: SUBSYSTEM=usb\n"
+                             "E: DEVTYPE=usb_device\n");
+    if (openable)
+        record += QStringLiteral("E: DRIVER=usb\n");
+    record += QStringLiteral("E: BUSNUM=001\n"
+                             "E: DEVNUM=%1\n"
+                             "E: DEVNAME=/dev/bus/usb/001/%1\n"
+                             "A: busnum=1\\n\n"
+                             "A: devnum=%2\\n\n"
+                             "A: speed=12\\n\n"
+                             "A: bConfigurationValue=1\\n\n"
+                             "H: descriptors=%3\n")
+                  .arg(number)
+                  .arg(address)
+                  .arg(QString::fromLatin1(descriptors.toHex().toUpper()));
     GError *error = nullptr;
-    if (!umockdev_testbed_add_from_string(m_testbed, description.toUtf8().constData(), &error)) {
+    if (!umockdev_testbed_add_from_string(m_testbed, record.toUtf8().constData(), &error)) {
         qWarning("cannot add the device: %s", error ? error->message : "?");
         g_clear_error(&error);
     }

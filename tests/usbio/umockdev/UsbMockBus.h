@@ -34,6 +34,10 @@ public:
     _UMockdevTestbed *testbed() const { return m_testbed; }
     // Addresses go up with every plug-in, as on a real bus.
     int nextAddress() { return ++m_lastAddress; }
+    // Puts a full-speed device on port port of bus 1 into the testbed, at
+    // address, with descriptors. Only an openable one has a node (and the
+    // usb driver bound); the others are only listed.
+    void addToTestbed(int port, int address, const QByteArray &descriptors, bool openable);
 
 private:
     _UMockdevTestbed *m_testbed;

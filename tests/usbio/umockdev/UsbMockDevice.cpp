@@ -94,27 +94,6 @@ bool UsbMockDevice::onBus() const
     return m_onBus;
 }
 
-QString UsbMockDevice::description() const
-{
-    const QString address = QString::number(m_address).rightJustified(3, QLatin1Char('0'));
-    return QStringLiteral("P: /devices/usb1/%1\n"
-                          "N: bus/usb/001/%2\n"
-                          "E: SUBSYSTEM=usb\n"
-                          "E: DEVTYPE=usb_device\n"
-                          "E: DRIVER=usb\n"
-                          "E: BUSNUM=001\n"
-                          "E: DEVNUM=%2\n"
-                          "E: DEVNAME=/dev/bus/usb/001/%2\n"
-                          "A: busnum=1\\n\n"
-                          "A: devnum=%3\\n\n"
-                          "A: speed=12\\n\n"
-                          "A: bConfigurationValue=1\\n\n"
-                          "H: descriptors=%4\n")
-        .arg(instanceId(), address)
-        .arg(m_address)
-        .arg(QString::fromLatin1(deviceDescriptors(m_generation).toHex().toUpper()));
-}
-
 void UsbMockDevice::plug(int nodeDelayMs)
 {
     auto plug = std::make_unique<Plug>();
@@ -140,12 +119,7 @@ void UsbMockDevice::plug(int nodeDelayMs)
     }
     // The handler goes on the node before the device appears.
     attachNode(*current);
-    GError *error = nullptr;
-    if (!umockdev_testbed_add_from_string(m_bus->testbed(), description().toUtf8().constData(),
-                                          &error)) {
-        qWarning("cannot add the device: %s", error ? error->message : "?");
-        g_clear_error(&error);
-    }
+    m_bus->addToTestbed(m_port, m_address, deviceDescriptors(m_generation), true);
     if (nodeDelayMs > 0) {
         // The node is taken out of the way before anyone looks at the new
         // device, and put back later.

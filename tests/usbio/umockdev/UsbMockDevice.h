@@ -86,7 +86,6 @@ private:
     struct Urb;
     bool ioctl(Plug &plug, void *client);
     void deliver(quint64 session, quint8 endpoint, const QByteArray &bytes);
-    QString description() const;
     void attachNode(Plug &plug);
 
     UsbMockBus *m_bus;
