@@ -2,7 +2,7 @@
 // 16-byte pieces, answers in reads of at most 16, the loader cycle and the
 // image transfer, life ticks and scripted answers.
 
-#include "tests/usbio/RandomImage.h"
+#include "tests/support/TestBytes.h"
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/SimRig.h"
 #include "usbio/devicemodel/VemoFirmware.h"
@@ -279,7 +279,7 @@ void TestDevice::imageRecordedByteExact()
     QSignalSpy images(device, &SimDevice::imageReceived);
     QVERIFY(rig.openLoaderAndErase());
 
-    const QByteArray image = randomImage(size, quint32(size));
+    const QByteArray image = testBytes(size, quint32(size));
     QVERIFY(rig.sendImage(image));
     // The last chunk restarts the device into its new firmware.
     QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 2));
@@ -307,7 +307,7 @@ void TestDevice::imageOfConfiguredSize()
     SimRig rig(sim);
     QVERIFY(rig.openLoaderAndErase());
     // Two full chunks and no short one: the size tells the end.
-    const QByteArray image = randomImage(128, 7);
+    const QByteArray image = testBytes(128, 7);
     QVERIFY(rig.sendImage(image));
     QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 2));
     QCOMPARE(device->image(), image);
@@ -319,7 +319,7 @@ void TestDevice::imageCanBeSaved()
     SimDevice *device = sim.bus.attach(vemo2());
     SimRig rig(sim);
     QVERIFY(rig.openLoaderAndErase());
-    const QByteArray image = randomImage(300, 3);
+    const QByteArray image = testBytes(300, 3);
     QVERIFY(rig.sendImage(image));
     QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 2));
     QTemporaryDir dir;
@@ -487,7 +487,7 @@ void TestDevice::imagesAreSavedIntoTheFolder()
     settings.name = QStringLiteral("bench");
     SimDevice *device = sim.bus.attach(settings);
     SimRig rig(sim);
-    const QList<QByteArray> images = {randomImage(100, 1), randomImage(64 * 3 + 5, 2)};
+    const QList<QByteArray> images = {testBytes(100, 1), testBytes(64 * 3 + 5, 2)};
     for (const QByteArray &image : images) {
         QVERIFY(rig.openLoaderAndErase());
         QSignalSpy received(device, &SimDevice::imageReceived);
@@ -533,7 +533,7 @@ void TestDevice::stateFileFollowsTheDevice()
     QVERIFY(SimFixture::waitFor([&] { return stateIs("987654321", "24-06-01", "2.10", false); }));
     QVERIFY(rig.openLoaderAndErase());
     QVERIFY(stateIs("987654321", "24-06-01", "2.10", true));
-    QVERIFY(rig.sendImage(randomImage(70, 3)));
+    QVERIFY(rig.sendImage(testBytes(70, 3)));
     QVERIFY(SimFixture::waitFor(
         [&] { return device->onBus() && stateIs("987654321", "24-06-01", "2.11", false); }));
     // Written aside and renamed: nothing else is left in the folder.

@@ -3,9 +3,9 @@
 // cycle, an image, a disconnect and a stall, each as the component contract
 // has them.
 
+#include "tests/support/TestBytes.h"
 #include "tests/usbio/ComponentCalls.h"
 #include "tests/usbio/EventRecorder.h"
-#include "tests/usbio/RandomImage.h"
 #include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
@@ -452,7 +452,7 @@ void TestLibusb::imageByteExact()
     QVERIFY(loader.open(f));
     Pipes &pipes = *loader.pipes;
 
-    const QByteArray image = randomImage(size, quint32(size));
+    const QByteArray image = testBytes(size, quint32(size));
     QVERIFY(pipes.sendImage(image));
     QVERIFY(LibusbFixture::waitFor([device] { return !device->image().isEmpty(); }));
     QCOMPARE(device->image(), image);
@@ -529,7 +529,7 @@ void TestLibusb::stallOnTheImagePipe()
     QVERIFY(device->chunks().isEmpty());
     pipes.image->StopWriting();
 
-    const QByteArray image = randomImage(150, 7);
+    const QByteArray image = testBytes(150, 7);
     QCOMPARE(device->clearedHalts().count(kImageEndpoint), 0);
     QVERIFY(pipes.sendImage(image)); // resets the pipe first
     QCOMPARE(device->clearedHalts().count(kImageEndpoint), 1);

@@ -6,7 +6,7 @@
 #include "link/VemoUSBinterface.h"
 #include "registry/RegTools.h"
 #include "tests/support/ScopedHost.h"
-#include "tests/usbio/RandomImage.h"
+#include "tests/support/TestBytes.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
 #include "tests/usbio/umockdev/UmockdevTestCase.h"
@@ -152,7 +152,7 @@ void TestLibusbLink::wholeUpdateThroughTheLoader()
 
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("vemo3.bin"));
-    const QByteArray image = randomImage(size, quint32(size));
+    const QByteArray image = testBytes(size, quint32(size));
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(image);
