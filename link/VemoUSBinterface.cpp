@@ -214,16 +214,18 @@ void TVemoUSBinterface::CloseDevice()
     const AnsiString fileName = FFileName;
     const qint64 sent = FFileSent;
     const qint64 size = FFileSize;
-    if (transferEnded) {
+    if (transferEnded)
         EndFileTransfer(true);
-        ++FStaleFileCompletions;
-        QMetaObject::invokeMethod(
-            FFileWriter.data(), [this] { --FStaleFileCompletions; }, Qt::QueuedConnection);
-    }
+    const bool pieceInFlight = FWritePending;
 
     CallOnAllThree(&TUSBIOInterface3::CloseDevice);
     Opened = false;
     FWritePending = false;
+    // Behind whatever the writers queued up to and including the close.
+    if (transferEnded)
+        DropQueuedCompletions(FFileWriter.data(), FStaleFileCompletions);
+    if (pieceInFlight)
+        DropQueuedCompletions(FCommandWriter.data(), FStaleCommandCompletions);
 
     if (!transferEnded)
         return;
@@ -439,6 +441,9 @@ void TVemoUSBinterface::FinishCommandWrite()
 
 void TVemoUSBinterface::CommandWriteComplete(TObject *Sender, const IDispatchRef &Obj)
 {
+    // Of a piece that was in flight when the device closed.
+    if (FStaleCommandCompletions > 0)
+        return;
     FinishCommandWrite();
     // Before the callback: a command sent from it must not wait for the
     // piece that has just been written.
@@ -552,6 +557,15 @@ void TVemoUSBinterface::FailFileTransfer(TObject *Sender, qint64 Sent, usbio::St
     const qint64 size = FFileSize;
     EndFileTransfer(true);
     callBack(OnFileFailed, Sender, fileName, Sent, size, Reason);
+}
+
+void TVemoUSBinterface::DropQueuedCompletions(TUSBIOInterface3 *Writer, int &StaleCount)
+{
+    // The marker runs after every event already queued for the writer; the
+    // writer is deleted with the link, and its markers with it.
+    ++StaleCount;
+    QMetaObject::invokeMethod(
+        Writer, [&StaleCount] { --StaleCount; }, Qt::QueuedConnection);
 }
 
 void TVemoUSBinterface::EndFileTransfer(bool StopWriter)

@@ -105,6 +105,8 @@ private:
     // Ends a running transfer whose chunk could not be handed over and
     // reports it through OnFileFailed, last.
     void FailFileTransfer(TObject *Sender, qint64 Sent, usbio::Status Reason);
+    // Drops the completions Writer has queued so far (see the counts below).
+    void DropQueuedCompletions(TUSBIOInterface3 *Writer, int &StaleCount);
 
     qint32 FFileSize = 0;
     // Bytes taken into chunks so far: while the transfer runs, those handed
@@ -130,12 +132,15 @@ private:
     // Set by SendFile; cleared when the transfer ends: the last chunk's
     // completion, a chunk that could not be handed over, or CloseDevice.
     bool FFileSending = false;
-    // Closes that ended a transfer and whose marker the event queue has not
-    // reached yet. A completion the file writer queued before such a close
-    // still arrives after it, and a transfer started meanwhile would take it
-    // for its own (two chunks in flight, the end reported one completion
-    // early); while this is not 0, completions are dropped. Each such close
-    // queues a marker behind those completions, and the marker counts down.
+    // Closes that left a write in flight and whose marker the event queue has
+    // not reached yet, one count per writer. A completion the writer queued
+    // before such a close still arrives after it, and a write started
+    // meanwhile would take it for its own: a transfer would have two chunks
+    // in flight and report its end one completion early, a command would not
+    // wait for its piece. While a count is not 0, that writer's completions
+    // are dropped. Each such close queues a marker behind those completions,
+    // and the marker counts down.
+    int FStaleCommandCompletions = 0;
     int FStaleFileCompletions = 0;
     // Cleared by the destructor. The waits of a command handle window
     // messages, and one of them may destroy the link (the window closing);

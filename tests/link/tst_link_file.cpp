@@ -1,8 +1,8 @@
-#include "tests/support/TestBytes.h"
 // File transfer: 64-byte chunks on OUT 0x02, each sent from the completion
 // of the one before, with progress percentages.
 
 #include "tests/link/LinkFixture.h"
+#include "tests/support/TestBytes.h"
 
 #include <QFile>
 #include <QtTest>

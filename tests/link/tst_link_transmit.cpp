@@ -39,6 +39,7 @@ private Q_SLOTS:
     void failedHandOver_data();
     void failedHandOver();
     void closeForgetsPendingPiece();
+    void completionQueuedBeforeCloseIsDropped();
     void commandFromCallbackDuringWait();
     void commandFromHandlerQueuedAheadOfCompletion();
     void linkDestroyedDuringWait();
@@ -209,6 +210,31 @@ void LinkTransmitTest::closeForgetsPendingPiece()
     QCOMPARE(f.link().SendCommand("NSF?\r"), Status(0));
     QVERIFY(LinkFixture::waitFor([&] { return f.device()->receivedPieces().size() == 1; }));
     QCOMPARE(f.device()->receivedPieces().first(), piece("NSF?\r"));
+}
+
+void LinkTransmitTest::completionQueuedBeforeCloseIsDropped()
+{
+    // A piece's completion already queued when the device closes arrives
+    // after the reopen; taken for the next piece's own, it would report that
+    // piece written before it is handed over, and the command after it
+    // would not wait for it.
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    int written = 0;
+    f.link().OnCommandWritten = [&](TObject *, const IDispatchRef &) { ++written; };
+    f.journal().swallowWriteCompletions[QLatin1Char('C')] = true;
+    QCOMPARE(f.link().SendCommand("SP2W\r"), Status(0));
+    f.journal().components.at(1)->raise(usbio::EventId::WriteComplete);
+    f.link().CloseDevice();
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    f.device()->clearRecords();
+
+    QCOMPARE(f.link().SendCommand("NSF?\r"), Status(0));
+    LinkFixture::settle(20);
+    QCOMPARE(written, 0);
+    // Its own completion is still held back: the next command waits for it.
+    QCOMPARE(f.link().SendCommand("SP2W\r"), st::Timeout);
+    QCOMPARE(f.device()->receivedPieces(), QList<QByteArray>{piece("NSF?\r")});
 }
 
 void LinkTransmitTest::commandFromCallbackDuringWait()
