@@ -103,7 +103,7 @@ void FirmwareUpdate::SendFirmwareFile()
     }
     TVemoUSBinterface *link = FWindow.link();
     const usbio::Status status =
-        link ? link->SendFile(QFile::encodeName(image)) : LinkCalls::NoLink;
+        link ? link->SendFile(QFile::encodeName(image)) : usbio::status::NoLink;
     if (status != usbio::status::Success) {
         // Nothing runs now: the operator gets the cursor back and may start
         // again.

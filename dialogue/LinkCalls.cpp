@@ -8,15 +8,13 @@ namespace dialogue {
 usbio::Status LinkCalls::sendCommand(WindowPort &window, const QByteArray &text)
 {
     TVemoUSBinterface *link = window.link();
-    return link ? link->SendCommand(text) : NoLink;
+    return link ? link->SendCommand(text) : usbio::status::NoLink;
 }
 
 QString LinkCalls::statusText(WindowPort &window, usbio::Status status)
 {
     if (TVemoUSBinterface *link = window.link())
         return QString::fromLocal8Bit(link->StatusText(long(status)));
-    if (status == NoLink)
-        return QStringLiteral("The device link is closed");
     return usbio::statusDescription(status);
 }
 

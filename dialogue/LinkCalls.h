@@ -11,13 +11,10 @@ class WindowPort;
 
 // The dialogue's calls of the device link. Each reads the window's current
 // link afresh, because the link can be gone after any wait; with no link a
-// send gives NoLink and sends nothing.
+// send gives usbio::status::NoLink and sends nothing.
 class LinkCalls
 {
 public:
-    // The status of a send when the window no longer holds a link.
-    static constexpr usbio::Status NoLink = 0xE0010010;
-
     static usbio::Status sendCommand(WindowPort &window, const QByteArray &text);
     // The link's text for a status ("Success!" for 0).
     static QString statusText(WindowPort &window, usbio::Status status);

@@ -456,23 +456,23 @@ void TVemoUSBinterface::CommandWriteComplete(TObject *Sender, const IDispatchRef
 usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
 {
     if (FFileSending)
-        return TransferRunning;
+        return usbio::status::TransferRunning;
 
     // One handle measures and sends, so nothing is left open on any path.
     std::FILE *file = std::fopen(FileName.constData(), "rb");
     if (!file)
-        return FileOpenFailed;
+        return usbio::status::FileOpenFailed;
     long size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0)
         size = std::ftell(file);
     if (size < 0 || size > std::numeric_limits<qint32>::max() ||
         std::fseek(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
-        return FileOpenFailed;
+        return usbio::status::FileOpenFailed;
     }
     if (size == 0) {
         std::fclose(file);
-        return FileEmpty;
+        return usbio::status::FileEmpty;
     }
 
     FFile = file;
@@ -486,7 +486,7 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
     FFileBuffer = QByteArray(first, Qt::Uninitialized);
     if (std::fread(FFileBuffer.data(), 1, size_t(first), FFile) != size_t(first)) {
         EndFileTransfer(false);
-        return FileOpenFailed;
+        return usbio::status::FileOpenFailed;
     }
     FFileSent = first;
 
@@ -527,7 +527,7 @@ void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &O
         if (got != size_t(chunk)) {
             // The file shrank since it was measured: end the transfer rather
             // than send a short image and report it complete.
-            FailFileTransfer(Sender, handedOver, FileReadFailed);
+            FailFileTransfer(Sender, handedOver, usbio::status::FileReadFailed);
             return;
         }
         if (chunk < kFileChunkSize)

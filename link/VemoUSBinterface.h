@@ -17,7 +17,7 @@ using TDataReceivedEvent = std::function<void(TObject *Sender, AnsiString &Data)
 using TFileProgressEvent = std::function<void(TObject *Sender, int Percent)>;
 // A running file transfer that ended before its last chunk was handed over:
 // the file as SendFile had it, the bytes of the chunks the component took
-// (of Size), and why: the status of the refused chunk, FileReadFailed when
+// (of Size), and why: the status of the refused chunk, usbio::status::FileReadFailed when
 // the file ended early, usbio::status::DeviceGone when the device was closed.
 using TFileFailedEvent = std::function<void(TObject *Sender, const AnsiString &FileName,
                                             qint64 Sent, qint64 Size, usbio::Status Reason)>;
@@ -80,12 +80,6 @@ public:
     usbio::Status WriteCommandPiece(const AnsiString &Piece);
     void FinishCommandWrite();
     usbio::Status SendFile(const AnsiString &FileName);
-
-    // The link's own statuses beyond the component's.
-    static constexpr usbio::Status TransferRunning = 0xE0010001; // SendFile while sending
-    static constexpr usbio::Status FileOpenFailed = 0xE0010002;  // SendFile: cannot open
-    static constexpr usbio::Status FileEmpty = 0xE0010003;       // SendFile: 0-byte file
-    static constexpr usbio::Status FileReadFailed = 0xE0010004;  // the file ended early
 
 private:
     // The reader, the command writer and the file writer, in this order.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "usbio/Status.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -9,35 +11,6 @@
 #include <stdexcept>
 
 namespace usbio {
-
-// 32-bit status of a component operation; 0 is success.
-using Status = quint32;
-
-namespace status {
-constexpr Status Success = 0;
-// Made by the device link, listed here so that ErrorText knows them.
-constexpr Status Timeout = 0xE0000005;       // a command piece was not written in time
-constexpr Status AlreadyOpened = 0xE0001107; // open while the device is open
-// Reported by the component.
-constexpr Status InvalidParameter = 0xE0001001;
-constexpr Status NoSuchDevice = 0xE0001005;     // index not in the enumeration list
-constexpr Status NotOpened = 0xE0001006;        // operation needs an open device
-constexpr Status NotConfigured = 0xE0001007;    // operation needs a configuration
-constexpr Status NotBound = 0xE0001008;         // operation needs a bound pipe
-constexpr Status AlreadyBound = 0xE0001009;     // the instance has a pipe already
-constexpr Status AlreadyRunning = 0xE000100A;   // reading or writing already started
-constexpr Status NotRunning = 0xE000100B;       // reading or writing not started
-constexpr Status NoData = 0xE000100C;           // read data with no finished read
-constexpr Status NoInterface = 0xE000100D;      // select configuration with no interface declared
-constexpr Status VersionMismatch = 0xE000101C;  // the driver does not fit the component
-constexpr Status DeviceGone = 0xE000A010;       // the device left the bus
-constexpr Status TransferFailed = 0xE0002001;   // a USB transfer ended with an error
-constexpr Status Cancelled = 0xE0002002;        // the transfer was aborted
-constexpr Status Busy = 0xE0002003;             // all buffers are in use
-constexpr Status AccessDenied = 0xE0003001;     // the device is held by another program
-constexpr Status PermissionDenied = 0xE0003002; // no access rights to the device node
-constexpr Status UsbError = 0xE0003003;         // the host's USB stack failed otherwise
-} // namespace status
 
 struct DriverInfo
 {
@@ -202,10 +175,6 @@ private:
     quint64 m_readSession = 0;
     quint64 m_writeSession = 0;
 };
-
-// A readable text for every status this layer and the link produce; the
-// backends use it for ErrorText.
-QString statusDescription(Status status);
 
 } // namespace usbio
 

@@ -290,11 +290,10 @@ void LinkFileTest::emptyFileRefused()
     const int descriptors = LinkFixture::openDescriptors();
     f.journal().calls.clear();
 
-    QCOMPARE(f.link().SendFile(path), TVemoUSBinterface::FileEmpty);
+    QCOMPARE(f.link().SendFile(path), st::FileEmpty);
     QVERIFY(f.journal().calls.isEmpty());
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
-    QCOMPARE(f.link().StatusText(long(TVemoUSBinterface::FileEmpty)),
-             QByteArray("The file is empty"));
+    QCOMPARE(f.link().StatusText(long(st::FileEmpty)), QByteArray("The file is empty"));
 
     // Refusing it started nothing.
     Progress progress;
@@ -311,9 +310,9 @@ void LinkFileTest::missingFileRefused()
     f.journal().calls.clear();
     const QByteArray missing = f.writeFile("x") + ".missing";
 
-    QCOMPARE(f.link().SendFile(missing), TVemoUSBinterface::FileOpenFailed);
+    QCOMPARE(f.link().SendFile(missing), st::FileOpenFailed);
     QVERIFY(f.journal().calls.isEmpty());
-    QCOMPARE(f.link().StatusText(long(TVemoUSBinterface::FileOpenFailed)),
+    QCOMPARE(f.link().StatusText(long(st::FileOpenFailed)),
              QByteArray("The file cannot be opened"));
 }
 
@@ -329,9 +328,9 @@ void LinkFileTest::sendWhileRunningRefused()
 
     QCOMPARE(f.link().SendFile(first), Status(0));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1); // the file being sent
-    QCOMPARE(f.link().SendFile(second), TVemoUSBinterface::TransferRunning);
+    QCOMPARE(f.link().SendFile(second), st::TransferRunning);
     QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
-    QVERIFY(!f.link().StatusText(long(TVemoUSBinterface::TransferRunning)).isEmpty());
+    QVERIFY(!f.link().StatusText(long(st::TransferRunning)).isEmpty());
 
     QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
     QCOMPARE(f.receivedImage(), testBytes(300, 1));
@@ -392,7 +391,7 @@ void LinkFileTest::faultDuringTransferEndsIt()
     QCOMPARE(failure.file, path);
     QCOMPARE(failure.size, qint64(image.size()));
     QCOMPARE(failure.sent, qint64(f.receivedImage().size()));
-    QCOMPARE(failure.reason, shrink ? TVemoUSBinterface::FileReadFailed : st::TransferFailed);
+    QCOMPARE(failure.reason, shrink ? st::FileReadFailed : st::TransferFailed);
     QVERIFY(qobject_cast<TUSBIOInterface3 *>(failure.sender) != nullptr);
 
     // And the next transfer starts.

@@ -397,9 +397,9 @@ void LinkOpenTest::statusText_data()
     QTest::newRow("time-out") << st::Timeout;
     QTest::newRow("already open") << st::AlreadyOpened;
     QTest::newRow("wrong driver") << st::VersionMismatch;
-    QTest::newRow("transfer running") << TVemoUSBinterface::TransferRunning;
-    QTest::newRow("file open failed") << TVemoUSBinterface::FileOpenFailed;
-    QTest::newRow("file empty") << TVemoUSBinterface::FileEmpty;
+    QTest::newRow("transfer running") << st::TransferRunning;
+    QTest::newRow("file open failed") << st::FileOpenFailed;
+    QTest::newRow("file empty") << st::FileEmpty;
     QTest::newRow("unknown") << Status(0xE0FF0000);
 }
 

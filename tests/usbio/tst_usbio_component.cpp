@@ -6,9 +6,11 @@
 #include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/SimFixture.h"
 
+#include <QSet>
 #include <QTest>
 
 #include <functional>
+#include <optional>
 
 using namespace usbio;
 
@@ -67,6 +69,9 @@ private Q_SLOTS:
     void errorTextOfEveryStatus_data();
     void errorTextOfEveryStatus();
     void errorTextCanFail();
+    void statusTableNamesEachNumberOnce();
+    void statusNamedReadsTableNames_data();
+    void statusNamedReadsTableNames();
     void faultStatuses_data();
     void faultStatuses();
     void startReadingRefusedNTimes();
@@ -754,13 +759,16 @@ void TestComponent::errorTextOfEveryStatus_data()
     QTest::newRow("Cancelled") << status::Cancelled << QStringLiteral("cancelled");
     QTest::newRow("Busy") << status::Busy << QStringLiteral("buffers");
     QTest::newRow("AccessDenied") << status::AccessDenied << QStringLiteral("another program");
+    QTest::newRow("PermissionDenied") << status::PermissionDenied << QStringLiteral("udev rule");
+    QTest::newRow("UsbError") << status::UsbError << QStringLiteral("USB system of the host");
     QTest::newRow("transfer running")
-        << Status(0xE0010001) << QStringLiteral("A file transfer is already running");
+        << status::TransferRunning << QStringLiteral("A file transfer is already running");
     QTest::newRow("file cannot open")
-        << Status(0xE0010002) << QStringLiteral("The file cannot be opened");
-    QTest::newRow("file empty") << Status(0xE0010003) << QStringLiteral("The file is empty");
+        << status::FileOpenFailed << QStringLiteral("The file cannot be opened");
+    QTest::newRow("file empty") << status::FileEmpty << QStringLiteral("The file is empty");
     QTest::newRow("file read short")
-        << Status(0xE0010004) << QStringLiteral("The file could not be read to its end");
+        << status::FileReadFailed << QStringLiteral("The file could not be read to its end");
+    QTest::newRow("no link") << status::NoLink << QStringLiteral("The device link is closed");
     QTest::newRow("unknown") << Status(0xE0FFFF01) << QStringLiteral("Unknown error 0xE0FFFF01");
     QTest::newRow("unknown small") << Status(0x1F) << QStringLiteral("Unknown error 0x0000001F");
 }
@@ -785,6 +793,48 @@ void TestComponent::errorTextCanFail()
     QVERIFY(!c->ErrorText(status::DeviceGone).isEmpty());
     device->faults().errorTextFails = true;
     QVERIFY_THROWS_EXCEPTION(ComponentError, c->ErrorText(status::DeviceGone));
+}
+
+void TestComponent::statusTableNamesEachNumberOnce()
+{
+    // A number given twice would show one status's text for another; a name
+    // given twice would make a simulator file's status ambiguous.
+    QSet<Status> numbers;
+    QSet<QString> names;
+    const QList<StatusEntry> table = statusTable();
+    QVERIFY(!table.isEmpty());
+    for (const StatusEntry &entry : table) {
+        const QString name = QString::fromLatin1(entry.name);
+        QVERIFY2(!numbers.contains(entry.status), entry.name);
+        QVERIFY2(!names.contains(name.toLower()), entry.name);
+        numbers.insert(entry.status);
+        names.insert(name.toLower());
+        QCOMPARE(usbio::statusNamed(name), std::optional<Status>(entry.status));
+        QCOMPARE(statusDescription(entry.status), QString::fromLatin1(entry.text));
+        QVERIFY2(!QByteArray(entry.text).startsWith("Unknown"), entry.name);
+    }
+}
+
+void TestComponent::statusNamedReadsTableNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<std::optional<Status>>("expected");
+    QTest::newRow("as written") << QStringLiteral("DeviceGone")
+                                << std::optional<Status>(status::DeviceGone);
+    QTest::newRow("any case") << QStringLiteral("permissiondenied")
+                              << std::optional<Status>(status::PermissionDenied);
+    QTest::newRow("link's") << QStringLiteral("FileEmpty")
+                            << std::optional<Status>(status::FileEmpty);
+    QTest::newRow("not a name") << QStringLiteral("Gone") << std::optional<Status>();
+    QTest::newRow("a number") << QStringLiteral("E000A010") << std::optional<Status>();
+    QTest::newRow("empty") << QString() << std::optional<Status>();
+}
+
+void TestComponent::statusNamedReadsTableNames()
+{
+    QFETCH(QString, name);
+    QFETCH(std::optional<Status>, expected);
+    QCOMPARE(usbio::statusNamed(name), expected);
 }
 
 void TestComponent::faultStatuses_data()

@@ -24,36 +24,6 @@ struct FieldError
     QString message;
 };
 
-struct NamedStatus
-{
-    const char *name;
-    Status status;
-};
-
-constexpr NamedStatus kStatusNames[] = {
-    {"Success", status::Success},
-    {"Timeout", status::Timeout},
-    {"AlreadyOpened", status::AlreadyOpened},
-    {"InvalidParameter", status::InvalidParameter},
-    {"NoSuchDevice", status::NoSuchDevice},
-    {"NotOpened", status::NotOpened},
-    {"NotConfigured", status::NotConfigured},
-    {"NotBound", status::NotBound},
-    {"AlreadyBound", status::AlreadyBound},
-    {"AlreadyRunning", status::AlreadyRunning},
-    {"NotRunning", status::NotRunning},
-    {"NoData", status::NoData},
-    {"NoInterface", status::NoInterface},
-    {"VersionMismatch", status::VersionMismatch},
-    {"DeviceGone", status::DeviceGone},
-    {"TransferFailed", status::TransferFailed},
-    {"Cancelled", status::Cancelled},
-    {"Busy", status::Busy},
-    {"AccessDenied", status::AccessDenied},
-    {"PermissionDenied", status::PermissionDenied},
-    {"UsbError", status::UsbError},
-};
-
 QString join(const QString &path, const QString &key)
 {
     return path.isEmpty() ? key : path + QLatin1Char('.') + key;
@@ -378,10 +348,8 @@ std::optional<Status> SimConfig::parseStatus(const QJsonValue &value)
     if (!value.isString())
         return std::nullopt;
     QString text = value.toString().trimmed();
-    for (const NamedStatus &named : kStatusNames) {
-        if (text.compare(QLatin1String(named.name), Qt::CaseInsensitive) == 0)
-            return named.status;
-    }
+    if (const std::optional<Status> named = statusNamed(text))
+        return named;
     if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         text = text.mid(2);
     if (text.isEmpty() || text.size() > 8)
