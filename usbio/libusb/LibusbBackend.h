@@ -1,6 +1,6 @@
 #pragma once
 
-#include "usbio/DeviceKeys.h"
+#include "usbio/common/DeviceKeys.h"
 
 #include <QHash>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "usbio/Component.h"
-#include "usbio/ComponentState.h"
+#include "usbio/common/ComponentState.h"
 
 #include <QList>
 #include <QPointer>

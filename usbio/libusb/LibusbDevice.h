@@ -1,7 +1,7 @@
 #pragma once
 
 #include "usbio/Component.h"
-#include "usbio/DeviceKeys.h"
+#include "usbio/common/DeviceKeys.h"
 
 #include <QList>
 #include <QString>

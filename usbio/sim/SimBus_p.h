@@ -3,7 +3,7 @@
 // Inner state of the simulated bus and its devices, shared by SimBus,
 // SimDevice and SimComponent (not part of the layer's interface).
 
-#include "usbio/DeviceKeys.h"
+#include "usbio/common/DeviceKeys.h"
 #include "usbio/devicemodel/DeviceModelHost.h"
 #include "usbio/devicemodel/VemoFirmware.h"
 #include "usbio/sim/SimBus.h"

@@ -1,4 +1,4 @@
-#include "usbio/DeviceKeys.h"
+#include "usbio/common/DeviceKeys.h"
 
 #include "registry/KeyStore.h"
 

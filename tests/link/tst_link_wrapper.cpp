@@ -327,4 +327,4 @@ void TestWrapper::statusesPassThrough()
 }
 
 QTEST_GUILESS_MAIN(TestWrapper)
-#include "tst_usbio_wrapper.moc"
+#include "tst_link_wrapper.moc"

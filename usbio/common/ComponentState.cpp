@@ -1,4 +1,4 @@
-#include "usbio/ComponentState.h"
+#include "usbio/common/ComponentState.h"
 
 #include "usbio/devicemodel/VemoIdentity.h"
 
