@@ -1,14 +1,11 @@
 #include "download/IdHTTP.h"
 
+#include "platform/Sockets.h"
+
 #include <QIODevice>
 #include <QUrl>
 
 #include <curl/curl.h>
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -32,33 +29,6 @@ CURL *newHandle()
     if (!curl)
         throw EIdException("libcurl could not make a transfer handle");
     return curl;
-}
-
-// The numeric text of a socket address ("127.0.0.1", "::1"); empty when it
-// has none.
-QString numericHost(const sockaddr *address, socklen_t length)
-{
-    char host[NI_MAXHOST] = {};
-    if (getnameinfo(address, length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0)
-        return QString();
-    return QString::fromLatin1(host);
-}
-
-bool isLiteralAddress(const QString &host)
-{
-    const QByteArray text = host.toLatin1();
-    unsigned char address[sizeof(in6_addr)];
-    return inet_pton(AF_INET, text.constData(), address) == 1 ||
-           inet_pton(AF_INET6, text.constData(), address) == 1;
-}
-
-QString peerOf(int socket)
-{
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
-        return QString();
-    return numericHost(reinterpret_cast<const sockaddr *>(&peer), length);
 }
 
 // The length a header block announces; -1 when it announces none. A
@@ -121,16 +91,18 @@ struct TIdHTTPCallbacks
         auto *self = static_cast<TIdHTTP *>(data);
         if (purpose != CURLSOCKTYPE_IPCXN || self->FHandlerError)
             return CURL_SOCKET_BAD;
-        const QString host = numericHost(&address->addr, address->addrlen);
+        const QString host =
+            platform::Sockets::numericAddress(&address->addr, int(address->addrlen));
         self->guarded(
             [&] { self->status(hsConnecting, QStringLiteral("Connecting to %1.").arg(host)); });
         if (self->FHandlerError)
             return CURL_SOCKET_BAD;
-        const int socket =
-            ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
-        if (socket != CURL_SOCKET_BAD)
-            self->FSockets.insert(socket);
-        return socket;
+        const qintptr socket =
+            platform::Sockets::open(address->family, address->socktype, address->protocol);
+        if (socket < 0)
+            return CURL_SOCKET_BAD;
+        self->FSockets.insert(socket);
+        return curl_socket_t(socket);
     }
 
     static int closeSocket(void *data, curl_socket_t socket)
@@ -145,7 +117,7 @@ struct TIdHTTPCallbacks
             self->guarded([&] { self->status(hsDisconnecting, QStringLiteral("Disconnecting.")); });
         }
         self->FSockets.remove(socket);
-        const int result = ::close(socket);
+        const int result = platform::Sockets::close(socket);
         if (reported)
             self->guarded([&] { self->status(hsDisconnected, QStringLiteral("Disconnected.")); });
         return result;
@@ -158,8 +130,8 @@ struct TIdHTTPCallbacks
         // server's address (racing attempts may still be open).
         const QString server = QString::fromLatin1(primaryIp);
         self->FConnectedSocket = -1;
-        for (int socket : std::as_const(self->FSockets)) {
-            const QString peer = peerOf(socket);
+        for (qintptr socket : std::as_const(self->FSockets)) {
+            const QString peer = platform::Sockets::peerAddress(socket);
             if (!peer.isEmpty() && (peer == server || self->FConnectedSocket < 0))
                 self->FConnectedSocket = socket;
         }
@@ -325,7 +297,7 @@ void TIdHTTP::Get(const QString &AURL, QIODevice &AResponseContent)
 
     configure(url.toEncoded());
     // Only a name is looked up; a literal address is used as it is.
-    if (!isLiteralAddress(url.host()))
+    if (!platform::Sockets::isLiteralAddress(url.host()))
         status(hsResolving, QStringLiteral("Resolving hostname %1.").arg(url.host()));
 
     const CURLcode code = curl_easy_perform(handleOf(FCurl));

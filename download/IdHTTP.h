@@ -132,7 +132,7 @@ private:
     bool FCancelled = false;
     QString FWriteError;
     std::exception_ptr FHandlerError;
-    QSet<int> FSockets;
-    int FConnectedSocket = -1;
+    QSet<qintptr> FSockets;
+    qintptr FConnectedSocket = -1;
     char FErrorBuffer[256] = {};
 };

@@ -3,19 +3,13 @@
 #include "registry/KeyNode.h"
 #include "registry/RegistryFormat.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QStandardPaths>
-
-#if defined(Q_OS_UNIX)
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-#include <type_traits>
-#endif
 
 namespace registry {
 
@@ -38,49 +32,59 @@ QString keyText(RootKey root, const QStringList &segments)
     return parts.join(QLatin1Char('\\'));
 }
 
-// What tells that the file changed since it was last read. A save replaces
-// the file, so the inode changes along with time and size.
+// What tells that the file changed since it was last read: whether it is
+// there, its size and its modification time. A save within the grain of the
+// time stamp (a millisecond here, up to two seconds on some file systems)
+// can keep both, so a file seen while it was that fresh is also compared by
+// content until it is older (see Impl::changedUnseen).
 struct FileStamp
 {
     bool exists = false;
     qint64 size = -1;
-    qint64 modifiedNs = -1;
-    quint64 inode = 0;
-    quint64 device = 0;
+    qint64 modifiedMs = -1;
     QString error; // the file's state could not be read
 
     bool operator==(const FileStamp &other) const
     {
-        return exists == other.exists && size == other.size && modifiedNs == other.modifiedNs &&
-               inode == other.inode && device == other.device && error == other.error;
+        return exists == other.exists && size == other.size && modifiedMs == other.modifiedMs &&
+               error == other.error;
     }
     bool operator!=(const FileStamp &other) const { return !(*this == other); }
 };
 
+constexpr qint64 kTimeStampGrainMs = 2000;
+
+// Why a file that does not show cannot be looked at: a folder on its way
+// that may not be entered. Empty when the file is simply not there.
+QString unreachable(const QString &path)
+{
+    QFileInfo nearest(QFileInfo(path).absolutePath());
+    while (!nearest.exists() && !nearest.isRoot())
+        nearest = QFileInfo(nearest.absolutePath());
+    if (nearest.exists() && nearest.isDir() && !nearest.isExecutable())
+        return QStringLiteral("Permission denied");
+    return QString();
+}
+
 FileStamp stampOf(const QString &path)
 {
     FileStamp stamp;
-#if defined(Q_OS_UNIX)
-    struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR)
-            stamp.error = QString::fromLocal8Bit(std::strerror(errno));
-        return stamp;
-    }
-    stamp.exists = true;
-    stamp.size = info.st_size;
-    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    stamp.inode = info.st_ino;
-    stamp.device = info.st_dev;
-#else
     const QFileInfo info(path);
     stamp.exists = info.exists();
-    if (stamp.exists) {
-        stamp.size = info.size();
-        stamp.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    if (!stamp.exists) {
+        stamp.error = unreachable(path);
+        return stamp;
     }
-#endif
+    stamp.size = info.size();
+    stamp.modifiedMs = info.lastModified().toMSecsSinceEpoch();
     return stamp;
+}
+
+// Whether a save could still come with the same stamp.
+bool withinGrain(const FileStamp &stamp)
+{
+    return stamp.exists &&
+           QDateTime::currentMSecsSinceEpoch() - stamp.modifiedMs < kTimeStampGrainMs;
 }
 
 KeyStore *g_defaultStore = nullptr;
@@ -97,6 +101,10 @@ struct KeyStore::Impl
     bool loaded = false;
     FileStamp loadedStamp;
     QString loadError; // why the file as last seen cannot be used
+    // The bytes last read or written, kept while their stamp is within its
+    // grain: a save by another instance then shows only in the content.
+    QByteArray freshContent;
+    bool fresh = false;
 
     // Volatile keys of this object, with the keys on the way to them.
     KeyTree overlay;
@@ -121,17 +129,38 @@ struct KeyStore::Impl
         if (path.isEmpty())
             return persistent;
         const FileStamp stamp = stampOf(path);
-        if (!loaded || stamp != loadedStamp)
+        if (!loaded || stamp != loadedStamp || changedUnseen(stamp))
             load(stamp);
         if (!loadError.isEmpty())
             throw cannotRead(loadError);
         return persistent;
     }
 
+    // The stamp is as loaded; whether the content changed all the same.
+    bool changedUnseen(const FileStamp &stamp)
+    {
+        if (!fresh)
+            return false;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return true;
+        if (file.readAll() != freshContent || file.error() != QFileDevice::NoError)
+            return true;
+        remember(stamp, freshContent);
+        return false;
+    }
+
+    void remember(const FileStamp &stamp, const QByteArray &content)
+    {
+        loadedStamp = stamp;
+        fresh = withinGrain(stamp);
+        freshContent = fresh ? content : QByteArray();
+    }
+
     void load(const FileStamp &stamp)
     {
         loaded = true;
-        loadedStamp = stamp;
+        remember(stamp, QByteArray());
         loadError.clear();
         persistent = KeyTree();
         if (!stamp.error.isEmpty()) {
@@ -150,6 +179,7 @@ struct KeyStore::Impl
             loadError = file.errorString();
             return;
         }
+        remember(stamp, content);
         QString error;
         if (!RegistryFormat::parse(content, persistent, &error)) {
             persistent = KeyTree();
@@ -200,17 +230,15 @@ struct KeyStore::Impl
     void save()
     {
         QSaveFile file(path);
-        bool ok = file.open(QIODevice::WriteOnly);
-        if (ok) {
-            const QByteArray content = RegistryFormat::serialize(persistent);
-            ok = file.write(content) == content.size() && file.commit();
-        }
+        const QByteArray content = RegistryFormat::serialize(persistent);
+        const bool ok = file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+                        file.commit();
         if (!ok) {
             const QString why = file.errorString();
             loaded = false; // the cached keys now differ from the file
             throw cannotWrite(why);
         }
-        loadedStamp = stampOf(path);
+        remember(stampOf(path), content);
     }
 
     // Whether the key or one of its parents is volatile: then it lives in

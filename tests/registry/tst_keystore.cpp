@@ -2,6 +2,7 @@
 
 #include "tests/registry/ErrorOf.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -206,6 +207,17 @@ private Q_SLOTS:
         // Same size, written at once: the replaced file is still noticed.
         first.writeString(LM, "K", "V", "bbbb");
         QCOMPARE(second.readString(LM, "K", "V"), "bbbb");
+        // Same size and the same time stamp (a save within its grain): the
+        // content still tells.
+        const QDateTime stamp = QFileInfo(storePath()).lastModified();
+        first.writeString(LM, "K", "V", "cccc");
+        {
+            QFile file(storePath());
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(stamp, QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(QFileInfo(storePath()).lastModified(), stamp);
+        QCOMPARE(second.readString(LM, "K", "V"), "cccc");
         second.deleteKey(LM, "K");
         QVERIFY(!first.keyExists(LM, "K"));
     }
