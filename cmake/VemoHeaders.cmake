@@ -8,7 +8,7 @@
 # A library's folder is PUBLIC, a program's PRIVATE; headers named *_p.h stay
 # PRIVATE to their target. A target therefore finds its own headers and those
 # of the targets it links, and no others: an include of a layer it does not
-# link fails to compile. tests/layers checks the finer rules that a target
+# link fails to compile. tests/codebase/tst_layers checks the finer rules that a target
 # cannot express (which folder may include which, and where host headers may
 # be used).
 #
