@@ -25,36 +25,36 @@ template <typename List> bool eraseNamed(List &list, const QString &name)
 
 } // namespace
 
-KeyNode *KeyNode::child(const QString &name)
+KeyNode *KeyNode::child(const QString &childName)
 {
-    const QString folded = fold(name);
-    auto it = lowerBound(keys, folded);
-    return it != keys.end() && it->folded == folded ? &*it : nullptr;
+    const QString key = fold(childName);
+    auto it = lowerBound(keys, key);
+    return it != keys.end() && it->folded == key ? &*it : nullptr;
 }
 
-const KeyNode *KeyNode::child(const QString &name) const
+const KeyNode *KeyNode::child(const QString &childName) const
 {
-    return const_cast<KeyNode *>(this)->child(name);
+    return const_cast<KeyNode *>(this)->child(childName);
 }
 
-KeyNode &KeyNode::ensureChild(const QString &name, bool *created)
+KeyNode &KeyNode::ensureChild(const QString &childName, bool *created)
 {
-    const QString folded = fold(name);
-    auto it = lowerBound(keys, folded);
-    const bool isNew = it == keys.end() || it->folded != folded;
+    const QString key = fold(childName);
+    auto it = lowerBound(keys, key);
+    const bool isNew = it == keys.end() || it->folded != key;
     if (created)
         *created = isNew;
     if (!isNew)
         return *it;
     KeyNode node;
-    node.name = name;
-    node.folded = folded;
+    node.name = childName;
+    node.folded = key;
     return *keys.insert(it, std::move(node));
 }
 
-bool KeyNode::removeChild(const QString &name)
+bool KeyNode::removeChild(const QString &childName)
 {
-    return eraseNamed(keys, name);
+    return eraseNamed(keys, childName);
 }
 
 KeyNode *KeyNode::find(const QStringList &segments)
@@ -73,27 +73,27 @@ const KeyNode *KeyNode::find(const QStringList &segments) const
     return const_cast<KeyNode *>(this)->find(segments);
 }
 
-const KeyNode::NamedValue *KeyNode::findValue(const QString &name) const
+const KeyNode::NamedValue *KeyNode::findValue(const QString &valueName) const
 {
-    const QString folded = fold(name);
-    auto it = lowerBound(values, folded);
-    return it != values.end() && it->folded == folded ? &*it : nullptr;
+    const QString key = fold(valueName);
+    auto it = lowerBound(values, key);
+    return it != values.end() && it->folded == key ? &*it : nullptr;
 }
 
-void KeyNode::setValue(const QString &name, const Value &value)
+void KeyNode::setValue(const QString &valueName, const Value &value)
 {
-    const QString folded = fold(name);
-    auto it = lowerBound(values, folded);
-    if (it != values.end() && it->folded == folded) {
+    const QString key = fold(valueName);
+    auto it = lowerBound(values, key);
+    if (it != values.end() && it->folded == key) {
         it->value = value;
         return;
     }
-    values.insert(it, NamedValue{name, folded, value});
+    values.insert(it, NamedValue{valueName, key, value});
 }
 
-bool KeyNode::removeValue(const QString &name)
+bool KeyNode::removeValue(const QString &valueName)
 {
-    return eraseNamed(values, name);
+    return eraseNamed(values, valueName);
 }
 
 } // namespace registry

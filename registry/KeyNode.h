@@ -34,21 +34,21 @@ struct KeyNode
 
     static QString fold(const QString &name) { return name.toCaseFolded(); }
 
-    KeyNode *child(const QString &name);
-    const KeyNode *child(const QString &name) const;
+    KeyNode *child(const QString &childName);
+    const KeyNode *child(const QString &childName) const;
     // The subkey of that name, created (with this spelling) when missing;
     // created is set when it was.
-    KeyNode &ensureChild(const QString &name, bool *created = nullptr);
-    bool removeChild(const QString &name);
+    KeyNode &ensureChild(const QString &childName, bool *created = nullptr);
+    bool removeChild(const QString &childName);
 
     // The key at the end of the path segments, or null.
     KeyNode *find(const QStringList &segments);
     const KeyNode *find(const QStringList &segments) const;
 
-    const NamedValue *findValue(const QString &name) const;
+    const NamedValue *findValue(const QString &valueName) const;
     // Sets the value, keeping the spelling of an existing value's name.
-    void setValue(const QString &name, const Value &value);
-    bool removeValue(const QString &name);
+    void setValue(const QString &valueName, const Value &value);
+    bool removeValue(const QString &valueName);
 };
 
 // The two root keys of a store, indexed by RootKey.

@@ -285,9 +285,9 @@ struct KeyStore::Impl
         return std::nullopt;
     }
 
-    void setValue(RootKey root, const QString &path, const QString &name, const Value &value)
+    void setValue(RootKey root, const QString &keyPath, const QString &name, const Value &value)
     {
-        const QStringList segments = splitPath(path);
+        const QStringList segments = splitPath(keyPath);
         if (isVolatilePath(root, segments)) {
             ensureOverlayKey(root, segments, false).setValue(name, value);
             return;

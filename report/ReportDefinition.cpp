@@ -321,18 +321,18 @@ QSizeF ReportDefinition::pageSize() const
     return orientation == QPageLayout::Portrait ? units : units.transposed();
 }
 
-const ReportVariable *ReportDefinition::variable(const QString &name) const
+const ReportVariable *ReportDefinition::variable(const QString &variableName) const
 {
     for (const ReportVariable &v : variables) {
-        if (v.name == name)
+        if (v.name == variableName)
             return &v;
     }
     return nullptr;
 }
 
-ReportVariable *ReportDefinition::variable(const QString &name)
+ReportVariable *ReportDefinition::variable(const QString &variableName)
 {
-    return const_cast<ReportVariable *>(std::as_const(*this).variable(name));
+    return const_cast<ReportVariable *>(std::as_const(*this).variable(variableName));
 }
 
 } // namespace report

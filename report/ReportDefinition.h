@@ -100,8 +100,8 @@ public:
 
     // The page in layout units, orientation applied.
     QSizeF pageSize() const;
-    const ReportVariable *variable(const QString &name) const;
-    ReportVariable *variable(const QString &name);
+    const ReportVariable *variable(const QString &variableName) const;
+    ReportVariable *variable(const QString &variableName);
 };
 
 } // namespace report

@@ -161,8 +161,8 @@ Status SimComponent::UnconfigureDevice()
 QString SimComponent::ErrorText(Status status)
 {
     bool fails = false;
-    if (SimDevice *device = present()) {
-        fails = device->d->faults.errorTextFails;
+    if (SimDevice *opened = present()) {
+        fails = opened->d->faults.errorTextFails;
     } else if (m_bus) {
         for (const SimDevice *device : std::as_const(m_bus->d->devices))
             fails = fails || device->d->faults.errorTextFails;

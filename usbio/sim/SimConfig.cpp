@@ -396,11 +396,11 @@ bool SimConfig::parse(const QByteArray &json, const QString &fileName, QString *
         checkKeys(root, {},
                   {QStringLiteral("devices"), QStringLiteral("bus"), QStringLiteral("timeline")});
 
-        const QJsonValue devices = root.value(QStringLiteral("devices"));
-        if (!devices.isUndefined() && !devices.isArray())
+        const QJsonValue deviceList = root.value(QStringLiteral("devices"));
+        if (!deviceList.isUndefined() && !deviceList.isArray())
             throw FieldError{QStringLiteral("devices"), QStringLiteral("must be an array")};
         QSet<QString> ids;
-        const QJsonArray deviceArray = devices.toArray();
+        const QJsonArray deviceArray = deviceList.toArray();
         for (int i = 0; i < deviceArray.size(); ++i) {
             const QString path = indexed(QStringLiteral("devices"), i);
             Device device = parseDevice(objectAt(deviceArray.at(i), path), path, i, base);
@@ -422,10 +422,10 @@ bool SimConfig::parse(const QByteArray &json, const QString &fileName, QString *
                 boolField(bus, QStringLiteral("componentRegistered"), QStringLiteral("bus"), true);
         }
 
-        const QJsonValue timeline = root.value(QStringLiteral("timeline"));
-        if (!timeline.isUndefined() && !timeline.isArray())
+        const QJsonValue actionList = root.value(QStringLiteral("timeline"));
+        if (!actionList.isUndefined() && !actionList.isArray())
             throw FieldError{QStringLiteral("timeline"), QStringLiteral("must be an array")};
-        const QJsonArray actions = timeline.toArray();
+        const QJsonArray actions = actionList.toArray();
         for (int i = 0; i < actions.size(); ++i) {
             const QString path = indexed(QStringLiteral("timeline"), i);
             config.timeline.append(parseAction(objectAt(actions.at(i), path), path, ids));
