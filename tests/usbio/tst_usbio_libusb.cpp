@@ -8,6 +8,7 @@
 #include "tests/usbio/EventRecorder.h"
 #include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/umockdev/LibusbFixture.h"
+#include "tests/usbio/umockdev/OrdinaryUserFiles.h"
 #include "tests/usbio/umockdev/UmockdevMain.h"
 #include "tests/usbio/umockdev/UmockdevTestCase.h"
 #include "usbio/Backend.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <libusb.h>
 #include <sys/utsname.h>
 
@@ -138,6 +140,8 @@ private Q_SLOTS:
     void stallOnTheImagePipe();
     void plugAndPlayOfTheVendorsDevicesOnly();
     void arrivalWaitsForTheDeviceNode();
+    void openRefusedByTheHost_data();
+    void openRefusedByTheHost();
     void driverInformationOnLinux();
     void noUsbFileSystemLeavesANote();
 };
@@ -597,6 +601,62 @@ void TestLibusb::arrivalWaitsForTheDeviceNode()
 // What stands for the driver on Linux: the kernel (its usbfs) with its
 // version, and libusb as the interface. A current system is never an "old
 // driver" (the window warns below 2.5).
+void TestLibusb::openRefusedByTheHost_data()
+{
+    // How the host refuses: rights (no udev rule) or the claim's errno.
+    QTest::addColumn<bool>("noRights");
+    QTest::addColumn<int>("claimError");
+    QTest::addColumn<Status>("expected");
+    // What the operator reads (the component's text), in part.
+    QTest::addColumn<QString>("text");
+
+    // The advice of the README's "Real devices" depends on this row.
+    QTest::newRow("no rights to the node: the udev rule is missing")
+        << true << 0 << status::PermissionDenied << QStringLiteral("install the Vemo udev rule");
+    QTest::newRow("interface held by another program")
+        << false << EBUSY << status::AccessDenied << QStringLiteral("in use by another program");
+    QTest::newRow("device gone at the claim")
+        << false << ENODEV << status::DeviceGone << QStringLiteral("has been removed");
+    QTest::newRow("interface not found")
+        << false << ENOENT << status::DeviceGone << QStringLiteral("has been removed");
+    QTest::newRow("any other failure of the host")
+        << false << EIO << status::UsbError << QStringLiteral("USB system of the host");
+}
+
+void TestLibusb::openRefusedByTheHost()
+{
+    QFETCH(bool, noRights);
+    QFETCH(int, claimError);
+    QFETCH(Status, expected);
+    QFETCH(QString, text);
+
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto c = f.component();
+    QCOMPARE(c->EnumerateDevices(kGuid), 1);
+    device->setNodeWritableByUsers(!noRights);
+    device->failNextClaim(claimError);
+    {
+        OrdinaryUserFiles user;
+        QVERIFY(user.active());
+        QCOMPARE(c->OpenDevice(0), expected);
+    }
+    QVERIFY2(c->ErrorText(expected).contains(text), qPrintable(c->ErrorText(expected)));
+    // Nothing was left open: the pipe operations still need an open device.
+    QCOMPARE(c->AddInterface(0, 0, 64000), status::NotOpened);
+    QCOMPARE(device->claims(), 0);
+
+    // Once the host allows it, the same instance opens the device.
+    device->setNodeWritableByUsers(true);
+    {
+        OrdinaryUserFiles user;
+        QCOMPARE(c->OpenDevice(0), status::Success);
+    }
+    QCOMPARE(device->claims(), 1);
+    QCOMPARE(c->AddInterface(0, 0, 64000), status::Success);
+}
+
 void TestLibusb::driverInformationOnLinux()
 {
     LibusbFixture f;

@@ -3,6 +3,7 @@
 #include "tests/usbio/umockdev/UsbMockBus.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <utility>
 // After sys/ioctl.h, which it needs.
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
@@ -182,6 +184,42 @@ void UsbMockDevice::failNextReads(int count)
     m_failReads = count;
 }
 
+void UsbMockDevice::failNextClaim(int error)
+{
+    QMutexLocker lock(&m_lock);
+    m_failClaim = error;
+}
+
+void UsbMockDevice::setNodeWritableByUsers(bool writable)
+{
+    gchar *root = umockdev_testbed_get_root_dir(m_bus->testbed());
+    const QString testbed = QString::fromUtf8(root);
+    g_free(root);
+    // The way to the node stays open to everyone, as /dev is.
+    const QFileDevice::Permissions open = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                          QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                          QFileDevice::ExeOther;
+    for (const QString &path :
+         {testbed + devNode(), testbed + QStringLiteral("/ioctl") + devNode()}) {
+        QString folder = QFileInfo(path).absolutePath();
+        while (folder.startsWith(testbed)) {
+            QFile::setPermissions(folder, open);
+            folder = QFileInfo(folder).absolutePath();
+        }
+    }
+    // umockdev's socket behind the node is the mock's own plumbing: every
+    // user reaches it, whatever the node allows.
+    QFile::setPermissions(testbed + QStringLiteral("/ioctl") + devNode(),
+                          open | QFileDevice::WriteGroup | QFileDevice::WriteOther);
+    QFileDevice::Permissions node = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (writable)
+        node |= QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!QFile::setPermissions(testbed + devNode(), node))
+        qWarning("cannot set the rights of %s", qPrintable(devNode()));
+}
+
 QList<quint8> UsbMockDevice::clearedHalts() const
 {
     QMutexLocker lock(&m_lock);
@@ -312,6 +350,11 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
         fail(gone ? ENODEV : ENODATA);
         return true;
     case USBDEVFS_CLAIMINTERFACE:
+        if (m_failClaim != 0 && !gone) {
+            fail(std::exchange(m_failClaim, 0));
+            return true;
+        }
+        [[fallthrough]];
     case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_RESET:

@@ -54,6 +54,12 @@ public:
     void holdWrites(bool hold);
     // The next count reads end with a bus error.
     void failNextReads(int count);
+    // The next claim of the interface fails with the errno error (EBUSY:
+    // another program holds it).
+    void failNextClaim(int error);
+    // Whether the device node gives an ordinary user write access, as the
+    // udev rule grants it; without, only root may open the device.
+    void setNodeWritableByUsers(bool writable);
 
     // What reached the device, as sent.
     QList<QByteArray> pieces() const { return m_pieces; }
@@ -107,6 +113,7 @@ private:
     QList<quint8> m_stallNext;
     bool m_holdWrites = false;
     int m_failReads = 0;
+    int m_failClaim = 0;
     QList<quint8> m_halted;
     QList<quint8> m_clearedHalts;
     int m_inSubmitted = 0;
