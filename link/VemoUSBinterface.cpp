@@ -25,8 +25,6 @@ constexpr quint8 kReadEndpoint = 0x81;
 constexpr quint8 kCommandEndpoint = 0x01;
 constexpr quint8 kFileEndpoint = 0x02;
 
-// How long a command piece may take before the next one gives up on it.
-constexpr qint64 kCommandWaitMs = 1000;
 // Rounds of message processing a new piece grants the writer of the piece
 // before it, before stopping that writer itself.
 constexpr int kWriterStopRounds = 7;
@@ -355,6 +353,7 @@ usbio::Status TVemoUSBinterface::SendCommand(const AnsiString &Text)
         // One piece in flight: wait for the one before, handling messages so
         // its completion (and anything else) can arrive.
         FWaitStart = nowMs();
+        const qint64 waitLimitMs = CommandWaitMs;
         const std::shared_ptr<bool> alive = FAlive;
         while (FWritePending) {
             // What is queued first: a wait nested in the handler of a queued
@@ -364,15 +363,15 @@ usbio::Status TVemoUSBinterface::SendCommand(const AnsiString &Text)
             if (!*alive)
                 return usbio::status::Cancelled;
             const qint64 waited = nowMs() - FWaitStart;
-            if (!FWritePending || waited >= kCommandWaitMs)
+            if (!FWritePending || waited >= waitLimitMs)
                 break;
-            platform::host().handleMessage(int(kCommandWaitMs - waited));
+            platform::host().handleMessage(int(waitLimitMs - waited));
             if (!*alive)
                 return usbio::status::Cancelled;
         }
         // Time is up: the piece before is still pending, or the wait ran
         // over (whether or not it finished meanwhile). Give up on it.
-        if (FWritePending || nowMs() - FWaitStart > kCommandWaitMs) {
+        if (FWritePending || nowMs() - FWaitStart > waitLimitMs) {
             FWritePending = false;
             FCommandWriter->AbortPipe();
             return usbio::status::Timeout;
@@ -508,6 +507,12 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
     return status;
 }
 
+int TVemoUSBinterface::FileProgressPercent(qint64 Sent, qint64 Size)
+{
+    // 64 bits: the product overflows 32 bits for images above ~21 MB.
+    return int(Sent * 100 / Size);
+}
+
 void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &Obj)
 {
     Q_UNUSED(Obj);
@@ -540,8 +545,7 @@ void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &O
             FailFileTransfer(Sender, handedOver, status);
             return;
         }
-        // 64 bits: the product overflows 32 bits for images above ~21 MB.
-        callBack(OnFileProgress, Sender, int(qint64(FFileSent) * 100 / FFileSize));
+        callBack(OnFileProgress, Sender, FileProgressPercent(FFileSent, FFileSize));
         return;
     }
 

@@ -60,6 +60,9 @@ public:
     // Not for a SendFile that returns non-zero: nothing was started.
     TFileFailedEvent OnFileFailed;
     bool Opened = false;
+    // How long a command piece may take, in milliseconds, before the next
+    // piece gives up on it; tests shorten it.
+    int CommandWaitMs = 1000;
 
     void ConnectInterfaces();
     usbio::Status EnablePnP();
@@ -80,6 +83,9 @@ public:
     usbio::Status WriteCommandPiece(const AnsiString &Piece);
     void FinishCommandWrite();
     usbio::Status SendFile(const AnsiString &FileName);
+    // The percentage OnFileProgress reports once Sent of Size bytes (Size > 0)
+    // are handed over.
+    static int FileProgressPercent(qint64 Sent, qint64 Size);
 
 private:
     // The reader, the command writer and the file writer, in this order.

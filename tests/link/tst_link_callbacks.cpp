@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <functional>
+
 using usbio::Status;
 namespace st = usbio::status;
 
@@ -41,7 +43,50 @@ void recordAll(TVemoUSBinterface &link, QStringList &seen)
     };
 }
 
+// How a row of handlerDestroysLink finds the link before its trigger.
+enum class Start
+{
+    ListeningNoDevice, // plug-and-play on, no device attached
+    Listening,         // plug-and-play on, a device attached, not opened
+    Receiving,         // the device open and read
+};
+
+// One row's world: the fixture, its link, the images a row may send, and
+// what the handler under test did.
+struct Scene
+{
+    explicit Scene(LinkFixture &fixture) : f(fixture), link(fixture.link()) {}
+
+    LinkFixture &f;
+    TVemoUSBinterface &link;
+    QByteArray longImage; // five chunks of 64 and one of 10
+    QByteArray twoChunks;
+    QByteArray oneChunk;
+    QStringList seen;
+    int handled = 0;
+    int returned = 0;
+
+    // The handler under test, for any callback: it destroys the link and
+    // then goes on with its own captures, as a window's handler may, so the
+    // closure must outlive the link that held it.
+    auto destroying()
+    {
+        return [this](auto &&...) {
+            ++handled;
+            seen << QStringLiteral("destroyed");
+            f.destroyLink();
+            ++returned;
+        };
+    }
+};
+
+// Binds the handler under test to one callback and sets off what calls it.
+using Trigger = std::function<void(Scene &)>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Start)
+Q_DECLARE_METATYPE(Trigger)
 
 class LinkCallbackTest : public QObject
 {
@@ -57,162 +102,112 @@ private Q_SLOTS:
 
 void LinkCallbackTest::handlerDestroysLink_data()
 {
-    QTest::addColumn<QString>("callback");
-    QTest::newRow("device arrived") << "device arrived";
-    QTest::newRow("device removed") << "device removed";
-    QTest::newRow("read done") << "read done";
-    QTest::newRow("data received") << "data received";
-    QTest::newRow("command written") << "command written";
-    QTest::newRow("command written, next piece waiting") << "command written, next waiting";
-    QTest::newRow("progress of a chunk") << "progress";
-    QTest::newRow("100 at the last hand-over") << "100 at hand-over";
-    QTest::newRow("100 at the last completion") << "100 at completion";
-    QTest::newRow("100 at close, one chunk outstanding") << "100 at close";
-    QTest::newRow("failed: chunk refused") << "failed refused";
-    QTest::newRow("failed: device closed") << "failed close";
-    QTest::newRow("box of a refused file start") << "file box";
-    QTest::newRow("box of a refused command start") << "command box";
+    QTest::addColumn<Start>("start");
+    QTest::addColumn<Trigger>("trigger");
+
+    QTest::newRow("device arrived") << Start::ListeningNoDevice << Trigger([](Scene &s) {
+        s.link.OnDeviceArrived = s.destroying();
+        s.f.bus().attach();
+    });
+    QTest::newRow("device removed") << Start::Listening << Trigger([](Scene &s) {
+        s.link.OnDeviceRemoved = s.destroying();
+        s.f.bus().detach(s.f.device());
+    });
+    QTest::newRow("read done") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnReadDone = s.destroying();
+        s.f.device()->sendToHost("0123456789ABCDEFmore");
+    });
+    QTest::newRow("data received") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnDataReceived = [&s, destroy = s.destroying()](TObject *, AnsiString &data) {
+            destroy();
+            data = "the link's text outlives the link"; // the text is the link's to drop
+        };
+        s.f.device()->sendToHost("0123456789ABCDEFmore");
+    });
+    QTest::newRow("command written") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnCommandWritten = s.destroying();
+        QCOMPARE(s.link.SendCommand("NSF?\r"), Status(0));
+    });
+    QTest::newRow("command written, next piece waiting")
+        << Start::Receiving << Trigger([](Scene &s) {
+               s.link.OnCommandWritten = s.destroying();
+               // The second piece waits for the first one's completion, whose
+               // handler destroys the link.
+               QCOMPARE(s.link.SendCommand("0123456789ABCDEFG"), st::Cancelled);
+           });
+    QTest::newRow("progress of a chunk") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileProgress = [destroy = s.destroying()](TObject *, int percent) {
+            if (percent < 100)
+                destroy();
+        };
+        QCOMPARE(s.link.SendFile(s.longImage), Status(0));
+    });
+    QTest::newRow("100 at the last hand-over") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileProgress = s.destroying();
+        QCOMPARE(s.link.SendFile(s.twoChunks), Status(0));
+    });
+    // Of an image of one chunk, the only report.
+    QTest::newRow("100 at the last completion") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileProgress = s.destroying();
+        QCOMPARE(s.link.SendFile(s.oneChunk), Status(0));
+    });
+    QTest::newRow("100 at close, one chunk outstanding")
+        << Start::Receiving << Trigger([](Scene &s) {
+               s.link.OnFileProgress = s.destroying();
+               s.f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+               QCOMPARE(s.link.SendFile(s.oneChunk), Status(0));
+               s.link.CloseDevice();
+           });
+    QTest::newRow("failed: chunk refused") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileFailed = s.destroying();
+        QCOMPARE(s.link.SendFile(s.longImage), Status(0));
+        s.f.journal().force(QStringLiteral("F:WriteData"), st::Busy, 1);
+    });
+    QTest::newRow("failed: device closed") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileFailed = s.destroying();
+        s.f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+        QCOMPARE(s.link.SendFile(s.longImage), Status(0));
+        s.link.CloseDevice();
+    });
+    // A modal box handles messages; the window may close meanwhile.
+    QTest::newRow("box of a refused file start") << Start::Receiving << Trigger([](Scene &s) {
+        s.f.host().onBox = s.destroying();
+        s.f.journal().force(QStringLiteral("F:StartWriting"), st::Busy, 1);
+        QCOMPARE(s.link.SendFile(s.longImage), st::Busy);
+    });
+    QTest::newRow("box of a refused command start") << Start::Receiving << Trigger([](Scene &s) {
+        s.f.host().onBox = s.destroying();
+        s.f.journal().force(QStringLiteral("C:StartWriting"), st::Busy, 1);
+        QCOMPARE(s.link.SendCommand("0123456789ABCDEFG"), st::Busy);
+    });
 }
 
 void LinkCallbackTest::handlerDestroysLink()
 {
-    QFETCH(QString, callback);
+    QFETCH(Start, start);
+    QFETCH(Trigger, trigger);
 
-    const bool pnp = callback.startsWith(QLatin1String("device"));
-    LinkFixture f({}, callback != QLatin1String("device arrived"));
+    LinkFixture f({}, start != Start::ListeningNoDevice);
     const int descriptors = LinkFixture::openDescriptors();
-    QStringList seen;
-    int handled = 0;
-    // The handler under test: it destroys the link, and a call the link
-    // makes after it shows in `seen`. Each handler goes on with its own
-    // captures afterwards, as a window's handler may: the closure must
-    // outlive the link that held it.
-    int returned = 0;
-    const auto destroy = [&] {
-        ++handled;
-        seen << "destroyed";
-        f.destroyLink();
-    };
-    TVemoUSBinterface &link = f.link();
-    recordAll(link, seen);
-    const QByteArray longImage = f.writeFile(image(330, 1), QStringLiteral("long.bin"));
-    const QByteArray twoChunks = f.writeFile(image(100, 2), QStringLiteral("two.bin"));
-    const QByteArray oneChunk = f.writeFile(image(40, 3), QStringLiteral("one.bin"));
-    if (pnp) {
-        link.ConnectInterfaces();
-        QCOMPARE(link.EnablePnP(), Status(0));
-    } else {
+    Scene s(f);
+    recordAll(s.link, s.seen);
+    s.longImage = f.writeFile(image(330, 1), QStringLiteral("long.bin"));
+    s.twoChunks = f.writeFile(image(100, 2), QStringLiteral("two.bin"));
+    s.oneChunk = f.writeFile(image(40, 3), QStringLiteral("one.bin"));
+    if (start == Start::Receiving) {
         QVERIFY(f.openAndReceive());
-    }
-
-    if (callback == QLatin1String("device arrived")) {
-        link.OnDeviceArrived = [&](TObject *, const IDispatchRef &) {
-            destroy();
-            ++returned;
-        };
-        f.bus().attach();
-    } else if (callback == QLatin1String("device removed")) {
-        link.OnDeviceRemoved = [&](TObject *, const IDispatchRef &) {
-            destroy();
-            ++returned;
-        };
-        f.bus().detach(f.device());
-    } else if (callback == QLatin1String("read done")) {
-        link.OnReadDone = [&](TObject *, const IDispatchRef &) {
-            destroy();
-            ++returned;
-        };
-        f.device()->sendToHost("0123456789ABCDEFmore");
-    } else if (callback == QLatin1String("data received")) {
-        link.OnDataReceived = [&](TObject *, AnsiString &data) {
-            destroy();
-            data = "the link's text outlives the link"; // the text is the link's to drop
-            ++returned;
-        };
-        f.device()->sendToHost("0123456789ABCDEFmore");
-    } else if (callback == QLatin1String("command written")) {
-        link.OnCommandWritten = [&](TObject *, const IDispatchRef &) {
-            destroy();
-            ++returned;
-        };
-        QCOMPARE(link.SendCommand("NSF?\r"), Status(0));
-    } else if (callback == QLatin1String("command written, next waiting")) {
-        link.OnCommandWritten = [&](TObject *, const IDispatchRef &) {
-            destroy();
-            ++returned;
-        };
-        // The second piece waits for the first one's completion, whose
-        // handler destroys the link.
-        QCOMPARE(link.SendCommand("0123456789ABCDEFG"), st::Cancelled);
-    } else if (callback == QLatin1String("progress")) {
-        link.OnFileProgress = [&](TObject *, int percent) {
-            if (percent < 100) {
-                destroy();
-                ++returned;
-            }
-        };
-        QCOMPARE(link.SendFile(longImage), Status(0));
-    } else if (callback == QLatin1String("100 at hand-over")) {
-        link.OnFileProgress = [&](TObject *, int) {
-            destroy();
-            ++returned;
-        };
-        QCOMPARE(link.SendFile(twoChunks), Status(0));
-    } else if (callback == QLatin1String("100 at completion")) {
-        // Of an image of one chunk, the only report.
-        link.OnFileProgress = [&](TObject *, int) {
-            destroy();
-            ++returned;
-        };
-        QCOMPARE(link.SendFile(oneChunk), Status(0));
-    } else if (callback == QLatin1String("100 at close")) {
-        link.OnFileProgress = [&](TObject *, int) {
-            destroy();
-            ++returned;
-        };
-        f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
-        QCOMPARE(link.SendFile(oneChunk), Status(0));
-        link.CloseDevice();
-    } else if (callback == QLatin1String("failed refused")) {
-        link.OnFileFailed = [&](TObject *, const AnsiString &, qint64, qint64, Status) {
-            destroy();
-            ++returned;
-        };
-        QCOMPARE(link.SendFile(longImage), Status(0));
-        f.journal().force(QStringLiteral("F:WriteData"), st::Busy, 1);
-    } else if (callback == QLatin1String("failed close")) {
-        link.OnFileFailed = [&](TObject *, const AnsiString &, qint64, qint64, Status) {
-            destroy();
-            ++returned;
-        };
-        f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
-        QCOMPARE(link.SendFile(longImage), Status(0));
-        link.CloseDevice();
-    } else if (callback == QLatin1String("file box")) {
-        // A modal box handles messages; the window may close meanwhile.
-        f.host().onBox = [&](const FakeHostServices::Call &) {
-            destroy();
-            ++returned;
-        };
-        f.journal().force(QStringLiteral("F:StartWriting"), st::Busy, 1);
-        QCOMPARE(link.SendFile(longImage), st::Busy);
-    } else if (callback == QLatin1String("command box")) {
-        f.host().onBox = [&](const FakeHostServices::Call &) {
-            destroy();
-            ++returned;
-        };
-        f.journal().force(QStringLiteral("C:StartWriting"), st::Busy, 1);
-        QCOMPARE(link.SendCommand("0123456789ABCDEFG"), st::Busy);
     } else {
-        QFAIL("no such callback");
+        s.link.ConnectInterfaces();
+        QCOMPARE(s.link.EnablePnP(), Status(0));
     }
 
-    QVERIFY(LinkFixture::waitFor([&] { return handled > 0; }));
+    trigger(s);
+    QVERIFY(LinkFixture::waitFor([&] { return s.handled > 0; }));
     // Whatever the dead link's objects had queued comes and goes.
     LinkFixture::settle(30);
-    QCOMPARE(handled, 1);
-    QCOMPARE(returned, 1);
-    QCOMPARE(seen.last(), QStringLiteral("destroyed"));
+    QCOMPARE(s.handled, 1);
+    QCOMPARE(s.returned, 1);
+    QCOMPARE(s.seen.last(), QStringLiteral("destroyed"));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 

@@ -60,7 +60,8 @@ private Q_SLOTS:
     void chunks_data();
     void chunks();
     void largeRandomImageArrivesByteExact();
-    void percentOfLargeImageDoesNotOverflow();
+    void progressPercent_data();
+    void progressPercent();
     void commandDuringTransferLeavesImageIntact();
     void failedStart_data();
     void failedStart();
@@ -165,24 +166,30 @@ void LinkFileTest::largeRandomImageArrivesByteExact()
     QCOMPARE(progress.percents.first(), int(128 * 100 / image.size()));
 }
 
-void LinkFileTest::percentOfLargeImageDoesNotOverflow()
+void LinkFileTest::progressPercent_data()
 {
-    // FFileSent * 100 passes 2^31 from about 21.5 MB on.
-    LinkFixture f;
-    QCOMPARE(f.open(), Status(0));
-    const qsizetype size = 22 * 1024 * 1024 + 5;
-    const QByteArray path = f.writeFile(QByteArray(size, '\x5A'));
-    Progress progress;
-    progress.bind(f.link());
+    QTest::addColumn<qint64>("sent");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("percent");
 
-    QCOMPARE(f.link().SendFile(path), Status(0));
-    QVERIFY(LinkFixture::waitFor(
-        [&] { return f.journal().tallyOf(QStringLiteral("F:StopWriting")) == 1; }, 240000));
-    QCOMPARE(progress.hundreds, 2);
-    QVERIFY(std::is_sorted(progress.percents.begin(), progress.percents.end()));
-    QVERIFY(progress.percents.first() >= 0);
-    QCOMPARE(progress.percents.at(progress.percents.size() - 3), 99);
-    QCOMPARE(f.chunkSizes().size(), int((size + 63) / 64));
+    QTest::newRow("first of two chunks") << qint64(64) << qint64(128) << 50;
+    QTest::newRow("rounded down") << qint64(64) << qint64(200) << 32;
+    QTest::newRow("all of it") << qint64(200) << qint64(200) << 100;
+    // sent * 100 passes 2^31 from about 21.5 MB on.
+    QTest::newRow("past 2^31 / 100, almost all")
+        << qint64(22 * 1024 * 1024) << qint64(22 * 1024 * 1024 + 5) << 99;
+    QTest::newRow("past 2^31 / 100, half") << qint64(21474837) << qint64(2 * 21474837) << 50;
+    QTest::newRow("largest image, first chunk") << qint64(64) << qint64(2147483647) << 0;
+    QTest::newRow("largest image, all but a chunk")
+        << qint64(2147483647 - 64) << qint64(2147483647) << 99;
+    QTest::newRow("largest image, all of it") << qint64(2147483647) << qint64(2147483647) << 100;
+}
+
+void LinkFileTest::progressPercent()
+{
+    QFETCH(qint64, sent);
+    QFETCH(qint64, size);
+    QTEST(TVemoUSBinterface::FileProgressPercent(sent, size), "percent");
 }
 
 void LinkFileTest::commandDuringTransferLeavesImageIntact()

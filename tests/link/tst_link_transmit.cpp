@@ -1,5 +1,6 @@
 // Command writes: 16-byte zero-filled pieces on OUT 0x01, one in flight,
-// the wait of up to 1000 ms for the piece before.
+// the wait of up to CommandWaitMs (1000 ms) for the piece before; the tests
+// of a piece that is never written shorten it.
 
 #include "tests/link/LinkFixture.h"
 
@@ -20,6 +21,9 @@ QByteArray piece(const QByteArray &characters)
 }
 
 // The calls of one piece from hand-over to its completion.
+// The wait the tests of a lost piece give it.
+constexpr int kShortWaitMs = 100;
+
 const QStringList kPieceCycle = {
     QStringLiteral("C:ResetPipe"), QStringLiteral("C:StartWriting(16,5,5,0)"),
     QStringLiteral("C:WriteData(16,0)"), QStringLiteral("C:StopWriting")};
@@ -103,6 +107,8 @@ void LinkTransmitTest::pieceNotWrittenInTime()
 {
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
+    QCOMPARE(f.link().CommandWaitMs, 1000); // what the program waits
+    f.link().CommandWaitMs = kShortWaitMs;
     f.device()->clearRecords();
     f.journal().swallowWriteCompletions[QLatin1Char('C')] = true;
     f.journal().calls.clear();
@@ -110,7 +116,7 @@ void LinkTransmitTest::pieceNotWrittenInTime()
     QElapsedTimer waited;
     waited.start();
     QCOMPARE(f.link().SendCommand("0123456789ABCDEFG"), st::Timeout);
-    QVERIFY(waited.elapsed() >= 1000);
+    QVERIFY(waited.elapsed() >= kShortWaitMs);
     QCOMPARE(f.device()->receivedPieces(), QList<QByteArray>{"0123456789ABCDEF"});
     QCOMPARE(f.journal().calls.last(), QStringLiteral("C:AbortPipe"));
 
@@ -130,6 +136,7 @@ void LinkTransmitTest::lastPieceOfEarlierCommandNotWrittenInTime()
 {
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
+    f.link().CommandWaitMs = kShortWaitMs;
     f.device()->clearRecords();
     f.journal().swallowWriteCompletions[QLatin1Char('C')] = true;
 
@@ -220,6 +227,7 @@ void LinkTransmitTest::completionQueuedBeforeCloseIsDropped()
     // would not wait for it.
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
+    f.link().CommandWaitMs = kShortWaitMs;
     int written = 0;
     f.link().OnCommandWritten = [&](TObject *, const IDispatchRef &) { ++written; };
     f.journal().swallowWriteCompletions[QLatin1Char('C')] = true;
