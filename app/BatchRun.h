@@ -1,13 +1,11 @@
 #pragma once
 
 #include "app/ProgramOptions.h"
+#include "app/RunWatchdog.h"
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
-
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 class TForm1;
 
@@ -17,15 +15,17 @@ class BatchHostServices;
 
 // What --batch and --timeout add to a run: the run ends by itself when it
 // has reached its end or failed, never later than the time-out, and the exit
-// status tells a line script which of these it was.
+// status tells a line script which of these it was (RunOutcome).
 //
-// The serial run writes and then reads the serial number back ("DEVNR?"),
-// so a status of 0 means the device holds the number it was given.
+// The serial run writes and then reads the serial number back ("DEVNR?",
+// dialogue::SerialReadBack), so a status of 0 means the device holds the
+// number it was given.
 class BatchRun : public QObject
 {
     Q_OBJECT
 public:
-    // host: the batch host when --batch is given, else null.
+    // host: the batch host when --batch is given, else null. Its boxes go to
+    // the message log of the window there is.
     BatchRun(const ProgramOptions &options, platform::BatchHostServices *host);
     ~BatchRun() override;
     BatchRun(const BatchRun &) = delete;
@@ -38,8 +38,6 @@ public:
     void started(TForm1 &window);
     // The exit status once the message loop has ended.
     int exitStatus(const TForm1 &window) const;
-    // The time-out ran out.
-    bool timedOut() const { return m_timedOut; }
 
     // Time the loop gets to end after the time-out before the process is
     // ended from outside it (an installer that never returns blocks it).
@@ -47,19 +45,12 @@ public:
 
 private:
     void timeOut();
-    void checkSerialReadBack();
-    void stopWatchdog();
+    // A box of the batch host: one line in the message log; it also ends a
+    // serial read-back that waits.
+    void boxShown(const QString &line);
 
     ProgramOptions m_options;
     platform::BatchHostServices *m_host;
-    TForm1 *m_window = nullptr;
     QTimer m_timeout;
-    QTimer m_serialCheck;
-    int m_boxesBeforeReadBack = 0;
-    bool m_timedOut = false;
-
-    std::thread m_watchdog;
-    std::mutex m_mutex;
-    std::condition_variable m_stop;
-    bool m_stopping = false;
+    RunWatchdog m_watchdog;
 };

@@ -6,10 +6,8 @@
 #include "dialogue/Intervals.h"
 #include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
-#include "registry/KeyStore.h"
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
-#include "usbio/Backend.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -44,16 +42,6 @@ namespace {
 
 constexpr int kClientWidth = 384;
 constexpr int kClientHeight = 493;
-
-// Where the program records its own path.
-const QString kSelfKey = QStringLiteral("Software\\ORVIK\\Vemo");
-const QString kSelfValue = QStringLiteral("VemoUSBDemo");
-
-// Error icon and one OK button.
-constexpr int kErrorBox = platform::MB_OK | platform::MB_ICONERROR;
-
-const char *const kNoVemoDetected =
-    "No Vemo detected, be shure Vemo is connected and latest driver is installed!!";
 
 template <class T> T *makeControl(QWidget *parent, const char *name)
 {
@@ -104,6 +92,10 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
         Form1 = this;
     CreateControls();
     ConnectHandlers();
+    // An unattended serial run ends on the device's serial reply.
+    FIncoming.OnSerialReply = [this](bool accepted, const QByteArray &serial) {
+        FReadBack.SerialReply(accepted, serial);
+    };
 
     if (!Options.logFile.isEmpty()) {
         QString error;
@@ -420,113 +412,14 @@ void TForm1::LogLine(const char *Line)
 
 void TForm1::FormCreate(QObject *)
 {
-    platform::HostServices &host = platform::host();
-
-    SerialNo.clear();
+    // The probe first: start-up reads the registry from its first step on.
     RegTools = new TRegTools();
-
-    // Self-registration: the read creates the value when it is missing; a
-    // value naming another path (letter case counts) is overwritten once.
-    const QString programPath = FArguments.value(0);
-    try {
-        const QString stored = RegTools->ReadRegString(registry::RootKey::LocalMachine, kSelfKey,
-                                                       kSelfValue, programPath);
-        if (stored != programPath)
-            RegTools->WriteRegString(registry::RootKey::LocalMachine, kSelfKey, kSelfValue,
-                                     programPath);
-    } catch (const registry::RegistryError &e) {
-        // Nothing else reads the value, so start-up goes on without it.
-        LogLine(QStringLiteral("Could not record the program path in the registry: %1")
-                    .arg(QString::fromUtf8(e.what())));
-    }
-
-    LogLine(RegTools->VemoDriverInstalled() >= 1 ? "Vemo USB driver installed"
-                                                 : "Vemo USB driver not installed");
-    LogLine(RegTools->Vemo2DriverInstalled() >= 1 ? "Vemo2 USB driver installed"
-                                                  : "Vemo2 USB driver not installed");
-    LogLine(RegTools->Vemo3DriverInstalled() >= 1 ? "Vemo3 USB driver installed"
-                                                  : "Vemo3 USB driver not installed");
-
-    const int registered = RegTools->GetDeviceCount();
-    if (registered >= 1) {
-        for (int i = 0; i < registered; ++i)
-            LogLine(RegTools->GetDeviceName(i) + QStringLiteral(" found"));
-    } else {
-        LogLine("No Vemo found");
-    }
-
-    Close->setEnabled(false);
-    SendCommand->setEnabled(false);
-    Update->setEnabled(false);
-    ChooseFile->setEnabled(false);
-    DownloadB->setEnabled(false);
-    ProgressBar1->setVisible(false);
-
-    Updating = false;
-    AutoUpdate = false;
-    PendingChunk.clear();
-
-    if (const QString note = usbio::selectedBackendNote(); !note.isEmpty())
-        LogLine(note); // why no device can be found at all
-
-    try {
-        USBLink = new TVemoUSBinterface(qApp);
-        USBLink->OnDeviceRemoved = [this](TObject *Sender, const IDispatchRef &Obj) {
-            PnPRemoveNotification(Sender, Obj);
-        };
-        USBLink->OnDeviceArrived = [this](TObject *Sender, const IDispatchRef &Obj) {
-            PnPAddNotification(Sender, Obj);
-        };
-        USBLink->OnDataReceived = [this](TObject *Sender, AnsiString &Data) {
-            DeviceDataReceived(Sender, Data);
-        };
-        USBLink->OnFileProgress = [this](TObject *Sender, int Percent) {
-            TransferProgress(Sender, Percent);
-        };
-        USBLink->OnFileFailed = [this](TObject *Sender, const AnsiString &FileName, qint64 Sent,
-                                       qint64 Size, usbio::Status Reason) {
-            TransferFailed(Sender, FileName, Sent, Size, Reason);
-        };
-        USBLink->ConnectInterfaces();
-        LogLine(USBLink->EnablePnP() == usbio::status::Success ? "PnPNotification enabled"
-                                                               : "PnPNotification failed");
-        RefreshDeviceList();
-        LogLine(host.currentDirectory());
-    } catch (...) {
-        host.messageBox(QStringLiteral("USBIOCOM not registered! Use regsvr32 usbio230.dll"),
-                        QStringLiteral("USBIO not registerd"), kErrorBox);
-        host.terminate();
-    }
-
-    if (DevicesCB->count() == 0)
-        LogLine(kNoVemoDetected);
-
-    if (FArguments.size() > 1)
-        DispatchCommandLine(FArguments.mid(1));
+    FStartUp.Run(FArguments);
 }
 
 int TForm1::RefreshDeviceList()
 {
-    const int count = USBLink ? USBLink->ScanDevices() : 0;
-    DevicesCB->clear();
-    DevicesCB->setEditText(QString());
-    for (int i = 0; i < count; ++i) {
-        const QString name = RegTools->GetDeviceName(i);
-        if (!name.toUpper().contains(QLatin1String("VEMO"))) {
-            LogLine(QStringLiteral("Unknown device detected: ") + name);
-            platform::host().messageBox(
-                QStringLiteral("Unknown device detected, please send a bugreport to Orvik"),
-                QStringLiteral("Device unknown"), kErrorBox);
-            // The box let messages through; whatever was listed meanwhile goes too.
-            DevicesCB->clear();
-            DevicesCB->setEditText(QString());
-            return 0;
-        }
-        DevicesCB->addItem(name + QStringLiteral(" #") + QString::number(i + 1));
-    }
-    if (count > 0)
-        DevicesCB->setCurrentIndex(0);
-    return count;
+    return FDeviceList.Refresh();
 }
 
 void TForm1::FormCloseQuery(QObject *, bool &CanClose)
@@ -595,9 +488,32 @@ void TForm1::rawLog(const QByteArray &line)
     WithoutFilter->appendPlainText(entry);
 }
 
+TVemoUSBinterface *TForm1::createLink()
+{
+    // The application owns the link's component objects.
+    USBLink = new TVemoUSBinterface(qApp);
+    return USBLink;
+}
+
 int TForm1::deviceItemCount()
 {
     return DevicesCB->count();
+}
+
+void TForm1::clearDeviceItems()
+{
+    DevicesCB->clear();
+    DevicesCB->setEditText(QString());
+}
+
+void TForm1::addDeviceItem(const QString &text)
+{
+    DevicesCB->addItem(text);
+}
+
+void TForm1::selectDeviceItem(int index)
+{
+    DevicesCB->setCurrentIndex(index);
 }
 
 int TForm1::selectedDeviceIndex()
@@ -737,15 +653,14 @@ void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &devi
         dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
     } catch (...) {
         // An unattended run reports a certificate that could not be made.
-        FCertificateFailed = true;
+        FOutcome.recordCertificateFailure();
         throw;
     }
 }
 
-void TForm1::endProgram(bool failed)
+void TForm1::endProgram(bool failed, const QString &reason)
 {
-    FRunFailed = FRunFailed || failed;
-    FRunEnded = true;
+    FOutcome.recordEnd(failed, reason);
     platform::host().terminate();
 }
 
@@ -821,7 +736,7 @@ void TForm1::ShowDriverInfo()
     FConnection.ShowDriverInfo();
 }
 
-void TForm1::DeviceDataReceived(TObject *, AnsiString &Data)
+void TForm1::DeviceDataReceived(TObject *, const AnsiString &Data)
 {
     FIncoming.DeviceDataReceived(Data);
 }

@@ -4,11 +4,15 @@
 #include "app/LogFile.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
+#include "app/RunOutcome.h"
 #include "dialogue/CommandLineRuns.h"
 #include "dialogue/ConnectionControl.h"
+#include "dialogue/DeviceList.h"
 #include "dialogue/FirmwareUpdate.h"
 #include "dialogue/IncomingLines.h"
 #include "dialogue/OperatorFunctions.h"
+#include "dialogue/SerialReadBack.h"
+#include "dialogue/StartUp.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
@@ -33,8 +37,11 @@ inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
 // The window's caption; also the subject of the bug-report mail.
 inline constexpr const char *MainCaption = "Vemo USB Update V1.4.7.2";
 
-// The program's one window. It owns the registry probe and the device link,
-// binds the link's callbacks to its handlers and shows the message log.
+// The program's one window and the composition root of the dialogue: it
+// owns the registry probe, the device link and the dialogue's units, shows
+// the message log, and each of its handlers forwards to the unit that does
+// the work. The window state (Updating, AutoUpdate, SerialNo, PendingChunk)
+// is the port's (dialogue::WindowState).
 //
 // The constructor builds the layout and runs FormCreate to its end, as the
 // toolkit runs OnCreate (an error escaping it is shown through the host's
@@ -78,13 +85,9 @@ public:
     QTimer *VemoWind = nullptr;
     TfrxReport *frReport1 = nullptr;
 
-    // Window state.
+    // Window state besides the port's.
     TRegTools *RegTools = nullptr;
     TVemoUSBinterface *USBLink = nullptr;
-    bool Updating = false;
-    bool AutoUpdate = false;
-    AnsiString SerialNo;
-    AnsiString PendingChunk;
     TIdHTTP *Downloader = nullptr;
 
     // The program's arguments as start-up saw them, the program path first.
@@ -131,7 +134,7 @@ public:
     void ShowDriverInfo();
 
     // Incoming data.
-    void DeviceDataReceived(TObject *Sender, AnsiString &Data);
+    void DeviceDataReceived(TObject *Sender, const AnsiString &Data);
 
     // Firmware update.
     void UpdateClick(QObject *Sender);
@@ -154,10 +157,14 @@ public:
     void logDevice(const QByteArray &line) override;
     void rawLog(const QByteArray &line) override;
     TVemoUSBinterface *link() override { return USBLink; }
+    TVemoUSBinterface *createLink() override;
     TRegTools &regTools() override { return *RegTools; }
     int deviceItemCount() override;
     int selectedDeviceIndex() override;
     int refreshDeviceList() override { return RefreshDeviceList(); }
+    void clearDeviceItems() override;
+    void addDeviceItem(const QString &text) override;
+    void selectDeviceItem(int index) override;
     void setControlEnabled(Control control, bool enabled) override;
     bool controlEnabled(Control control) override;
     QString fileName() override;
@@ -178,26 +185,35 @@ public:
     bool timerEnabled(Timer timer) override;
     void setTimerInterval(Timer timer, int milliseconds) override;
     int timerInterval(Timer timer) override;
-    bool &updating() override { return Updating; }
-    bool &autoUpdate() override { return AutoUpdate; }
-    QByteArray &serialNo() override { return SerialNo; }
-    QByteArray &pendingChunk() override { return PendingChunk; }
     void openClick() override { OpenClick(this); }
     void closeClick() override { CloseClick(this); }
     void updateClick() override { UpdateClick(this); }
     void sendFirmwareFile() override { SendFirmwareFile(); }
     void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
                           const QByteArray &setDate) override;
-    void endProgram(bool failed) override;
+    void dispatchCommandLine(const QStringList &arguments) override
+    {
+        DispatchCommandLine(arguments);
+    }
+    void endProgram(bool failed, const QString &reason) override;
+    void pnpRemoveNotification() override { PnPRemoveNotification(this, IDispatchRef()); }
+    void pnpAddNotification() override { PnPAddNotification(this, IDispatchRef()); }
+    void deviceDataReceived(const QByteArray &chunk) override { DeviceDataReceived(this, chunk); }
+    void transferProgress(int percent) override { TransferProgress(this, percent); }
+    void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
+                        usbio::Status reason) override
+    {
+        TransferFailed(this, fileName, sent, size, reason);
+    }
 
-    // How the production run went, for the exit status of an unattended
-    // run: the program was ended as failed (endProgram(true)) or as done.
-    bool RunFailed() const { return FRunFailed; }
-    bool RunEnded() const { return FRunEnded; }
-    // A certificate could not be made.
-    bool CertificateFailed() const { return FCertificateFailed; }
+    // How the run went: its ends, a certificate that could not be made, the
+    // time-out; the exit status of an unattended run comes from it.
+    RunOutcome &Outcome() { return FOutcome; }
+    const RunOutcome &Outcome() const { return FOutcome; }
     // What the command line ran.
     const dialogue::CommandLineRuns &Runs() const { return FRuns; }
+    // The read-back that ends an unattended serial run.
+    dialogue::SerialReadBack &ReadBack() { return FReadBack; }
 
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
@@ -221,15 +237,16 @@ private:
     AnchorLayout FAnchors;
     LogFile FLogFile;
     bool FCentred = false;
-    bool FRunFailed = false;
-    bool FRunEnded = false;
-    bool FCertificateFailed = false;
+    RunOutcome FOutcome;
     // What each handler does lives in the dialogue's units.
+    dialogue::StartUp FStartUp{*this};
+    dialogue::DeviceList FDeviceList{*this};
     dialogue::ConnectionControl FConnection{*this};
     dialogue::OperatorFunctions FOperator{*this};
     dialogue::IncomingLines FIncoming{*this};
     dialogue::FirmwareUpdate FUpdate{*this};
     dialogue::CommandLineRuns FRuns{*this};
+    dialogue::SerialReadBack FReadBack{*this};
     // The maker's web server of the firmware download.
     QString FFirmwareServer;
 };

@@ -48,7 +48,7 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
         return;
     }
 
-    FWindow.autoUpdate() = true;
+    FWindow.setAutoUpdate(true);
     FWindow.openClick();
     // The open disables its button only when the device opened.
     if (FWindow.controlEnabled(WindowPort::Control::Open)) {
@@ -65,7 +65,7 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
 void CommandLineRuns::Refuse(const QString &text)
 {
     platform::host().messageBox(text, QStringLiteral("Error"), kErrorBox);
-    FWindow.endProgram(true);
+    FWindow.endProgram(true, text);
 }
 
 void CommandLineRuns::SerialRun(const QByteArray &serialNumber)

@@ -147,7 +147,7 @@ void ConnectionControl::CloseClick()
 
 void ConnectionControl::PnPRemoveNotification()
 {
-    FWindow.serialNo().clear();
+    FWindow.clearSerialNo();
     FWindow.log(QStringLiteral("OnPnPRemoveNotification"));
     if (TVemoUSBinterface *link = FWindow.link())
         link->StopReceive();
@@ -159,7 +159,7 @@ void ConnectionControl::PnPRemoveNotification()
 
 void ConnectionControl::PnPAddNotification()
 {
-    FWindow.serialNo().clear();
+    FWindow.clearSerialNo();
     FWindow.log(QStringLiteral("OnPnPAddNotification"));
     TVemoUSBinterface *link = FWindow.link();
     if (link && link->Opened)

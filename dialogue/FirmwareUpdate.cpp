@@ -57,7 +57,7 @@ void FirmwareUpdate::UpdateClick()
         host.setBusyCursor(false);
     }
     // Started all the same: the device may have taken the request.
-    FWindow.updating() = true;
+    FWindow.setUpdating(true);
     for (Control control : {Control::SendCommand, Control::Update, Control::DownloadB})
         FWindow.setControlEnabled(control, false);
 }
@@ -108,7 +108,7 @@ void FirmwareUpdate::SendFirmwareFile()
         // Nothing runs now: the operator gets the cursor back and may start
         // again.
         LinkCalls::logFailure(FWindow, QStringLiteral("Error SendFile: "), status);
-        FWindow.updating() = false;
+        FWindow.setUpdating(false);
         for (Control control : {Control::Update, Control::ChooseFile, Control::DownloadB})
             FWindow.setControlEnabled(control, true);
         host.setBusyCursor(false);
@@ -130,7 +130,7 @@ void FirmwareUpdate::TransferProgress(int percent)
     if (TVemoUSBinterface *link = FWindow.link())
         link->StopReceive();
     if (FWindow.autoUpdate())
-        FWindow.endProgram(false);
+        FWindow.endProgram(false, QStringLiteral("the update reached 100 %"));
 }
 
 void FirmwareUpdate::TransferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
@@ -143,7 +143,7 @@ void FirmwareUpdate::TransferFailed(const QByteArray &fileName, qint64 sent, qin
                     .arg(LinkCalls::statusText(FWindow, reason)));
     EndTransfer();
     if (FWindow.autoUpdate())
-        FWindow.endProgram(true);
+        FWindow.endProgram(true, QStringLiteral("the firmware transfer failed"));
 }
 
 void FirmwareUpdate::EndTransfer()
@@ -151,7 +151,7 @@ void FirmwareUpdate::EndTransfer()
     FWindow.setProgressVisible(false);
     for (Control control : {Control::Update, Control::ChooseFile, Control::DownloadB})
         FWindow.setControlEnabled(control, true);
-    FWindow.updating() = false;
+    FWindow.setUpdating(false);
     platform::host().setBusyCursor(false);
 }
 

@@ -28,7 +28,7 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
     case ChunkOutcome::Action::Hidden:
         return;
     case ChunkOutcome::Action::Held:
-        FWindow.pendingChunk() = outcome.text;
+        FWindow.holdChunk(outcome.text);
         return;
     case ChunkOutcome::Action::Shown:
         break;
@@ -45,7 +45,7 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
     if (protocol::isCalibrationReply(line))
         CalibrationReply(line);
     // Last, so a chunk held by a nested call is dropped with this line.
-    FWindow.pendingChunk().clear();
+    FWindow.clearPendingChunk();
 }
 
 void IncomingLines::Echo(const QByteArray &line)
@@ -61,13 +61,18 @@ void IncomingLines::Echo(const QByteArray &line)
 void IncomingLines::SerialReply(const QByteArray &line)
 {
     if (protocol::serialReplyAccepted(line)) {
-        FWindow.serialNo() = protocol::serialOf(line);
+        const QByteArray serial = protocol::serialOf(line);
+        FWindow.setSerialNo(serial);
+        if (OnSerialReply)
+            OnSerialReply(true, serial);
         return;
     }
     platform::host().messageBox(QStringLiteral("Error length of device number"),
                                 QStringLiteral("Please check device number!") +
                                     DeviceText::decode(line),
                                 platform::MB_OK | platform::MB_ICONERROR);
+    if (OnSerialReply)
+        OnSerialReply(false, QByteArray());
 }
 
 void IncomingLines::CalibrationReply(const QByteArray &line)

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <functional>
+
 namespace dialogue {
 
 class WindowPort;
@@ -17,6 +19,11 @@ public:
     explicit IncomingLines(WindowPort &window) : FWindow(window) {}
 
     void DeviceDataReceived(const QByteArray &chunk);
+
+    // Told of every serial-number reply once it is taken: accepted with the
+    // number now in the window state, or refused after its box. Set by
+    // whoever waits for one (the serial read-back of an unattended run).
+    std::function<void(bool accepted, const QByteArray &serial)> OnSerialReply;
 
 private:
     void Echo(const QByteArray &line);

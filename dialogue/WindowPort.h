@@ -1,7 +1,11 @@
 #pragma once
 
+#include "dialogue/WindowState.h"
+#include "usbio/Status.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class TRegTools;
 class TVemoUSBinterface;
@@ -10,7 +14,8 @@ namespace dialogue {
 
 // What the device dialogue needs of the main window: its controls, its
 // state, its link and its handlers. The window implements it; the dialogue
-// units hold nothing else of the window, so they run without one in tests.
+// units hold nothing else of the window, so they run without one in tests
+// (tests/support/FakeWindowPort).
 //
 // The link returned by link() can be destroyed by anything that processes
 // messages (a send, a message box, printing, the window closing): read it
@@ -50,6 +55,9 @@ public:
     // ---- Link and registry probe -------------------------------------------
     // The current link; null once the window has let it go.
     virtual TVemoUSBinterface *link() = 0;
+    // Makes the window's link, which the window owns from then on, and
+    // returns it unbound and unconnected. Raises when it cannot be made.
+    virtual TVemoUSBinterface *createLink() = 0;
     virtual TRegTools &regTools() = 0;
 
     // ---- Device list -------------------------------------------------------
@@ -58,6 +66,10 @@ public:
     virtual int selectedDeviceIndex() = 0;
     // Rebuilds the device list; the number of devices, 0 after an unknown one.
     virtual int refreshDeviceList() = 0;
+    // Empties the list and its edit text.
+    virtual void clearDeviceItems() = 0;
+    virtual void addDeviceItem(const QString &text) = 0;
+    virtual void selectDeviceItem(int index) = 0;
 
     // ---- Controls ----------------------------------------------------------
     virtual void setControlEnabled(Control control, bool enabled) = 0;
@@ -89,10 +101,17 @@ public:
     virtual int timerInterval(Timer timer) = 0;
 
     // ---- Window state ------------------------------------------------------
-    virtual bool &updating() = 0;
-    virtual bool &autoUpdate() = 0;
-    virtual QByteArray &serialNo() = 0;
-    virtual QByteArray &pendingChunk() = 0;
+    WindowState state() const { return FState; }
+    bool updating() const { return FState.updating; }
+    bool autoUpdate() const { return FState.autoUpdate; }
+    QByteArray serialNo() const { return FState.serialNo; }
+    QByteArray pendingChunk() const { return FState.pendingChunk; }
+    void setUpdating(bool on) { FState.updating = on; }
+    void setAutoUpdate(bool on) { FState.autoUpdate = on; }
+    void setSerialNo(const QByteArray &serial) { FState.serialNo = serial; }
+    void clearSerialNo() { FState.serialNo.clear(); }
+    void holdChunk(const QByteArray &chunk) { FState.pendingChunk = chunk; }
+    void clearPendingChunk() { FState.pendingChunk.clear(); }
 
     // ---- The window's handlers that other handlers call --------------------
     virtual void openClick() = 0;
@@ -103,9 +122,23 @@ public:
     // error when it cannot be made.
     virtual void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
                                   const QByteArray &setDate) = 0;
+    // Hands the arguments after the program path to the command-line runs.
+    virtual void dispatchCommandLine(const QStringList &arguments) = 0;
     // Ends the program: the end of an unattended run. failed marks a run that
-    // did not reach its end.
-    virtual void endProgram(bool failed) = 0;
+    // did not reach its end; reason says in a few words what ended it.
+    virtual void endProgram(bool failed, const QString &reason) = 0;
+
+    // ---- The window's handlers that the link calls -------------------------
+    // Start-up binds the link's callbacks to these.
+    virtual void pnpRemoveNotification() = 0;
+    virtual void pnpAddNotification() = 0;
+    virtual void deviceDataReceived(const QByteArray &chunk) = 0;
+    virtual void transferProgress(int percent) = 0;
+    virtual void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
+                                usbio::Status reason) = 0;
+
+private:
+    WindowState FState;
 };
 
 } // namespace dialogue

@@ -277,10 +277,10 @@ void TestForm1Layout::members()
     QVERIFY(form.Downloader == nullptr);
     QVERIFY(form.RegTools != nullptr);
     QVERIFY(form.USBLink != nullptr);
-    QVERIFY(!form.Updating);
-    QVERIFY(!form.AutoUpdate);
-    QVERIFY(form.SerialNo.isEmpty());
-    QVERIFY(form.PendingChunk.isEmpty());
+    QVERIFY(!form.updating());
+    QVERIFY(!form.autoUpdate());
+    QVERIFY(form.serialNo().isEmpty());
+    QVERIFY(form.pendingChunk().isEmpty());
     QCOMPARE(form.Arguments(), QStringList{WindowFixture::ProgramPath});
 }
 

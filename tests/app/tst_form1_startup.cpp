@@ -200,10 +200,10 @@ void TestForm1Startup::startupLeavesDeviceControlsOff()
     QVERIFY(form.Open->isEnabled());
     QVERIFY(form.DevicesCB->isEnabled());
     QVERIFY(form.ProgressBar1->isHidden());
-    QVERIFY(!form.Updating);
-    QVERIFY(!form.AutoUpdate);
-    QVERIFY(form.SerialNo.isEmpty());
-    QVERIFY(form.PendingChunk.isEmpty());
+    QVERIFY(!form.updating());
+    QVERIFY(!form.autoUpdate());
+    QVERIFY(form.serialNo().isEmpty());
+    QVERIFY(form.pendingChunk().isEmpty());
     // Start-up waits for nothing from the device and starts no timer.
     QVERIFY(!form.BWFTimer->isActive());
     QVERIFY(!form.RestartVemoTimer->isActive());
@@ -425,7 +425,7 @@ void TestForm1Startup::shutdown()
         QCOMPARE(form.USBLink->OpenDevice(0), usbio::status::Success);
         QVERIFY(form.USBLink->Opened);
     }
-    form.Updating = updating;
+    form.setUpdating(updating);
 
     connect(&form, &TForm1::lifecycleStep, this, [&](const QString &step) {
         seen << step;

@@ -1,7 +1,7 @@
 #include "download/FirmwareDownload.h"
 #include "registry/KeyStore.h"
-#include "tests/download/DownloadWindow.h"
 #include "tests/download/TestHttpServer.h"
+#include "tests/support/FakeWindowPort.h"
 #include "tests/support/ScopedHost.h"
 #include "tests/support/TempKeyStore.h"
 
@@ -86,7 +86,7 @@ struct Rig
     TempKeyStore store;
     QTemporaryDir temp;
     TestHttpServer server;
-    DownloadWindow window;
+    FakeWindowPort window;
     TIdHTTP *downloader = nullptr;
 
     Rig() { fake().tempDir = temp.path(); }
@@ -152,7 +152,7 @@ void writeFile(const QString &path, const QByteArray &content)
 }
 
 // The bar rises from 0 to 100 and is shown at every repaint.
-void verifyProgress(const DownloadWindow &window)
+void verifyProgress(const FakeWindowPort &window)
 {
     const QList<int> &positions = window.progressRepaints;
     QCOMPARE(window.progressMaximum, 100);

@@ -15,7 +15,7 @@ using usbio::Generation;
 // Opening and closing a device, the generation it prepares the window for,
 // the driver line, and the window following devices as they leave and join
 // the bus: the real window offscreen over the simulated bus.
-class TestConnection : public QObject
+class TestConnectionWindow : public QObject
 {
     Q_OBJECT
 
@@ -59,7 +59,7 @@ bool logHas(WindowFixture &fixture, const QString &line)
 
 } // namespace
 
-void TestConnection::openWithEmptyListDoesNothing()
+void TestConnectionWindow::openWithEmptyListDoesNothing()
 {
     WindowFixture fixture;
     TForm1 &form = fixture.start();
@@ -72,7 +72,7 @@ void TestConnection::openWithEmptyListDoesNothing()
     QVERIFY2(fixture.host().calls().isEmpty(), qPrintable(fixture.host().journal().join('\n')));
 }
 
-void TestConnection::openPreparesTheGeneration_data()
+void TestConnectionWindow::openPreparesTheGeneration_data()
 {
     QTest::addColumn<int>("generation");
     QTest::addColumn<QString>("listedAs"); // empty: the generation's own name
@@ -102,7 +102,7 @@ void TestConnection::openPreparesTheGeneration_data()
                                   << dir + "vemo.exe";
 }
 
-void TestConnection::openPreparesTheGeneration()
+void TestConnectionWindow::openPreparesTheGeneration()
 {
     QFETCH(int, generation);
     QFETCH(QString, listedAs);
@@ -138,7 +138,7 @@ void TestConnection::openPreparesTheGeneration()
     QCOMPARE(form.FileNameE->text(), fileAfter);
 }
 
-void TestConnection::controlsFollowOpenAndClose()
+void TestConnectionWindow::controlsFollowOpenAndClose()
 {
     WindowFixture fixture;
     usbio::SimDevice *device = fixture.attach(Generation::Vemo2, "000004711");
@@ -156,11 +156,11 @@ void TestConnection::controlsFollowOpenAndClose()
     QCOMPARE(fixture.log().last(), QStringLiteral("Device closed"));
 
     // An open during an update leaves every device control off.
-    form.Updating = true;
+    form.setUpdating(true);
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QCOMPARE(controlsState(form), QStringLiteral("off off off off off off off"));
     QVERIFY(form.BWFTimer->isActive());
-    form.Updating = false;
+    form.setUpdating(false);
     form.BWFTimer->stop();
     form.CloseClick(&form);
     QCOMPARE(controlsState(form), QStringLiteral("on on off off off off off"));
@@ -171,7 +171,7 @@ void TestConnection::controlsFollowOpenAndClose()
     QCOMPARE(controlsState(form), QStringLiteral("on on off off off off off"));
 }
 
-void TestConnection::openRefused_data()
+void TestConnectionWindow::openRefused_data()
 {
     QTest::addColumn<quint32>("status");
     QTest::addColumn<QStringList>("boxes");
@@ -185,7 +185,7 @@ void TestConnection::openRefused_data()
                                                  "version|16"};
 }
 
-void TestConnection::openRefused()
+void TestConnectionWindow::openRefused()
 {
     QFETCH(quint32, status);
     QFETCH(QStringList, boxes);
@@ -211,7 +211,7 @@ void TestConnection::openRefused()
     QVERIFY(device->receivedCommands().isEmpty());
 }
 
-void TestConnection::readStartRetries_data()
+void TestConnectionWindow::readStartRetries_data()
 {
     QTest::addColumn<int>("refusals");
     QTest::addColumn<bool>("reported");
@@ -221,7 +221,7 @@ void TestConnection::readStartRetries_data()
     QTest::newRow("every retry refused") << 6 << true;
 }
 
-void TestConnection::readStartRetries()
+void TestConnectionWindow::readStartRetries()
 {
     QFETCH(int, refusals);
     QFETCH(bool, reported);
@@ -242,7 +242,7 @@ void TestConnection::readStartRetries()
     QTRY_VERIFY(device->receivedCommands().contains(kNsf.toLatin1()));
 }
 
-void TestConnection::driverLine_data()
+void TestConnectionWindow::driverLine_data()
 {
     QTest::addColumn<quint32>("driverVersion");
     QTest::addColumn<QString>("line");
@@ -256,7 +256,7 @@ void TestConnection::driverLine_data()
                          << false;
 }
 
-void TestConnection::driverLine()
+void TestConnectionWindow::driverLine()
 {
     QFETCH(quint32, driverVersion);
     QFETCH(QString, line);
@@ -277,7 +277,7 @@ void TestConnection::driverLine()
     QCOMPARE(log.value(at + 1) == warning, warned);
 }
 
-void TestConnection::removal_data()
+void TestConnectionWindow::removal_data()
 {
     QTest::addColumn<bool>("open");
     QTest::addColumn<bool>("updating");
@@ -286,7 +286,7 @@ void TestConnection::removal_data()
     QTest::newRow("during an update") << true << true;
 }
 
-void TestConnection::removal()
+void TestConnectionWindow::removal()
 {
     QFETCH(bool, open);
     QFETCH(bool, updating);
@@ -296,8 +296,8 @@ void TestConnection::removal()
     TForm1 &form = fixture.start();
     if (open)
         QTest::mouseClick(form.Open, Qt::LeftButton);
-    form.Updating = updating;
-    form.SerialNo = "123456789";
+    form.setUpdating(updating);
+    form.setSerialNo("123456789");
     const int linesBefore = fixture.log().size();
 
     fixture.bus().detach(device);
@@ -306,7 +306,7 @@ void TestConnection::removal()
     // The same lines whether a device was open or not.
     QCOMPARE(fixture.log().mid(linesBefore),
              (QStringList{"OnPnPRemoveNotification", "Device closed"}));
-    QVERIFY(form.SerialNo.isEmpty());
+    QVERIFY(form.serialNo().isEmpty());
     QVERIFY(!form.USBLink->Opened);
     QCOMPARE(form.DevicesCB->count(), 0);
     QCOMPARE(controlsState(form).left(6), QStringLiteral("on on "));
@@ -314,13 +314,13 @@ void TestConnection::removal()
     form.RestartVemoTimer->stop();
 }
 
-void TestConnection::arrivalWithoutUpdateOnlyLists()
+void TestConnectionWindow::arrivalWithoutUpdateOnlyLists()
 {
     WindowFixture fixture;
     fixture.attach(Generation::Vemo2, "000004711");
     TForm1 &form = fixture.start();
     QTest::mouseClick(form.Open, Qt::LeftButton);
-    form.SerialNo = "123456789";
+    form.setSerialNo("123456789");
     const int linesBefore = fixture.log().size();
 
     usbio::SimDevice *second = fixture.attach(Generation::Vemo3, "000000815");
@@ -330,7 +330,7 @@ void TestConnection::arrivalWithoutUpdateOnlyLists()
     // nothing is opened.
     QCOMPARE(fixture.log().mid(linesBefore),
              (QStringList{"OnPnPAddNotification", "Device closed"}));
-    QVERIFY(form.SerialNo.isEmpty());
+    QVERIFY(form.serialNo().isEmpty());
     QVERIFY(!form.USBLink->Opened);
     QCOMPARE(form.DevicesCB->count(), 2);
     QCOMPARE(form.DevicesCB->itemText(0), QStringLiteral("Vemo2 #1"));
@@ -339,7 +339,7 @@ void TestConnection::arrivalWithoutUpdateOnlyLists()
     QVERIFY(second->receivedCommands().isEmpty());
 }
 
-void TestConnection::arrivalDuringUpdateReopensInUpdateMode()
+void TestConnectionWindow::arrivalDuringUpdateReopensInUpdateMode()
 {
     WindowFixture fixture;
     usbio::SimDevice *device = fixture.attach(Generation::Vemo3, "000004711");
@@ -347,7 +347,7 @@ void TestConnection::arrivalDuringUpdateReopensInUpdateMode()
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QTRY_VERIFY(device->receivedCommands().contains(kNsf.toLatin1()));
     device->clearRecords();
-    form.Updating = true;
+    form.setUpdating(true);
 
     // The device restarts: it leaves the bus and comes back.
     device->powerCycle(50);
@@ -367,7 +367,7 @@ void TestConnection::arrivalDuringUpdateReopensInUpdateMode()
     form.BWFTimer->stop();
 }
 
-void TestConnection::pnpHandlerThatRaisesIsShownAndTheProgramGoesOn()
+void TestConnectionWindow::pnpHandlerThatRaisesIsShownAndTheProgramGoesOn()
 {
     WindowFixture fixture;
     fixture.attach(Generation::Vemo2, "000004711");
@@ -394,8 +394,8 @@ void TestConnection::pnpHandlerThatRaisesIsShownAndTheProgramGoesOn()
 int main(int argc, char *argv[])
 {
     VemoApplication app(argc, argv);
-    TestConnection test;
+    TestConnectionWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_connection.moc"
+#include "tst_connection_window.moc"

@@ -16,7 +16,7 @@ using usbio::Generation;
 
 // The operator's own functions in the real window over the simulated bus:
 // sending commands, picking a file, the bug mail and the service-area tests.
-class TestOperator : public QObject
+class TestOperatorWindow : public QObject
 {
     Q_OBJECT
 
@@ -57,12 +57,12 @@ QByteArray piece(const QByteArray &text)
 
 } // namespace
 
-void TestOperator::cleanup()
+void TestOperatorWindow::cleanup()
 {
     dialogue::setIntervals(dialogue::Intervals());
 }
 
-void TestOperator::sendCommand_data()
+void TestOperatorWindow::sendCommand_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("withCR");
@@ -79,7 +79,7 @@ void TestOperator::sendCommand_data()
     QTest::newRow("blanks kept") << " #1234" << false << QList<QByteArray>{piece(" #1234")};
 }
 
-void TestOperator::sendCommand()
+void TestOperatorWindow::sendCommand()
 {
     QFETCH(QString, text);
     QFETCH(bool, withCR);
@@ -102,7 +102,7 @@ void TestOperator::sendCommand()
     QCOMPARE(form.Command->count(), 130);
 }
 
-void TestOperator::enterSends()
+void TestOperatorWindow::enterSends()
 {
     WindowFixture fixture;
     fixture.attach(Generation::Vemo2, "000004711");
@@ -120,7 +120,7 @@ void TestOperator::enterSends()
     QCOMPARE(form.Command->currentText(), QStringLiteral("SP2Wa"));
 }
 
-void TestOperator::enterWithNoDeviceOpenLogsOneError()
+void TestOperatorWindow::enterWithNoDeviceOpenLogsOneError()
 {
     WindowFixture fixture;
     fixture.attach(Generation::Vemo2, "000004711");
@@ -139,7 +139,7 @@ void TestOperator::enterWithNoDeviceOpenLogsOneError()
     QCOMPARE(form.Command->currentText(), QStringLiteral("NSF?"));
 }
 
-void TestOperator::chooseFile()
+void TestOperatorWindow::chooseFile()
 {
     WindowFixture fixture;
     fixture.attach(Generation::Vemo3, "000004711");
@@ -159,7 +159,7 @@ void TestOperator::chooseFile()
     QCOMPARE(form.FileNameE->text(), QStringLiteral("/data/fw/vemo3.bin"));
 }
 
-void TestOperator::bugLabelOpensTheMail()
+void TestOperatorWindow::bugLabelOpensTheMail()
 {
     WindowFixture fixture;
     fixture.host().os = platform::OsVersion{6, 1, QStringLiteral("Debian GNU/Linux 12 (bookworm)")};
@@ -180,7 +180,7 @@ void TestOperator::bugLabelOpensTheMail()
     QVERIFY(fixture.host().boxes().isEmpty());
 }
 
-void TestOperator::sleepTestBlocksFiftySeconds()
+void TestOperatorWindow::sleepTestBlocksFiftySeconds()
 {
     WindowFixture fixture;
     TForm1 &form = fixture.start();
@@ -193,7 +193,7 @@ void TestOperator::sleepTestBlocksFiftySeconds()
     QCOMPARE(fixture.host().processMessagesCalls() + fixture.host().handleMessageCalls(), 0);
 }
 
-void TestOperator::windTestSwitchesOnAndOff()
+void TestOperatorWindow::windTestSwitchesOnAndOff()
 {
     dialogue::Intervals fast;
     fast.windTest = 40;
@@ -221,7 +221,7 @@ void TestOperator::windTestSwitchesOnAndOff()
     QVERIFY(!form.VemoWind->isActive());
 }
 
-void TestOperator::windTestTicksWithoutDeviceLogErrors()
+void TestOperatorWindow::windTestTicksWithoutDeviceLogErrors()
 {
     dialogue::Intervals fast;
     fast.windTest = 20;
@@ -238,7 +238,7 @@ void TestOperator::windTestTicksWithoutDeviceLogErrors()
         QVERIFY2(line.startsWith(QStringLiteral("Error writing Command: ")), qPrintable(line));
 }
 
-void TestOperator::twoHundredOpenCloseCycles()
+void TestOperatorWindow::twoHundredOpenCloseCycles()
 {
     WindowFixture fixture;
     usbio::SimDevice *device = fixture.attach(Generation::Vemo2, "000004711");
@@ -263,7 +263,7 @@ void TestOperator::twoHundredOpenCloseCycles()
     QTRY_VERIFY(device->receivedCommands().contains(QByteArray("USB-Vemo:NSF?!!")));
 }
 
-void TestOperator::twoHundredPrinterCommandsArriveInOrder()
+void TestOperatorWindow::twoHundredPrinterCommandsArriveInOrder()
 {
     WindowFixture fixture;
     fixture.attach(Generation::Vemo2, "000004711");
@@ -285,7 +285,7 @@ void TestOperator::twoHundredPrinterCommandsArriveInOrder()
     QTRY_COMPARE(fixture.log().mid(before).count(QStringLiteral("DTP")), 200);
 }
 
-void TestOperator::windowClosedInsideASendStopsTheLoop()
+void TestOperatorWindow::windowClosedInsideASendStopsTheLoop()
 {
     WindowFixture fixture;
     usbio::SimDevice *device = fixture.attach(Generation::Vemo2, "000004711");
@@ -310,8 +310,8 @@ void TestOperator::windowClosedInsideASendStopsTheLoop()
 int main(int argc, char *argv[])
 {
     VemoApplication app(argc, argv);
-    TestOperator test;
+    TestOperatorWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_operator.moc"
+#include "tst_operator_window.moc"

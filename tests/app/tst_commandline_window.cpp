@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(ProductionCommandLine::Run)
 
 // The production command lines: how they are read, and what each does with
 // the devices attached, as the window runs it at the end of start-up.
-class TestCommandLine : public QObject
+class TestCommandLineWindow : public QObject
 {
     Q_OBJECT
 
@@ -37,7 +37,7 @@ private Q_SLOTS:
     void windowIsKnownDuringStartUp();
 };
 
-void TestCommandLine::parse_data()
+void TestCommandLineWindow::parse_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<Run>("run");
@@ -73,7 +73,7 @@ void TestCommandLine::parse_data()
                                             << Run::Update << QByteArray() << "vemo.bin" << false;
 }
 
-void TestCommandLine::parse()
+void TestCommandLineWindow::parse()
 {
     QFETCH(QStringList, arguments);
     QFETCH(Run, run);
@@ -87,7 +87,7 @@ void TestCommandLine::parse()
     QCOMPARE(line.calibrate, calibrate);
 }
 
-void TestCommandLine::calibrationDate_data()
+void TestCommandLineWindow::calibrationDate_data()
 {
     QTest::addColumn<QDate>("today");
     QTest::addColumn<QByteArray>("date");
@@ -97,7 +97,7 @@ void TestCommandLine::calibrationDate_data()
     QTest::newRow("2026-10-09") << QDate(2026, 10, 9) << QByteArray("26-10-09");
 }
 
-void TestCommandLine::calibrationDate()
+void TestCommandLineWindow::calibrationDate()
 {
     QFETCH(QDate, today);
     QFETCH(QByteArray, date);
@@ -116,7 +116,7 @@ QString makeFile(const QTemporaryDir &dir, const QString &name)
 
 } // namespace
 
-void TestCommandLine::dispatchRefusals_data()
+void TestCommandLineWindow::dispatchRefusals_data()
 {
     QTest::addColumn<int>("devices");
     QTest::addColumn<bool>("fileExists");
@@ -130,7 +130,7 @@ void TestCommandLine::dispatchRefusals_data()
     QTest::newRow("open fails") << 1 << true << true << "Could not open device|Error|16";
 }
 
-void TestCommandLine::dispatchRefusals()
+void TestCommandLineWindow::dispatchRefusals()
 {
     QFETCH(int, devices);
     QFETCH(bool, fileExists);
@@ -149,8 +149,8 @@ void TestCommandLine::dispatchRefusals()
 
     QCOMPARE(fixture.boxes(), QStringList{box});
     QVERIFY(fixture.host().terminateRequested());
-    QVERIFY(form.RunFailed());
-    QVERIFY(!form.Updating);
+    QVERIFY(form.Outcome().failed());
+    QVERIFY(!form.updating());
     // Only a failed open leaves a line of its own.
     const QStringList log = fixture.log();
     QCOMPARE(log.filter(QStringLiteral("Open: ")).size(), openFails ? 1 : 0);
@@ -159,7 +159,7 @@ void TestCommandLine::dispatchRefusals()
         QVERIFY(device->receivedPieces().isEmpty());
 }
 
-void TestCommandLine::unattendedUpdateStarts()
+void TestCommandLineWindow::unattendedUpdateStarts()
 {
     QTemporaryDir dir;
     WindowFixture fixture;
@@ -171,8 +171,8 @@ void TestCommandLine::unattendedUpdateStarts()
     const int opened = log.indexOf(QStringLiteral("Device opend: Vemo2 #1"));
     QVERIFY(opened > 0);
     QCOMPARE(log.last(), QStringLiteral("Automatic Update progress started! ") + file);
-    QVERIFY(form.AutoUpdate);
-    QVERIFY(form.Updating);
+    QVERIFY(form.autoUpdate());
+    QVERIFY(form.updating());
     QCOMPARE(form.FileNameE->text(), file);
     QVERIFY(fixture.host().boxes().isEmpty());
     QVERIFY(!fixture.host().terminateRequested());
@@ -181,7 +181,7 @@ void TestCommandLine::unattendedUpdateStarts()
     QVERIFY(!device->receivedCommands().contains("DEVNR?"));
 }
 
-void TestCommandLine::calibrationSteps_data()
+void TestCommandLineWindow::calibrationSteps_data()
 {
     QTest::addColumn<QDate>("today");
     QTest::addColumn<bool>("serialAnswered");
@@ -189,7 +189,7 @@ void TestCommandLine::calibrationSteps_data()
     QTest::newRow("2000-03-04, no serial reply") << QDate(2000, 3, 4) << false;
 }
 
-void TestCommandLine::calibrationSteps()
+void TestCommandLineWindow::calibrationSteps()
 {
     QFETCH(QDate, today);
     QFETCH(bool, serialAnswered);
@@ -230,7 +230,7 @@ void TestCommandLine::calibrationSteps()
     Q_UNUSED(form);
 }
 
-void TestCommandLine::calibrationWritesRefused()
+void TestCommandLineWindow::calibrationWritesRefused()
 {
     QTemporaryDir dir;
     WindowFixture fixture;
@@ -257,11 +257,11 @@ void TestCommandLine::calibrationWritesRefused()
         QCOMPARE(log.count(QLatin1String(line)), 1);
     QVERIFY(log.filter(QStringLiteral("calibrate date written")).isEmpty());
     QVERIFY(log.contains(QStringLiteral("Automatic Update progress started! ") + file));
-    QVERIFY(form.Updating);
+    QVERIFY(form.updating());
     QVERIFY(!fixture.host().terminateRequested());
 }
 
-void TestCommandLine::serialRun_data()
+void TestCommandLineWindow::serialRun_data()
 {
     QTest::addColumn<int>("devices");
     QTest::addColumn<bool>("openFails");
@@ -278,7 +278,7 @@ void TestCommandLine::serialRun_data()
                                 << "Error writing serial number!";
 }
 
-void TestCommandLine::serialRun()
+void TestCommandLineWindow::serialRun()
 {
     QFETCH(int, devices);
     QFETCH(bool, openFails);
@@ -298,7 +298,7 @@ void TestCommandLine::serialRun()
     QVERIFY(fixture.host().boxes().isEmpty());
     // The program carries on as after an ordinary start.
     QVERIFY(!fixture.host().terminateRequested());
-    QVERIFY(!form.AutoUpdate);
+    QVERIFY(!form.autoUpdate());
     const bool written = line.startsWith(QStringLiteral("serial number written"));
     if (written) {
         QTRY_COMPARE(attached.first()->serialNumber(), QByteArray("12345ABCD"));
@@ -312,7 +312,7 @@ void TestCommandLine::serialRun()
         QCOMPARE(fixture.log().filter(QStringLiteral("Open: ")).size(), 1);
 }
 
-void TestCommandLine::windowIsKnownDuringStartUp()
+void TestCommandLineWindow::windowIsKnownDuringStartUp()
 {
     WindowFixture fixture;
     TForm1 *during = nullptr;
@@ -328,8 +328,8 @@ void TestCommandLine::windowIsKnownDuringStartUp()
 int main(int argc, char *argv[])
 {
     VemoApplication app(argc, argv);
-    TestCommandLine test;
+    TestCommandLineWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_commandline.moc"
+#include "tst_commandline_window.moc"

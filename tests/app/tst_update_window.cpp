@@ -23,7 +23,7 @@ using usbio::Generation;
 // request, the device restarting into its loader and back, the repeated
 // request, the image streamed and the device restarting with it; and the
 // ways it stops short.
-class TestUpdate : public QObject
+class TestUpdateWindow : public QObject
 {
     Q_OBJECT
 
@@ -74,7 +74,7 @@ bool inOrder(const QStringList &log, const QStringList &want)
 
 } // namespace
 
-void TestUpdate::init()
+void TestUpdateWindow::init()
 {
     dialogue::Intervals fast;
     fast.bwfFirstGeneration = 60;
@@ -86,14 +86,14 @@ void TestUpdate::init()
     m_fixture->host().tempDir = m_dir->path();
 }
 
-void TestUpdate::cleanup()
+void TestUpdateWindow::cleanup()
 {
     m_fixture.reset();
     m_dir.reset();
     dialogue::setIntervals(dialogue::Intervals());
 }
 
-usbio::SimDevice *TestUpdate::attach(Generation generation, int imageSize, int eraseDelayMs)
+usbio::SimDevice *TestUpdateWindow::attach(Generation generation, int imageSize, int eraseDelayMs)
 {
     usbio::SimDeviceSettings settings;
     settings.generation = generation;
@@ -106,7 +106,7 @@ usbio::SimDevice *TestUpdate::attach(Generation generation, int imageSize, int e
     return m_device;
 }
 
-TForm1 &TestUpdate::startAndOpen()
+TForm1 &TestUpdateWindow::startAndOpen()
 {
     TForm1 &form = m_fixture->start();
     QTest::mouseClick(form.Open, Qt::LeftButton);
@@ -114,7 +114,7 @@ TForm1 &TestUpdate::startAndOpen()
     return form;
 }
 
-QString TestUpdate::writeImage(const QByteArray &bytes, const QString &name)
+QString TestUpdateWindow::writeImage(const QByteArray &bytes, const QString &name)
 {
     const QString path = m_dir->filePath(name);
     QFile file(path);
@@ -123,7 +123,7 @@ QString TestUpdate::writeImage(const QByteArray &bytes, const QString &name)
     return path;
 }
 
-void TestUpdate::installerAndImageNames_data()
+void TestUpdateWindow::installerAndImageNames_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<bool>("installer");
@@ -135,7 +135,7 @@ void TestUpdate::installerAndImageNames_data()
     QTest::newRow("short") << "exe" << false;
 }
 
-void TestUpdate::installerAndImageNames()
+void TestUpdateWindow::installerAndImageNames()
 {
     QFETCH(QString, file);
     QFETCH(bool, installer);
@@ -148,7 +148,7 @@ void TestUpdate::installerAndImageNames()
              QStringLiteral("/t/Vemo.bin"));
 }
 
-void TestUpdate::wholeUpdate_data()
+void TestUpdateWindow::wholeUpdate_data()
 {
     QTest::addColumn<int>("generation");
     QTest::addColumn<int>("size");
@@ -160,7 +160,7 @@ void TestUpdate::wholeUpdate_data()
     }
 }
 
-void TestUpdate::wholeUpdate()
+void TestUpdateWindow::wholeUpdate()
 {
     QFETCH(int, generation);
     QFETCH(int, size);
@@ -173,12 +173,12 @@ void TestUpdate::wholeUpdate()
     const QString name = QString::fromLatin1(usbio::generationName(Generation(generation)));
 
     QTest::mouseClick(form.Update, Qt::LeftButton);
-    QVERIFY(form.Updating);
+    QVERIFY(form.updating());
     QVERIFY(!form.Update->isEnabled() && !form.SendCommand->isEnabled() &&
             !form.DownloadB->isEnabled());
 
     // Reported done at the first 100 %, then the device restarts with it.
-    QTRY_VERIFY_WITH_TIMEOUT(!form.Updating, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 20000);
     QCOMPARE(m_device->image(), image);
     QVERIFY(!form.ProgressBar1->isVisible());
     QCOMPARE(form.ProgressBar1->value(), 100);
@@ -201,7 +201,7 @@ void TestUpdate::wholeUpdate()
     QVERIFY(!form.BWFTimer->isActive());
 }
 
-void TestUpdate::updateThroughAnInstaller()
+void TestUpdateWindow::updateThroughAnInstaller()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
@@ -215,7 +215,7 @@ void TestUpdate::updateThroughAnInstaller()
     };
 
     QTest::mouseClick(form.Update, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!form.Updating, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 10000);
 
     const QList<FakeHostServices::Call> runs = m_fixture->host().programsRun();
     QCOMPARE(runs.size(), 1);
@@ -225,7 +225,7 @@ void TestUpdate::updateThroughAnInstaller()
     QCOMPARE(m_device->image(), image);
 }
 
-void TestUpdate::installerThatCannotStart()
+void TestUpdateWindow::installerThatCannotStart()
 {
     attach(Generation::Vemo3, 0);
     TForm1 &form = startAndOpen();
@@ -239,13 +239,13 @@ void TestUpdate::installerThatCannotStart()
     QCOMPARE(m_fixture->boxes(), QStringList{"Error executing uC-Software|" + installer + "|16"});
     QVERIFY(form.FileNameE->text().isEmpty());
     // Stalled: the update stays set, nothing was sent, the cursor is back.
-    QVERIFY(form.Updating);
+    QVERIFY(form.updating());
     QVERIFY(m_device->receivedChunks().isEmpty());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(!form.ProgressBar1->isVisible());
 }
 
-void TestUpdate::installerLeavesNoImage()
+void TestUpdateWindow::installerLeavesNoImage()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
@@ -257,12 +257,12 @@ void TestUpdate::installerLeavesNoImage()
     QCOMPARE(m_fixture->host().programsRun().size(), 1);
     QCOMPARE(form.FileNameE->text(), m_dir->path() + QStringLiteral("/Vemo2.bin"));
     QVERIFY(m_fixture->host().boxes().isEmpty());
-    QVERIFY(form.Updating);
+    QVERIFY(form.updating());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(m_device->receivedChunks().isEmpty());
 }
 
-void TestUpdate::loaderReadyWithoutAnUpdate()
+void TestUpdateWindow::loaderReadyWithoutAnUpdate()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
@@ -274,20 +274,20 @@ void TestUpdate::loaderReadyWithoutAnUpdate()
     QTRY_COMPARE(m_device->receivedChunks().join(), image);
     QTRY_VERIFY(!form.ProgressBar1->isVisible());
     QCOMPARE(form.ProgressBar1->value(), 100);
-    QVERIFY(!form.Updating);
+    QVERIFY(!form.updating());
     QVERIFY(log().contains(QStringLiteral("sending File....")));
 }
 
-void TestUpdate::transferThatCannotStartEndsTheUpdate()
+void TestUpdateWindow::transferThatCannotStartEndsTheUpdate()
 {
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
     form.FileNameE->setText(writeImage(testBytes(100)));
-    form.Updating = true;
+    form.setUpdating(true);
     m_device->faults().startWritingStatus = usbio::status::Busy;
 
     m_device->sendToHost("Flash is BLANK\r");
-    QTRY_VERIFY(!form.Updating);
+    QTRY_VERIFY(!form.updating());
 
     // The link's box, one line, and nothing running any more.
     QCOMPARE(m_fixture->host().boxes().size(), 1);
@@ -303,7 +303,7 @@ void TestUpdate::transferThatCannotStartEndsTheUpdate()
     QTRY_COMPARE(m_device->receivedChunks().size(), 2);
 }
 
-void TestUpdate::updateRefused_data()
+void TestUpdateWindow::updateRefused_data()
 {
     QTest::addColumn<int>("devices");
     QTest::addColumn<bool>("fileExists");
@@ -316,7 +316,7 @@ void TestUpdate::updateRefused_data()
     QTest::newRow("no file") << 1 << false << "File does not exist|Error|16";
 }
 
-void TestUpdate::updateRefused()
+void TestUpdateWindow::updateRefused()
 {
     QFETCH(int, devices);
     QFETCH(bool, fileExists);
@@ -330,12 +330,12 @@ void TestUpdate::updateRefused()
     form.UpdateClick(&form);
 
     QCOMPARE(m_fixture->boxes(), QStringList{box});
-    QVERIFY(!form.Updating);
+    QVERIFY(!form.updating());
     for (usbio::SimDevice *device : m_fixture->bus().devices())
         QVERIFY(device->receivedPieces().isEmpty());
 }
 
-void TestUpdate::deviceThatNeverComesBack()
+void TestUpdateWindow::deviceThatNeverComesBack()
 {
     attach(Generation::Vemo, 0, 60000); // the loader never reports a blank flash
     TForm1 &form = startAndOpen();
@@ -361,19 +361,19 @@ void TestUpdate::deviceThatNeverComesBack()
     QCOMPARE(
         log().count(QStringLiteral("Did not receive Flash is blank. Sending additional BWF...")),
         bwfLines);
-    QVERIFY(form.Updating);
+    QVERIFY(form.updating());
     form.RestartVemoTimer->stop();
     form.BWFTimer->stop();
 }
 
-void TestUpdate::deviceRemovedHalfWayThroughTheImage_data()
+void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage_data()
 {
     QTest::addColumn<bool>("unattended");
     QTest::newRow("operator") << false;
     QTest::newRow("unattended run") << true;
 }
 
-void TestUpdate::deviceRemovedHalfWayThroughTheImage()
+void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
 {
     QFETCH(bool, unattended);
     const int size = 64 * 400 + 5;
@@ -382,14 +382,14 @@ void TestUpdate::deviceRemovedHalfWayThroughTheImage()
     const QByteArray image = testBytes(size);
     const QString file = writeImage(image);
     form.FileNameE->setText(file);
-    form.AutoUpdate = unattended;
+    form.setAutoUpdate(unattended);
     // Slow chunks, so the device can leave in the middle of the image.
     m_device->faults().writeCompletionDelayMs = 1;
 
     QTest::mouseClick(form.Update, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(m_device->receivedChunks().size() > 100, 10000);
     m_fixture->bus().detach(m_device);
-    QTRY_VERIFY(!form.Updating);
+    QTRY_VERIFY(!form.updating());
 
     // One line naming the file and how far it got; nothing runs any more.
     const QStringList failed = log().filter(QStringLiteral("Firmware transfer failed: "));
@@ -402,7 +402,7 @@ void TestUpdate::deviceRemovedHalfWayThroughTheImage()
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(!form.RestartVemoTimer->isActive());
     QCOMPARE(m_fixture->host().terminateRequested(), unattended);
-    QCOMPARE(form.RunFailed(), unattended);
+    QCOMPARE(form.Outcome().failed(), unattended);
     if (unattended)
         return;
 
@@ -414,15 +414,15 @@ void TestUpdate::deviceRemovedHalfWayThroughTheImage()
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QVERIFY(form.USBLink->Opened);
     QTest::mouseClick(form.Update, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!form.Updating, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 10000);
     QCOMPARE(m_device->image(), image);
     QCOMPARE(log().filter(QStringLiteral("Firmware transfer failed: ")).size(), 1);
 }
 
-void TestUpdate::progressReports()
+void TestUpdateWindow::progressReports()
 {
     TForm1 &form = m_fixture->start();
-    form.Updating = true;
+    form.setUpdating(true);
     m_fixture->host().clearCalls();
 
     form.TransferProgress(nullptr, 0);
@@ -430,27 +430,27 @@ void TestUpdate::progressReports()
     QVERIFY(m_fixture->host().busyCursor());
     form.TransferProgress(nullptr, 50);
     QCOMPARE(form.ProgressBar1->value(), 50);
-    QVERIFY(form.Updating);
+    QVERIFY(form.updating());
 
     form.TransferProgress(nullptr, 100);
-    QVERIFY(!form.Updating);
+    QVERIFY(!form.updating());
     QVERIFY(!form.ProgressBar1->isVisible());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(!m_fixture->host().terminateRequested());
 
     // An unattended run ends at the first 100.
-    form.AutoUpdate = true;
-    form.Updating = true;
+    form.setAutoUpdate(true);
+    form.setUpdating(true);
     form.TransferProgress(nullptr, 100);
     QVERIFY(m_fixture->host().terminateRequested());
-    QVERIFY(!form.RunFailed());
+    QVERIFY(!form.Outcome().failed());
 }
 
 int main(int argc, char *argv[])
 {
     VemoApplication app(argc, argv);
-    TestUpdate test;
+    TestUpdateWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_update.moc"
+#include "tst_update_window.moc"

@@ -13,7 +13,7 @@ using usbio::Generation;
 
 // What the window makes of the device's output, chunk by chunk, with the
 // simulated device sending and the real window offscreen.
-class TestIncoming : public QObject
+class TestIncomingWindow : public QObject
 {
     Q_OBJECT
 
@@ -49,7 +49,7 @@ private:
     int m_linesBefore = 0;
 };
 
-void TestIncoming::init()
+void TestIncomingWindow::init()
 {
     m_fixture = std::make_unique<WindowFixture>();
     m_device = m_fixture->attach(Generation::Vemo2, "000004711");
@@ -62,13 +62,13 @@ void TestIncoming::init()
     m_linesBefore = m_fixture->log().size();
 }
 
-void TestIncoming::cleanup()
+void TestIncomingWindow::cleanup()
 {
     m_fixture.reset();
     m_form = nullptr;
 }
 
-void TestIncoming::deviceSends(const QList<QByteArray> &chunks)
+void TestIncomingWindow::deviceSends(const QList<QByteArray> &chunks)
 {
     const int rawBefore = rawLog().size();
     for (const QByteArray &chunk : chunks) {
@@ -79,7 +79,7 @@ void TestIncoming::deviceSends(const QList<QByteArray> &chunks)
     QTRY_VERIFY(rawLog().size() >= rawBefore + chunks.size());
 }
 
-void TestIncoming::linesJoinedAndShown_data()
+void TestIncomingWindow::linesJoinedAndShown_data()
 {
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QStringList>("entries");
@@ -96,7 +96,7 @@ void TestIncoming::linesJoinedAndShown_data()
         << QList<QByteArray>{"0123456789ABCDE"} << QStringList{"0123456789ABCDE"};
 }
 
-void TestIncoming::linesJoinedAndShown()
+void TestIncomingWindow::linesJoinedAndShown()
 {
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QStringList, entries);
@@ -104,7 +104,7 @@ void TestIncoming::linesJoinedAndShown()
     QCOMPARE(added(), entries);
 }
 
-void TestIncoming::loaderReadyIsHandedOver()
+void TestIncomingWindow::loaderReadyIsHandedOver()
 {
     m_form->BWFTimer->start(60000);
     deviceSends({"0123456789ABCDEF", "Flash is BLANK\r"});
@@ -113,20 +113,20 @@ void TestIncoming::loaderReadyIsHandedOver()
     QCOMPARE(added(), QStringList{"sending File...."});
     // Only the raw log has the chunk; the held chunk waits for the next line.
     QCOMPARE(rawLog().last(), QStringLiteral("Flash is BLANK \t15"));
-    QCOMPARE(m_form->PendingChunk, QByteArray("0123456789ABCDEF"));
+    QCOMPARE(m_form->pendingChunk(), QByteArray("0123456789ABCDEF"));
     QCOMPARE(m_fixture->host().beeps(), 1);
     // The transfer was asked for: with no file there, the cursor went back.
     QCOMPARE(m_fixture->host().journal(), (QStringList{"beep", "cursor busy", "cursor normal"}));
 }
 
-void TestIncoming::blankBeeps()
+void TestIncomingWindow::blankBeeps()
 {
     deviceSends({"BLANK\r", "blank\r"});
     QCOMPARE(added(), (QStringList{"BLANK", "blank"}));
     QCOMPARE(m_fixture->host().beeps(), 1);
 }
 
-void TestIncoming::lifeTicksHiddenOnRequest()
+void TestIncomingWindow::lifeTicksHiddenOnRequest()
 {
     const QList<QByteArray> ticks{"VEMO:RUN\r", "12:34:56.7890\r", "x VEMO:\r"};
     deviceSends(ticks);
@@ -140,7 +140,7 @@ void TestIncoming::lifeTicksHiddenOnRequest()
              (QStringList{"VEMO:RUN \t9", "12:34:56.7890 \t14", "x VEMO: \t8"}));
 }
 
-void TestIncoming::eightBitText()
+void TestIncomingWindow::eightBitText()
 {
     // Windows-1252: one byte, one character; a zero byte ends the read's text.
     deviceSends({QByteArray("25\xb0"
@@ -150,7 +150,7 @@ void TestIncoming::eightBitText()
     QCOMPARE(added(), (QStringList{QStringLiteral("25\u00b0C \u20ac5"), "ab"}));
 }
 
-void TestIncoming::serialReplies_data()
+void TestIncomingWindow::serialReplies_data()
 {
     QTest::addColumn<QByteArray>("chunk");
     QTest::addColumn<QByteArray>("serial"); // empty: refused
@@ -164,23 +164,23 @@ void TestIncoming::serialReplies_data()
     QTest::newRow("16 joined with the next") << QByteArray("DEVNR1234567890A") << QByteArray();
 }
 
-void TestIncoming::serialReplies()
+void TestIncomingWindow::serialReplies()
 {
     QFETCH(QByteArray, chunk);
     QFETCH(QByteArray, serial);
 
-    m_form->SerialNo = "OLDSERIAL";
+    m_form->setSerialNo("OLDSERIAL");
     QList<QByteArray> chunks{chunk};
     if (chunk.size() == 16)
         chunks << QByteArray("\r");
     deviceSends(chunks);
 
     if (!serial.isEmpty()) {
-        QCOMPARE(m_form->SerialNo, serial);
+        QCOMPARE(m_form->serialNo(), serial);
         QVERIFY(m_fixture->host().boxes().isEmpty());
         return;
     }
-    QCOMPARE(m_form->SerialNo, QByteArray("OLDSERIAL"));
+    QCOMPARE(m_form->serialNo(), QByteArray("OLDSERIAL"));
     QCOMPARE(m_fixture->host().boxes().size(), 1);
     const FakeHostServices::Call box = m_fixture->host().lastBox();
     QCOMPARE(box.text, QStringLiteral("Error length of device number"));
@@ -192,7 +192,7 @@ void TestIncoming::serialReplies()
     QCOMPARE(box.flags, 16);
 }
 
-void TestIncoming::calibrationReplies_data()
+void TestIncomingWindow::calibrationReplies_data()
 {
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<bool>("printed");
@@ -205,7 +205,7 @@ void TestIncoming::calibrationReplies_data()
     QTest::newRow("26") << QList<QByteArray>{"ABGL09-01-01 +0.", "001234567\r"} << false;
 }
 
-void TestIncoming::calibrationReplies()
+void TestIncomingWindow::calibrationReplies()
 {
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(bool, printed);
@@ -225,14 +225,14 @@ void TestIncoming::calibrationReplies()
     }
 }
 
-void TestIncoming::echo_data()
+void TestIncomingWindow::echo_data()
 {
     QTest::addColumn<bool>("echo");
     QTest::newRow("on") << true;
     QTest::newRow("off") << false;
 }
 
-void TestIncoming::echo()
+void TestIncomingWindow::echo()
 {
     QFETCH(bool, echo);
     m_form->EchoCB->setChecked(echo);
@@ -252,18 +252,18 @@ void TestIncoming::echo()
     QCOMPARE(m_device->printerLines(), (QList<QByteArray>{"HELLO", "HELLO"}));
 }
 
-void TestIncoming::nestedCallInsideTheBoxClearsTheHeldChunk()
+void TestIncomingWindow::nestedCallInsideTheBoxClearsTheHeldChunk()
 {
     // While the box of a refused serial reply is open, a full chunk arrives
     // and is held; the outer call ends by clearing it.
     m_fixture->host().onBox = [this](const FakeHostServices::Call &) {
         AnsiString chunk("0123456789ABCDEF");
         m_form->DeviceDataReceived(nullptr, chunk);
-        QCOMPARE(m_form->PendingChunk, QByteArray("0123456789ABCDEF"));
+        QCOMPARE(m_form->pendingChunk(), QByteArray("0123456789ABCDEF"));
     };
     deviceSends({"DEVNR12\r"});
     QCOMPARE(m_fixture->host().boxes().size(), 1);
-    QVERIFY(m_form->PendingChunk.isEmpty());
+    QVERIFY(m_form->pendingChunk().isEmpty());
 
     m_fixture->host().onBox = nullptr;
     deviceSends({"abc\r"});
@@ -273,8 +273,8 @@ void TestIncoming::nestedCallInsideTheBoxClearsTheHeldChunk()
 int main(int argc, char *argv[])
 {
     VemoApplication app(argc, argv);
-    TestIncoming test;
+    TestIncomingWindow test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_incoming.moc"
+#include "tst_incoming_window.moc"

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// The last resort of a run with a time-out: when the message loop is
+// blocked (an installer that never returns) the run cannot end itself, so a
+// thread of its own ends the process with the time-out's exit status once
+// the deadline has passed, saying so on standard error. Stopping it (or
+// destroying it) before then lets the process go on.
+class RunWatchdog
+{
+public:
+    RunWatchdog() = default;
+    ~RunWatchdog();
+    RunWatchdog(const RunWatchdog &) = delete;
+    RunWatchdog &operator=(const RunWatchdog &) = delete;
+
+    // Starts watching; the process ends after this long unless stopped.
+    void start(std::chrono::milliseconds deadline);
+    void stop();
+
+    // What it writes to standard error as it ends the process.
+    static constexpr const char *EndLine =
+        "vemotool: the run did not end after its time-out; ending it";
+
+private:
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_stop;
+    bool m_stopping = false;
+};

@@ -1,0 +1,43 @@
+#include "dialogue/DeviceList.h"
+
+#include "dialogue/WindowPort.h"
+#include "link/VemoUSBinterface.h"
+#include "platform/HostServices.h"
+#include "registry/RegTools.h"
+
+namespace dialogue {
+
+bool DeviceList::isKnownName(const QString &name)
+{
+    return name.toUpper().contains(QLatin1String("VEMO"));
+}
+
+QString DeviceList::itemText(const QString &name, int index)
+{
+    return name + QStringLiteral(" #") + QString::number(index + 1);
+}
+
+int DeviceList::Refresh()
+{
+    TVemoUSBinterface *link = FWindow.link();
+    const int count = link ? link->ScanDevices() : 0;
+    FWindow.clearDeviceItems();
+    for (int i = 0; i < count; ++i) {
+        const QString name = FWindow.regTools().GetDeviceName(i);
+        if (!isKnownName(name)) {
+            FWindow.log(QStringLiteral("Unknown device detected: ") + name);
+            platform::host().messageBox(
+                QStringLiteral("Unknown device detected, please send a bugreport to Orvik"),
+                QStringLiteral("Device unknown"), platform::MB_OK | platform::MB_ICONERROR);
+            // The box let messages through; whatever was listed meanwhile goes too.
+            FWindow.clearDeviceItems();
+            return 0;
+        }
+        FWindow.addDeviceItem(itemText(name, i));
+    }
+    if (count > 0)
+        FWindow.selectDeviceItem(0);
+    return count;
+}
+
+} // namespace dialogue

@@ -1,0 +1,53 @@
+#include "dialogue/SerialReadBack.h"
+
+#include "dialogue/LinkCalls.h"
+#include "dialogue/Protocol.h"
+#include "dialogue/WindowPort.h"
+
+namespace dialogue {
+
+void SerialReadBack::Start(const QByteArray &wanted)
+{
+    FWanted = wanted;
+    // Waiting already during the send: it handles messages, and the reply
+    // or a box can come inside it.
+    FWaiting = true;
+    const usbio::Status status = LinkCalls::sendCommand(FWindow, protocol::SerialQuery);
+    if (status == usbio::status::Success || !FWaiting)
+        return;
+    const QString line = QStringLiteral("Could not read the serial number back");
+    FWindow.log(line);
+    Finish(true, line);
+}
+
+void SerialReadBack::SerialReply(bool accepted, const QByteArray &serial)
+{
+    if (!FWaiting)
+        return;
+    if (!accepted) {
+        // Its box has said why; no other reply will come.
+        Finish(true, QStringLiteral("Error length of device number"));
+        return;
+    }
+    if (serial == FWanted) {
+        FWindow.log(QStringLiteral("serial number read back: ") + QString::fromLatin1(serial));
+        Finish(false, QStringLiteral("serial number read back"));
+        return;
+    }
+    FWindow.log(QStringLiteral("serial number read back differs: ") + QString::fromLatin1(serial));
+    Finish(true, QStringLiteral("serial number read back differs"));
+}
+
+void SerialReadBack::BoxShown()
+{
+    if (FWaiting)
+        Finish(true, QStringLiteral("a message box was shown"));
+}
+
+void SerialReadBack::Finish(bool failed, const QString &reason)
+{
+    FWaiting = false;
+    FWindow.endProgram(failed, reason);
+}
+
+} // namespace dialogue

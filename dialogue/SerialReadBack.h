@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace dialogue {
+
+class WindowPort;
+
+// The end of an unattended serial run: the device is asked for its serial
+// number ("DEVNR?") and its reply decides the run. The number it was given
+// ends the run as done; another number, a reply of the wrong length, a box
+// shown while waiting or a query that cannot be sent end it as failed. The
+// reply drives it as it arrives (IncomingLines hands it on); nothing polls.
+class SerialReadBack
+{
+public:
+    explicit SerialReadBack(WindowPort &window) : FWindow(window) {}
+
+    // Sends the query for the number that was written.
+    void Start(const QByteArray &wanted);
+    // A serial-number reply as the incoming lines took it: accepted with
+    // its number, or refused (after its box). Ignored unless waiting.
+    void SerialReply(bool accepted, const QByteArray &serial);
+    // A box was shown while waiting: the run cannot end clean, and the
+    // reply may never come.
+    void BoxShown();
+
+    bool Waiting() const { return FWaiting; }
+
+private:
+    // The last thing the read-back does: it ends the program.
+    void Finish(bool failed, const QString &reason);
+
+    WindowPort &FWindow;
+    QByteArray FWanted;
+    bool FWaiting = false;
+};
+
+} // namespace dialogue

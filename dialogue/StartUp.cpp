@@ -1,0 +1,130 @@
+#include "dialogue/StartUp.h"
+
+#include "dialogue/WindowPort.h"
+#include "link/VemoUSBinterface.h"
+#include "platform/HostServices.h"
+#include "registry/KeyStore.h"
+#include "registry/RegTools.h"
+#include "usbio/Backend.h"
+
+namespace dialogue {
+
+const QString StartUp::SelfKey = QStringLiteral("Software\\ORVIK\\Vemo");
+const QString StartUp::SelfValue = QStringLiteral("VemoUSBDemo");
+
+void StartUp::Run(const QStringList &arguments)
+{
+    FWindow.clearSerialNo();
+    RecordProgramPath(arguments.value(0));
+    ReportDrivers();
+    ReportRegisteredDevices();
+    PutWindowAtRest();
+
+    if (const QString note = usbio::selectedBackendNote(); !note.isEmpty())
+        FWindow.log(note); // why no device can be found at all
+
+    WireLink();
+
+    if (FWindow.deviceItemCount() == 0)
+        FWindow.log(QString::fromLatin1(NoVemoDetected));
+    if (arguments.size() > 1)
+        FWindow.dispatchCommandLine(arguments.mid(1));
+}
+
+void StartUp::RecordProgramPath(const QString &programPath)
+{
+    TRegTools &regTools = FWindow.regTools();
+    try {
+        const QString stored = regTools.ReadRegString(registry::RootKey::LocalMachine, SelfKey,
+                                                      SelfValue, programPath);
+        if (stored != programPath)
+            regTools.WriteRegString(registry::RootKey::LocalMachine, SelfKey, SelfValue,
+                                    programPath);
+    } catch (const registry::RegistryError &e) {
+        // Nothing else reads the value, so start-up goes on without it.
+        FWindow.log(QStringLiteral("Could not record the program path in the registry: %1")
+                        .arg(QString::fromUtf8(e.what())));
+    }
+}
+
+void StartUp::ReportDrivers()
+{
+    TRegTools &regTools = FWindow.regTools();
+    FWindow.log(regTools.VemoDriverInstalled() >= 1
+                    ? QStringLiteral("Vemo USB driver installed")
+                    : QStringLiteral("Vemo USB driver not installed"));
+    FWindow.log(regTools.Vemo2DriverInstalled() >= 1
+                    ? QStringLiteral("Vemo2 USB driver installed")
+                    : QStringLiteral("Vemo2 USB driver not installed"));
+    FWindow.log(regTools.Vemo3DriverInstalled() >= 1
+                    ? QStringLiteral("Vemo3 USB driver installed")
+                    : QStringLiteral("Vemo3 USB driver not installed"));
+}
+
+void StartUp::ReportRegisteredDevices()
+{
+    TRegTools &regTools = FWindow.regTools();
+    const int registered = regTools.GetDeviceCount();
+    if (registered < 1) {
+        FWindow.log(QStringLiteral("No Vemo found"));
+        return;
+    }
+    for (int i = 0; i < registered; ++i)
+        FWindow.log(regTools.GetDeviceName(i) + QStringLiteral(" found"));
+}
+
+void StartUp::PutWindowAtRest()
+{
+    using Control = WindowPort::Control;
+    for (Control control : {Control::Close, Control::SendCommand, Control::Update,
+                            Control::ChooseFile, Control::DownloadB})
+        FWindow.setControlEnabled(control, false);
+    FWindow.setProgressVisible(false);
+
+    FWindow.setUpdating(false);
+    FWindow.setAutoUpdate(false);
+    FWindow.clearPendingChunk();
+}
+
+void StartUp::WireLink()
+{
+    platform::HostServices &host = platform::host();
+    try {
+        // Binding, connecting and enabling wait for nothing: the link made
+        // here is still the window's at the device list.
+        TVemoUSBinterface *link = FWindow.createLink();
+        BindLink(*link);
+        link->ConnectInterfaces();
+        FWindow.log(link->EnablePnP() == usbio::status::Success
+                        ? QStringLiteral("PnPNotification enabled")
+                        : QStringLiteral("PnPNotification failed"));
+        FWindow.refreshDeviceList();
+        FWindow.log(host.currentDirectory());
+    } catch (...) {
+        host.messageBox(QStringLiteral("USBIOCOM not registered! Use regsvr32 usbio230.dll"),
+                        QStringLiteral("USBIO not registerd"),
+                        platform::MB_OK | platform::MB_ICONERROR);
+        host.terminate();
+    }
+}
+
+void StartUp::BindLink(TVemoUSBinterface &link)
+{
+    WindowPort &window = FWindow;
+    link.OnDeviceRemoved = [&window](TObject *, const IDispatchRef &) {
+        window.pnpRemoveNotification();
+    };
+    link.OnDeviceArrived = [&window](TObject *, const IDispatchRef &) {
+        window.pnpAddNotification();
+    };
+    link.OnDataReceived = [&window](TObject *, AnsiString &data) {
+        window.deviceDataReceived(data);
+    };
+    link.OnFileProgress = [&window](TObject *, int percent) { window.transferProgress(percent); };
+    link.OnFileFailed = [&window](TObject *, const AnsiString &fileName, qint64 sent, qint64 size,
+                                  usbio::Status reason) {
+        window.transferFailed(fileName, sent, size, reason);
+    };
+}
+
+} // namespace dialogue

@@ -1,0 +1,179 @@
+#include "dialogue/SerialReadBack.h"
+#include "link/VemoUSBinterface.h"
+#include "tests/support/DialogueRig.h"
+
+#include <QTest>
+
+using usbio::Generation;
+
+// The end of an unattended serial run without a window: the query for the
+// number, and how the device's reply (or a box, or no way to ask) ends the
+// run.
+class TestSerialReadBack : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void replyDecidesTheRun_data();
+    void replyDecidesTheRun();
+    void queryThatCannotBeSent_data();
+    void queryThatCannotBeSent();
+    void nothingWaitsBeforeTheQuery();
+    void deviceReplies_data();
+    void deviceReplies();
+};
+
+namespace {
+
+const QByteArray kWritten = "AB1234567";
+
+// A serial run on one Vemo2 whose answers are scripted; the number written.
+usbio::SimDevice *serialRun(DialogueRig &rig, const QMap<QByteArray, QByteArray> &answers)
+{
+    usbio::SimDeviceSettings settings;
+    settings.serialNumber = "000004711";
+    settings.answers = answers;
+    usbio::SimDevice *device = rig.bus().attach(settings);
+    rig.start({QStringLiteral("/SERIAL") + QString::fromLatin1(kWritten)});
+    return device;
+}
+
+} // namespace
+
+void TestSerialReadBack::replyDecidesTheRun_data()
+{
+    QTest::addColumn<QString>("event"); // "accepted", "refused", "box"
+    QTest::addColumn<QByteArray>("serial");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("the number written")
+        << "accepted" << kWritten << QStringList{"serial number read back: AB1234567"} << false
+        << "serial number read back";
+    QTest::newRow("another number") << "accepted" << QByteArray("999999999")
+                                    << QStringList{"serial number read back differs: 999999999"}
+                                    << true << "serial number read back differs";
+    // The refused reply's box has said why.
+    QTest::newRow("reply of the wrong length")
+        << "refused" << QByteArray() << QStringList{} << true << "Error length of device number";
+    QTest::newRow("a box while waiting")
+        << "box" << QByteArray() << QStringList{} << true << "a message box was shown";
+}
+
+void TestSerialReadBack::replyDecidesTheRun()
+{
+    QFETCH(QString, event);
+    QFETCH(QByteArray, serial);
+    QFETCH(QStringList, lines);
+    QFETCH(bool, failed);
+    QFETCH(QString, reason);
+
+    DialogueRig rig;
+    // The device stays silent to the query: the test gives the reply.
+    usbio::SimDevice *device = serialRun(rig, {{"DEVNR?", ""}});
+    QVERIFY(rig.lines.contains(QStringLiteral("serial number written: AB1234567")));
+    QTRY_VERIFY(device->receivedCommands().contains("DEVNRAB1234567"));
+    device->clearRecords();
+    const int before = int(rig.lines.size());
+
+    rig.readBack.Start(kWritten);
+    QVERIFY(rig.readBack.Waiting());
+    QTRY_COMPARE(device->receivedCommands(), QList<QByteArray>{"DEVNR?"});
+    QVERIFY(rig.ends.isEmpty());
+
+    if (event == QLatin1String("box"))
+        rig.readBack.BoxShown();
+    else
+        rig.readBack.SerialReply(event == QLatin1String("accepted"), serial);
+
+    QCOMPARE(rig.linesFrom(before), lines);
+    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(rig.ends.first().failed, failed);
+    QCOMPARE(rig.ends.first().reason, reason);
+    QVERIFY(!rig.readBack.Waiting());
+    // Ended: later replies and boxes change nothing.
+    rig.readBack.SerialReply(true, kWritten);
+    rig.readBack.BoxShown();
+    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(rig.linesFrom(before), lines);
+}
+
+void TestSerialReadBack::queryThatCannotBeSent_data()
+{
+    QTest::addColumn<bool>("withLink");
+    QTest::newRow("no link") << false;
+    QTest::newRow("no device open") << true;
+}
+
+void TestSerialReadBack::queryThatCannotBeSent()
+{
+    QFETCH(bool, withLink);
+
+    DialogueRig rig;
+    rig.attach(Generation::Vemo2, "000004711");
+    if (withLink)
+        rig.start();
+    const int before = int(rig.lines.size());
+
+    rig.readBack.Start(kWritten);
+
+    QCOMPARE(rig.linesFrom(before), QStringList{"Could not read the serial number back"});
+    QCOMPARE(rig.ends.size(), 1);
+    QVERIFY(rig.ends.first().failed);
+    QCOMPARE(rig.ends.first().reason, QStringLiteral("Could not read the serial number back"));
+    QVERIFY(!rig.readBack.Waiting());
+}
+
+void TestSerialReadBack::nothingWaitsBeforeTheQuery()
+{
+    DialogueRig rig;
+    rig.readBack.SerialReply(true, kWritten);
+    rig.readBack.SerialReply(false, QByteArray());
+    rig.readBack.BoxShown();
+    QVERIFY(rig.ends.isEmpty());
+    QVERIFY(rig.lines.isEmpty());
+}
+
+void TestSerialReadBack::deviceReplies_data()
+{
+    QTest::addColumn<QByteArray>("answer"); // empty: the device's own
+    QTest::addColumn<QString>("line");      // empty: none
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<bool>("box");
+
+    QTest::newRow("the number written")
+        << QByteArray() << "serial number read back: AB1234567" << false << false;
+    QTest::newRow("another number")
+        << QByteArray("DEVNR999999999") << "serial number read back differs: 999999999" << true
+        << false;
+    QTest::newRow("reply of the wrong length") << QByteArray("DEVNR99") << "" << true << true;
+}
+
+void TestSerialReadBack::deviceReplies()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, line);
+    QFETCH(bool, failed);
+    QFETCH(bool, box);
+
+    DialogueRig rig;
+    QMap<QByteArray, QByteArray> answers;
+    if (!answer.isEmpty())
+        answers.insert("DEVNR?", answer);
+    serialRun(rig, answers);
+    rig.host().clearCalls();
+
+    rig.readBack.Start(kWritten);
+    QTRY_COMPARE(rig.ends.size(), 1);
+
+    QCOMPARE(rig.ends.first().failed, failed);
+    if (!line.isEmpty())
+        QCOMPARE(rig.lines.last(), line);
+    QCOMPARE(rig.host().boxTexts(),
+             box ? QStringList{"Error length of device number"} : QStringList{});
+    QCOMPARE(rig.serialNo(), box ? QByteArray() : answer.isEmpty() ? kWritten : answer.mid(5, 9));
+}
+
+QTEST_GUILESS_MAIN(TestSerialReadBack)
+#include "tst_serialreadback.moc"
