@@ -6,7 +6,6 @@
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
-#include "usbio/Backend.h"
 #include "usbio/libusb/LibusbBackend.h"
 #include "usbio/sim/SimBus.h"
 #include "usbio/sim/SimConfig.h"
@@ -18,6 +17,8 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -36,57 +37,98 @@ int optionError(const QString &message)
     return ProgramOptions::ErrorExitCode;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+QStringList programArguments(int argc, char *argv[])
 {
-    // The options are read before anything needs a display, so --help and a
-    // bad option work without one.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const ProgramOptions options = ProgramOptions::parse(arguments);
+    return arguments;
+}
+
+// --help, --version and a bad command line: answered without a display.
+int answerWithoutRunning(const ProgramOptions &options, const QString &programPath)
+{
     switch (options.action) {
     case ProgramOptions::Action::Help:
-        printLine(stdout, ProgramOptions::usage(QFileInfo(arguments.value(0)).fileName()));
+        printLine(stdout, ProgramOptions::usage(QFileInfo(programPath).fileName()));
         return 0;
     case ProgramOptions::Action::Version:
         printLine(stdout, ProgramOptions::versionText());
         return 0;
     case ProgramOptions::Action::Error:
-        return optionError(options.errorMessage);
     case ProgramOptions::Action::Run:
         break;
     }
-    if (!options.logFile.isEmpty()) {
-        LogFile probe;
-        QString error;
-        if (!probe.open(options.logFile, &error))
-            return optionError(QStringLiteral("vemotool: bad value for --log-file: %1").arg(error));
-    }
+    return optionError(options.errorMessage);
+}
 
-    // The key store is read before anything needs a display: one that
-    // cannot be read would otherwise stop start-up at its first registry
-    // access, behind an exception box.
-    registry::KeyStore store(options.registryFile.isEmpty() ? registry::KeyStore::defaultFilePath()
-                                                            : options.registryFile);
+// What the run reads from files, read and checked before anything needs a
+// display, so that a bad one is a bad command line (and not an error box
+// at its first use).
+struct RunInputs
+{
+    std::unique_ptr<registry::KeyStore> keyStore;
+    // The simulated devices, read once.
+    std::optional<usbio::SimConfig> simConfig;
+};
+
+// An error line, or empty when the log file can be written.
+QString checkLogFile(const ProgramOptions &options)
+{
+    if (options.logFile.isEmpty())
+        return QString();
+    LogFile probe;
+    QString error;
+    if (probe.open(options.logFile, &error))
+        return QString();
+    return QStringLiteral("vemotool: bad value for --log-file: %1").arg(error);
+}
+
+// An error line, or empty with the key store read.
+QString openKeyStore(const ProgramOptions &options, RunInputs &inputs)
+{
+    inputs.keyStore = std::make_unique<registry::KeyStore>(
+        options.registryFile.isEmpty() ? registry::KeyStore::defaultFilePath()
+                                       : options.registryFile);
     try {
-        store.keyExists(registry::RootKey::LocalMachine, QStringLiteral("Software"));
+        inputs.keyStore->keyExists(registry::RootKey::LocalMachine, QStringLiteral("Software"));
     } catch (const registry::RegistryError &e) {
         const QString why = QString::fromUtf8(e.what());
-        return optionError(options.registryFile.isEmpty()
-                               ? QStringLiteral("vemotool: %1").arg(why)
-                               : QStringLiteral("vemotool: bad value for --registry: %1").arg(why));
+        return options.registryFile.isEmpty()
+                   ? QStringLiteral("vemotool: %1").arg(why)
+                   : QStringLiteral("vemotool: bad value for --registry: %1").arg(why);
     }
+    return QString();
+}
 
-    // The simulated devices are checked before anything needs a display too.
-    if (!options.simFile.isEmpty()) {
-        usbio::SimConfig config;
-        QString error;
-        if (!config.load(options.simFile, &error))
-            return optionError(QStringLiteral("vemotool: bad value for --sim: %1").arg(error));
-    }
+// An error line, or empty with the simulated devices read (when asked for).
+QString readSimConfig(const ProgramOptions &options, RunInputs &inputs)
+{
+    if (options.simFile.isEmpty())
+        return QString();
+    usbio::SimConfig config;
+    QString error;
+    if (!config.load(options.simFile, &error))
+        return QStringLiteral("vemotool: bad value for --sim: %1").arg(error);
+    inputs.simConfig = std::move(config);
+    return QString();
+}
 
+// An error line, or empty with every input read.
+QString checkInputs(const ProgramOptions &options, RunInputs &inputs)
+{
+    QString error = checkLogFile(options);
+    if (error.isEmpty())
+        error = openKeyStore(options, inputs);
+    if (error.isEmpty())
+        error = readSimConfig(options, inputs);
+    return error;
+}
+
+// The window system's environment, before the application exists. An error
+// line, or empty when the program can start.
+QString preparePlatform(const ProgramOptions &options)
+{
     // Without a display the window system cannot start: an unattended run
     // needs none, an operator does.
     const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -94,8 +136,8 @@ int main(int argc, char *argv[])
         !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (!platformChosen && !haveDisplay) {
         if (!options.batch)
-            return optionError(QStringLiteral("vemotool: no display (DISPLAY is not set); start it "
-                                              "on a desktop, or use --batch"));
+            return QStringLiteral("vemotool: no display (DISPLAY is not set); start it on a "
+                                  "desktop, or use --batch");
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 
@@ -113,55 +155,64 @@ int main(int argc, char *argv[])
     // The layout is in pixels at 96 dpi and is not scaled to the screen.
     if (qEnvironmentVariableIsEmpty("QT_ENABLE_HIGHDPI_SCALING"))
         qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    return QString();
+}
 
-    VemoApplication app(argc, argv);
-    // The application's title: the caption of the exception display and the
-    // name the desktop groups the window by. A display name would also be
-    // appended to the window's caption, which stays as it is.
-    QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+// The USB backend the options choose, installed once for the run: real
+// devices, or the simulated bus with the devices read before.
+class UsbBackend
+{
+public:
+    UsbBackend(const ProgramOptions &options, RunInputs &inputs)
+    {
+        if (options.usbBackend != QLatin1String("sim")) {
+            m_libusb = std::make_unique<usbio::LibusbBackend>(inputs.keyStore.get());
+            m_libusb->install();
+            return;
+        }
+        m_bus = std::make_unique<usbio::SimBus>(inputs.keyStore.get());
+        m_bus->install();
+        if (inputs.simConfig)
+            m_bus->applyConfig(*inputs.simConfig);
+    }
 
+private:
+    std::unique_ptr<usbio::SimBus> m_bus;
+    std::unique_ptr<usbio::LibusbBackend> m_libusb;
+};
+
+// The window from its start-up to the end of the message loop; the exit
+// status of the run.
+int runWindow(const ProgramOptions &options, BatchRun &run)
+{
+    // The window records the full path of the running program.
+    QStringList arguments = options.programArguments;
+    arguments[0] = QCoreApplication::applicationFilePath();
+
+    run.start();
+    TForm1 window(arguments, options);
+    window.show();
+    run.started(window);
+    // An end requested during start-up: the loop is not entered.
+    platform::host().runMessageLoop();
+    return run.exitStatus(window);
+}
+
+// Everything after the application exists: the host, the key store, the
+// USB backend and the window; an error escaping them is shown.
+int runProgram(const ProgramOptions &options, RunInputs &inputs)
+{
     // No operator in a batch run: boxes are logged and answered at once.
     platform::BatchHostServices batchHost;
-    if (options.batch) {
-        batchHost.logLine = [](const QString &line) {
-            if (Form1)
-                Form1->log(line);
-        };
+    if (options.batch)
         platform::setHost(&batchHost);
-    }
     BatchRun run(options, options.batch ? &batchHost : nullptr);
     int status = 0;
-
     try {
-        registry::KeyStore::setDefaultStore(&store);
-
-        // Real devices, unless the simulated bus is asked for.
-        usbio::SimBus bus(&store);
-        usbio::LibusbBackend libusb(&store);
-        if (options.usbBackend == QLatin1String("sim"))
-            bus.install();
-        else
-            libusb.install();
-        if (!options.simFile.isEmpty()) {
-            QString error;
-            if (!bus.loadConfig(options.simFile, &error)) {
-                registry::KeyStore::setDefaultStore(nullptr);
-                return optionError(QStringLiteral("vemotool: bad value for --sim: %1").arg(error));
-            }
-        }
-
-        // The window records the full path of the running program.
-        QStringList programArguments = options.programArguments;
-        programArguments[0] = QCoreApplication::applicationFilePath();
-
+        registry::KeyStore::setDefaultStore(inputs.keyStore.get());
         {
-            run.start();
-            TForm1 window(programArguments, options);
-            window.show();
-            run.started(window);
-            // An end requested during start-up: the loop is not entered.
-            platform::host().runMessageLoop();
-            status = run.exitStatus(window);
+            const UsbBackend backend(options, inputs);
+            status = runWindow(options, run);
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
@@ -173,4 +224,27 @@ int main(int argc, char *argv[])
     }
     platform::setHost(nullptr);
     return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QStringList arguments = programArguments(argc, argv);
+    const ProgramOptions options = ProgramOptions::parse(arguments);
+    if (options.action != ProgramOptions::Action::Run)
+        return answerWithoutRunning(options, arguments.value(0));
+
+    RunInputs inputs;
+    if (const QString error = checkInputs(options, inputs); !error.isEmpty())
+        return optionError(error);
+    if (const QString error = preparePlatform(options); !error.isEmpty())
+        return optionError(error);
+
+    VemoApplication app(argc, argv);
+    // The application's title: the caption of the exception display and the
+    // name the desktop groups the window by. A display name would also be
+    // appended to the window's caption, which stays as it is.
+    QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    return runProgram(options, inputs);
 }

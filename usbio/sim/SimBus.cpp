@@ -178,7 +178,12 @@ bool SimBus::loadConfig(const QString &path, QString *error)
     SimConfig config;
     if (!config.load(path, error))
         return false;
+    applyConfig(config);
+    return true;
+}
 
+void SimBus::applyConfig(const SimConfig &config)
+{
     pnpEnableStatus = config.pnpEnableStatus;
     setComponentRegistered(config.componentRegistered);
 
@@ -216,7 +221,6 @@ bool SimBus::loadConfig(const QString &path, QString *error)
             }
         });
     }
-    return true;
 }
 
 } // namespace usbio

@@ -15,6 +15,7 @@ class KeyStore;
 
 namespace usbio {
 
+class SimConfig;
 class SimDevice;
 
 // What a simulated device is and how fast it answers.
@@ -107,6 +108,9 @@ public:
     // attaches its devices. On failure returns false with a readable error
     // and attaches nothing.
     bool loadConfig(const QString &path, QString *error = nullptr);
+    // The same for a configuration read and checked before; its timeline
+    // starts now.
+    void applyConfig(const SimConfig &config);
 
     // Every component instance created from this bus, alive or not, counted.
     int componentsCreated() const;
