@@ -1,0 +1,97 @@
+#include "dialogue/IncomingLines.h"
+#include "tests/support/DialogueRig.h"
+
+#include <QTest>
+
+// The incoming lines without a window: the calibration reply printed as a
+// certificate, also when the printer fails, and the serial reply handed to
+// whoever waits for it.
+class TestIncoming : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void calibrationReplyPrints_data();
+    void calibrationReplyPrints();
+    void serialReplyHandedOn_data();
+    void serialReplyHandedOn();
+};
+
+void TestIncoming::calibrationReplyPrints_data()
+{
+    QTest::addColumn<QString>("printError"); // empty: the certificate prints
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("printed") << "" << QStringList{"ABGL24-06-01 +0.00123", "Print out Report:"};
+    QTest::newRow("printer fails")
+        << "No default printer is set up"
+        << QStringList{"ABGL24-06-01 +0.00123",
+                       "Print out Report:", "Could not create Report:No default printer is set up"};
+}
+
+void TestIncoming::calibrationReplyPrints()
+{
+    QFETCH(QString, printError);
+    QFETCH(QStringList, lines);
+
+    DialogueRig rig;
+    rig.printError = printError;
+    rig.setSerialNo("VX1234567");
+
+    rig.incoming.DeviceDataReceived("ABGL24-06-01 +0.");
+    rig.incoming.DeviceDataReceived("00123\r");
+
+    QCOMPARE(rig.lines, lines);
+    QCOMPARE(rig.certificates.size(), 1);
+    const FakeWindowPort::Certificate &certificate = rig.certificates.first();
+    QCOMPARE(certificate.serialNo, QByteArray("VX1234567"));
+    QCOMPARE(certificate.deviation, QByteArray("+0.00123\r"));
+    QCOMPARE(certificate.setDate, QByteArray("24-06-01"));
+    // A certificate that cannot be made is only a line: no box, nothing ends.
+    QVERIFY(rig.host().boxes().isEmpty());
+    QVERIFY(rig.ends.isEmpty());
+    QVERIFY(rig.pendingChunk().isEmpty());
+}
+
+void TestIncoming::serialReplyHandedOn_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QByteArray>("serial");
+
+    QTest::newRow("accepted") << QByteArray("DEVNR123456789\r") << true << QByteArray("123456789");
+    QTest::newRow("14 without CR")
+        << QByteArray("DEVNR12345678X") << true << QByteArray("12345678X");
+    QTest::newRow("too short") << QByteArray("DEVNR99\r") << false << QByteArray();
+}
+
+void TestIncoming::serialReplyHandedOn()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, accepted);
+    QFETCH(QByteArray, serial);
+
+    DialogueRig rig;
+    rig.setSerialNo("OLDSERIAL");
+    QList<QPair<bool, QByteArray>> told;
+    QByteArray stateWhenTold;
+    rig.incoming.OnSerialReply = [&](bool isAccepted, const QByteArray &number) {
+        told << qMakePair(isAccepted, number);
+        stateWhenTold = rig.serialNo();
+    };
+
+    rig.incoming.DeviceDataReceived(line);
+
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(told.first().first, accepted);
+    QCOMPARE(told.first().second, serial);
+    // Told after the number is taken (or its box shown).
+    const QByteArray kept = accepted ? serial : QByteArray("OLDSERIAL");
+    QCOMPARE(stateWhenTold, kept);
+    QCOMPARE(rig.serialNo(), kept);
+    QCOMPARE(rig.host().boxTexts(),
+             accepted ? QStringList{} : QStringList{"Error length of device number"});
+}
+
+QTEST_GUILESS_MAIN(TestIncoming)
+#include "tst_incoming.moc"
