@@ -22,6 +22,8 @@ private Q_SLOTS:
     void calibratedUpdate();
     void updateThroughAnInstaller();
     void serialRun();
+    void serialReadBackThatFails_data();
+    void serialReadBackThatFails();
     void runsThatEndEarly_data();
     void runsThatEndEarly();
     void badCommandLine();
@@ -198,6 +200,42 @@ void TestBatchRun::serialRun()
              QJsonValue(QStringLiteral("AB1234567")));
 }
 
+void TestBatchRun::serialReadBackThatFails_data()
+{
+    QTest::addColumn<QString>("answer"); // the device's reply to "DEVNR?"
+    QTest::addColumn<QString>("lastLine");
+    QTest::addColumn<QString>("standardError");
+
+    QTest::newRow("another number") << "DEVNR999999999"
+                                    << "serial number read back differs: 999999999"
+                                    << "";
+    // The reply's box is the run's last line, on standard error too.
+    QTest::newRow("reply of the wrong length")
+        << "DEVNR99"
+        << "Please check device number!DEVNR99 : Error length of device number"
+        << "Please check device number!DEVNR99 : Error length of device number\n";
+}
+
+void TestBatchRun::serialReadBackThatFails()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, lastLine);
+    QFETCH(QString, standardError);
+
+    const Result result =
+        run({device(QStringLiteral("line"), QStringLiteral("000000001"),
+                    QStringLiteral(R"("answers": { "DEVNR?": "%1" })").arg(answer))},
+            {QStringLiteral("/SERIALAB1234567")});
+
+    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.standardError, standardError);
+    QVERIFY(result.log.contains(QStringLiteral("serial number written: AB1234567")));
+    QCOMPARE(result.log.last(), lastLine);
+    // The device took the number; it is the read-back that failed.
+    QCOMPARE(state(QStringLiteral("line-state.json")).value(QStringLiteral("serial")),
+             QJsonValue(QStringLiteral("AB1234567")));
+}
+
 void TestBatchRun::runsThatEndEarly_data()
 {
     QTest::addColumn<int>("devices");
@@ -263,12 +301,13 @@ void TestBatchRun::deviceThatNeverComesBackTimesOut()
     // The device restarts into its loader and stays away.
     const Result result =
         run({device(QStringLiteral("line"), QStringLiteral("000000001"), QString(), 3600000)},
-            {path(QStringLiteral("vemo2.bin"))}, {QStringLiteral("--timeout=5")});
+            {path(QStringLiteral("vemo2.bin"))}, {QStringLiteral("--timeout=1")});
 
     QCOMPARE(result.exitCode, 3);
-    QVERIFY(result.log.contains(QStringLiteral("Please restart Vemo!!")));
-    QCOMPARE(result.log.last(), QStringLiteral("Timed out after 5 s: the run did not end"));
-    QVERIFY(result.standardError.contains(QStringLiteral("Timed out after 5 s")));
+    QVERIFY(result.log.contains(QStringLiteral("OnPnPRemoveNotification")));
+    QVERIFY(!result.log.contains(QStringLiteral("OnPnPAddNotification")));
+    QCOMPARE(result.log.last(), QStringLiteral("Timed out after 1 s: the run did not end"));
+    QCOMPARE(result.standardError, QStringLiteral("Timed out after 1 s: the run did not end\n"));
 }
 
 QTEST_GUILESS_MAIN(TestBatchRun)
