@@ -72,6 +72,7 @@ void BatchRun::timeOut()
     if (!Form1)
         return;
     Form1->Outcome().recordTimeOut();
+    Form1->ReadBack().Abandon();
     Form1->log(line);
     Form1->endProgram(true, line);
 }

@@ -13,11 +13,13 @@ void SerialReadBack::Start(const QByteArray &wanted)
     // or a box can come inside it.
     FWaiting = true;
     const usbio::Status status = LinkCalls::sendCommand(FWindow, protocol::SerialQuery);
-    if (status == usbio::status::Success || !FWaiting)
+    if (status == usbio::status::Success)
         return;
     const QString line = QStringLiteral("Could not read the serial number back");
     FWindow.log(line);
-    Finish(true, line);
+    // A box inside the send may have ended the run already.
+    if (FWaiting)
+        Finish(true, line);
 }
 
 void SerialReadBack::SerialReply(bool accepted, const QByteArray &serial)

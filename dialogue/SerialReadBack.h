@@ -25,6 +25,9 @@ public:
     // A box was shown while waiting: the run cannot end clean, and the
     // reply may never come.
     void BoxShown();
+    // The run ended otherwise (its time-out): a reply that comes later
+    // decides nothing.
+    void Abandon() { FWaiting = false; }
 
     bool Waiting() const { return FWaiting; }
 

@@ -203,31 +203,34 @@ void TestBatchRun::serialRun()
 void TestBatchRun::serialReadBackThatFails_data()
 {
     QTest::addColumn<QString>("answer"); // the device's reply to "DEVNR?"
+    QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("lastLine");
     QTest::addColumn<QString>("standardError");
 
-    QTest::newRow("another number") << "DEVNR999999999"
-                                    << "serial number read back differs: 999999999"
-                                    << "";
+    QTest::newRow("another number")
+        << "DEVNR999999999" << 1 << "serial number read back differs: 999999999"
+        << "";
     // The reply's box is the run's last line, on standard error too.
     QTest::newRow("reply of the wrong length")
-        << "DEVNR99"
-        << "Please check device number!DEVNR99 : Error length of device number"
+        << "DEVNR99" << 1 << "Please check device number!DEVNR99 : Error length of device number"
         << "Please check device number!DEVNR99 : Error length of device number\n";
+    QTest::newRow("no reply") << "" << 3 << "Timed out after 1 s: the run did not end"
+                              << "Timed out after 1 s: the run did not end\n";
 }
 
 void TestBatchRun::serialReadBackThatFails()
 {
     QFETCH(QString, answer);
+    QFETCH(int, exitCode);
     QFETCH(QString, lastLine);
     QFETCH(QString, standardError);
 
     const Result result =
         run({device(QStringLiteral("line"), QStringLiteral("000000001"),
                     QStringLiteral(R"("answers": { "DEVNR?": "%1" })").arg(answer))},
-            {QStringLiteral("/SERIALAB1234567")});
+            {QStringLiteral("/SERIALAB1234567")}, {QStringLiteral("--timeout=1")});
 
-    QCOMPARE(result.exitCode, 1);
+    QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.standardError, standardError);
     QVERIFY(result.log.contains(QStringLiteral("serial number written: AB1234567")));
     QCOMPARE(result.log.last(), lastLine);

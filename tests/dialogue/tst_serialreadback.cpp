@@ -42,7 +42,7 @@ usbio::SimDevice *serialRun(DialogueRig &rig, const QMap<QByteArray, QByteArray>
 
 void TestSerialReadBack::replyDecidesTheRun_data()
 {
-    QTest::addColumn<QString>("event"); // "accepted", "refused", "box"
+    QTest::addColumn<QString>("event"); // "accepted", "refused", "box", "abandoned"
     QTest::addColumn<QByteArray>("serial");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<bool>("failed");
@@ -59,6 +59,8 @@ void TestSerialReadBack::replyDecidesTheRun_data()
         << "refused" << QByteArray() << QStringList{} << true << "Error length of device number";
     QTest::newRow("a box while waiting")
         << "box" << QByteArray() << QStringList{} << true << "a message box was shown";
+    // The time-out ended the run: the read-back ends nothing.
+    QTest::newRow("abandoned") << "abandoned" << QByteArray() << QStringList{} << false << "";
 }
 
 void TestSerialReadBack::replyDecidesTheRun()
@@ -84,18 +86,23 @@ void TestSerialReadBack::replyDecidesTheRun()
 
     if (event == QLatin1String("box"))
         rig.readBack.BoxShown();
+    else if (event == QLatin1String("abandoned"))
+        rig.readBack.Abandon();
     else
         rig.readBack.SerialReply(event == QLatin1String("accepted"), serial);
 
+    const int ends = reason.isEmpty() ? 0 : 1;
     QCOMPARE(rig.linesFrom(before), lines);
-    QCOMPARE(rig.ends.size(), 1);
-    QCOMPARE(rig.ends.first().failed, failed);
-    QCOMPARE(rig.ends.first().reason, reason);
+    QCOMPARE(rig.ends.size(), ends);
+    if (ends) {
+        QCOMPARE(rig.ends.first().failed, failed);
+        QCOMPARE(rig.ends.first().reason, reason);
+    }
     QVERIFY(!rig.readBack.Waiting());
-    // Ended: later replies and boxes change nothing.
+    // Over: later replies and boxes change nothing.
     rig.readBack.SerialReply(true, kWritten);
     rig.readBack.BoxShown();
-    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(rig.ends.size(), ends);
     QCOMPARE(rig.linesFrom(before), lines);
 }
 
