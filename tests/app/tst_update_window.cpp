@@ -403,8 +403,10 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
     QVERIFY(!form.RestartVemoTimer->isActive());
     QCOMPARE(m_fixture->host().terminateRequested(), unattended);
     QCOMPARE(form.Outcome().failed(), unattended);
-    if (unattended)
+    if (unattended) {
+        QCOMPARE(form.Outcome().reason(), QStringLiteral("the firmware transfer failed"));
         return;
+    }
 
     // Back on the bus, still in its loader: a second update goes through
     // without restarting the program.
@@ -444,6 +446,7 @@ void TestUpdateWindow::progressReports()
     form.TransferProgress(nullptr, 100);
     QVERIFY(m_fixture->host().terminateRequested());
     QVERIFY(!form.Outcome().failed());
+    QCOMPARE(form.Outcome().reason(), QStringLiteral("the update reached 100 %"));
 }
 
 int main(int argc, char *argv[])

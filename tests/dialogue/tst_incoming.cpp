@@ -4,8 +4,8 @@
 #include <QTest>
 
 // The incoming lines without a window: the calibration reply printed as a
-// certificate, also when the printer fails, and the serial reply handed to
-// whoever waits for it.
+// certificate, also when the printer fails, the serial reply handed to
+// whoever waits for it, and the echo when it cannot be sent.
 class TestIncoming : public QObject
 {
     Q_OBJECT
@@ -15,6 +15,7 @@ private Q_SLOTS:
     void calibrationReplyPrints();
     void serialReplyHandedOn_data();
     void serialReplyHandedOn();
+    void echoWithoutALink();
 };
 
 void TestIncoming::calibrationReplyPrints_data()
@@ -91,6 +92,20 @@ void TestIncoming::serialReplyHandedOn()
     QCOMPARE(rig.serialNo(), kept);
     QCOMPARE(rig.host().boxTexts(),
              accepted ? QStringList{} : QStringList{"Error length of device number"});
+}
+
+void TestIncoming::echoWithoutALink()
+{
+    DialogueRig rig;
+    rig.echoTicked = true;
+
+    rig.incoming.DeviceDataReceived("HELLO\r");
+
+    // Both echo writes fail and say so; the line itself is shown first.
+    const QString closed = usbio::statusDescription(usbio::status::NoLink);
+    QCOMPARE(rig.lines,
+             (QStringList{"HELLO", "Echo is on: Sending 2x DTPHELLO",
+                          "Error writing DTP1: " + closed, "Error writing DTP2: " + closed}));
 }
 
 QTEST_GUILESS_MAIN(TestIncoming)
