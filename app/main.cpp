@@ -7,6 +7,7 @@
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
 #include "usbio/Backend.h"
+#include "usbio/capture/UsbCapture.h"
 #include "usbio/libusb/LibusbBackend.h"
 #include "usbio/sim/SimBus.h"
 #include "usbio/sim/SimConfig.h"
@@ -97,6 +98,15 @@ int main(int argc, char *argv[])
             return optionError(QStringLiteral("vemotool: no display (DISPLAY is not set); start it "
                                               "on a desktop, or use --batch"));
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+
+    // Created before any window or device exists; every component instance
+    // of the run writes into it.
+    usbio::UsbCapture capture;
+    if (!options.captureFile.isEmpty()) {
+        QString error;
+        if (!capture.start(options.captureFile, &error))
+            return optionError(QStringLiteral("vemotool: bad value for --capture: %1").arg(error));
     }
 
     // Qt warns on standard error when the runtime folder is not set, and
