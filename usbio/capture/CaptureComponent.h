@@ -62,8 +62,6 @@ public:
     Status AbortPipe() override;
     Status EnablePnPNotification(const QString &interfaceGuid) override;
 
-    Component *inner() const { return m_inner.get(); }
-
 private:
     struct PendingWrite
     {
