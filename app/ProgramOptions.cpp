@@ -62,7 +62,7 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
             name == QLatin1String("--registry") || name == QLatin1String("--log-file") ||
             name == QLatin1String("--timeout") || name == QLatin1String("--firmware-server") ||
-            name == QLatin1String("--print-to");
+            name == QLatin1String("--print-to") || name == QLatin1String("--capture");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -106,6 +106,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                                   .arg(value));
             // Kept absolute: the program may change its current folder later.
             options.printTo = folder.absoluteFilePath();
+        } else if (name == QLatin1String("--capture")) {
+            options.captureFile = value;
         } else {
             options.logFile = value;
         }
@@ -118,6 +120,11 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                                        .arg(options.usbBackend));
         options.usbBackend = QStringLiteral("sim");
     }
+
+    // Binary packets and log lines do not share one stream.
+    if (options.captureFile == QLatin1String("-") && options.logFile == QLatin1String("-"))
+        return failed(options, QStringLiteral("bad value for --capture: '-' (standard output "
+                                              "already carries the message log, --log-file=-)"));
 
     if (options.batch && options.timeoutSeconds == 0)
         options.timeoutSeconds = DefaultBatchTimeout;
@@ -152,6 +159,9 @@ QString ProgramOptions::usage(const QString &programName)
                "  --print-to=DIR     write each accuracy certificate as a new PDF file into\n"
                "                     DIR (named after the serial number and the time)\n"
                "                     instead of printing it\n"
+               "  --capture=FILE     write every USB transfer into FILE as a pcap capture\n"
+               "                     (usbmon), for Wireshark or tshark; '-' is standard\n"
+               "                     output when the message log does not go there\n"
                "  --batch            no operator: every message box is written to the\n"
                "                     message log and to standard error and answered with\n"
                "                     its default button; no display is needed\n"

@@ -34,6 +34,7 @@ public:
     QString registryFile; // key store file; empty: the default store
     QString logFile;      // mirror of the message log; "-" is standard output
     QString printTo;      // folder for certificates as PDF files; empty: the printer
+    QString captureFile;  // pcap capture of the USB traffic; "-" is standard output
     // The maker's web server the firmware installers are fetched from.
     QString firmwareServer = QString::fromLatin1(download::FirmwareServer::DefaultAddress);
     // No operator: boxes are logged and answered with their default button,

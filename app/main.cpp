@@ -6,6 +6,7 @@
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
+#include "usbio/capture/UsbCapture.h"
 #include "usbio/libusb/LibusbBackend.h"
 #include "usbio/sim/SimBus.h"
 #include "usbio/sim/SimConfig.h"
@@ -240,6 +241,15 @@ int main(int argc, char *argv[])
         return optionError(error);
     if (const QString error = preparePlatform(options); !error.isEmpty())
         return optionError(error);
+
+    // Created before any window or device exists; every component instance
+    // of the run writes into it.
+    usbio::UsbCapture capture;
+    if (!options.captureFile.isEmpty()) {
+        QString error;
+        if (!capture.start(options.captureFile, &error))
+            return optionError(QStringLiteral("vemotool: bad value for --capture: %1").arg(error));
+    }
 
     VemoApplication app(argc, argv);
     // The application's title: the caption of the exception display and the

@@ -10,6 +10,7 @@ VEMO_PACKAGES=(
     umockdev libumockdev-dev
     fonts-liberation xvfb xauth
     libcups2-dev poppler-utils cups printer-driver-cups-pdf
+    tshark
 )
 
 missing=()

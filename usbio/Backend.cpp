@@ -11,6 +11,7 @@ struct Registry
     QMap<QString, ComponentFactory> factories;
     QMap<QString, QString> notes;
     QString selected = QStringLiteral("libusb");
+    ComponentWrapper wrapper;
 };
 
 // One registry per process; the program and every test run on one thread.
@@ -62,7 +63,15 @@ std::unique_ptr<Component> createComponent()
     const auto it = registry.factories.constFind(registry.selected);
     if (it == registry.factories.constEnd())
         return nullptr;
-    return it.value()();
+    std::unique_ptr<Component> component = it.value()();
+    if (component && registry.wrapper)
+        return registry.wrapper(std::move(component));
+    return component;
+}
+
+void setComponentWrapper(ComponentWrapper wrapper)
+{
+    backends().wrapper = std::move(wrapper);
 }
 
 void setBackendNote(const QString &name, const QString &note)

@@ -20,6 +20,14 @@ struct DriverInfo
     quint32 flags = 0;
 };
 
+// Where the open device sits: its bus number and its address on that bus,
+// as the host numbers them (a capture of the traffic names the device so).
+struct DeviceAddress
+{
+    int bus = 0;
+    int address = 0;
+};
+
 // The event identifiers, numbered as the component's dispatch ids.
 enum class EventId : int
 {
@@ -124,6 +132,9 @@ public:
     virtual Status OpenDevice(int index) = 0;
     virtual void CloseDevice() = 0;
     virtual Status GetDriverInfo(DriverInfo &info) = 0;
+    // The bus and address of the open device: NotOpened, DeviceGone, or
+    // Success with address filled in.
+    virtual Status GetDeviceAddress(DeviceAddress &address) = 0;
     // A numeric device setting (the link passes 50000); nothing is looked at.
     virtual void SetDeviceParameter(int value) = 0;
     // Declares an interface for the next configuration.

@@ -37,6 +37,8 @@ private Q_SLOTS:
     void firmwareServer();
     void printTo_data();
     void printTo();
+    void capture_data();
+    void capture();
 
     void executable_data();
     void executable();
@@ -179,6 +181,12 @@ void TestProgramOptions::errors_data()
     QTest::newRow("timeout of 0") << QStringList{"--timeout=0"} << "'0'";
     QTest::newRow("timeout not a number") << QStringList{"--timeout=10s"} << "10s";
     QTest::newRow("timeout over a day") << QStringList{"--timeout=86401"} << "86401";
+    QTest::newRow("capture without value") << QStringList{"--capture"} << "--capture";
+    // A capture on standard output shares it with nothing.
+    QTest::newRow("capture and log both on standard output")
+        << QStringList{"--capture=-", "--log-file=-"} << "--capture";
+    QTest::newRow("log and capture both on standard output")
+        << QStringList{"--log-file=-", "--capture=-"} << "--capture";
     QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
     QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
 }
@@ -256,10 +264,10 @@ void TestProgramOptions::batchAndTimeout()
 void TestProgramOptions::usageDocumentsEveryOption()
 {
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
-    for (const char *text :
-         {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
-          "--firmware-server=URL", "--print-to=DIR", "--batch", "--timeout=SECONDS", "-h, --help",
-          "-V, --version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
+    for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
+                             "--firmware-server=URL", "--print-to=DIR", "--capture=FILE", "--batch",
+                             "--timeout=SECONDS", "-h, --help", "-V, --version", "/SERIAL",
+                             "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
 }
@@ -341,6 +349,37 @@ void TestProgramOptions::printTo()
     }
 }
 
+void TestProgramOptions::capture_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("captureFile");
+    QTest::addColumn<QString>("logFile");
+
+    QTest::newRow("no capture") << QStringList{} << QString() << QString();
+    QTest::newRow("a file") << QStringList{"--capture=usb.pcap"} << "usb.pcap" << QString();
+    QTest::newRow("standard output") << QStringList{"--capture=-"} << "-" << QString();
+    QTest::newRow("standard output, the log into a file")
+        << QStringList{"--capture=-", "--log-file=run.log"} << "-"
+        << "run.log";
+    QTest::newRow("a file, the log on standard output")
+        << QStringList{"--log-file=-", "--capture=usb.pcap"} << "usb.pcap"
+        << "-";
+}
+
+void TestProgramOptions::capture()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, captureFile);
+    QFETCH(QString, logFile);
+
+    const ProgramOptions parsed =
+        ProgramOptions::parse(QStringList{"vemotool"} + options + QStringList{"vemo2.bin"});
+    QCOMPARE(parsed.action, ProgramOptions::Action::Run);
+    QCOMPARE(parsed.captureFile, captureFile);
+    QCOMPARE(parsed.logFile, logFile);
+    QCOMPARE(parsed.programArguments, (QStringList{"vemotool", "vemo2.bin"}));
+}
+
 void TestProgramOptions::executable_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -378,6 +417,14 @@ void TestProgramOptions::executable_data()
     QTest::newRow("log file in a missing folder")
         << QStringList{"--log-file=/no/such/folder/run.log"} << 2 << QString() << "--log-file"
         << QString();
+    // A capture file that cannot be created, before any device is looked at.
+    QTest::newRow("capture in a missing folder")
+        << QStringList{"--batch", "--registry=TMP/capture.json",
+                       "--capture=TMP/no-such-folder/usb.pcap"}
+        << 2 << QString() << "--capture" << QString();
+    QTest::newRow("capture into a folder")
+        << QStringList{"--batch", "--registry=TMP/capture.json", "--capture=TMP/"} << 2 << QString()
+        << "--capture" << QString();
     // A key store that cannot be read is refused before the window would
     // stop at its first registry access.
     QTest::newRow("registry is a folder")

@@ -36,6 +36,7 @@ const QList<Layer> &layers()
         {"usbio/common", {"usbio", "usbio/devicemodel", "registry"}, false},
         {"usbio/sim", {"usbio", "usbio/common", "usbio/devicemodel"}, false},
         {"usbio/libusb", {"usbio", "usbio/common", "usbio/devicemodel"}, true},
+        {"usbio/capture", {"usbio"}, false},
         {"link", {"usbio", "platform"}, false},
         {"dialogue", {"link", "report", "registry", "platform", "usbio"}, false},
         {"download", {"dialogue", "registry", "platform"}, false},

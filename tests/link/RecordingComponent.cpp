@@ -87,6 +87,12 @@ usbio::Status RecordingComponent::GetDriverInfo(usbio::DriverInfo &info)
     return result("GetDriverInfo", m_inner->GetDriverInfo(info));
 }
 
+usbio::Status RecordingComponent::GetDeviceAddress(usbio::DeviceAddress &address)
+{
+    note(QStringLiteral("GetDeviceAddress"));
+    return result("GetDeviceAddress", m_inner->GetDeviceAddress(address));
+}
+
 void RecordingComponent::SetDeviceParameter(int value)
 {
     note(QStringLiteral("SetDeviceParameter(%1)").arg(value));

@@ -67,6 +67,7 @@ public:
     usbio::Status OpenDevice(int index) override;
     void CloseDevice() override;
     usbio::Status GetDriverInfo(usbio::DriverInfo &info) override;
+    usbio::Status GetDeviceAddress(usbio::DeviceAddress &address) override;
     void SetDeviceParameter(int value) override;
     usbio::Status AddInterface(int interfaceNumber, int alternateSetting,
                                int maximumTransferSize) override;

@@ -53,6 +53,7 @@ private Q_SLOTS:
     void instanceKeysPersistUnderTheGenerationKey();
     void detachRewritesTheList();
     void restartLeavesAndReturns();
+    void addressesAsAHostGivesThem();
     void detachDuringRestartKeepsItAway();
     void reattachKeepsFirmwareAndGoesLast();
     void detachedDeviceKeepsItsRecords();
@@ -184,6 +185,35 @@ void TestSimBus::restartLeavesAndReturns()
     QCOMPARE(states.size(), 2);
     QCOMPARE(states.at(0).at(0).toBool(), false);
     QCOMPARE(states.at(1).at(0).toBool(), true);
+}
+
+void TestSimBus::addressesAsAHostGivesThem()
+{
+    SimFixture sim;
+    SimDeviceSettings settings = device(Generation::Vemo2, "AAAAAAAAA");
+    settings.restartDelayMs = 2;
+    SimDevice *a = sim.bus.attach(settings);
+    SimDevice *b = sim.bus.attach(device(Generation::Vemo3, "BBBBBBBBB"));
+    // After the root hub's 1, in the order they arrive.
+    QCOMPARE(a->address(), 2);
+    QCOMPARE(b->address(), 3);
+    auto component = sim.component();
+    DeviceAddress address;
+    QCOMPARE(component->GetDeviceAddress(address), status::NotOpened);
+    QCOMPARE(SimFixture::openPipe(*component, 0x81), status::Success);
+    QCOMPARE(component->GetDeviceAddress(address), status::Success);
+    QCOMPARE(address.bus, SimBus::BusNumber);
+    QCOMPARE(address.address, 2);
+
+    // Back from a restart it is a new device, at the next address; the old
+    // handle has none.
+    a->powerCycle();
+    QCOMPARE(component->GetDeviceAddress(address), status::DeviceGone);
+    QTRY_VERIFY(a->onBus());
+    QCOMPARE(a->address(), 4);
+    QCOMPARE(SimFixture::openPipe(*component, 0x81), status::Success);
+    QCOMPARE(component->GetDeviceAddress(address), status::Success);
+    QCOMPARE(address.address, 4);
 }
 
 void TestSimBus::detachDuringRestartKeepsItAway()

@@ -113,6 +113,14 @@ Status LibusbComponent::GetDriverInfo(DriverInfo &info)
     return status::Success;
 }
 
+Status LibusbComponent::GetDeviceAddress(DeviceAddress &address)
+{
+    if (const Status open = checkOpen())
+        return open;
+    address = m_device->address();
+    return status::Success;
+}
+
 void LibusbComponent::SetDeviceParameter(int value)
 {
     m_parameter = value;

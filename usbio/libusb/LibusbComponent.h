@@ -42,6 +42,7 @@ public:
     Status OpenDevice(int index) override;
     void CloseDevice() override;
     Status GetDriverInfo(DriverInfo &info) override;
+    Status GetDeviceAddress(DeviceAddress &address) override;
     void SetDeviceParameter(int value) override;
     Status AddInterface(int interfaceNumber, int alternateSetting,
                         int maximumTransferSize) override;

@@ -14,6 +14,7 @@ LibusbDevice::LibusbDevice(libusb_device *device, Generation generation)
 {
     const int bus = libusb_get_bus_number(device);
     const int address = libusb_get_device_address(device);
+    m_address = DeviceAddress{bus, address};
     m_devicePath = QStringLiteral("/dev/bus/usb/%1/%2")
                        .arg(bus, 3, 10, QLatin1Char('0'))
                        .arg(address, 3, 10, QLatin1Char('0'));

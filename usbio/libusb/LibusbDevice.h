@@ -29,6 +29,8 @@ public:
     Generation generation() const { return m_generation; }
     // "<bus>-<port>.<port>...", from where the device is plugged in.
     QString instanceId() const { return m_instanceId; }
+    // Its bus number and address, as libusb found it.
+    DeviceAddress address() const { return m_address; }
     // Its node, e.g. "/dev/bus/usb/001/004".
     QString devicePath() const { return m_devicePath; }
     PresentDevice present() const { return {m_generation, m_instanceId}; }
@@ -62,6 +64,7 @@ private:
     Generation m_generation;
     QString m_instanceId;
     QString m_devicePath;
+    DeviceAddress m_address;
     QList<int> m_sortKey;
     libusb_device_handle *m_handle = nullptr;
     QList<LibusbComponent *> m_holders;

@@ -43,6 +43,8 @@ void SimBus::Impl::arrive(SimDevice *device)
     SimDevice::Impl *dev = device->d;
     dev->onBus = true;
     ++dev->session;
+    // As a host does: every arrival, a restart too, gets the next address.
+    dev->address = ++lastAddress;
     dev->configured = false;
     dev->inPackets.clear();
     publish();

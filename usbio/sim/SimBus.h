@@ -93,6 +93,9 @@ public:
     // Takes the device off the bus for good (PnP removal). The object stays
     // with the bus, records and all, until the bus goes.
     void detach(SimDevice *device);
+    // The bus number the devices report; every simulated device is on it.
+    static constexpr int BusNumber = 1;
+
     // Attached devices in attach order, restarting ones included.
     QList<SimDevice *> devices() const;
 

@@ -54,6 +54,8 @@ struct SimDevice::Impl : public DeviceModelHost
     // earlier session is stale.
     quint64 session = 0;
     quint64 restartToken = 0;
+    // Its address on the bus; a new one each time it comes onto the bus.
+    int address = 0;
     bool configured = false;
     // Packets waiting on IN 0x81 for a read. A device nobody reads from
     // keeps only the newest ones, as its own buffer would.
@@ -88,6 +90,8 @@ struct SimBus::Impl
     QList<SimDevice *> devices; // attach order
     QList<SimComponent *> components;
     int created = 0;
+    // The last address given; the root hub has 1.
+    int lastAddress = 1;
     bool installed = false;
     bool componentRegistered = true;
     DriverInfo defaultDriverInfo{0x0210, 0x0250, 1234, 0};

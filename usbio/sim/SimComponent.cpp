@@ -101,6 +101,14 @@ Status SimComponent::GetDriverInfo(DriverInfo &info)
     return status::Success;
 }
 
+Status SimComponent::GetDeviceAddress(DeviceAddress &address)
+{
+    if (const Status open = checkOpen())
+        return open;
+    address = DeviceAddress{SimBus::BusNumber, m_device->d->address};
+    return status::Success;
+}
+
 void SimComponent::SetDeviceParameter(int value)
 {
     m_parameter = value;

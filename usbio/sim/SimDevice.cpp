@@ -225,6 +225,11 @@ QString SimDevice::instancePath() const
     return usbio::instancePath(PresentDevice{d->settings.generation, d->instanceId});
 }
 
+int SimDevice::address() const
+{
+    return d->address;
+}
+
 bool SimDevice::onBus() const
 {
     return d->attached && d->onBus;

@@ -32,7 +32,10 @@ public:
     // "USB\VID_5E1A&PID_088A\<instance id>" as published in the key store.
     QString instancePath() const;
 
-    bool onBus() const;    // false while restarting
+    bool onBus() const; // false while restarting
+    // Its address on the bus, new each time it comes onto it (2 for the
+    // first device to arrive).
+    int address() const;
     bool inLoader() const; // running its boot loader
     QByteArray firmwareVersion() const;
     QByteArray serialNumber() const;

@@ -442,21 +442,30 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
     }
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY: {
-        for (int i = 0; i < plug.flying.size(); ++i) {
+        // As the kernel gives them back: in the order they finished. One that
+        // finished already (an OUT URB the device took at its submission)
+        // comes before an IN URB that finishes only now, with data the
+        // device may have queued in answer to it.
+        int pick = -1;
+        for (int i = 0; i < plug.flying.size() && pick < 0; ++i) {
+            if (plug.flying.at(i).client == client && plug.flying.at(i).done)
+                pick = i;
+        }
+        for (int i = 0; i < plug.flying.size() && pick < 0; ++i) {
             Urb &urb = plug.flying[i];
             if (urb.client != client)
                 continue;
             usbdevfs_urb *raw = urbOf(urb.data);
-            if (!urb.done && gone) {
+            if (gone) {
                 raw->status = -ENODEV;
                 raw->actual_length = 0;
                 urb.done = true;
-            } else if (!urb.done && (urb.endpoint & 0x80) && m_failReads > 0) {
+            } else if ((urb.endpoint & 0x80) && m_failReads > 0) {
                 --m_failReads;
                 raw->status = -EPROTO;
                 raw->actual_length = 0;
                 urb.done = true;
-            } else if (!urb.done && (urb.endpoint & 0x80) && !m_inPackets.isEmpty()) {
+            } else if ((urb.endpoint & 0x80) && !m_inPackets.isEmpty()) {
                 const QByteArray packet = m_inPackets.takeFirst();
                 const int length = qMin(int(packet.size()), raw->buffer_length);
                 UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(
@@ -467,10 +476,12 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
                 raw->status = packet.size() > raw->buffer_length ? -EOVERFLOW : 0;
                 urb.done = true;
             }
-            if (!urb.done)
-                continue;
-            UMockdevIoctlData *picked = urb.data;
-            plug.flying.removeAt(i);
+            if (urb.done)
+                pick = i;
+        }
+        if (pick >= 0) {
+            UMockdevIoctlData *picked = plug.flying.at(pick).data;
+            plug.flying.removeAt(pick);
             UMockdevIoctlData *pointer =
                 umockdev_ioctl_data_resolve(arg, 0, sizeof(gpointer), nullptr);
             umockdev_ioctl_data_set_ptr(pointer, 0, picked);
