@@ -130,6 +130,18 @@ void TestHttpServer::serve(int socket)
         return true;
     };
 
+    if (!reply.raw.isEmpty()) {
+        for (qint64 at = 0; at < reply.raw.size(); at += reply.chunkSize) {
+            if (reply.chunkDelayMs > 0 && !pause(reply.chunkDelayMs))
+                return;
+            if (!sendAll(reply.raw.constData() + at,
+                         std::min<qint64>(reply.chunkSize, reply.raw.size() - at)))
+                return;
+        }
+        ::shutdown(socket, SHUT_WR);
+        return;
+    }
+
     QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reply.reason +
                           "\r\nConnection: close\r\n";
     if (reply.announceLength)
