@@ -2,6 +2,7 @@
 #include "app/Unit1.h"
 #include "dialogue/ProductionCommandLine.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QLineEdit>
@@ -327,6 +328,7 @@ void TestCommandLineWindow::windowIsKnownDuringStartUp()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestCommandLineWindow test;
     return QTest::qExec(&test, argc, argv);

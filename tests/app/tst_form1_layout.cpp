@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "dialogue/CommandList.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -583,5 +584,5 @@ void TestForm1Layout::centredOnFirstShow()
     QTRY_COMPARE(form.pos(), moved);
 }
 
-QTEST_MAIN(TestForm1Layout)
+VEMO_TEST_MAIN(TestForm1Layout)
 #include "tst_form1_layout.moc"

@@ -2,6 +2,7 @@
 #include "app/Unit1.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QCheckBox>
@@ -309,6 +310,7 @@ void TestOperatorWindow::windowClosedInsideASendStopsTheLoop()
 // handler reaches its display as in the program.
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestOperatorWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -4,6 +4,7 @@
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestBytes.h"
+#include "tests/support/TestMain.h"
 #include "usbio/devicemodel/VemoFirmware.h"
 #include "usbio/sim/SimDevice.h"
 
@@ -451,6 +452,7 @@ void TestUpdateWindow::progressReports()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestUpdateWindow test;
     return QTest::qExec(&test, argc, argv);

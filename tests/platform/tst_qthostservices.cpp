@@ -1,6 +1,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBoxStyle.h"
 #include "platform/QtHostServices.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -526,5 +527,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestQtHostServices)
+VEMO_TEST_MAIN(TestQtHostServices)
 #include "tst_qthostservices.moc"
