@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/ArgumentText.h"
 #include "app/BatchRun.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
@@ -36,14 +37,6 @@ int optionError(const QString &message)
 {
     printLine(stderr, message);
     return ProgramOptions::ErrorExitCode;
-}
-
-QStringList programArguments(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
 }
 
 // --help, --version and a bad command line: answered without a display.
@@ -231,7 +224,12 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs)
 
 int main(int argc, char *argv[])
 {
-    const QStringList arguments = programArguments(argc, argv);
+    // Names that are not text in the locale's encoding are refused, never
+    // turned into the name of another file.
+    QString decodeError;
+    const QStringList arguments = ArgumentText::decode(argc, argv, &decodeError);
+    if (!decodeError.isEmpty())
+        return optionError(decodeError);
     const ProgramOptions options = ProgramOptions::parse(arguments);
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
