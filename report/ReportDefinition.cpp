@@ -4,6 +4,7 @@
 #include "report/ReportError.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -214,7 +215,17 @@ void readText(const Node &node, ReportObject &object)
 void readPicture(const Node &node, ReportObject &object, const QString &baseFolder)
 {
     const QString file = node.string(QStringLiteral("file"));
+    // A picture lies in the definition's folder: a name that leaves it (or
+    // names a device such as /dev/stdin) would read whatever it points to.
+    const bool inFolder = !file.isEmpty() && QDir::isRelativePath(file) &&
+                          !file.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+    if (!inFolder)
+        fail(node.where(),
+             QStringLiteral("the picture \"%1\" is not a file of the definition's folder")
+                 .arg(file));
     const QString path = QDir(baseFolder).filePath(file);
+    if (!QFileInfo(path).isFile())
+        fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
     if (!object.picture.load(path))
         fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
 }

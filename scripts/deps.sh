@@ -5,6 +5,7 @@ set -euo pipefail
 
 VEMO_PACKAGES=(
     g++ cmake ninja-build pkg-config clang-format
+    clang libclang-rt-dev
     qt6-base-dev qt6-qpa-plugins libqt6printsupport6 libgl-dev
     libusb-1.0-0-dev libcurl4-openssl-dev
     umockdev libumockdev-dev

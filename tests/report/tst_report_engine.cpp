@@ -273,6 +273,14 @@ void TestReportEngine::badDefinitions_data()
         << QByteArray("B is [B]") << QByteArray("B is []") << "empty placeholder";
     QTest::newRow("missing picture")
         << QByteArray("logo.png") << QByteArray("nothing.png") << "cannot read the picture";
+    QTest::newRow("picture outside the folder")
+        << QByteArray("logo.png") << QByteArray("../logo.png")
+        << "is not a file of the definition's folder";
+    QTest::newRow("picture by an absolute path")
+        << QByteArray("logo.png") << QByteArray("/dev/stdin")
+        << "is not a file of the definition's folder";
+    QTest::newRow("picture that is a folder")
+        << QByteArray("logo.png") << QByteArray(".") << "cannot read the picture";
     QTest::newRow("unknown variable in the file name")
         << QByteArray("Test-[A]") << QByteArray("Test-[Z]")
         << "output-file-name: unknown variable [Z]";
