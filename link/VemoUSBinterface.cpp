@@ -210,7 +210,6 @@ void TVemoUSBinterface::CloseDevice()
     // The chunk in flight may be the one that completes the image: let it
     // finish, or be refused, before the close cancels it.
     if (FileChunkInFlight()) {
-        FFileStopping = true;
         if (!WaitForChunkInFlight())
             return; // the link is gone
         if (!Opened)
@@ -254,6 +253,10 @@ bool TVemoUSBinterface::WaitForChunkInFlight()
     const qint64 start = nowMs();
     const std::shared_ptr<bool> alive = FAlive;
     for (;;) {
+        // No further chunk goes out, also of a transfer that a handler
+        // started inside the wait.
+        if (FFileSending)
+            FFileStopping = true;
         // What is queued first: the completion may be among it.
         platform::host().processMessages();
         if (!*alive)
