@@ -146,36 +146,32 @@ void FirmwareUpdate::TransferComplete(const QByteArray &fileName, qint64 size, q
 void FirmwareUpdate::TransferFailed(const QByteArray &fileName, qint64 taken, qint64 size,
                                     usbio::Status reason)
 {
-    const QString text = LinkCalls::statusText(FWindow, reason);
+    const QString cause = failureCause(reason, LinkCalls::statusText(FWindow, reason));
     FWindow.log(QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes taken: %4")
                     .arg(QFile::decodeName(fileName))
                     .arg(taken)
                     .arg(size)
-                    .arg(text));
+                    .arg(cause));
     EndTransfer();
     if (FWindow.autoUpdate())
-        FWindow.endProgram(true, failureReason(taken, size, reason, text));
+        FWindow.endProgram(true, QStringLiteral("transfer failed: %1 at %2 of %3 bytes")
+                                     .arg(cause)
+                                     .arg(taken)
+                                     .arg(size));
 }
 
-QString FirmwareUpdate::failureReason(qint64 taken, qint64 size, usbio::Status reason,
-                                      const QString &statusText)
+QString FirmwareUpdate::failureCause(usbio::Status reason, const QString &statusText)
 {
-    QString cause;
     switch (reason) {
     case usbio::status::DeviceGone:
-        cause = QStringLiteral("device removed");
-        break;
+        return QStringLiteral("device removed");
     case usbio::status::Cancelled:
-        cause = QStringLiteral("stopped");
-        break;
+        return QStringLiteral("stopped");
     case usbio::status::Timeout:
-        cause = QStringLiteral("chunk not taken in time");
-        break;
+        return QStringLiteral("chunk not taken in time");
     default:
-        cause = QStringLiteral("chunk refused (%1)").arg(statusText);
-        break;
+        return QStringLiteral("chunk refused (%1)").arg(statusText);
     }
-    return QStringLiteral("transfer failed: %1 at %2 of %3 bytes").arg(cause).arg(taken).arg(size);
 }
 
 bool FirmwareUpdate::CloseQuery()

@@ -47,10 +47,10 @@ public:
     // "transfer failed: stopped at N of M bytes"). Nothing without a transfer.
     void StopTransfer();
 
-    // The reason an unattended run ends with when its transfer failed:
-    // "transfer failed: device removed at 2048 of 8000 bytes".
-    static QString failureReason(qint64 taken, qint64 size, usbio::Status reason,
-                                 const QString &statusText);
+    // Why a transfer failed, from the link's reason: "device removed",
+    // "chunk refused (statusText)", ... An unattended run ends with
+    // "transfer failed: " + this + " at 2048 of 8000 bytes".
+    static QString failureCause(usbio::Status reason, const QString &statusText);
     static constexpr const char *CloseQuestion =
         "A firmware update is running. Closing now stops it, and the device stays in its "
         "loader without firmware. Close anyway?";

@@ -397,7 +397,7 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
     QCOMPARE(failed.size(), 1);
     const qint64 taken = m_device->receivedChunks().join().size();
     QCOMPARE(failed.first(), QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes taken: "
-                                            "The device has been removed")
+                                            "device removed")
                                  .arg(file)
                                  .arg(taken)
                                  .arg(size));

@@ -29,8 +29,8 @@ class TestTransfer : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void failureReason_data();
-    void failureReason();
+    void failureCause_data();
+    void failureCause();
     void unattendedUpdateEndsWhenTheDeviceHasTheImage_data();
     void unattendedUpdateEndsWhenTheDeviceHasTheImage();
     void transferCutShort_data();
@@ -107,26 +107,21 @@ QByteArray TestTransfer::received(usbio::SimDevice *device)
     return device->receivedChunks().join();
 }
 
-void TestTransfer::failureReason_data()
+void TestTransfer::failureCause_data()
 {
     QTest::addColumn<int>("reason");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("device removed")
-        << int(st::DeviceGone) << "transfer failed: device removed at 2048 of 8000 bytes";
-    QTest::newRow("stopped by a close")
-        << int(st::Cancelled) << "transfer failed: stopped at 2048 of 8000 bytes";
-    QTest::newRow("chunk never taken")
-        << int(st::Timeout) << "transfer failed: chunk not taken in time at 2048 of 8000 bytes";
-    QTest::newRow("chunk refused")
-        << int(st::Busy) << "transfer failed: chunk refused (the text) at 2048 of 8000 bytes";
+    QTest::newRow("device removed") << int(st::DeviceGone) << "device removed";
+    QTest::newRow("stopped by a close") << int(st::Cancelled) << "stopped";
+    QTest::newRow("chunk never taken") << int(st::Timeout) << "chunk not taken in time";
+    QTest::newRow("chunk refused") << int(st::Busy) << "chunk refused (the text)";
 }
 
-void TestTransfer::failureReason()
+void TestTransfer::failureCause()
 {
     QFETCH(int, reason);
-    QTEST(dialogue::FirmwareUpdate::failureReason(2048, 8000, usbio::Status(reason),
-                                                  QStringLiteral("the text")),
+    QTEST(dialogue::FirmwareUpdate::failureCause(usbio::Status(reason), QStringLiteral("the text")),
           "text");
 }
 
