@@ -424,21 +424,31 @@ int TForm1::RefreshDeviceList()
 
 void TForm1::FormCloseQuery(QObject *, bool &CanClose)
 {
-    // Closing is always allowed, also while an update runs.
-    CanClose = true;
+    // While an image streams the operator is asked first.
+    CanClose = FUpdate.CloseQuery();
 }
 
 void TForm1::FormClose(QObject *)
 {
-    // No tick may reach a window whose link is gone.
+    StopTimers();
+    // A running transfer ends with its chunk in flight, reported and logged
+    // while the window still listens.
+    FUpdate.StopTransfer();
+    DestroyLink();
+}
+
+void TForm1::StopTimers()
+{
     RestartVemoTimer->stop();
     BWFTimer->stop();
     VemoWind->stop();
-    DestroyLink();
 }
 
 void TForm1::DestroyLink()
 {
+    // No tick may reach a window whose link is going (closing the device
+    // waits for a chunk in flight, handling messages).
+    StopTimers();
     if (!USBLink)
         return;
     // The window is going: what the link reports while it closes (a transfer
@@ -448,6 +458,7 @@ void TForm1::DestroyLink()
     USBLink->OnDataReceived = nullptr;
     USBLink->OnFileProgress = nullptr;
     USBLink->OnFileFailed = nullptr;
+    USBLink->OnFileComplete = nullptr;
     if (USBLink->Opened) {
         USBLink->CloseDevice();
         Q_EMIT lifecycleStep(QStringLiteral("CloseDevice"));
@@ -770,6 +781,11 @@ void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, 
                             usbio::Status Reason)
 {
     FUpdate.TransferFailed(FileName, Sent, Size, Reason);
+}
+
+void TForm1::TransferComplete(TObject *, const AnsiString &FileName, qint64 Size, qint64 ElapsedMs)
+{
+    FUpdate.TransferComplete(FileName, Size, ElapsedMs);
 }
 
 void TForm1::DispatchCommandLine(const QStringList &Args)

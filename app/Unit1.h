@@ -145,6 +145,9 @@ public:
     // The link's transfer ended before all of the image was handed over.
     void TransferFailed(TObject *Sender, const AnsiString &FileName, qint64 Sent, qint64 Size,
                         usbio::Status Reason);
+    // The device took the whole image.
+    void TransferComplete(TObject *Sender, const AnsiString &FileName, qint64 Size,
+                          qint64 ElapsedMs);
 
     // Command-line runs: the arguments after the program path.
     void DispatchCommandLine(const QStringList &Args);
@@ -205,6 +208,10 @@ public:
     {
         TransferFailed(this, fileName, sent, size, reason);
     }
+    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override
+    {
+        TransferComplete(this, fileName, size, elapsedMs);
+    }
 
     // How the run went: its ends, a certificate that could not be made, the
     // time-out; the exit status of an unattended run comes from it.
@@ -230,6 +237,7 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void DestroyLink();
+    void StopTimers();
     QWidget *ControlWidget(Control control) const;
     QTimer *TimerObject(Timer timer) const;
 

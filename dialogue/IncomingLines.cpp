@@ -21,6 +21,12 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
 
     switch (outcome.action) {
     case ChunkOutcome::Action::LoaderReady:
+        // Announced again while the image streams: the transfer goes on as
+        // it is.
+        if (LinkCalls::fileTransferRunning(FWindow)) {
+            FWindow.log(QString::fromLatin1(BlankIgnored));
+            return;
+        }
         FWindow.setTimerEnabled(WindowPort::Timer::BWF, false);
         FWindow.log(QStringLiteral("sending File...."));
         FWindow.sendFirmwareFile();

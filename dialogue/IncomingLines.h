@@ -20,6 +20,10 @@ public:
 
     void DeviceDataReceived(const QByteArray &chunk);
 
+    // The one line a "Flash is BLANK" gets while a transfer runs.
+    static constexpr const char *BlankIgnored =
+        "Flash is BLANK ignored: the firmware transfer is running";
+
     // Told of every serial-number reply once it is taken: accepted with the
     // number now in the window state, or refused after its box. Set by
     // whoever waits for one (the serial read-back of an unattended run).

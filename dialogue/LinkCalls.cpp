@@ -11,6 +11,12 @@ usbio::Status LinkCalls::sendCommand(WindowPort &window, const QByteArray &text)
     return link ? link->SendCommand(text) : usbio::status::NoLink;
 }
 
+bool LinkCalls::fileTransferRunning(WindowPort &window)
+{
+    TVemoUSBinterface *link = window.link();
+    return link && link->FileTransferRunning();
+}
+
 QString LinkCalls::statusText(WindowPort &window, usbio::Status status)
 {
     if (TVemoUSBinterface *link = window.link())

@@ -136,6 +136,8 @@ public:
     virtual void transferProgress(int percent) = 0;
     virtual void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
                                 usbio::Status reason) = 0;
+    // The device took the last chunk of the image: the update is complete.
+    virtual void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) = 0;
 
 private:
     WindowState FState;

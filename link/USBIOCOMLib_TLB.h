@@ -68,6 +68,8 @@ public:
     usbio::Status OpenDevice(int DeviceNumber);
     void CloseDevice();
     usbio::Status GetDriverInfo(usbio::DriverInfo &Info);
+    // Where the open device sits; DeviceGone once it has left the bus.
+    usbio::Status GetDeviceAddress(usbio::DeviceAddress &Address);
     void SetDeviceParameter(int Value);
     usbio::Status AddInterface(int InterfaceIndex, int AlternateSettingIndex,
                                int MaximumTransferSize);

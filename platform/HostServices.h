@@ -22,6 +22,7 @@ enum MessageBoxFlag : int
     MB_ICONWARNING = MB_ICONEXCLAMATION,
     MB_ICONASTERISK = 0x40,
     MB_ICONINFORMATION = MB_ICONASTERISK,
+    MB_DEFBUTTON2 = 0x100, // the second button is the default
     MB_TASKMODAL = 0x2000,
 };
 

@@ -178,7 +178,8 @@ void TestUpdateWindow::wholeUpdate()
     QVERIFY(!form.Update->isEnabled() && !form.SendCommand->isEnabled() &&
             !form.DownloadB->isEnabled());
 
-    // Reported done at the first 100 %, then the device restarts with it.
+    // Reported done once the device took the last chunk, then the device
+    // restarts with it.
     QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 20000);
     QCOMPARE(m_device->image(), image);
     QVERIFY(!form.ProgressBar1->isVisible());
@@ -395,17 +396,23 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
     // One line naming the file and how far it got; nothing runs any more.
     const QStringList failed = log().filter(QStringLiteral("Firmware transfer failed: "));
     QCOMPARE(failed.size(), 1);
-    QVERIFY2(
-        failed.first().startsWith(QStringLiteral("Firmware transfer failed: ") + file + ", ") &&
-            failed.first().contains(QStringLiteral(" of %1 bytes sent").arg(size)),
-        qPrintable(failed.first()));
+    const qint64 taken = m_device->receivedChunks().join().size();
+    QCOMPARE(failed.first(), QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes taken: "
+                                            "device removed")
+                                 .arg(file)
+                                 .arg(taken)
+                                 .arg(size));
+    QCOMPARE(m_device->receivedChunks().join(), image.left(taken));
     QVERIFY(!form.ProgressBar1->isVisible());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(!form.RestartVemoTimer->isActive());
     QCOMPARE(m_fixture->host().terminateRequested(), unattended);
     QCOMPARE(form.Outcome().failed(), unattended);
     if (unattended) {
-        QCOMPARE(form.Outcome().reason(), QStringLiteral("the firmware transfer failed"));
+        QCOMPARE(form.Outcome().reason(),
+                 QStringLiteral("transfer failed: device removed at %1 of %2 bytes")
+                     .arg(taken)
+                     .arg(size));
         return;
     }
 
@@ -426,6 +433,7 @@ void TestUpdateWindow::progressReports()
 {
     TForm1 &form = m_fixture->start();
     form.setUpdating(true);
+    form.ProgressBar1->setVisible(true);
     m_fixture->host().clearCalls();
 
     form.TransferProgress(nullptr, 0);
@@ -435,19 +443,38 @@ void TestUpdateWindow::progressReports()
     QCOMPARE(form.ProgressBar1->value(), 50);
     QVERIFY(form.updating());
 
+    // 100 at the hand-over of the last chunk ends nothing: the device may
+    // still lose it.
     form.TransferProgress(nullptr, 100);
-    QVERIFY(!form.updating());
-    QVERIFY(!form.ProgressBar1->isVisible());
-    QVERIFY(!m_fixture->host().busyCursor());
-    QVERIFY(!m_fixture->host().terminateRequested());
+    QCOMPARE(form.ProgressBar1->value(), 100);
+    QVERIFY(form.updating());
+    QVERIFY(!form.ProgressBar1->isHidden());
+    QVERIFY(m_fixture->host().busyCursor());
 
-    // An unattended run ends at the first 100.
+    // The device took it.
+    form.TransferComplete(nullptr, "/fw/vemo2.bin", 100001, 1234);
+    QVERIFY(!form.updating());
+    QVERIFY(form.ProgressBar1->isHidden());
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(form.Update->isEnabled() && form.ChooseFile->isEnabled() &&
+            form.DownloadB->isEnabled());
+    QVERIFY(!m_fixture->host().terminateRequested());
+    QCOMPARE(log().filter(QStringLiteral("Firmware update complete")),
+             QStringList{"Firmware update complete: /fw/vemo2.bin, 100001 bytes in 1.2 s"});
+
+    // An unattended run ends when the device took the last chunk, not at
+    // the first 100.
     form.setAutoUpdate(true);
     form.setUpdating(true);
     form.TransferProgress(nullptr, 100);
+    QVERIFY(!m_fixture->host().terminateRequested());
+    QVERIFY(!form.Outcome().ended());
+    form.TransferComplete(nullptr, "/fw/vemo2.bin", 64, 40);
     QVERIFY(m_fixture->host().terminateRequested());
     QVERIFY(!form.Outcome().failed());
-    QCOMPARE(form.Outcome().reason(), QStringLiteral("the update reached 100 %"));
+    QCOMPARE(form.Outcome().reason(), QStringLiteral("the device took the whole image"));
+    QCOMPARE(log().last(),
+             QStringLiteral("Firmware update complete: /fw/vemo2.bin, 64 bytes in 0.0 s"));
 }
 
 int main(int argc, char *argv[])

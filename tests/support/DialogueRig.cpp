@@ -103,3 +103,9 @@ void DialogueRig::transferFailed(const QByteArray &fileName, qint64 sent, qint64
     FakeWindowPort::transferFailed(fileName, sent, size, reason);
     update.TransferFailed(fileName, sent, size, reason);
 }
+
+void DialogueRig::transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs)
+{
+    FakeWindowPort::transferComplete(fileName, size, elapsedMs);
+    update.TransferComplete(fileName, size, elapsedMs);
+}

@@ -63,6 +63,7 @@ public:
     void transferProgress(int percent) override;
     void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
                         usbio::Status reason) override;
+    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override;
 
 private:
     ScopedHost m_host;

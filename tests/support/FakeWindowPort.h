@@ -144,6 +144,7 @@ public:
     void transferProgress(int percent) override;
     void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
                         usbio::Status reason) override;
+    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override;
 
 private:
     TRegTools m_regTools;
