@@ -121,7 +121,7 @@ void LinkCallbackTest::handlerDestroysLink_data()
         s.f.device()->sendToHost("0123456789ABCDEFmore");
     });
     QTest::newRow("data received") << Start::Receiving << Trigger([](Scene &s) {
-        s.link.OnDataReceived = [&s, destroy = s.destroying()](TObject *, AnsiString &data) {
+        s.link.OnDataReceived = [destroy = s.destroying()](TObject *, AnsiString &data) {
             destroy();
             data = "the link's text outlives the link"; // the text is the link's to drop
         };

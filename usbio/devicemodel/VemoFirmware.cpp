@@ -305,9 +305,6 @@ void VemoFirmware::erase()
     // Erase (again): the image starts anew once the flash is blank.
     m_flashValid = false;
     m_image.clear();
-    // A known size is taken in one piece, not grown into twice its room.
-    if (m_settings.imageSize > 0)
-        m_image.reserve(m_settings.imageSize);
     m_loaderState = LoaderState::Erasing;
     const quint64 epoch = m_epoch;
     const quint64 erase = ++m_erases;
@@ -328,9 +325,7 @@ void VemoFirmware::takeImageChunk(const QByteArray &chunk)
                       (m_settings.imageSize > 0 && m_image.size() >= m_settings.imageSize);
     if (!last)
         return;
-    QByteArray image = m_image;
-    m_image.clear();
-    image.squeeze(); // the room it grew into is given back
+    const QByteArray image = m_image.take();
     m_loaderState = LoaderState::Idle;
     m_flashValid = true;
     m_settings.firmwareVersion = nextVersion(m_settings.firmwareVersion);
