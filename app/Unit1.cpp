@@ -9,10 +9,12 @@
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -244,6 +246,13 @@ void TForm1::CreateControls()
         Command->setItemData(i, QSize(0, 16), Qt::SizeHintRole);
     Command->setCurrentIndex(-1);
     Command->setEditText(QStringLiteral("NSF?"));
+    // The listed commands that begin as typed are offered in a list beside
+    // the box; the text itself stays as typed, so Enter sends "KL", not the
+    // "KL?" an inline completion would have made of it.
+    auto *suggestions = new QCompleter(Command->model(), Command);
+    suggestions->setCompletionMode(QCompleter::PopupCompletion);
+    suggestions->setCaseSensitivity(Qt::CaseInsensitive);
+    Command->setCompleter(suggestions);
     setHint(Command, "Enter a command");
     FAnchors.place(Command, QRect(16, 64, 145, 24));
 
@@ -336,12 +345,18 @@ void TForm1::ConnectHandlers()
     // Keys typed into the command box arrive at the box, which hands them on
     // to its line edit itself (past any filter there).
     Command->installEventFilter(this);
+    // While the suggestions are open they get the keys, and hand them to the
+    // line edit past the box: Enter is seen there too (this filter runs
+    // before the list's own, which then closes it).
+    Command->completer()->popup()->installEventFilter(this);
     BugLabel->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Command && event->type() == QEvent::KeyPress) {
+    const bool commandKeys =
+        watched == Command || (Command->completer() && watched == Command->completer()->popup());
+    if (commandKeys && event->type() == QEvent::KeyPress) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         int key = keyEvent->key();
         CommandKeyDown(Command, key, keyEvent->modifiers());
