@@ -50,8 +50,15 @@ void TestCommandLineWindow::parse_data()
                             << QByteArray("123456789") << "" << false;
     QTest::newRow("serial in lower case")
         << QStringList{"/serial12345abcd"} << Run::Serial << QByteArray("12345ABCD") << "" << false;
-    QTest::newRow("serial not at the start")
-        << QStringList{"ab/SERIAL1234567"} << Run::Serial << QByteArray("AL1234567") << "" << false;
+    // A firmware path holding "/SERIAL" is a file, whatever its length.
+    QTest::newRow("serial not at the start is a file")
+        << QStringList{"ab/SERIAL1234567"} << Run::Update << QByteArray() << "ab/SERIAL1234567"
+        << false;
+    QTest::newRow("firmware path of 16 is a file") << QStringList{"lot7/serial4.bin"} << Run::Update
+                                                   << QByteArray() << "lot7/serial4.bin" << false;
+    QTest::newRow("firmware path with calibration")
+        << QStringList{"./x/Serial42.bin", "/CALIBRATE"} << Run::Update << QByteArray()
+        << "./x/Serial42.bin" << true;
     QTest::newRow("serial of 8 is a file") << QStringList{"/SERIAL12345678"} << Run::Update
                                            << QByteArray() << "/SERIAL12345678" << false;
     QTest::newRow("serial of 10 is a file") << QStringList{"/SERIAL1234567890"} << Run::Update
