@@ -49,7 +49,8 @@ private Q_SLOTS:
 private:
     usbio::SimDevice *attach(Generation generation, int imageSize, int eraseDelayMs = 20);
     TForm1 &startAndOpen();
-    QString writeImage(const QByteArray &bytes, const QString &name = QStringLiteral("vemo.bin"));
+    QString writeImage(const QByteArray &bytes,
+                       const QString &name = QStringLiteral("firmware.bin"));
     QStringList log() const { return m_fixture->log(); }
 
     std::unique_ptr<WindowFixture> m_fixture;
