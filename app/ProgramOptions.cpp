@@ -232,7 +232,8 @@ QString ProgramOptions::usage(const QString &programName)
                "its exit status and why: \"run ended: 0 done\", \"run ended: 3 time-out\n"
                "after 600 s\", ...\n"
                "\n"
-               "Exit status (without --batch only 2, 3 and an exception's 1 are given):\n"
+               "Exit status (without --batch message boxes and a run that did not end\n"
+               "by itself do not count):\n"
                "%2")
         .arg(name, exitStatusLines());
 }

@@ -49,10 +49,6 @@ EndKind RunOutcome::finalKind(bool batch, QString *why) const
     const QString exception =
         QStringLiteral("exception: %1")
             .arg(m_exceptionMessage.isEmpty() ? QStringLiteral("unknown") : m_exceptionMessage);
-    if (!batch) {
-        *why = m_exception ? exception : QString::fromLatin1(DoneWord);
-        return m_exception ? EndKind::Failed : EndKind::Done;
-    }
     if (failed()) {
         *why = m_reason;
         return m_kind;
@@ -60,6 +56,11 @@ EndKind RunOutcome::finalKind(bool batch, QString *why) const
     if (m_exception) {
         *why = exception;
         return EndKind::Failed;
+    }
+    // An operator saw the boxes and may end the program at any point.
+    if (!batch) {
+        *why = QString::fromLatin1(DoneWord);
+        return EndKind::Done;
     }
     if (!m_ended) {
         *why = QStringLiteral("the run did not reach its end");

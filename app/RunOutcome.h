@@ -36,9 +36,11 @@ public:
     bool timedOut() const { return m_timedOut; }
     QString reason() const { return m_reason; }
 
-    // The process's exit status. Without --batch only the time-out and an
-    // exception count; with it the run must have reached its end without a
-    // failure, a box, an exception or a certificate that could not be made.
+    // The process's exit status. Without --batch the time-out, a failed end
+    // of a production run and an exception count (an operator saw the boxes
+    // and may end the program at any point); with it the run must have
+    // reached its end without a failure, a box, an exception or a
+    // certificate that could not be made.
     int exitStatus(bool batch) const;
     // The kind the exit status stands for, and why, as one line:
     // "run ended: 0 done", "run ended: 3 time-out after 60 s", ...

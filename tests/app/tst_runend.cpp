@@ -124,9 +124,12 @@ void TestRunEnd::exitStatus_data()
         << "run ended: 4 No Vemo found";
     QTest::newRow("operator's run, timed out")
         << QStringList{"timeout:5"} << false << 3 << "run ended: 3 time-out after 5 s";
-    QTest::newRow("operator's run, failed")
-        << QStringList{"NoDevice:No Vemo found", "box:Error: No Vemo found"} << false << 0
-        << "run ended: 0 done";
+    // A production command line without --batch: its end still tells.
+    QTest::newRow("command line without --batch, failed")
+        << QStringList{"NoDevice:No Vemo found", "box:Error: No Vemo found"} << false << 4
+        << "run ended: 4 No Vemo found";
+    QTest::newRow("operator's run, boxes shown")
+        << QStringList{"box:Error: File does not exist"} << false << 0 << "run ended: 0 done";
     QTest::newRow("operator's run, never ended")
         << QStringList{} << false << 0 << "run ended: 0 done";
     // An exception that reached the application is a failed run, also for
