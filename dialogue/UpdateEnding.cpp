@@ -18,6 +18,13 @@ UpdateEnding::UpdateEnding(WindowPort &window, FirmwareUpdate &update, const Com
 
 void UpdateEnding::SendFirmwareFile()
 {
+    // The loader asks for an image again after the update was done: the
+    // device did not take it.
+    if (Waiting()) {
+        Finish(EndKind::ImageNotLoaded,
+               QStringLiteral("the device came back in its loader after the update"));
+        return;
+    }
     const QString file = FWindow.fileName();
     const bool installer = FirmwareUpdate::isInstaller(file);
     // A second "Flash is BLANK" during the transfer: that one goes on.

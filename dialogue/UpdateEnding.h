@@ -34,7 +34,9 @@ class UpdateEnding
 public:
     UpdateEnding(WindowPort &window, FirmwareUpdate &update, const CommandLineRuns &runs);
 
-    // "Flash is BLANK": the update prepares and sends the image.
+    // "Flash is BLANK": the update prepares and sends the image. After the
+    // update was done (the run waits for its certificate or check) the
+    // device is back in its loader: the run ends, the image not loaded.
     void SendFirmwareFile();
     // The transfer ended before the whole image was handed over (before the
     // update hears of it).

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void timeOutWhileVerifying();
     void interrupted_data();
     void interrupted();
+    void loaderAgainAfterTheUpdate();
     void boxWhileWaiting();
 
 private:
@@ -381,6 +382,25 @@ void TestUpdateEnding::interrupted()
     QCOMPARE(rig.lines.filter(QStringLiteral("Firmware transfer failed: ")).size(), 1);
     QVERIFY(!rig.link()->Opened);
     QVERIFY(device->image().isEmpty());
+}
+
+void TestUpdateEnding::loaderAgainAfterTheUpdate()
+{
+    DialogueRig rig;
+    rig.setRunSettings({false, true, QString()});
+    usbio::SimDevice *device =
+        startRun(rig, writeFile(QStringLiteral("firmware.bin"), testBytes(6400)));
+    QTRY_VERIFY(rig.ending.Waiting());
+    const int chunks = int(device->receivedChunks().size());
+    // The loader announces its blank flash again: it has no image.
+    rig.deviceDataReceived("Flash is BLANK\r");
+    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(rig.ends.first().kind, EndKind::ImageNotLoaded);
+    QCOMPARE(rig.ends.first().reason,
+             QStringLiteral("the device came back in its loader after the update"));
+    // Nothing is sent again.
+    QTest::qWait(50);
+    QCOMPARE(device->receivedChunks().size(), chunks);
 }
 
 void TestUpdateEnding::boxWhileWaiting()
