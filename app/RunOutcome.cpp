@@ -62,16 +62,17 @@ EndKind RunOutcome::finalKind(bool batch, QString *why) const
         *why = QString::fromLatin1(DoneWord);
         return EndKind::Done;
     }
-    if (!m_ended) {
-        *why = QStringLiteral("the run did not reach its end");
-        return EndKind::Failed;
-    }
+    // What went wrong first, when a run ended done or did not end at all.
     if (m_certificateFailed) {
         *why = QStringLiteral("certificate could not be made: %1").arg(m_certificateError);
         return EndKind::Failed;
     }
     if (m_boxes > 0) {
         *why = QStringLiteral("a message box was shown: %1").arg(m_firstBox);
+        return EndKind::Failed;
+    }
+    if (!m_ended) {
+        *why = QStringLiteral("the run did not reach its end");
         return EndKind::Failed;
     }
     *why = QString::fromLatin1(DoneWord);

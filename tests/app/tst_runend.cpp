@@ -106,6 +106,13 @@ void TestRunEnd::exitStatus_data()
         << 4 << "run ended: 4 Could not open device";
     QTest::newRow("done after a failure") << QStringList{"BadInput:File not found", "done"} << true
                                           << 2 << "run ended: 2 File not found";
+    // The box says why a run that stopped by itself never reached its end.
+    QTest::newRow("a box, never ended")
+        << QStringList{"box:USBIO not registerd: USBIOCOM not registered! Use regsvr32 "
+                       "usbio230.dll"}
+        << true << 1
+        << "run ended: 1 a message box was shown: USBIO not registerd: USBIOCOM not registered! "
+           "Use regsvr32 usbio230.dll";
     QTest::newRow("done with a box")
         << QStringList{"box:Error: Error sending Update Command", "box:Error: second", "done"}
         << true << 1 << "run ended: 1 a message box was shown: Error: Error sending Update Command";
