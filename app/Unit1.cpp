@@ -3,6 +3,7 @@
 #include "dialogue/Certificate.h"
 #include "dialogue/CommandList.h"
 #include "dialogue/DeviceText.h"
+#include "dialogue/GenerationGuard.h"
 #include "dialogue/Intervals.h"
 #include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
@@ -98,6 +99,13 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     FIncoming.OnSerialReply = [this](bool accepted, const QByteArray &serial) {
         FReadBack.SerialReply(accepted, serial);
     };
+    // An unattended update waits for its certificate and, with --verify,
+    // for the device's answer after it.
+    FIncoming.OnLineShown = [this](const QByteArray &line) { FEnding.LineShown(line); };
+    FIncoming.OnCertificate = [this](bool made, const QString &error) {
+        FEnding.CertificateMade(made, error);
+    };
+    setRunSettings({Options.force, Options.verify, Options.expectVersion});
 
     if (!Options.logFile.isEmpty()) {
         QString error;
@@ -120,9 +128,11 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     try {
         FormCreate(this);
     } catch (const std::exception &e) {
+        FOutcome.recordException(QString::fromUtf8(e.what()));
         platform::host().showException(QString::fromUtf8(e.what()));
         platform::host().terminate();
     } catch (...) {
+        FOutcome.recordException(QString());
         platform::host().showException(QString());
         platform::host().terminate();
     }
@@ -677,16 +687,22 @@ void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &devi
 {
     try {
         dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
-    } catch (...) {
+    } catch (const std::exception &e) {
         // An unattended run reports a certificate that could not be made.
+        FOutcome.recordCertificateFailure(QString::fromUtf8(e.what()));
+        throw;
+    } catch (...) {
         FOutcome.recordCertificateFailure();
         throw;
     }
 }
 
-void TForm1::endProgram(bool failed, const QString &reason)
+void TForm1::endProgram(dialogue::EndKind kind, const QString &reason)
 {
-    FOutcome.recordEnd(failed, reason);
+    // The update's done end may wait for its certificate or its check.
+    if (FEnding.HoldsEnd(kind, reason))
+        return;
+    FOutcome.recordEnd(kind, reason);
     platform::host().terminate();
 }
 
@@ -755,6 +771,7 @@ void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &)
 void TForm1::PnPAddNotification(TObject *, const IDispatchRef &)
 {
     FConnection.PnPAddNotification();
+    FEnding.DeviceArrived();
 }
 
 void TForm1::ShowDriverInfo()
@@ -769,6 +786,9 @@ void TForm1::DeviceDataReceived(TObject *, const AnsiString &Data)
 
 void TForm1::UpdateClick(QObject *)
 {
+    // Another generation's firmware goes in only when the operator says so.
+    if (!dialogue::GenerationGuard::OperatorAgrees(*this))
+        return;
     FUpdate.UpdateClick();
 }
 
@@ -784,7 +804,8 @@ void TForm1::RestartVemoTimerTimer(QObject *)
 
 void TForm1::SendFirmwareFile()
 {
-    FUpdate.SendFirmwareFile();
+    // The update sends the image; an unattended run that cannot ends at once.
+    FEnding.SendFirmwareFile();
 }
 
 void TForm1::TransferProgress(TObject *, int Percent)
@@ -795,6 +816,7 @@ void TForm1::TransferProgress(TObject *, int Percent)
 void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, qint64 Size,
                             usbio::Status Reason)
 {
+    FEnding.TransferFailed(Sent, Size);
     FUpdate.TransferFailed(FileName, Sent, Size, Reason);
 }
 

@@ -13,6 +13,7 @@
 #include "dialogue/OperatorFunctions.h"
 #include "dialogue/SerialReadBack.h"
 #include "dialogue/StartUp.h"
+#include "dialogue/UpdateEnding.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
@@ -198,7 +199,8 @@ public:
     {
         DispatchCommandLine(arguments);
     }
-    void endProgram(bool failed, const QString &reason) override;
+    using dialogue::WindowPort::endProgram;
+    void endProgram(dialogue::EndKind kind, const QString &reason) override;
     void pnpRemoveNotification() override { PnPRemoveNotification(this, IDispatchRef()); }
     void pnpAddNotification() override { PnPAddNotification(this, IDispatchRef()); }
     void deviceDataReceived(const QByteArray &chunk) override { DeviceDataReceived(this, chunk); }
@@ -221,6 +223,8 @@ public:
     const dialogue::CommandLineRuns &Runs() const { return FRuns; }
     // The read-back that ends an unattended serial run.
     dialogue::SerialReadBack &ReadBack() { return FReadBack; }
+    // How an unattended update ends besides its transfer.
+    dialogue::UpdateEnding &Ending() { return FEnding; }
 
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
@@ -255,6 +259,7 @@ private:
     dialogue::FirmwareUpdate FUpdate{*this};
     dialogue::CommandLineRuns FRuns{*this};
     dialogue::SerialReadBack FReadBack{*this};
+    dialogue::UpdateEnding FEnding{*this, FUpdate, FRuns};
     // The maker's web server of the firmware download.
     QString FFirmwareServer;
 };

@@ -3,6 +3,7 @@
 #include "app/BatchRun.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
+#include "app/RunOutcome.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
@@ -189,7 +190,19 @@ int runWindow(const ProgramOptions &options, BatchRun &run)
     run.started(window);
     // An end requested during start-up: the loop is not entered.
     platform::host().runMessageLoop();
-    return run.exitStatus(window);
+    return run.finish(window);
+}
+
+// An exception that escaped the window and its loop: shown, and the run
+// failed, with or without an operator.
+int exceptionEnd(const ProgramOptions &options, const QString &message)
+{
+    platform::host().showException(message);
+    RunOutcome outcome;
+    outcome.recordException(message);
+    if (options.batch)
+        printLine(stderr, outcome.endLine(true));
+    return outcome.exitStatus(options.batch);
 }
 
 // Everything after the application exists: the host, the key store, the
@@ -210,11 +223,9 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs)
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
-        platform::host().showException(QString::fromUtf8(e.what()));
-        status = options.batch ? ProgramOptions::RunFailedExitCode : 0;
+        status = exceptionEnd(options, QString::fromUtf8(e.what()));
     } catch (...) {
-        platform::host().showException(QString());
-        status = options.batch ? ProgramOptions::RunFailedExitCode : 0;
+        status = exceptionEnd(options, QString());
     }
     platform::setHost(nullptr);
     return status;

@@ -50,6 +50,8 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
         SerialReply(line);
     if (protocol::isCalibrationReply(line))
         CalibrationReply(line);
+    if (OnLineShown)
+        OnLineShown(line);
     // Last, so a chunk held by a nested call is dropped with this line.
     FWindow.clearPendingChunk();
 }
@@ -84,12 +86,18 @@ void IncomingLines::SerialReply(const QByteArray &line)
 void IncomingLines::CalibrationReply(const QByteArray &line)
 {
     FWindow.log(QStringLiteral("Print out Report:"));
+    QString error;
+    bool made = false;
     try {
         FWindow.printCertificate(FWindow.serialNo(), protocol::deviationOf(line),
                                  protocol::calibrationDateOf(line));
-    } catch (const std::exception &error) {
-        FWindow.log(QStringLiteral("Could not create Report:") + QString::fromUtf8(error.what()));
+        made = true;
+    } catch (const std::exception &raised) {
+        error = QString::fromUtf8(raised.what());
+        FWindow.log(QStringLiteral("Could not create Report:") + error);
     }
+    if (OnCertificate)
+        OnCertificate(made, error);
 }
 
 } // namespace dialogue

@@ -28,7 +28,9 @@ bool LinkCalls::logFailure(WindowPort &window, const QString &prefix, usbio::Sta
 {
     if (status == usbio::status::Success)
         return true;
-    window.log(prefix + statusText(window, status));
+    const QString line = prefix + statusText(window, status);
+    window.noteLinkFailure(line);
+    window.log(line);
     return false;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialogue/EndKind.h"
+#include "dialogue/RunSettings.h"
 #include "dialogue/WindowState.h"
 #include "usbio/Status.h"
 
@@ -113,6 +115,16 @@ public:
     void holdChunk(const QByteArray &chunk) { FState.pendingChunk = chunk; }
     void clearPendingChunk() { FState.pendingChunk.clear(); }
 
+    // The last failure a link call logged (LinkCalls::logFailure), its whole
+    // line; whoever needs to say why an operation did not run clears it
+    // before and reads it after.
+    QString lastLinkFailure() const { return FLastLinkFailure; }
+    void noteLinkFailure(const QString &line) { FLastLinkFailure = line; }
+
+    // ---- How the production runs were asked for ------------------------------
+    const RunSettings &runSettings() const { return FSettings; }
+    void setRunSettings(const RunSettings &settings) { FSettings = settings; }
+
     // ---- The window's handlers that other handlers call --------------------
     virtual void openClick() = 0;
     virtual void closeClick() = 0;
@@ -124,9 +136,15 @@ public:
                                   const QByteArray &setDate) = 0;
     // Hands the arguments after the program path to the command-line runs.
     virtual void dispatchCommandLine(const QStringList &arguments) = 0;
-    // Ends the program: the end of an unattended run. failed marks a run that
-    // did not reach its end; reason says in a few words what ended it.
-    virtual void endProgram(bool failed, const QString &reason) = 0;
+    // Ends the program: the end of an unattended run, of the kind given;
+    // reason says in a few words what ended it.
+    virtual void endProgram(EndKind kind, const QString &reason) = 0;
+    // The same, done or failed: a failed end whose reason begins with
+    // "transfer failed:" is an image that did not get into the device.
+    void endProgram(bool failed, const QString &reason)
+    {
+        endProgram(endKindFor(failed, reason), reason);
+    }
 
     // ---- The window's handlers that the link calls -------------------------
     // Start-up binds the link's callbacks to these.
@@ -141,6 +159,8 @@ public:
 
 private:
     WindowState FState;
+    RunSettings FSettings;
+    QString FLastLinkFailure;
 };
 
 } // namespace dialogue

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "dialogue/FirmwareUpdate.h"
+#include "dialogue/GenerationGuard.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestBytes.h"
@@ -42,6 +43,8 @@ private Q_SLOTS:
     void transferThatCannotStartEndsTheUpdate();
     void updateRefused_data();
     void updateRefused();
+    void anotherGenerationAsksFirst_data();
+    void anotherGenerationAsksFirst();
     void deviceThatNeverComesBack();
     void deviceRemovedHalfWayThroughTheImage_data();
     void deviceRemovedHalfWayThroughTheImage();
@@ -50,7 +53,8 @@ private Q_SLOTS:
 private:
     usbio::SimDevice *attach(Generation generation, int imageSize, int eraseDelayMs = 20);
     TForm1 &startAndOpen();
-    QString writeImage(const QByteArray &bytes, const QString &name = QStringLiteral("vemo.bin"));
+    QString writeImage(const QByteArray &bytes,
+                       const QString &name = QStringLiteral("firmware.bin"));
     QStringList log() const { return m_fixture->log(); }
 
     std::unique_ptr<WindowFixture> m_fixture;
@@ -335,6 +339,48 @@ void TestUpdateWindow::updateRefused()
     QVERIFY(!form.updating());
     for (usbio::SimDevice *device : m_fixture->bus().devices())
         QVERIFY(device->receivedPieces().isEmpty());
+}
+
+void TestUpdateWindow::anotherGenerationAsksFirst_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("answer"); // 0: none (the box's default)
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("started");
+
+    QTest::newRow("another generation, Yes") << "vemo3.bin" << int(platform::IDYES) << true << true;
+    QTest::newRow("another generation, No") << "vemo3.bin" << int(platform::IDNO) << true << false;
+    QTest::newRow("another generation, unanswered") << "Vemo.exe" << 0 << true << false;
+    QTest::newRow("its own generation") << "VEMO2.BIN" << 0 << false << true;
+}
+
+void TestUpdateWindow::anotherGenerationAsksFirst()
+{
+    QFETCH(QString, name);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, started);
+
+    attach(Generation::Vemo2, 0);
+    TForm1 &form = startAndOpen();
+    form.FileNameE->setText(writeImage(testBytes(100), name));
+    m_fixture->host().clearCalls();
+    if (answer != 0)
+        m_fixture->host().queueAnswer(answer);
+    m_device->clearRecords();
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+
+    QCOMPARE(m_fixture->host().boxes().size(), asked ? 1 : 0);
+    if (asked)
+        QCOMPARE(m_fixture->host().boxes().first().caption,
+                 QString::fromLatin1(dialogue::GenerationGuard::QuestionCaption));
+    QCOMPARE(form.updating(), started);
+    QCOMPARE(form.Update->isEnabled(), !started);
+    if (started)
+        QTRY_VERIFY(m_device->receivedCommands().contains("USB-Vemo:BWF!!!"));
+    else
+        QVERIFY(!m_device->receivedCommands().contains("USB-Vemo:BWF!!!"));
 }
 
 void TestUpdateWindow::deviceThatNeverComesBack()

@@ -110,10 +110,10 @@ void FakeWindowPort::dispatchCommandLine(const QStringList &arguments)
     handlerCalls << (QStringList{QStringLiteral("dispatchCommandLine")} + arguments).join(' ');
 }
 
-void FakeWindowPort::endProgram(bool failed, const QString &reason)
+void FakeWindowPort::endProgram(dialogue::EndKind kind, const QString &reason)
 {
     handlerCalls << QStringLiteral("endProgram");
-    ends << End{failed, reason};
+    ends << End{kind != dialogue::EndKind::Done, reason, kind};
 }
 
 void FakeWindowPort::pnpRemoveNotification()

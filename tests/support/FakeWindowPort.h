@@ -78,6 +78,7 @@ public:
     {
         bool failed = false;
         QString reason;
+        dialogue::EndKind kind = dialogue::EndKind::Done;
     };
     QList<End> ends;
     struct Certificate
@@ -137,7 +138,8 @@ public:
     void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
                           const QByteArray &setDate) override;
     void dispatchCommandLine(const QStringList &arguments) override;
-    void endProgram(bool failed, const QString &reason) override;
+    using dialogue::WindowPort::endProgram;
+    void endProgram(dialogue::EndKind kind, const QString &reason) override;
     void pnpRemoveNotification() override;
     void pnpAddNotification() override;
     void deviceDataReceived(const QByteArray &chunk) override;
