@@ -191,5 +191,5 @@ QString ProgramOptions::usage(const QString &programName)
 
 QString ProgramOptions::versionText()
 {
-    return kProgram + QStringLiteral(" 1.4.7.2");
+    return kProgram + QStringLiteral(" " VEMO_VERSION);
 }
