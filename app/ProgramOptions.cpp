@@ -178,7 +178,8 @@ QString ProgramOptions::usage(const QString &programName)
     return QStringLiteral(
                "Usage: %1 [OPTION]... [/SERIALnnnnnnnnn | FIRMWARE-FILE [/CALIBRATE]]\n"
                "\n"
-               "Service tool for the Vemo, Vemo2 and Vemo3 USB timing devices.\n"
+               "Service tool for the Vemo, Vemo2 and Vemo3 USB timing devices. The whole\n"
+               "manual: see vemotool(1).\n"
                "\n"
                "Options (they come before the production command line):\n"
                "  --usb=sim|libusb   where devices are found: real USB devices (libusb,\n"
@@ -240,5 +241,5 @@ QString ProgramOptions::usage(const QString &programName)
 
 QString ProgramOptions::versionText()
 {
-    return kProgram + QStringLiteral(" 1.4.7.2");
+    return kProgram + QStringLiteral(" " VEMO_VERSION);
 }

@@ -36,7 +36,7 @@ class TIdHTTP;
 // The application's title (what the task bar shows), set by the entry point.
 inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
 // The window's caption; also the subject of the bug-report mail.
-inline constexpr const char *MainCaption = "Vemo USB Update V1.4.7.2";
+inline constexpr const char *MainCaption = "Vemo USB Update V" VEMO_VERSION;
 
 // The program's one window and the composition root of the dialogue: it
 // owns the registry probe, the device link and the dialogue's units, shows

@@ -265,5 +265,8 @@ int main(int argc, char *argv[])
     // name the desktop groups the window by. A display name would also be
     // appended to the window's caption, which stays as it is.
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    // The desktop entry the window belongs to: its icon and name in the
+    // task bar of a desktop that installed the package.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
     return runProgram(options, inputs);
 }

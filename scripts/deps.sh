@@ -12,6 +12,8 @@ VEMO_PACKAGES=(
     fonts-liberation xvfb xauth
     libcups2-dev poppler-utils cups printer-driver-cups-pdf
     tshark
+    # the Debian package (cpack), and the tools its tests check it with
+    dpkg-dev file lintian desktop-file-utils appstream groff-base man-db udev
 )
 
 missing=()

@@ -310,7 +310,7 @@ void TestProgramOptions::usageDocumentsEveryOption()
           "--timeout=SECONDS", "--verify", "--expect-version=V", "--force", "run ended: 0 done",
           "-h, --help", "-V, --version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
-    QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
+    QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool " VEMO_PROJECT_VERSION));
 }
 
 void TestProgramOptions::firmwareServer_data()

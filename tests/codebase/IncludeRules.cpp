@@ -41,6 +41,8 @@ const QList<Layer> &layers()
         {"dialogue", {"link", "report", "registry", "platform", "usbio"}, false},
         {"download", {"dialogue", "registry", "platform"}, false},
         {"app", {"*"}, false},
+        // The build's helper that makes the desktop icons: Qt only.
+        {"packaging", {}, false},
         {"bench", {"*"}, true},
         {"tests", {"*", "tests"}, true},
         {"fuzz", {"*", "tests"}, false},
