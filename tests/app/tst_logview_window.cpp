@@ -1,0 +1,222 @@
+#include "app/Application.h"
+#include "app/LogView.h"
+#include "app/Unit1.h"
+#include "tests/app/WindowFixture.h"
+#include "usbio/sim/SimDevice.h"
+
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextDocument>
+
+using usbio::Generation;
+
+// The message log and the raw log keep a bounded number of lines: past the
+// bound the oldest go, the newest stay, and the message log says once that
+// lines are being dropped. The device's lines come from the simulated device
+// through the window's own handler; the bound is made small for the test.
+class TestLogViewWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup();
+    void boundedLog_data();
+    void boundedLog();
+    void smallerBoundDropsAtTheNextLine();
+
+private:
+    TForm1 &startAndOpen(const ProgramOptions &options = {});
+    // The device sends lines first..last as "Lnnnn" + CR, one read each,
+    // and the window has handled the last of them.
+    void deviceSendsLines(int first, int last);
+
+    std::unique_ptr<WindowFixture> m_fixture;
+    usbio::SimDevice *m_device = nullptr;
+    TForm1 *m_form = nullptr;
+};
+
+namespace {
+
+constexpr int kLimit = 40;
+
+QByteArray deviceLine(int number)
+{
+    return "L" + QByteArray::number(number).rightJustified(4, '0');
+}
+
+// The raw log's line for the chunk of deviceLine(number): its CR shows as a
+// blank, then a TAB and the chunk's length.
+QString rawLine(int number)
+{
+    return QString::fromLatin1(deviceLine(number)) + QStringLiteral(" \t6");
+}
+
+QStringList viewLines(const LogView *view)
+{
+    return view->toPlainText().split(QLatin1Char('\n'));
+}
+
+QStringList readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+const QString MessageNotice = QStringLiteral(
+    "The message log shows its last 40 lines: older lines are dropped from the view");
+const QString MessageNoticeWithFile = MessageNotice + QStringLiteral("; the log file keeps them");
+const QString RawNotice =
+    QStringLiteral("The raw log shows its last 40 lines: older lines are dropped from it");
+
+} // namespace
+
+void TestLogViewWindow::cleanup()
+{
+    m_fixture.reset();
+    m_form = nullptr;
+}
+
+TForm1 &TestLogViewWindow::startAndOpen(const ProgramOptions &options)
+{
+    m_fixture = std::make_unique<WindowFixture>();
+    m_device = m_fixture->attach(Generation::Vemo2, "000004711");
+    m_form = &m_fixture->start({}, options);
+    QTest::mouseClick(m_form->Open, Qt::LeftButton);
+    [&] { QTRY_VERIFY(m_fixture->log().last().startsWith(QStringLiteral("Vemo2"))); }();
+    return *m_form;
+}
+
+void TestLogViewWindow::deviceSendsLines(int first, int last)
+{
+    // The device keeps at most 256 reads nobody has taken: in batches.
+    for (int batch = first; batch <= last; batch += 100) {
+        const int batchLast = qMin(last, batch + 99);
+        for (int number = batch; number <= batchLast; ++number)
+            m_device->sendToHost(deviceLine(number) + '\r');
+        QTRY_COMPARE(viewLines(m_form->WithoutFilter).last(), rawLine(batchLast));
+    }
+}
+
+void TestLogViewWindow::boundedLog_data()
+{
+    QTest::addColumn<bool>("rawView");
+    QTest::addColumn<bool>("withLogFile");
+    QTest::addColumn<QString>("notice");
+
+    QTest::newRow("message log") << false << false << MessageNotice;
+    QTest::newRow("message log, --log-file") << false << true << MessageNoticeWithFile;
+    QTest::newRow("raw log") << true << false << RawNotice;
+}
+
+void TestLogViewWindow::boundedLog()
+{
+    QFETCH(bool, rawView);
+    QFETCH(bool, withLogFile);
+    QFETCH(QString, notice);
+
+    QTemporaryDir dir;
+    ProgramOptions options;
+    if (withLogFile)
+        options.logFile = dir.filePath(QStringLiteral("run.log"));
+    TForm1 &form = startAndOpen(options);
+    LogView *view = rawView ? form.WithoutFilter : form.Message;
+    view->setLineLimit(kLimit);
+    QCOMPARE(view->lineLimit(), kLimit);
+    const auto shown = [&](int number) {
+        return rawView ? rawLine(number) : QString::fromLatin1(deviceLine(number));
+    };
+
+    // Up to the bound nothing is dropped and nothing said.
+    const QStringList before = viewLines(view);
+    QVERIFY(before.size() < kLimit);
+    const int fill = kLimit - before.size();
+    deviceSendsLines(1, fill);
+    QCOMPARE(view->document()->blockCount(), kLimit);
+    QCOMPARE(viewLines(view).mid(0, before.size()), before);
+    QVERIFY(!view->dropping());
+    QVERIFY(!m_fixture->log().contains(notice));
+
+    // One line past it: the oldest goes, and the message log says so once,
+    // after the line that made it so.
+    deviceSendsLines(fill + 1, fill + 1);
+    QVERIFY(view->dropping());
+    QCOMPARE(view->document()->blockCount(), kLimit);
+    QCOMPARE(m_fixture->log().count(notice), 1);
+    if (rawView) {
+        QCOMPARE(viewLines(view).first(), before.value(1));
+        QCOMPARE(viewLines(view).last(), shown(fill + 1));
+    } else {
+        // The notice itself took a line too.
+        QCOMPARE(viewLines(view).first(), before.value(2));
+        QCOMPARE(viewLines(view).mid(kLimit - 2), (QStringList{shown(fill + 1), notice}));
+    }
+
+    // Far past it: the view holds exactly the newest lines, in order; the
+    // notice came once and has scrolled away with the old lines.
+    const int last = fill + 1 + 3 * kLimit;
+    deviceSendsLines(fill + 2, last);
+    QCOMPARE(view->document()->blockCount(), kLimit);
+    QStringList newest;
+    for (int number = last - kLimit + 1; number <= last; ++number)
+        newest << shown(number);
+    QCOMPARE(viewLines(view), newest);
+    if (!rawView)
+        QVERIFY(!m_fixture->log().contains(notice));
+    // The raw log's notice stays in the message log, which is far from full.
+    if (rawView)
+        QCOMPARE(m_fixture->log().count(notice), 1);
+
+    // The log file keeps every line the view dropped, and the notice once.
+    if (withLogFile) {
+        const QStringList file = readLines(options.logFile);
+        QCOMPARE(file.count(notice), 1);
+        QStringList all;
+        for (int number = 1; number <= last; ++number)
+            all << shown(number);
+        QStringList deviceLines = file.mid(file.indexOf(shown(1)));
+        deviceLines.removeAll(notice);
+        QCOMPARE(deviceLines, all);
+    }
+}
+
+void TestLogViewWindow::smallerBoundDropsAtTheNextLine()
+{
+    TForm1 &form = startAndOpen();
+    const int before = form.WithoutFilter->document()->blockCount();
+    deviceSendsLines(1, 2 * kLimit);
+    QCOMPARE(form.WithoutFilter->document()->blockCount(), before + 2 * kLimit);
+    QVERIFY(!form.WithoutFilter->dropping());
+
+    // A bound below what the view holds: the next line leaves the newest
+    // lines up to the bound, and the notice comes once.
+    form.WithoutFilter->setLineLimit(kLimit);
+    deviceSendsLines(2 * kLimit + 1, 2 * kLimit + 2);
+    QStringList newest;
+    for (int number = kLimit + 3; number <= 2 * kLimit + 2; ++number)
+        newest << rawLine(number);
+    QCOMPARE(viewLines(form.WithoutFilter), newest);
+    QCOMPARE(m_fixture->log().count(RawNotice), 1);
+
+    // A bound below 1 keeps the newest line.
+    form.WithoutFilter->setLineLimit(0);
+    QCOMPARE(form.WithoutFilter->lineLimit(), 1);
+    deviceSendsLines(2 * kLimit + 3, 2 * kLimit + 3);
+    QCOMPARE(viewLines(form.WithoutFilter), QStringList{rawLine(2 * kLimit + 3)});
+    QCOMPARE(m_fixture->log().count(RawNotice), 1);
+}
+
+int main(int argc, char *argv[])
+{
+    VemoApplication app(argc, argv);
+    TestLogViewWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_logview_window.moc"
