@@ -5,8 +5,13 @@
 // A text view that shows a log: text is appended at its end, and the view
 // keeps at most a bound of lines, dropping the oldest as new ones come. A
 // device that talks all day would otherwise grow the view (and the program)
-// without end: each line held costs the document its block, its text and,
-// once shown, its layout.
+// without end: each line held costs the document its block, its text and
+// its layout, some 600 bytes for a short line.
+//
+// Lines are dropped a hundredth of the bound at a time: dropping costs the
+// view about as much as laying out a new line, whatever it drops, so one line
+// at a time would make every append past the bound half as dear again. The
+// view therefore holds between 99 % of the bound and the bound once full.
 class LogView : public QPlainTextEdit
 {
     Q_OBJECT
@@ -19,7 +24,7 @@ public:
 
     explicit LogView(QWidget *parent = nullptr);
 
-    int lineLimit() const { return maximumBlockCount(); }
+    int lineLimit() const { return FLineLimit; }
     // At least 1. Lines already past a smaller bound are dropped at the next
     // append.
     void setLineLimit(int lines);
@@ -32,9 +37,10 @@ public:
     bool dropping() const { return FDropping; }
 
 private:
-    void contentsChanged(int position, int charsRemoved, int charsAdded);
+    // Drops the oldest lines, keeping the part of the log the operator is
+    // looking at in view.
+    void dropOldest(int lines);
 
-    bool FAppending = false;
-    bool FDroppedNow = false;
+    int FLineLimit = DefaultLineLimit;
     bool FDropping = false;
 };

@@ -6,15 +6,18 @@
 
 #include <QFile>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 
 using usbio::Generation;
 
 // The message log and the raw log keep a bounded number of lines: past the
-// bound the oldest go, the newest stay, and the message log says once that
-// lines are being dropped. The device's lines come from the simulated device
+// bound the oldest go (a hundredth of the bound at a time, so one line at a
+// time below 100), the newest stay, and the message log says once that lines
+// are being dropped. The device's lines come from the simulated device
 // through the window's own handler; the bound is made small for the test.
 class TestLogViewWindow : public QObject
 {
@@ -25,6 +28,8 @@ private Q_SLOTS:
     void boundedLog_data();
     void boundedLog();
     void smallerBoundDropsAtTheNextLine();
+    void largeBoundDropsInSteps();
+    void linesBeingReadStayInView();
 
 private:
     TForm1 &startAndOpen(const ProgramOptions &options = {});
@@ -72,8 +77,9 @@ QStringList readLines(const QString &path)
 const QString MessageNotice = QStringLiteral(
     "The message log shows its last 40 lines: older lines are dropped from the view");
 const QString MessageNoticeWithFile = MessageNotice + QStringLiteral("; the log file keeps them");
+// With %1 for the bound.
 const QString RawNotice =
-    QStringLiteral("The raw log shows its last 40 lines: older lines are dropped from it");
+    QStringLiteral("The raw log shows its last %1 lines: older lines are dropped from it");
 
 } // namespace
 
@@ -112,7 +118,7 @@ void TestLogViewWindow::boundedLog_data()
 
     QTest::newRow("message log") << false << false << MessageNotice;
     QTest::newRow("message log, --log-file") << false << true << MessageNoticeWithFile;
-    QTest::newRow("raw log") << true << false << RawNotice;
+    QTest::newRow("raw log") << true << false << RawNotice.arg(kLimit);
 }
 
 void TestLogViewWindow::boundedLog()
@@ -202,14 +208,72 @@ void TestLogViewWindow::smallerBoundDropsAtTheNextLine()
     for (int number = kLimit + 3; number <= 2 * kLimit + 2; ++number)
         newest << rawLine(number);
     QCOMPARE(viewLines(form.WithoutFilter), newest);
-    QCOMPARE(m_fixture->log().count(RawNotice), 1);
+    QCOMPARE(m_fixture->log().count(RawNotice.arg(kLimit)), 1);
 
     // A bound below 1 keeps the newest line.
     form.WithoutFilter->setLineLimit(0);
     QCOMPARE(form.WithoutFilter->lineLimit(), 1);
     deviceSendsLines(2 * kLimit + 3, 2 * kLimit + 3);
     QCOMPARE(viewLines(form.WithoutFilter), QStringList{rawLine(2 * kLimit + 3)});
-    QCOMPARE(m_fixture->log().count(RawNotice), 1);
+    QCOMPARE(m_fixture->log().count(RawNotice.arg(kLimit)), 1);
+}
+
+void TestLogViewWindow::largeBoundDropsInSteps()
+{
+    TForm1 &form = startAndOpen();
+    LogView *view = form.WithoutFilter;
+    constexpr int limit = 500;
+    view->setLineLimit(limit);
+    const int fill = limit - view->document()->blockCount();
+    deviceSendsLines(1, fill);
+    QCOMPARE(view->document()->blockCount(), limit);
+
+    // The first line past the bound drops a hundredth of it besides.
+    deviceSendsLines(fill + 1, fill + 1);
+    QCOMPARE(view->document()->blockCount(), limit - limit / 100);
+    QCOMPARE(m_fixture->log().count(RawNotice.arg(limit)), 1);
+
+    // From then on the view holds between 99 % of the bound and the bound,
+    // always the newest lines without a gap.
+    for (int last = fill + 2; last <= fill + 1 + 2 * limit; last += 37) {
+        deviceSendsLines(last, qMin(last + 36, fill + 1 + 2 * limit));
+        const QStringList lines = viewLines(view);
+        QVERIFY2(lines.size() >= limit - limit / 100 && lines.size() <= limit,
+                 qPrintable(QString::number(lines.size())));
+        const int newest = qMin(last + 36, fill + 1 + 2 * limit);
+        for (int i = 0; i < lines.size(); ++i)
+            QCOMPARE(lines.at(i), rawLine(newest - int(lines.size()) + 1 + i));
+    }
+    QCOMPARE(m_fixture->log().count(RawNotice.arg(limit)), 1);
+}
+
+void TestLogViewWindow::linesBeingReadStayInView()
+{
+    TForm1 &form = startAndOpen();
+    form.show();
+    LogView *view = form.WithoutFilter;
+    constexpr int limit = 500;
+    view->setLineLimit(limit);
+    const int fill = limit - view->document()->blockCount();
+    deviceSendsLines(1, fill);
+    QScrollBar *scrollBar = view->verticalScrollBar();
+    const auto topLine = [&] { return view->cursorForPosition(QPoint(2, 2)).block().text(); };
+    const auto bottomLine = [&] {
+        return view->cursorForPosition(QPoint(2, view->viewport()->height() - 2)).block().text();
+    };
+
+    // Following the end: the newest line stays in view as lines drop.
+    QCOMPARE(scrollBar->value(), scrollBar->maximum());
+    deviceSendsLines(fill + 1, fill + 20);
+    QCOMPARE(bottomLine(), rawLine(fill + 20));
+
+    // Reading older lines: the line at the top stays there as the lines
+    // before it drop.
+    scrollBar->setValue(scrollBar->maximum() / 2);
+    const QString read = topLine();
+    deviceSendsLines(fill + 21, fill + 21 + limit / 4);
+    QVERIFY(view->document()->blockCount() <= limit);
+    QCOMPARE(topLine(), read);
 }
 
 int main(int argc, char *argv[])
