@@ -188,7 +188,7 @@ void TForm1::CreateControls()
     setHint(Close, "Close Device");
     FAnchors.place(Close, QRect(280, 24, 91, 25));
 
-    Message = makeControl<QPlainTextEdit>(this, "Message");
+    Message = makeControl<LogView>(this, "Message");
     Message->setFont(courierNew());
     Message->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -266,7 +266,7 @@ void TForm1::CreateControls()
     setHint(Command, "Enter a command");
     FAnchors.place(Command, QRect(16, 64, 145, 24));
 
-    WithoutFilter = makeControl<QPlainTextEdit>(this, "WithoutFilter");
+    WithoutFilter = makeControl<LogView>(this, "WithoutFilter");
     WithoutFilter->setLineWrapMode(QPlainTextEdit::NoWrap);
     WithoutFilter->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     WithoutFilter->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -421,8 +421,14 @@ void TForm1::LogLine(const QString &Line)
     // A break inside the text shows as a line break, in the window and in the copy alike.
     entry.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     entry.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    Message->appendPlainText(entry);
+    const bool firstDropped = Message->appendLine(entry);
     FLogFile.writeLine(entry);
+    if (firstDropped)
+        LogLine(
+            QStringLiteral("The message log shows its last %1 lines: older lines are dropped "
+                           "from the view%2")
+                .arg(Message->lineLimit())
+                .arg(FLogFile.isOpen() ? QStringLiteral("; the log file keeps them") : QString()));
 }
 
 void TForm1::LogLine(const AnsiString &Line)
@@ -521,7 +527,10 @@ void TForm1::rawLog(const QByteArray &line)
     QString entry = dialogue::DeviceText::decode(line);
     entry.replace(QLatin1Char('\r'), QLatin1Char(' '));
     entry.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    WithoutFilter->appendPlainText(entry);
+    if (WithoutFilter->appendLine(entry))
+        LogLine(
+            QStringLiteral("The raw log shows its last %1 lines: older lines are dropped from it")
+                .arg(WithoutFilter->lineLimit()));
 }
 
 TVemoUSBinterface *TForm1::createLink()

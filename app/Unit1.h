@@ -2,6 +2,7 @@
 
 #include "app/AnchorLayout.h"
 #include "app/LogFile.h"
+#include "app/LogView.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
@@ -25,7 +26,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -60,7 +60,7 @@ public:
     QComboBox *DevicesCB = nullptr;
     QPushButton *Open = nullptr;
     QPushButton *Close = nullptr;
-    QPlainTextEdit *Message = nullptr;
+    LogView *Message = nullptr;
     QPushButton *SendCommand = nullptr;
     QLineEdit *FileNameE = nullptr;
     QPushButton *ChooseFile = nullptr;
@@ -71,7 +71,7 @@ public:
     QCheckBox *WithCR = nullptr;
     QCheckBox *FilterLifeTick = nullptr;
     QComboBox *Command = nullptr;
-    QPlainTextEdit *WithoutFilter = nullptr;
+    LogView *WithoutFilter = nullptr;
     QPushButton *Count10sWind = nullptr;
     QPushButton *DownloadB = nullptr;
     QCheckBox *EchoCB = nullptr;
