@@ -55,11 +55,12 @@ private:
             if (onProgress)
                 onProgress(percent);
         }
-        void endProgram(bool failed, const QString &reason) override
+        using DialogueRig::endProgram;
+        void endProgram(dialogue::EndKind kind, const QString &reason) override
         {
             if (onEnd)
                 onEnd();
-            DialogueRig::endProgram(failed, reason);
+            DialogueRig::endProgram(kind, reason);
         }
     };
     usbio::SimDevice *attach(Rig &rig, int imageSize);

@@ -181,12 +181,12 @@ void TestUpdateEnding::calibrationCertificate_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("certificate printed")
-        << true << "" << false << EndKind::Done << "the update reached 100 %";
+        << true << "" << false << EndKind::Done << "the device took the whole image";
     QTest::newRow("no calibration reply")
         << false << "" << false << EndKind::Failed
         << "no calibration reply: the certificate was not printed";
     QTest::newRow("reply within the grace")
-        << false << "" << true << EndKind::Done << "the update reached 100 %";
+        << false << "" << true << EndKind::Done << "the device took the whole image";
     QTest::newRow("certificate failing") << true << "printer on fire" << false << EndKind::Failed
                                          << "certificate could not be made: printer on fire";
 }
@@ -234,13 +234,13 @@ void TestUpdateEnding::verification_data()
     QTest::addColumn<QString>("answerLine"); // empty: none
 
     QTest::newRow("back and answered")
-        << "" << true << 0 << EndKind::Done << "the update reached 100 %"
+        << "" << true << 0 << EndKind::Done << "the device took the whole image"
         << "firmware after update: Vemo2 firmware V2.11";
     QTest::newRow("the expected version")
-        << "2.11" << true << 0 << EndKind::Done << "the update reached 100 %"
+        << "2.11" << true << 0 << EndKind::Done << "the device took the whole image"
         << "firmware after update: Vemo2 firmware V2.11";
     QTest::newRow("life ticks are no answer")
-        << "V2.11" << true << 30 << EndKind::Done << "the update reached 100 %"
+        << "V2.11" << true << 30 << EndKind::Done << "the device took the whole image"
         << "firmware after update: Vemo2 firmware V2.11";
     QTest::newRow("another version")
         << "2.10" << true << 0 << EndKind::ImageNotLoaded
