@@ -50,7 +50,10 @@ AnnouncedLength announcedLength(const QByteArrayList &headers)
         const int colon = line.indexOf(':');
         if (colon < 0)
             continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
+        // The name as libcurl matches it: no space before the colon. A line
+        // "Content-Length : 3" is no length to libcurl, which then reads the
+        // body to the connection's end, so it is none here either.
+        const QByteArray name = line.left(colon).toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
         if (name == "transfer-encoding")
             chunked = true;

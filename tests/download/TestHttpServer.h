@@ -51,6 +51,8 @@ public:
     QStringList requests() const;
     // The last request's header lines.
     QStringList lastRequestHeaders() const;
+    // Forgets the requests received so far.
+    void clearRequests();
 
 private:
     void run();

@@ -27,6 +27,8 @@ private Q_SLOTS:
     void headersHandlerCancels();
     void handlerErrorEndsTransfer();
     void stalledServerTimesOut();
+    void lengthAsLibcurlReadsIt_data();
+    void lengthAsLibcurlReadsIt();
     void refusedReplies_data();
     void refusedReplies();
     void tricklingBodyHitsTheDeadline();
@@ -337,6 +339,53 @@ void TestIdHTTP::stalledServerTimesOut()
 
     QVERIFY_THROWS_EXCEPTION(EIdException, client.Get(server.url() + "/a", content));
     QCOMPARE(recorder.events, connection({"headers 200 length 1000", "begin read 1000", "end"}));
+}
+
+void TestIdHTTP::lengthAsLibcurlReadsIt_data()
+{
+    // The reply as the server sends it before it closes the connection.
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("plain") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcdef")
+                           << qint64(3) << QByteArray("abc");
+    QTest::newRow("name in lower case")
+        << QByteArray("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nabcdef") << qint64(3)
+        << QByteArray("abc");
+    QTest::newRow("tab and spaces around the number")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length:\t 3 \r\n\r\nabcdef") << qint64(3)
+        << QByteArray("abc");
+    // Found by fuzz_http: announced 3 while libcurl read all six bytes.
+    QTest::newRow("space before the colon: no length")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length :3\r\n\r\nabcdef") << qint64(-1)
+        << QByteArray("abcdef");
+}
+
+void TestIdHTTP::lengthAsLibcurlReadsIt()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(qint64, length);
+    QFETCH(QByteArray, body);
+
+    TestHttpServer server;
+    TestHttpServer::Reply scripted;
+    scripted.raw = raw;
+    server.setReply(scripted);
+    TIdHTTP client;
+    Recorder recorder;
+    recorder.attach(client);
+    QByteArray written;
+    QBuffer content(&written);
+    QVERIFY(content.open(QIODevice::WriteOnly));
+
+    client.Get(server.url() + "/orvik/download/uC/vemo2.exe", content);
+
+    QCOMPARE(client.Response.ContentLength, length);
+    QCOMPARE(written, body);
+    QCOMPARE(recorder.events,
+             connection({QStringLiteral("headers 200 length %1").arg(length),
+                         QStringLiteral("begin read %1").arg(qMax(length, 0)), "work", "end"}));
 }
 
 void TestIdHTTP::refusedReplies_data()
