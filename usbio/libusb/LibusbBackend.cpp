@@ -5,6 +5,7 @@
 #include "usbio/libusb/LibusbDevice.h"
 #include "usbio/libusb/LibusbEventPump.h"
 
+#include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QTimer>
 
@@ -135,6 +136,9 @@ void LibusbBackend::stop()
         libusb_unref_device(it.key());
     m_arriving.clear();
     m_devices.clear();
+    // Hotplug work still queued holds libusb's devices: it goes while
+    // libusb is there to take them back.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     m_pump.reset();
     libusb_exit(m_context);
     m_context = nullptr;
@@ -143,18 +147,19 @@ void LibusbBackend::stop()
 void LibusbBackend::hotplugNotified(libusb_device *device, bool arrived)
 {
     // Inside libusb's event handling: no libusb call that waits, no handle
-    // closed here. The device is kept until the queued work is done.
-    libusb_ref_device(device);
+    // closed here. The device is kept until the queued work is done, or
+    // dropped: the backend may stop before the event loop gets to it (a
+    // device restarting as the program ends), and stop() lets it go then.
+    const std::shared_ptr<libusb_device> held(libusb_ref_device(device), &libusb_unref_device);
     QMetaObject::invokeMethod(
         this,
-        [this, device, arrived] {
-            if (m_context) {
-                if (arrived)
-                    arrive(device, 0);
-                else
-                    leave(device);
-            }
-            libusb_unref_device(device);
+        [this, held, arrived] {
+            if (!m_context)
+                return;
+            if (arrived)
+                arrive(held.get(), 0);
+            else
+                leave(held.get());
         },
         Qt::QueuedConnection);
 }
