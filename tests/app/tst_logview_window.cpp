@@ -2,6 +2,7 @@
 #include "app/LogView.h"
 #include "app/Unit1.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QFile>
@@ -278,6 +279,7 @@ void TestLogViewWindow::linesBeingReadStayInView()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestLogViewWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -6,6 +6,7 @@
 #include "app/RunWatchdog.h"
 #include "app/Unit1.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -297,6 +298,7 @@ int main(int argc, char *argv[])
 {
     if (argc == 4 && std::strcmp(argv[1], kChildOption) == 0)
         return runWatchdogChild(std::atoi(argv[2]), std::atoi(argv[3]));
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestRunEnd test;
     return QTest::qExec(&test, argc, argv);

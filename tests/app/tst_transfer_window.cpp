@@ -4,6 +4,7 @@
 #include "platform/MessageBoxStyle.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestBytes.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QFile>
@@ -145,6 +146,7 @@ void TestTransferWindow::closeWithoutTransferAsksNothing()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestTransferWindow test;
     return QTest::qExec(&test, argc, argv);
