@@ -21,6 +21,7 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
     options.programArguments << (argv.isEmpty() ? QString() : argv.first());
 
     bool usbGiven = false;
+    bool list = false;
     int i = 1;
     for (; i < argv.size(); ++i) {
         const QString &arg = argv.at(i);
@@ -55,6 +56,12 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             if (hasValue)
                 return failed(options, QStringLiteral("option --batch takes no value"));
             options.batch = true;
+            continue;
+        }
+        if (name == QLatin1String("--list") || name == QLatin1String("--json")) {
+            if (hasValue)
+                return failed(options, QStringLiteral("option %1 takes no value").arg(name));
+            (name == QLatin1String("--list") ? list : options.json) = true;
             continue;
         }
 
@@ -131,6 +138,17 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
 
     for (; i < argv.size(); ++i)
         options.programArguments << argv.at(i);
+
+    if (options.json && !list)
+        return failed(options, QStringLiteral("option --json goes with --list"));
+    if (list) {
+        // Listing runs nothing: a production command line would be lost.
+        if (options.programArguments.size() > 1)
+            return failed(options, QStringLiteral("option --list takes no production command line "
+                                                  "(found '%1')")
+                                       .arg(options.programArguments.at(1)));
+        options.action = Action::List;
+    }
     return options;
 }
 
@@ -162,6 +180,11 @@ QString ProgramOptions::usage(const QString &programName)
                "  --capture=FILE     write every USB transfer into FILE as a pcap capture\n"
                "                     (usbmon), for Wireshark or tshark; '-' is standard\n"
                "                     output when the message log does not go there\n"
+               "  --list             print the attached Vemo devices, one line each (number,\n"
+               "                     generation, serial number, firmware version, bus\n"
+               "                     path), and exit; opens none of them and needs no\n"
+               "                     display\n"
+               "  --json             with --list: print one JSON array instead\n"
                "  --batch            no operator: every message box is written to the\n"
                "                     message log and to standard error and answered with\n"
                "                     its default button; no display is needed\n"

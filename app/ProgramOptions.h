@@ -18,6 +18,7 @@ public:
         Run,     // start the window
         Help,    // print usage, exit 0
         Version, // print the version, exit 0
+        List,    // print the attached devices (--list), exit 0
         Error,   // print errorMessage, exit 2
     };
 
@@ -44,6 +45,9 @@ public:
     // 0: no limit. --batch sets DefaultBatchTimeout unless --timeout is given.
     int timeoutSeconds = 0;
     static constexpr int DefaultBatchTimeout = 600;
+
+    // --list prints one JSON array in place of a line per device.
+    bool json = false;
 
     // The arguments that are not options, the program path first.
     QStringList programArguments;

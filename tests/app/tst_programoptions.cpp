@@ -33,6 +33,8 @@ private Q_SLOTS:
     void batchAndTimeout_data();
     void batchAndTimeout();
     void usageDocumentsEveryOption();
+    void list_data();
+    void list();
     void firmwareServer_data();
     void firmwareServer();
     void printTo_data();
@@ -187,6 +189,11 @@ void TestProgramOptions::errors_data()
         << QStringList{"--capture=-", "--log-file=-"} << "--capture";
     QTest::newRow("log and capture both on standard output")
         << QStringList{"--log-file=-", "--capture=-"} << "--capture";
+    QTest::newRow("json without list") << QStringList{"--json"} << "--json";
+    QTest::newRow("list with a value") << QStringList{"--list=all"} << "--list";
+    QTest::newRow("json with a value") << QStringList{"--list", "--json=yes"} << "--json";
+    // errors() puts a firmware file after the options: nothing would run it.
+    QTest::newRow("list with a production line") << QStringList{"--list"} << "vemo2.bin";
     QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
     QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
 }
@@ -266,8 +273,8 @@ void TestProgramOptions::usageDocumentsEveryOption()
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
     for (const char *text : {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
                              "--firmware-server=URL", "--print-to=DIR", "--capture=FILE", "--batch",
-                             "--timeout=SECONDS", "-h, --help", "-V, --version", "/SERIAL",
-                             "/CALIBRATE", "FIRMWARE-FILE"})
+                             "--timeout=SECONDS", "--list", "--json", "-h, --help", "-V, --version",
+                             "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool 1.4.7.2"));
 }
@@ -378,6 +385,33 @@ void TestProgramOptions::capture()
     QCOMPARE(parsed.captureFile, captureFile);
     QCOMPARE(parsed.logFile, logFile);
     QCOMPARE(parsed.programArguments, (QStringList{"vemotool", "vemo2.bin"}));
+}
+
+void TestProgramOptions::list_data()
+{
+    QTest::addColumn<QStringList>("line");
+    QTest::addColumn<ProgramOptions::Action>("action");
+    QTest::addColumn<bool>("json");
+
+    QTest::newRow("list") << QStringList{"x", "--list"} << ProgramOptions::Action::List << false;
+    QTest::newRow("list as json") << QStringList{"x", "--list", "--json"}
+                                  << ProgramOptions::Action::List << true;
+    QTest::newRow("json first") << QStringList{"x", "--json", "--usb=sim", "--list"}
+                                << ProgramOptions::Action::List << true;
+    QTest::newRow("list after --")
+        << QStringList{"x", "--", "--list"} << ProgramOptions::Action::Run << false;
+    QTest::newRow("help wins") << QStringList{"x", "--list", "--help"}
+                               << ProgramOptions::Action::Help << false;
+}
+
+void TestProgramOptions::list()
+{
+    QFETCH(QStringList, line);
+    QFETCH(ProgramOptions::Action, action);
+    QFETCH(bool, json);
+    const ProgramOptions parsed = ProgramOptions::parse(line);
+    QCOMPARE(parsed.action, action);
+    QCOMPARE(parsed.json, json);
 }
 
 void TestProgramOptions::executable_data()
