@@ -79,5 +79,18 @@ void BatchRun::timeOut()
 
 int BatchRun::exitStatus(const TForm1 &window) const
 {
-    return window.Outcome().exitStatus(m_options.batch, m_host ? m_host->boxesShown() : 0);
+    const int status =
+        window.Outcome().exitStatus(m_options.batch, m_host ? m_host->boxesShown() : 0);
+    // A run refused for its device says which way.
+    if (status == ProgramOptions::RunFailedExitCode) {
+        switch (window.deviceChoice().refusal()) {
+        case dialogue::DeviceChoice::Refusal::NotAttached:
+            return ProgramOptions::NoDeviceExitCode;
+        case dialogue::DeviceChoice::Refusal::OtherDevice:
+            return ProgramOptions::ImageNotLoadedExitCode;
+        case dialogue::DeviceChoice::Refusal::None:
+            break;
+        }
+    }
+    return status;
 }

@@ -69,7 +69,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
             name == QLatin1String("--registry") || name == QLatin1String("--log-file") ||
             name == QLatin1String("--timeout") || name == QLatin1String("--firmware-server") ||
-            name == QLatin1String("--print-to") || name == QLatin1String("--capture");
+            name == QLatin1String("--print-to") || name == QLatin1String("--capture") ||
+            name == QLatin1String("--device");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -115,6 +116,11 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.printTo = folder.absoluteFilePath();
         } else if (name == QLatin1String("--capture")) {
             options.captureFile = value;
+        } else if (name == QLatin1String("--device")) {
+            options.device = value.trimmed();
+            if (options.device.isEmpty())
+                return failed(options, QStringLiteral("option --device needs a value "
+                                                      "(--device=SERIAL or --device=PATH)"));
         } else {
             options.logFile = value;
         }
@@ -147,6 +153,9 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             return failed(options, QStringLiteral("option --list takes no production command line "
                                                   "(found '%1')")
                                        .arg(options.programArguments.at(1)));
+        if (!options.device.isEmpty())
+            return failed(options, QStringLiteral("option --device does not go with --list, "
+                                                  "which lists every device"));
         options.action = Action::List;
     }
     return options;
@@ -185,6 +194,10 @@ QString ProgramOptions::usage(const QString &programName)
                "                     path), and exit; opens none of them and needs no\n"
                "                     display\n"
                "  --json             with --list: print one JSON array instead\n"
+               "  --device=SERIAL|PATH\n"
+               "                     work with this device only (its serial number or\n"
+               "                     its bus path as --list shows them); the others are\n"
+               "                     listed but never opened\n"
                "  --batch            no operator: every message box is written to the\n"
                "                     message log and to standard error and answered with\n"
                "                     its default button; no display is needed\n"
@@ -208,7 +221,9 @@ QString ProgramOptions::usage(const QString &programName)
                "or no display without --batch. With --batch: 0 when the run reached its\n"
                "end (serial number written and read back; update at 100 %) without an\n"
                "error box, 1 when a run ended early or a box was shown, 3 when --timeout\n"
-               "ran out.\n")
+               "ran out, 4 when the device of --device is not attached (or its serial\n"
+               "number names several), 5 when another device came back into an update\n"
+               "in its place.\n")
         .arg(name);
 }
 

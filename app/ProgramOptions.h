@@ -23,9 +23,11 @@ public:
     };
 
     // Exit statuses of the program.
-    static constexpr int RunFailedExitCode = 1; // a run ended early, or a box was shown
-    static constexpr int ErrorExitCode = 2;     // bad command line
-    static constexpr int TimeoutExitCode = 3;   // --timeout ran out
+    static constexpr int RunFailedExitCode = 1;      // a run ended early, or a box was shown
+    static constexpr int ErrorExitCode = 2;          // bad command line
+    static constexpr int TimeoutExitCode = 3;        // --timeout ran out
+    static constexpr int NoDeviceExitCode = 4;       // the device named (--device) is not attached
+    static constexpr int ImageNotLoadedExitCode = 5; // another device came back into the update
 
     Action action = Action::Run;
     QString errorMessage; // one line, names the offending option
@@ -46,6 +48,9 @@ public:
     int timeoutSeconds = 0;
     static constexpr int DefaultBatchTimeout = 600;
 
+    // The device to work with (--device): a serial number or a bus path;
+    // empty: the one attached.
+    QString device;
     // --list prints one JSON array in place of a line per device.
     bool json = false;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialogue/DeviceChoice.h"
 #include "dialogue/WindowState.h"
 #include "usbio/Status.h"
 
@@ -113,6 +114,10 @@ public:
     void holdChunk(const QByteArray &chunk) { FState.pendingChunk = chunk; }
     void clearPendingChunk() { FState.pendingChunk.clear(); }
 
+    // ---- The device the window works with (--device) and the one it follows
+    DeviceChoice &deviceChoice() { return FDeviceChoice; }
+    const DeviceChoice &deviceChoice() const { return FDeviceChoice; }
+
     // ---- The window's handlers that other handlers call --------------------
     virtual void openClick() = 0;
     virtual void closeClick() = 0;
@@ -139,6 +144,7 @@ public:
 
 private:
     WindowState FState;
+    DeviceChoice FDeviceChoice;
 };
 
 } // namespace dialogue

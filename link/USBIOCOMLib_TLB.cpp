@@ -114,6 +114,11 @@ usbio::Status TUSBIOInterface3::GetDriverInfo(usbio::DriverInfo &Info)
     return VEMO_INTF()->GetDriverInfo(Info);
 }
 
+usbio::Status TUSBIOInterface3::GetDeviceAddress(usbio::DeviceAddress &Address)
+{
+    return VEMO_INTF()->GetDeviceAddress(Address);
+}
+
 void TUSBIOInterface3::SetDeviceParameter(int Value)
 {
     VEMO_INTF()->SetDeviceParameter(Value);

@@ -69,6 +69,7 @@ public:
     usbio::Status DescribeDevice(int DeviceNumber, usbio::DeviceDescription &Description);
     void CloseDevice();
     usbio::Status GetDriverInfo(usbio::DriverInfo &Info);
+    usbio::Status GetDeviceAddress(usbio::DeviceAddress &Address);
     void SetDeviceParameter(int Value);
     usbio::Status AddInterface(int InterfaceIndex, int AlternateSettingIndex,
                                int MaximumTransferSize);

@@ -68,6 +68,13 @@ public:
     usbio::Status EnablePnP();
     int ScanDevices();
     usbio::Status OpenDevice(int Index);
+    // The device at Index of the last scan, as its descriptors describe it;
+    // nothing is opened (another program may be driving it).
+    usbio::Status DescribeDevice(int Index, usbio::DeviceDescription &Description);
+    // Where the open device is on the bus; DeviceGone once it has left
+    // (also when it is back: it is then another device to the host),
+    // NotOpened without one.
+    usbio::Status DeviceAddress(usbio::DeviceAddress &Address);
     // Ends a running transfer first: file closed, file writer stopped; then
     // closes the device on all three objects and reports the transfer's end
     // last (see OnFileFailed).
