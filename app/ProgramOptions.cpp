@@ -148,14 +148,14 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
     if (options.json && !list)
         return failed(options, QStringLiteral("option --json goes with --list"));
     if (list) {
+        if (!options.device.isEmpty())
+            return failed(options, QStringLiteral("option --device does not go with --list, "
+                                                  "which lists every device"));
         // Listing runs nothing: a production command line would be lost.
         if (options.programArguments.size() > 1)
             return failed(options, QStringLiteral("option --list takes no production command line "
                                                   "(found '%1')")
                                        .arg(options.programArguments.at(1)));
-        if (!options.device.isEmpty())
-            return failed(options, QStringLiteral("option --device does not go with --list, "
-                                                  "which lists every device"));
         options.action = Action::List;
     }
     return options;

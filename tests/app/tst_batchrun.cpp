@@ -1,3 +1,4 @@
+#include "app/ProgramOptions.h"
 #include "tests/report/PdfText.h"
 #include "tests/support/TestBytes.h"
 
@@ -27,6 +28,9 @@ private Q_SLOTS:
     void runsThatEndEarly_data();
     void runsThatEndEarly();
     void badCommandLine();
+    void namedDeviceAmongOthers_data();
+    void namedDeviceAmongOthers();
+    void updatedDeviceBackAtAnotherPath();
     void deviceThatNeverComesBackTimesOut();
 
 private:
@@ -38,8 +42,9 @@ private:
     };
     // Writes a simulator file with these devices (JSON objects) and runs the
     // program on it with --batch.
+    // more: further members of the simulator file's object (", \"timeline\": ...").
     Result run(const QStringList &devices, const QStringList &arguments,
-               const QStringList &options = {});
+               const QStringList &options = {}, const QString &more = {});
     QString path(const QString &name) const { return m_dir->filePath(name); }
     QByteArray writeFile(const QString &name, const QByteArray &bytes);
     QJsonObject state(const QString &name) const;
@@ -91,12 +96,12 @@ QJsonObject TestBatchRun::state(const QString &name) const
 }
 
 TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QStringList &arguments,
-                                       const QStringList &options)
+                                       const QStringList &options, const QString &more)
 {
     ++m_runs;
     const QString sim = path(QStringLiteral("sim-%1.json").arg(m_runs));
     QString json =
-        QStringLiteral("{ \"devices\": [ %1 ] }").arg(devices.join(QStringLiteral(", ")));
+        QStringLiteral("{ \"devices\": [ %1 ] %2 }").arg(devices.join(QStringLiteral(", ")), more);
     json.replace(QLatin1String("DIR"), m_dir->path());
     QFile simFile(sim);
     if (!simFile.open(QIODevice::WriteOnly))
@@ -296,6 +301,96 @@ void TestBatchRun::badCommandLine()
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.standardError.count(QLatin1Char('\n')), 1);
     QVERIFY(result.standardError.contains(QStringLiteral("-x")));
+}
+
+void TestBatchRun::namedDeviceAmongOthers_data()
+{
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("firstArgument");
+    QTest::addColumn<int>("device"); // of the three; -1: refused
+    QTest::addColumn<QString>("boxLine");
+
+    const QString attached =
+        QStringLiteral("attached: Vemo2 000000000 at d0, Vemo2 000000001 at d1, Vemo2 000000001 "
+                       "at d2");
+    QTest::newRow("update, by path") << "d2"
+                                     << "vemo2.bin" << 2 << "";
+    QTest::newRow("update, by serial") << "000000000"
+                                       << "vemo2.bin" << 0 << "";
+    QTest::newRow("serial run, by path") << "d1"
+                                         << "/SERIALAB1234567" << 1 << "";
+    QTest::newRow("update, not attached")
+        << "000000007"
+        << "vemo2.bin" << -1 << "Error: Device '000000007' is not attached; " + attached;
+    QTest::newRow("serial run, not attached")
+        << "d7"
+        << "/SERIALAB1234567" << -1 << "Error: Device 'd7' is not attached; " + attached;
+    QTest::newRow("update, a serial number of two")
+        << "000000001"
+        << "vemo2.bin" << -1
+        << "Error: Device '000000001' is not one device: several give this serial number, name "
+           "it by its bus path; " +
+               attached;
+}
+
+void TestBatchRun::namedDeviceAmongOthers()
+{
+    QFETCH(QString, named);
+    QFETCH(QString, firstArgument);
+    QFETCH(int, device);
+    QFETCH(QString, boxLine);
+
+    const QByteArray image = writeFile(QStringLiteral("vemo2.bin"), testBytes(1000));
+    const QStringList serials{"000000000", "000000001", "000000001"};
+    QStringList attached;
+    for (int i = 0; i < 3; ++i)
+        attached << ::device(QStringLiteral("d%1").arg(i), serials.at(i),
+                             QStringLiteral(R"("instanceId": "i%1")").arg(i));
+    const QString argument =
+        firstArgument.startsWith(QLatin1Char('/')) ? firstArgument : path(firstArgument);
+    const Result result = run(attached, {argument}, {QStringLiteral("--device=") + named});
+
+    if (device < 0) {
+        // Status 4 and one line naming what is attached; no device touched.
+        QCOMPARE(result.exitCode, ProgramOptions::NoDeviceExitCode);
+        QCOMPARE(result.standardError, boxLine + QLatin1Char('\n'));
+        QCOMPARE(result.log.last(), boxLine);
+        QVERIFY(result.log.filter(QStringLiteral("Device opend")).isEmpty());
+    } else {
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.standardError.isEmpty(), qPrintable(result.standardError));
+    }
+    // Only the named device took anything: an image, or the serial number.
+    const bool update = !firstArgument.startsWith(QLatin1Char('/'));
+    for (int i = 0; i < 3; ++i) {
+        const QString id = QStringLiteral("d%1").arg(i);
+        const QByteArray took = readFile(path(QStringLiteral("images/%1-001.bin").arg(id)));
+        QCOMPARE(took, i == device && update ? image : QByteArray());
+        QCOMPARE(state(id + QStringLiteral("-state.json")).value(QStringLiteral("serial")),
+                 QJsonValue(i == device && !update ? QStringLiteral("AB1234567") : serials.at(i)));
+    }
+}
+
+void TestBatchRun::updatedDeviceBackAtAnotherPath()
+{
+    writeFile(QStringLiteral("vemo2.bin"), testBytes(100));
+    // The device goes into its loader for an hour; meanwhile a device with
+    // its serial number is plugged into another socket.
+    const Result result =
+        run({device(QStringLiteral("line"), QStringLiteral("000000001"),
+                    QStringLiteral(R"("instanceId": "first")"), 3600000),
+             device(QStringLiteral("socket2"), QStringLiteral("000000001"),
+                    QStringLiteral(R"("instanceId": "second", "attached": false)"))},
+            {path(QStringLiteral("vemo2.bin"))}, {QStringLiteral("--device=000000001")},
+            R"(, "timeline": [ { "afterMs": 1500, "action": "attach", "device": "socket2" } ])");
+
+    const QString line = QStringLiteral(
+        "Vemo2 000000001 at line came back at socket2, not where it left; it is not loaded");
+    QCOMPARE(result.exitCode, ProgramOptions::ImageNotLoadedExitCode);
+    QCOMPARE(result.log.last(), line);
+    QVERIFY(result.standardError.isEmpty());
+    QCOMPARE(result.log.filter(QStringLiteral("Device opend")).size(), 1);
+    QVERIFY(QDir(path(QStringLiteral("images"))).entryList(QDir::Files).isEmpty());
 }
 
 void TestBatchRun::deviceThatNeverComesBackTimesOut()
