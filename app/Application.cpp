@@ -11,9 +11,16 @@ bool VemoApplication::notify(QObject *receiver, QEvent *event)
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception &e) {
-        platform::host().showException(QString::fromUtf8(e.what()));
+        exceptionReached(QString::fromUtf8(e.what()));
     } catch (...) {
-        platform::host().showException(QString());
+        exceptionReached(QString());
     }
     return false;
+}
+
+void VemoApplication::exceptionReached(const QString &message)
+{
+    if (onException)
+        onException(message);
+    platform::host().showException(message);
 }

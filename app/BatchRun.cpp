@@ -1,10 +1,26 @@
 #include "app/BatchRun.h"
 
+#include "app/Application.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
+#include "platform/HostServices.h"
+#include "platform/TerminationSignals.h"
 
 #include <chrono>
 #include <cstdio>
+
+using dialogue::EndKind;
+
+namespace {
+
+void printError(const QString &line)
+{
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
 
 BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *host)
     : m_options(options), m_host(host)
@@ -13,16 +29,25 @@ BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *h
     connect(&m_timeout, &QTimer::timeout, this, &BatchRun::timeOut);
     if (m_host)
         m_host->logLine = [this](const QString &line) { boxShown(line); };
+    if (auto *app = qobject_cast<VemoApplication *>(QCoreApplication::instance()))
+        app->onException = [this](const QString &message) { exceptionShown(message); };
 }
 
 BatchRun::~BatchRun()
 {
     if (m_host)
         m_host->logLine = nullptr;
+    if (auto *app = qobject_cast<VemoApplication *>(QCoreApplication::instance()))
+        app->onException = nullptr;
 }
 
 void BatchRun::start()
 {
+    if (m_options.batch) {
+        m_signals = std::make_unique<platform::TerminationSignals>();
+        connect(m_signals.get(), &platform::TerminationSignals::received, this,
+                &BatchRun::interrupted);
+    }
     if (m_options.timeoutSeconds <= 0)
         return;
     m_timeout.start(m_options.timeoutSeconds * 1000);
@@ -34,8 +59,29 @@ void BatchRun::boxShown(const QString &line)
     // The window of the run (it exists from the start of its start-up).
     if (!Form1)
         return;
+    Form1->Outcome().recordBox(line);
     Form1->log(line);
-    Form1->ReadBack().BoxShown();
+    Form1->ReadBack().BoxShown(line);
+    Form1->Ending().BoxShown(line);
+}
+
+void BatchRun::exceptionShown(const QString &message)
+{
+    if (Form1)
+        Form1->Outcome().recordException(message);
+}
+
+void BatchRun::interrupted(const QString &signalName)
+{
+    // A run that has ended already is left to end as it did.
+    if (platform::host().terminateRequested())
+        return;
+    if (!Form1) {
+        platform::host().terminate();
+        return;
+    }
+    Form1->ReadBack().Abandon();
+    Form1->Ending().Interrupted(signalName);
 }
 
 void BatchRun::started(TForm1 &window)
@@ -47,17 +93,18 @@ void BatchRun::started(TForm1 &window)
     switch (runs.LastRun().run) {
     case Run::None:
         // Nothing to run: start-up is all there is.
-        window.endProgram(false, QStringLiteral("nothing to run"));
+        window.endProgram(EndKind::Done, QStringLiteral("nothing to run"));
         return;
     case Run::Serial:
         if (!runs.SerialWritten()) {
-            window.endProgram(true, QStringLiteral("Error writing serial number!"));
+            window.endProgram(runs.SerialDeviceOpen() ? EndKind::Failed : EndKind::NoDevice,
+                              QStringLiteral("Error writing serial number!"));
             return;
         }
         window.ReadBack().Start(runs.LastRun().serialNumber);
         return;
     case Run::Update:
-        // The update ends the program itself: at 100 %, or as failed.
+        // The update ends the program itself: when it is done, or as failed.
         return;
     }
 }
@@ -66,31 +113,30 @@ void BatchRun::timeOut()
 {
     const QString line =
         QStringLiteral("Timed out after %1 s: the run did not end").arg(m_options.timeoutSeconds);
-    std::fprintf(stderr, "%s\n", qPrintable(line));
-    std::fflush(stderr);
+    printError(line);
     // Still in start-up or not, the window exists: the loop runs only with it.
     if (!Form1)
         return;
-    Form1->Outcome().recordTimeOut();
     Form1->ReadBack().Abandon();
     Form1->log(line);
-    Form1->endProgram(true, line);
+    // A device that does not come back after its update did not take it.
+    QString verification;
+    if (Form1->Ending().TimeOutEnd(m_options.timeoutSeconds, &verification)) {
+        Form1->endProgram(EndKind::ImageNotLoaded, verification);
+        return;
+    }
+    Form1->Outcome().recordTimeOut(m_options.timeoutSeconds);
+    Form1->endProgram(EndKind::TimeOut,
+                      QStringLiteral("time-out after %1 s").arg(m_options.timeoutSeconds));
 }
 
-int BatchRun::exitStatus(const TForm1 &window) const
+int BatchRun::finish(TForm1 &window)
 {
-    const int status =
-        window.Outcome().exitStatus(m_options.batch, m_host ? m_host->boxesShown() : 0);
-    // A run refused for its device says which way.
-    if (status == ProgramOptions::RunFailedExitCode) {
-        switch (window.deviceChoice().refusal()) {
-        case dialogue::DeviceChoice::Refusal::NotAttached:
-            return ProgramOptions::NoDeviceExitCode;
-        case dialogue::DeviceChoice::Refusal::OtherDevice:
-            return ProgramOptions::ImageNotLoadedExitCode;
-        case dialogue::DeviceChoice::Refusal::None:
-            break;
-        }
+    const RunOutcome &outcome = window.Outcome();
+    if (m_options.batch) {
+        const QString line = outcome.endLine(true);
+        printError(line);
+        window.log(line);
     }
-    return status;
+    return outcome.exitStatus(m_options.batch);
 }

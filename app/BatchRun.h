@@ -7,15 +7,19 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 class TForm1;
 
 namespace platform {
 class BatchHostServices;
-}
+class TerminationSignals;
+} // namespace platform
 
 // What --batch and --timeout add to a run: the run ends by itself when it
-// has reached its end or failed, never later than the time-out, and the exit
-// status tells a line script which of these it was (RunOutcome).
+// has reached its end or failed, never later than the time-out, SIGTERM and
+// SIGINT end it cleanly, and the exit status tells a line script which of
+// these it was (RunOutcome), in the run's last line too.
 //
 // The serial run writes and then reads the serial number back ("DEVNR?",
 // dialogue::SerialReadBack), so a status of 0 means the device holds the
@@ -32,12 +36,14 @@ public:
     BatchRun &operator=(const BatchRun &) = delete;
 
     // Before the window: the time-out covers start-up, whose production run
-    // may already wait for the device.
+    // may already wait for the device; so do the signals.
     void start();
     // After the window's start-up, with its production run dispatched.
     void started(TForm1 &window);
-    // The exit status once the message loop has ended.
-    int exitStatus(const TForm1 &window) const;
+    // Once the message loop has ended: the exit status; with --batch the
+    // run's last line ("run ended: 0 done") goes to standard error and the
+    // message log.
+    int finish(TForm1 &window);
 
     // Time the loop gets to end after the time-out before the process is
     // ended from outside it (an installer that never returns blocks it).
@@ -46,11 +52,16 @@ public:
 private:
     void timeOut();
     // A box of the batch host: one line in the message log; it also ends a
-    // serial read-back that waits.
+    // run that waits for a reply.
     void boxShown(const QString &line);
+    // An exception reached the application's display.
+    void exceptionShown(const QString &message);
+    // SIGTERM or SIGINT: the run ends.
+    void interrupted(const QString &signalName);
 
     ProgramOptions m_options;
     platform::BatchHostServices *m_host;
     QTimer m_timeout;
     RunWatchdog m_watchdog;
+    std::unique_ptr<platform::TerminationSignals> m_signals;
 };

@@ -1,6 +1,7 @@
 #include "app/ProgramOptions.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -11,6 +12,29 @@ ProgramOptions failed(ProgramOptions options, const QString &message)
     options.action = ProgramOptions::Action::Error;
     options.errorMessage = kProgram + QStringLiteral(": ") + message;
     return options;
+}
+
+// The exit status table, each row's text wrapped to the usage's width.
+QString exitStatusLines()
+{
+    QString lines;
+    for (const ExitStatusRow &row : ExitStatusTable) {
+        const QStringList words = QString::fromLatin1(row.when).split(QLatin1Char(' '));
+        QString line = QStringLiteral("  %1  ").arg(row.status);
+        const QString indent(line.size(), QLatin1Char(' '));
+        bool first = true;
+        for (const QString &word : words) {
+            if (!first && line.size() + 1 + word.size() > 78) {
+                lines += line + QLatin1Char('\n');
+                line = indent;
+                first = true;
+            }
+            line += (first ? QString() : QStringLiteral(" ")) + word;
+            first = false;
+        }
+        lines += line + QLatin1Char('\n');
+    }
+    return lines;
 }
 
 } // namespace
@@ -52,10 +76,14 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             return options;
         }
 
-        if (name == QLatin1String("--batch")) {
+        if (name == QLatin1String("--batch") || name == QLatin1String("--force") ||
+            name == QLatin1String("--verify")) {
             if (hasValue)
-                return failed(options, QStringLiteral("option --batch takes no value"));
-            options.batch = true;
+                return failed(options, QStringLiteral("option %1 takes no value").arg(name));
+            bool &flag = name == QLatin1String("--batch")   ? options.batch
+                         : name == QLatin1String("--force") ? options.force
+                                                            : options.verify;
+            flag = true;
             continue;
         }
         if (name == QLatin1String("--list") || name == QLatin1String("--json")) {
@@ -70,7 +98,7 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             name == QLatin1String("--registry") || name == QLatin1String("--log-file") ||
             name == QLatin1String("--timeout") || name == QLatin1String("--firmware-server") ||
             name == QLatin1String("--print-to") || name == QLatin1String("--capture") ||
-            name == QLatin1String("--device");
+            name == QLatin1String("--expect-version") || name == QLatin1String("--device");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -121,6 +149,15 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             if (options.device.isEmpty())
                 return failed(options, QStringLiteral("option --device needs a value "
                                                       "(--device=SERIAL or --device=PATH)"));
+        } else if (name == QLatin1String("--expect-version")) {
+            // Compared with a word of the device's answer: one word itself.
+            if (value.contains(QRegularExpression(QStringLiteral("\\s"))))
+                return failed(options,
+                              QStringLiteral("bad value for --expect-version: '%1' (one word, "
+                                             "e.g. 2.11)")
+                                  .arg(value));
+            options.expectVersion = value;
+            options.verify = true;
         } else {
             options.logFile = value;
         }
@@ -167,7 +204,8 @@ QString ProgramOptions::usage(const QString &programName)
     return QStringLiteral(
                "Usage: %1 [OPTION]... [/SERIALnnnnnnnnn | FIRMWARE-FILE [/CALIBRATE]]\n"
                "\n"
-               "Service tool for the Vemo, Vemo2 and Vemo3 USB timing devices.\n"
+               "Service tool for the Vemo, Vemo2 and Vemo3 USB timing devices. The whole\n"
+               "manual: see vemotool(1).\n"
                "\n"
                "Options (they come before the production command line):\n"
                "  --usb=sim|libusb   where devices are found: real USB devices (libusb,\n"
@@ -203,13 +241,22 @@ QString ProgramOptions::usage(const QString &programName)
                "                     its default button; no display is needed\n"
                "  --timeout=SECONDS  give up a run that has not ended by then (exit\n"
                "                     status 3); with --batch the default is 600\n"
+               "  --verify           after an unattended update, wait (within --timeout)\n"
+               "                     for the device to come back, open it and ask its\n"
+               "                     firmware version; the run is done only when it\n"
+               "                     answered\n"
+               "  --expect-version=V as --verify, and the answer must hold the version V\n"
+               "                     (2.11 or V2.11)\n"
+               "  --force            load a firmware file whose name names another\n"
+               "                     generation than the device's (vemo3.bin into a Vemo2)\n"
                "  -h, --help         show this help and exit\n"
                "  -V, --version      show the version and exit\n"
                "  --                 end of options\n"
                "\n"
                "Production command lines (after the options):\n"
                "  /SERIALnnnnnnnnn          write the nine-character serial number nnnnnnnnn\n"
-               "                            into the attached device\n"
+               "                            into the attached device (the argument begins\n"
+               "                            with /SERIAL; anything else is a file)\n"
                "  FIRMWARE-FILE             load the firmware file (vemo*.bin image or\n"
                "                            vemo*.exe installer) into the one attached device\n"
                "                            and end when the transfer is complete\n"
@@ -217,17 +264,17 @@ QString ProgramOptions::usage(const QString &programName)
                "                            calibration date and printing the accuracy\n"
                "                            certificate\n"
                "\n"
-               "Exit status: 0 normally, 2 for a bad option, simulator file or key store,\n"
-               "or no display without --batch. With --batch: 0 when the run reached its\n"
-               "end (serial number written and read back; update at 100 %) without an\n"
-               "error box, 1 when a run ended early or a box was shown, 3 when --timeout\n"
-               "ran out, 4 when the device of --device is not attached (or its serial\n"
-               "number names several), 5 when another device came back into an update\n"
-               "in its place.\n")
-        .arg(name);
+               "With --batch the run's last line, on standard error and in the log, names\n"
+               "its exit status and why: \"run ended: 0 done\", \"run ended: 3 time-out\n"
+               "after 600 s\", ...\n"
+               "\n"
+               "Exit status (without --batch message boxes and a run that did not end\n"
+               "by itself do not count):\n"
+               "%2")
+        .arg(name, exitStatusLines());
 }
 
 QString ProgramOptions::versionText()
 {
-    return kProgram + QStringLiteral(" 1.4.7.2");
+    return kProgram + QStringLiteral(" " VEMO_VERSION);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ExitStatus.h"
 #include "download/FirmwareServer.h"
 
 #include <QString>
@@ -22,12 +23,10 @@ public:
         Error,   // print errorMessage, exit 2
     };
 
-    // Exit statuses of the program.
-    static constexpr int RunFailedExitCode = 1;      // a run ended early, or a box was shown
-    static constexpr int ErrorExitCode = 2;          // bad command line
-    static constexpr int TimeoutExitCode = 3;        // --timeout ran out
-    static constexpr int NoDeviceExitCode = 4;       // the device named (--device) is not attached
-    static constexpr int ImageNotLoadedExitCode = 5; // another device came back into the update
+    // Exit statuses of the program, from the one table (app/ExitStatus.h).
+    static constexpr int RunFailedExitCode = exitStatusOf(dialogue::EndKind::Failed);
+    static constexpr int ErrorExitCode = exitStatusOf(dialogue::EndKind::BadInput);
+    static constexpr int TimeoutExitCode = exitStatusOf(dialogue::EndKind::TimeOut);
 
     Action action = Action::Run;
     QString errorMessage; // one line, names the offending option
@@ -47,6 +46,13 @@ public:
     // 0: no limit. --batch sets DefaultBatchTimeout unless --timeout is given.
     int timeoutSeconds = 0;
     static constexpr int DefaultBatchTimeout = 600;
+    // Load a firmware file whose name names another generation than the
+    // device's (vemo3.bin into a Vemo2).
+    bool force = false;
+    // After an unattended update, wait for the device to come back and ask
+    // its firmware version; expectVersion (implies verify) must be it.
+    bool verify = false;
+    QString expectVersion;
 
     // The device to work with (--device): a serial number or a bus path;
     // empty: the one attached.

@@ -1,22 +1,93 @@
 #include "app/RunOutcome.h"
 
-#include "app/ProgramOptions.h"
+#include "app/ExitStatus.h"
 
-void RunOutcome::recordEnd(bool failed, const QString &reason)
+using dialogue::EndKind;
+
+void RunOutcome::recordEnd(EndKind kind, const QString &reason)
 {
-    if (!m_ended || (failed && !m_failed))
+    const bool failing = kind != EndKind::Done;
+    if (!m_ended || (failing && !failed())) {
+        m_kind = kind;
         m_reason = reason;
+    }
     m_ended = true;
-    m_failed = m_failed || failed;
 }
 
-int RunOutcome::exitStatus(bool batch, int boxesShown) const
+void RunOutcome::recordCertificateFailure(const QString &error)
 {
-    if (m_timedOut)
-        return ProgramOptions::TimeoutExitCode;
-    if (!batch)
-        return 0;
-    if (m_failed || boxesShown > 0 || m_certificateFailed || !m_ended)
-        return ProgramOptions::RunFailedExitCode;
-    return 0;
+    if (!m_certificateFailed)
+        m_certificateError = error;
+    m_certificateFailed = true;
+}
+
+void RunOutcome::recordTimeOut(int seconds)
+{
+    m_timedOut = true;
+    m_timeOutSeconds = seconds;
+}
+
+void RunOutcome::recordBox(const QString &line)
+{
+    if (m_boxes++ == 0)
+        m_firstBox = line;
+}
+
+void RunOutcome::recordException(const QString &message)
+{
+    if (!m_exception)
+        m_exceptionMessage = message;
+    m_exception = true;
+}
+
+EndKind RunOutcome::finalKind(bool batch, QString *why) const
+{
+    if (m_timedOut) {
+        *why = QStringLiteral("time-out after %1 s").arg(m_timeOutSeconds);
+        return EndKind::TimeOut;
+    }
+    const QString exception =
+        QStringLiteral("exception: %1")
+            .arg(m_exceptionMessage.isEmpty() ? QStringLiteral("unknown") : m_exceptionMessage);
+    if (failed()) {
+        *why = m_reason;
+        return m_kind;
+    }
+    if (m_exception) {
+        *why = exception;
+        return EndKind::Failed;
+    }
+    // An operator saw the boxes and may end the program at any point.
+    if (!batch) {
+        *why = QString::fromLatin1(DoneWord);
+        return EndKind::Done;
+    }
+    // What went wrong first, when a run ended done or did not end at all.
+    if (m_certificateFailed) {
+        *why = QStringLiteral("certificate could not be made: %1").arg(m_certificateError);
+        return EndKind::Failed;
+    }
+    if (m_boxes > 0) {
+        *why = QStringLiteral("a message box was shown: %1").arg(m_firstBox);
+        return EndKind::Failed;
+    }
+    if (!m_ended) {
+        *why = QStringLiteral("the run did not reach its end");
+        return EndKind::Failed;
+    }
+    *why = QString::fromLatin1(DoneWord);
+    return EndKind::Done;
+}
+
+int RunOutcome::exitStatus(bool batch) const
+{
+    QString why;
+    return exitStatusOf(finalKind(batch, &why));
+}
+
+QString RunOutcome::endLine(bool batch) const
+{
+    QString why;
+    const EndKind kind = finalKind(batch, &why);
+    return QStringLiteral("run ended: %1 %2").arg(exitStatusOf(kind)).arg(why);
 }

@@ -1,35 +1,67 @@
 #pragma once
 
+#include "dialogue/EndKind.h"
+
 #include <QString>
 
 // How a run went, recorded in one place: every end the window was asked for
-// (done or failed, and in a few words why), a certificate that could not be
-// made, the time-out. The exit status is decided here, from this record and
-// the boxes an unattended run showed.
+// (its kind, and in a few words why), the message boxes an unattended run
+// showed, a certificate that could not be made, an exception that reached
+// the application, the time-out. The exit status and the line that names it
+// are decided here.
 class RunOutcome
 {
 public:
     // The program was asked to end. A failed end stays failed whatever ends
-    // follow; the reason kept is the first failed end's, else the first end's.
-    void recordEnd(bool failed, const QString &reason);
-    void recordCertificateFailure() { m_certificateFailed = true; }
-    void recordTimeOut() { m_timedOut = true; }
+    // follow; the kind and reason kept are the first failed end's, else the
+    // first end's.
+    void recordEnd(dialogue::EndKind kind, const QString &reason);
+    // Done, or failed: a reason beginning with "transfer failed:" is an
+    // image that did not get into the device, any other a failure.
+    void recordEnd(bool failed, const QString &reason)
+    {
+        recordEnd(dialogue::endKindFor(failed, reason), reason);
+    }
+    void recordCertificateFailure(const QString &error = QString());
+    void recordTimeOut(int seconds);
+    // A box of an unattended run, as its line ("Error: No Vemo found").
+    void recordBox(const QString &line);
+    // An exception that reached the application (its display was shown).
+    void recordException(const QString &message);
 
     bool ended() const { return m_ended; }
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_ended && m_kind != dialogue::EndKind::Done; }
+    dialogue::EndKind kind() const { return m_kind; }
     bool certificateFailed() const { return m_certificateFailed; }
     bool timedOut() const { return m_timedOut; }
     QString reason() const { return m_reason; }
 
-    // The process's exit status. Without --batch only the time-out counts;
-    // with it the run must have reached its end without a failure, a box or
-    // a certificate that could not be made.
-    int exitStatus(bool batch, int boxesShown) const;
+    // The process's exit status. Without --batch the time-out, a failed end
+    // of a production run and an exception count (an operator saw the boxes
+    // and may end the program at any point); with it the run must have
+    // reached its end without a failure, a box, an exception or a
+    // certificate that could not be made.
+    int exitStatus(bool batch) const;
+    // The kind the exit status stands for, and why, as one line:
+    // "run ended: 0 done", "run ended: 3 time-out after 60 s", ...
+    QString endLine(bool batch) const;
+
+    // The word the end line gives a run that reached its end.
+    static constexpr const char *DoneWord = "done";
 
 private:
+    // The kind the status is made of, and its reason.
+    dialogue::EndKind finalKind(bool batch, QString *why) const;
+
     bool m_ended = false;
-    bool m_failed = false;
-    bool m_certificateFailed = false;
-    bool m_timedOut = false;
+    dialogue::EndKind m_kind = dialogue::EndKind::Done;
     QString m_reason;
+    bool m_certificateFailed = false;
+    QString m_certificateError;
+    bool m_timedOut = false;
+    int m_timeOutSeconds = 0;
+    int m_boxes = 0;
+    QString m_firstBox;
+    bool m_exception = false;
+    QString m_exceptionMessage;
 };

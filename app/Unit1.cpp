@@ -3,16 +3,19 @@
 #include "dialogue/Certificate.h"
 #include "dialogue/CommandList.h"
 #include "dialogue/DeviceText.h"
+#include "dialogue/GenerationGuard.h"
 #include "dialogue/Intervals.h"
 #include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -96,6 +99,13 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     FIncoming.OnSerialReply = [this](bool accepted, const QByteArray &serial) {
         FReadBack.SerialReply(accepted, serial);
     };
+    // An unattended update waits for its certificate and, with --verify,
+    // for the device's answer after it.
+    FIncoming.OnLineShown = [this](const QByteArray &line) { FEnding.LineShown(line); };
+    FIncoming.OnCertificate = [this](bool made, const QString &error) {
+        FEnding.CertificateMade(made, error);
+    };
+    setRunSettings({Options.force, Options.verify, Options.expectVersion});
 
     // The device the run works with, before start-up lists the devices.
     deviceChoice().setNamed(Options.device);
@@ -121,9 +131,11 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     try {
         FormCreate(this);
     } catch (const std::exception &e) {
+        FOutcome.recordException(QString::fromUtf8(e.what()));
         platform::host().showException(QString::fromUtf8(e.what()));
         platform::host().terminate();
     } catch (...) {
+        FOutcome.recordException(QString());
         platform::host().showException(QString());
         platform::host().terminate();
     }
@@ -179,7 +191,7 @@ void TForm1::CreateControls()
     setHint(Close, "Close Device");
     FAnchors.place(Close, QRect(280, 24, 91, 25));
 
-    Message = makeControl<QPlainTextEdit>(this, "Message");
+    Message = makeControl<LogView>(this, "Message");
     Message->setFont(courierNew());
     Message->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Message->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -247,10 +259,17 @@ void TForm1::CreateControls()
         Command->setItemData(i, QSize(0, 16), Qt::SizeHintRole);
     Command->setCurrentIndex(-1);
     Command->setEditText(QStringLiteral("NSF?"));
+    // The listed commands that begin as typed are offered in a list beside
+    // the box; the text itself stays as typed, so Enter sends "KL", not the
+    // "KL?" an inline completion would have made of it.
+    auto *suggestions = new QCompleter(Command->model(), Command);
+    suggestions->setCompletionMode(QCompleter::PopupCompletion);
+    suggestions->setCaseSensitivity(Qt::CaseInsensitive);
+    Command->setCompleter(suggestions);
     setHint(Command, "Enter a command");
     FAnchors.place(Command, QRect(16, 64, 145, 24));
 
-    WithoutFilter = makeControl<QPlainTextEdit>(this, "WithoutFilter");
+    WithoutFilter = makeControl<LogView>(this, "WithoutFilter");
     WithoutFilter->setLineWrapMode(QPlainTextEdit::NoWrap);
     WithoutFilter->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     WithoutFilter->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -339,12 +358,18 @@ void TForm1::ConnectHandlers()
     // Keys typed into the command box arrive at the box, which hands them on
     // to its line edit itself (past any filter there).
     Command->installEventFilter(this);
+    // While the suggestions are open they get the keys, and hand them to the
+    // line edit past the box: Enter is seen there too (this filter runs
+    // before the list's own, which then closes it).
+    Command->completer()->popup()->installEventFilter(this);
     BugLabel->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Command && event->type() == QEvent::KeyPress) {
+    const bool commandKeys =
+        watched == Command || (Command->completer() && watched == Command->completer()->popup());
+    if (commandKeys && event->type() == QEvent::KeyPress) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         int key = keyEvent->key();
         CommandKeyDown(Command, key, keyEvent->modifiers());
@@ -399,8 +424,14 @@ void TForm1::LogLine(const QString &Line)
     // A break inside the text shows as a line break, in the window and in the copy alike.
     entry.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     entry.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    Message->appendPlainText(entry);
+    const bool firstDropped = Message->appendLine(entry);
     FLogFile.writeLine(entry);
+    if (firstDropped)
+        LogLine(
+            QStringLiteral("The message log shows its last %1 lines: older lines are dropped "
+                           "from the view%2")
+                .arg(Message->lineLimit())
+                .arg(FLogFile.isOpen() ? QStringLiteral("; the log file keeps them") : QString()));
 }
 
 void TForm1::LogLine(const AnsiString &Line)
@@ -427,21 +458,31 @@ int TForm1::RefreshDeviceList()
 
 void TForm1::FormCloseQuery(QObject *, bool &CanClose)
 {
-    // Closing is always allowed, also while an update runs.
-    CanClose = true;
+    // While an image streams the operator is asked first.
+    CanClose = FUpdate.CloseQuery();
 }
 
 void TForm1::FormClose(QObject *)
 {
-    // No tick may reach a window whose link is gone.
+    StopTimers();
+    // A running transfer ends with its chunk in flight, reported and logged
+    // while the window still listens.
+    FUpdate.StopTransfer();
+    DestroyLink();
+}
+
+void TForm1::StopTimers()
+{
     RestartVemoTimer->stop();
     BWFTimer->stop();
     VemoWind->stop();
-    DestroyLink();
 }
 
 void TForm1::DestroyLink()
 {
+    // No tick may reach a window whose link is going (closing the device
+    // waits for a chunk in flight, handling messages).
+    StopTimers();
     if (!USBLink)
         return;
     // The window is going: what the link reports while it closes (a transfer
@@ -451,6 +492,7 @@ void TForm1::DestroyLink()
     USBLink->OnDataReceived = nullptr;
     USBLink->OnFileProgress = nullptr;
     USBLink->OnFileFailed = nullptr;
+    USBLink->OnFileComplete = nullptr;
     if (USBLink->Opened) {
         USBLink->CloseDevice();
         Q_EMIT lifecycleStep(QStringLiteral("CloseDevice"));
@@ -488,7 +530,10 @@ void TForm1::rawLog(const QByteArray &line)
     QString entry = dialogue::DeviceText::decode(line);
     entry.replace(QLatin1Char('\r'), QLatin1Char(' '));
     entry.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    WithoutFilter->appendPlainText(entry);
+    if (WithoutFilter->appendLine(entry))
+        LogLine(
+            QStringLiteral("The raw log shows its last %1 lines: older lines are dropped from it")
+                .arg(WithoutFilter->lineLimit()));
 }
 
 TVemoUSBinterface *TForm1::createLink()
@@ -654,16 +699,22 @@ void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &devi
 {
     try {
         dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
-    } catch (...) {
+    } catch (const std::exception &e) {
         // An unattended run reports a certificate that could not be made.
+        FOutcome.recordCertificateFailure(QString::fromUtf8(e.what()));
+        throw;
+    } catch (...) {
         FOutcome.recordCertificateFailure();
         throw;
     }
 }
 
-void TForm1::endProgram(bool failed, const QString &reason)
+void TForm1::endProgram(dialogue::EndKind kind, const QString &reason)
 {
-    FOutcome.recordEnd(failed, reason);
+    // The update's done end may wait for its certificate or its check.
+    if (FEnding.HoldsEnd(kind, reason))
+        return;
+    FOutcome.recordEnd(kind, reason);
     platform::host().terminate();
 }
 
@@ -732,6 +783,7 @@ void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &)
 void TForm1::PnPAddNotification(TObject *, const IDispatchRef &)
 {
     FConnection.PnPAddNotification();
+    FEnding.DeviceArrived();
 }
 
 void TForm1::ShowDriverInfo()
@@ -746,6 +798,9 @@ void TForm1::DeviceDataReceived(TObject *, const AnsiString &Data)
 
 void TForm1::UpdateClick(QObject *)
 {
+    // Another generation's firmware goes in only when the operator says so.
+    if (!dialogue::GenerationGuard::OperatorAgrees(*this))
+        return;
     FUpdate.UpdateClick();
 }
 
@@ -761,7 +816,8 @@ void TForm1::RestartVemoTimerTimer(QObject *)
 
 void TForm1::SendFirmwareFile()
 {
-    FUpdate.SendFirmwareFile();
+    // The update sends the image; an unattended run that cannot ends at once.
+    FEnding.SendFirmwareFile();
 }
 
 void TForm1::TransferProgress(TObject *, int Percent)
@@ -772,7 +828,13 @@ void TForm1::TransferProgress(TObject *, int Percent)
 void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, qint64 Size,
                             usbio::Status Reason)
 {
+    FEnding.TransferFailed(Sent, Size);
     FUpdate.TransferFailed(FileName, Sent, Size, Reason);
+}
+
+void TForm1::TransferComplete(TObject *, const AnsiString &FileName, qint64 Size, qint64 ElapsedMs)
+{
+    FUpdate.TransferComplete(FileName, Size, ElapsedMs);
 }
 
 void TForm1::DispatchCommandLine(const QStringList &Args)

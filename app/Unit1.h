@@ -2,6 +2,7 @@
 
 #include "app/AnchorLayout.h"
 #include "app/LogFile.h"
+#include "app/LogView.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
@@ -13,6 +14,7 @@
 #include "dialogue/OperatorFunctions.h"
 #include "dialogue/SerialReadBack.h"
 #include "dialogue/StartUp.h"
+#include "dialogue/UpdateEnding.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
@@ -24,7 +26,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -35,7 +36,7 @@ class TIdHTTP;
 // The application's title (what the task bar shows), set by the entry point.
 inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
 // The window's caption; also the subject of the bug-report mail.
-inline constexpr const char *MainCaption = "Vemo USB Update V1.4.7.2";
+inline constexpr const char *MainCaption = "Vemo USB Update V" VEMO_VERSION;
 
 // The program's one window and the composition root of the dialogue: it
 // owns the registry probe, the device link and the dialogue's units, shows
@@ -59,7 +60,7 @@ public:
     QComboBox *DevicesCB = nullptr;
     QPushButton *Open = nullptr;
     QPushButton *Close = nullptr;
-    QPlainTextEdit *Message = nullptr;
+    LogView *Message = nullptr;
     QPushButton *SendCommand = nullptr;
     QLineEdit *FileNameE = nullptr;
     QPushButton *ChooseFile = nullptr;
@@ -70,7 +71,7 @@ public:
     QCheckBox *WithCR = nullptr;
     QCheckBox *FilterLifeTick = nullptr;
     QComboBox *Command = nullptr;
-    QPlainTextEdit *WithoutFilter = nullptr;
+    LogView *WithoutFilter = nullptr;
     QPushButton *Count10sWind = nullptr;
     QPushButton *DownloadB = nullptr;
     QCheckBox *EchoCB = nullptr;
@@ -145,6 +146,9 @@ public:
     // The link's transfer ended before all of the image was handed over.
     void TransferFailed(TObject *Sender, const AnsiString &FileName, qint64 Sent, qint64 Size,
                         usbio::Status Reason);
+    // The device took the whole image.
+    void TransferComplete(TObject *Sender, const AnsiString &FileName, qint64 Size,
+                          qint64 ElapsedMs);
 
     // Command-line runs: the arguments after the program path.
     void DispatchCommandLine(const QStringList &Args);
@@ -195,7 +199,8 @@ public:
     {
         DispatchCommandLine(arguments);
     }
-    void endProgram(bool failed, const QString &reason) override;
+    using dialogue::WindowPort::endProgram;
+    void endProgram(dialogue::EndKind kind, const QString &reason) override;
     void pnpRemoveNotification() override { PnPRemoveNotification(this, IDispatchRef()); }
     void pnpAddNotification() override { PnPAddNotification(this, IDispatchRef()); }
     void deviceDataReceived(const QByteArray &chunk) override { DeviceDataReceived(this, chunk); }
@@ -204,6 +209,10 @@ public:
                         usbio::Status reason) override
     {
         TransferFailed(this, fileName, sent, size, reason);
+    }
+    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override
+    {
+        TransferComplete(this, fileName, size, elapsedMs);
     }
 
     // How the run went: its ends, a certificate that could not be made, the
@@ -214,6 +223,8 @@ public:
     const dialogue::CommandLineRuns &Runs() const { return FRuns; }
     // The read-back that ends an unattended serial run.
     dialogue::SerialReadBack &ReadBack() { return FReadBack; }
+    // How an unattended update ends besides its transfer.
+    dialogue::UpdateEnding &Ending() { return FEnding; }
 
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
@@ -230,6 +241,7 @@ private:
     void CreateControls();
     void ConnectHandlers();
     void DestroyLink();
+    void StopTimers();
     QWidget *ControlWidget(Control control) const;
     QTimer *TimerObject(Timer timer) const;
 
@@ -247,6 +259,7 @@ private:
     dialogue::FirmwareUpdate FUpdate{*this};
     dialogue::CommandLineRuns FRuns{*this};
     dialogue::SerialReadBack FReadBack{*this};
+    dialogue::UpdateEnding FEnding{*this, FUpdate, FRuns};
     // The maker's web server of the firmware download.
     QString FFirmwareServer;
 };

@@ -1,8 +1,10 @@
 #include "app/Application.h"
+#include "app/ArgumentText.h"
 #include "app/BatchRun.h"
 #include "app/DeviceListing.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
+#include "app/RunOutcome.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
@@ -38,14 +40,6 @@ int optionError(const QString &message)
 {
     printLine(stderr, message);
     return ProgramOptions::ErrorExitCode;
-}
-
-QStringList programArguments(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    return arguments;
 }
 
 // --help, --version and a bad command line: answered without a display.
@@ -227,7 +221,19 @@ int runWindow(const ProgramOptions &options, BatchRun &run)
     run.started(window);
     // An end requested during start-up: the loop is not entered.
     platform::host().runMessageLoop();
-    return run.exitStatus(window);
+    return run.finish(window);
+}
+
+// An exception that escaped the window and its loop: shown, and the run
+// failed, with or without an operator.
+int exceptionEnd(const ProgramOptions &options, const QString &message)
+{
+    platform::host().showException(message);
+    RunOutcome outcome;
+    outcome.recordException(message);
+    if (options.batch)
+        printLine(stderr, outcome.endLine(true));
+    return outcome.exitStatus(options.batch);
 }
 
 // Everything after the application exists: the host, the key store, the
@@ -248,11 +254,9 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs)
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
-        platform::host().showException(QString::fromUtf8(e.what()));
-        status = options.batch ? ProgramOptions::RunFailedExitCode : 0;
+        status = exceptionEnd(options, QString::fromUtf8(e.what()));
     } catch (...) {
-        platform::host().showException(QString());
-        status = options.batch ? ProgramOptions::RunFailedExitCode : 0;
+        status = exceptionEnd(options, QString());
     }
     platform::setHost(nullptr);
     return status;
@@ -262,7 +266,12 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs)
 
 int main(int argc, char *argv[])
 {
-    const QStringList arguments = programArguments(argc, argv);
+    // Names that are not text in the locale's encoding are refused, never
+    // turned into the name of another file.
+    QString decodeError;
+    const QStringList arguments = ArgumentText::decode(argc, argv, &decodeError);
+    if (!decodeError.isEmpty())
+        return optionError(decodeError);
     const ProgramOptions options = ProgramOptions::parse(arguments);
     if (options.action == ProgramOptions::Action::List)
         return listDevices(options, argc, argv);
@@ -289,5 +298,8 @@ int main(int argc, char *argv[])
     // name the desktop groups the window by. A display name would also be
     // appended to the window's caption, which stays as it is.
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
+    // The desktop entry the window belongs to: its icon and name in the
+    // task bar of a desktop that installed the package.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
     return runProgram(options, inputs);
 }

@@ -76,13 +76,11 @@ FileRun sendImage(TVemoUSBinterface &link, usbio::SimDevice &device, const QStri
     file.close();
 
     device.clearRecords();
-    int hundreds = 0;
+    bool complete = false;
     int lastPercent = -1;
-    link.OnFileProgress = [&](TObject *, int percent) {
-        lastPercent = percent;
-        if (percent == 100)
-            ++hundreds;
-    };
+    link.OnFileProgress = [&](TObject *, int percent) { lastPercent = percent; };
+    // The device took the last chunk.
+    link.OnFileComplete = [&](TObject *, const AnsiString &, qint64, qint64) { complete = true; };
 
     FileRun run;
     run.chunks = (size + 63) / 64;
@@ -91,10 +89,11 @@ FileRun sendImage(TVemoUSBinterface &link, usbio::SimDevice &device, const QStri
     const usbio::Status status = link.SendFile(QFile::encodeName(path));
     if (status != 0)
         qFatal("SendFile refused: %08X", status);
-    while (hundreds < 2)
+    while (!complete)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     run.nsPerChunk = double(timer.nsecsElapsed()) / double(run.chunks);
     link.OnFileProgress = nullptr;
+    link.OnFileComplete = nullptr;
 
     QByteArray received;
     received.reserve(size);

@@ -1,11 +1,15 @@
 #include "dialogue/CommandLineRuns.h"
 
 #include "dialogue/DeviceText.h"
+#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/GenerationGuard.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
+
+#include <QFile>
 
 namespace dialogue {
 
@@ -35,8 +39,14 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
         break;
     }
 
-    if (!platform::host().fileExists(FLastRun.firmwareFile)) {
-        Refuse(QStringLiteral("File not found"));
+    const QString &file = FLastRun.firmwareFile;
+    if (!platform::host().fileExists(file)) {
+        Refuse(EndKind::BadInput, QStringLiteral("File not found"));
+        return;
+    }
+    // Before the device restarts into its loader and its flash is erased.
+    if (const QString unusable = UnusableImage(file); !unusable.isEmpty()) {
+        Stop(EndKind::BadInput, unusable);
         return;
     }
     if (FWindow.deviceChoice().hasNamed()) {
@@ -44,10 +54,18 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
         if (!SelectNamedDevice())
             return;
     } else if (FWindow.deviceItemCount() == 0) {
-        Refuse(QStringLiteral("No Vemo found"));
+        Refuse(EndKind::NoDevice, QStringLiteral("No Vemo found"));
         return;
     } else if (FWindow.deviceItemCount() > 1) {
-        Refuse(QStringLiteral("More than one Vemo found, please disconnect others"));
+        Refuse(EndKind::NoDevice,
+               QStringLiteral("More than one Vemo found, please disconnect others"));
+        return;
+    }
+    // Nothing is sent to a device of another generation than the file's.
+    const QString otherGeneration =
+        GenerationGuard::Refusal(FWindow, file, qMax(0, FWindow.selectedDeviceIndex()));
+    if (!otherGeneration.isEmpty()) {
+        Stop(EndKind::NoDevice, otherGeneration);
         return;
     }
 
@@ -55,20 +73,43 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     FWindow.openClick();
     // The open disables its button only when the device opened.
     if (FWindow.controlEnabled(WindowPort::Control::Open)) {
-        Refuse(QStringLiteral("Could not open device"));
+        Refuse(EndKind::NoDevice, QStringLiteral("Could not open device"));
         return;
     }
-    FWindow.setFileName(FLastRun.firmwareFile);
+    FWindow.setFileName(file);
     if (FLastRun.calibrate)
         CalibrationSteps();
+    // The run may have been ended inside the steps' waits (a signal, the
+    // time-out): the device is then not sent into its loader.
+    if (platform::host().terminateRequested())
+        return;
     FWindow.log(QStringLiteral("Automatic Update progress started! ") + FWindow.fileName());
     FWindow.updateClick();
 }
 
-void CommandLineRuns::Refuse(const QString &text)
+QString CommandLineRuns::UnusableImage(const QString &file)
+{
+    // An installer's image is looked at when it has run.
+    if (FirmwareUpdate::isInstaller(file))
+        return QString();
+    QFile image(file);
+    if (!image.open(QIODevice::ReadOnly))
+        return QStringLiteral("Firmware file cannot be read: ") + file;
+    if (image.size() == 0)
+        return QStringLiteral("Firmware file is empty: ") + file;
+    return QString();
+}
+
+void CommandLineRuns::Refuse(EndKind kind, const QString &text)
 {
     platform::host().messageBox(text, QStringLiteral("Error"), kErrorBox);
-    FWindow.endProgram(true, text);
+    FWindow.endProgram(kind, text);
+}
+
+void CommandLineRuns::Stop(EndKind kind, const QString &line)
+{
+    FWindow.log(line);
+    FWindow.endProgram(kind, line);
 }
 
 bool CommandLineRuns::SelectNamedDevice()
@@ -80,8 +121,7 @@ bool CommandLineRuns::SelectNamedDevice()
         FWindow.selectDeviceItem(lookup.index);
         return true;
     }
-    choice.refuse(DeviceChoice::Refusal::NotAttached);
-    Refuse(DeviceChoice::lookupLine(FWindow, listed, choice.named(), lookup));
+    Refuse(EndKind::NoDevice, DeviceChoice::lookupLine(FWindow, listed, choice.named(), lookup));
     return false;
 }
 
@@ -99,6 +139,7 @@ void CommandLineRuns::SerialRun(const QByteArray &serialNumber)
     }
     TVemoUSBinterface *link = FWindow.link();
     const bool open = link && link->Opened;
+    FSerialDeviceOpen = open;
     FSerialWritten = open && LinkCalls::sendCommand(FWindow, protocol::serialWrite(serialNumber)) ==
                                  usbio::status::Success;
     if (!FSerialWritten) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "dialogue/EndKind.h"
 #include "dialogue/ProductionCommandLine.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QStringList>
 
 namespace dialogue {
@@ -25,6 +27,9 @@ public:
     const ProductionCommandLine &LastRun() const { return FLastRun; }
     // The serial run's write reached the device.
     bool SerialWritten() const { return FSerialWritten; }
+    // The serial run had its one device open (so a write that failed is the
+    // device's, not a missing device).
+    bool SerialDeviceOpen() const { return FSerialDeviceOpen; }
 
 private:
     void SerialRun(const QByteArray &serialNumber);
@@ -33,12 +38,18 @@ private:
     // is not attached (or the serial number names several), the run is
     // refused with a line naming what is attached.
     bool SelectNamedDevice();
+    // Why an image file cannot be loaded (empty, unreadable); empty when it
+    // can, and for an installer.
+    static QString UnusableImage(const QString &file);
     // A box with the error icon, then the request to end the program.
-    void Refuse(const QString &text);
+    void Refuse(EndKind kind, const QString &text);
+    // One line, then the request to end the program.
+    void Stop(EndKind kind, const QString &line);
 
     WindowPort &FWindow;
     ProductionCommandLine FLastRun;
     bool FSerialWritten = false;
+    bool FSerialDeviceOpen = false;
 };
 
 } // namespace dialogue

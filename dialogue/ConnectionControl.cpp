@@ -241,8 +241,7 @@ void ConnectionControl::RefuseOtherDevice(const QString &line)
     FWindow.setTimerEnabled(Timer::BWF, false);
     FWindow.log(line);
     if (FWindow.autoUpdate()) {
-        FWindow.deviceChoice().refuse(DeviceChoice::Refusal::OtherDevice);
-        FWindow.endProgram(true, line);
+        FWindow.endProgram(EndKind::ImageNotLoaded, line);
         return;
     }
     platform::host().messageBox(line, QStringLiteral("Error"), kErrorBox);

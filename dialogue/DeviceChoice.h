@@ -51,16 +51,6 @@ public:
         QString line; // Other: what came, for the log
     };
 
-    // Why a production run stopped before anything was loaded, for its exit
-    // status: the named device is missing (or not one), or another device
-    // came back where the updated one should.
-    enum class Refusal
-    {
-        None,
-        NotAttached,
-        OtherDevice,
-    };
-
     // The device the run is told to work with: a bus path or a serial
     // number; empty: any (the first listed, as without a choice).
     void setNamed(const QString &name) { FNamed = name.trimmed(); }
@@ -95,13 +85,6 @@ public:
     // else the first.
     int selection(const QList<usbio::DeviceDescription> &listed) const;
 
-    void refuse(Refusal refusal)
-    {
-        if (FRefusal == Refusal::None)
-            FRefusal = refusal;
-    }
-    Refusal refusal() const { return FRefusal; }
-
     // "Vemo2 200000001 at 1-1.2": the list's name, the serial number (or
     // that there is none) and the bus path.
     static QString deviceText(const QString &name, const usbio::DeviceDescription &description);
@@ -110,7 +93,6 @@ private:
     QString FNamed;
     std::optional<usbio::DeviceDescription> FFollowed;
     QString FFollowedName;
-    Refusal FRefusal = Refusal::None;
 };
 
 } // namespace dialogue

@@ -80,6 +80,9 @@ void FirmwareUpdate::RestartVemoTimerTimer()
 
 void FirmwareUpdate::SendFirmwareFile()
 {
+    // A second "Flash is BLANK" during the transfer: the running one goes on.
+    if (LinkCalls::fileTransferRunning(FWindow))
+        return;
     platform::HostServices &host = platform::host();
     host.setBusyCursor(true);
 
@@ -122,29 +125,71 @@ void FirmwareUpdate::SendFirmwareFile()
 
 void FirmwareUpdate::TransferProgress(int percent)
 {
+    // 100 comes when the last chunk is handed over; the device may still
+    // lose it, so the update ends only at its completion.
     FWindow.setProgressPosition(percent);
-    if (percent != 100) {
-        platform::host().setBusyCursor(true);
-        return;
-    }
+    platform::host().setBusyCursor(true);
+}
+
+void FirmwareUpdate::TransferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs)
+{
+    FWindow.log(QStringLiteral("Firmware update complete: %1, %2 bytes in %3 s")
+                    .arg(QFile::decodeName(fileName))
+                    .arg(size)
+                    .arg(QString::number(double(elapsedMs) / 1000.0, 'f', 1)));
     EndTransfer();
     if (TVemoUSBinterface *link = FWindow.link())
         link->StopReceive();
     if (FWindow.autoUpdate())
-        FWindow.endProgram(false, QStringLiteral("the update reached 100 %"));
+        FWindow.endProgram(false, QStringLiteral("the device took the whole image"));
 }
 
-void FirmwareUpdate::TransferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
+void FirmwareUpdate::TransferFailed(const QByteArray &fileName, qint64 taken, qint64 size,
                                     usbio::Status reason)
 {
-    FWindow.log(QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes sent: %4")
+    const QString cause = failureCause(reason, LinkCalls::statusText(FWindow, reason));
+    FWindow.log(QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes taken: %4")
                     .arg(QFile::decodeName(fileName))
-                    .arg(sent)
+                    .arg(taken)
                     .arg(size)
-                    .arg(LinkCalls::statusText(FWindow, reason)));
+                    .arg(cause));
     EndTransfer();
     if (FWindow.autoUpdate())
-        FWindow.endProgram(true, QStringLiteral("the firmware transfer failed"));
+        FWindow.endProgram(true, QStringLiteral("transfer failed: %1 at %2 of %3 bytes")
+                                     .arg(cause)
+                                     .arg(taken)
+                                     .arg(size));
+}
+
+QString FirmwareUpdate::failureCause(usbio::Status reason, const QString &statusText)
+{
+    switch (reason) {
+    case usbio::status::DeviceGone:
+        return QStringLiteral("device removed");
+    case usbio::status::Cancelled:
+        return QStringLiteral("stopped");
+    case usbio::status::Timeout:
+        return QStringLiteral("chunk not taken in time");
+    default:
+        return QStringLiteral("chunk refused (%1)").arg(statusText);
+    }
+}
+
+bool FirmwareUpdate::CloseQuery()
+{
+    if (!LinkCalls::fileTransferRunning(FWindow))
+        return true;
+    const int answer = platform::host().messageBox(
+        QString::fromLatin1(CloseQuestion), QString::fromLatin1(CloseCaption),
+        platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2);
+    return answer == platform::IDYES;
+}
+
+void FirmwareUpdate::StopTransfer()
+{
+    TVemoUSBinterface *link = FWindow.link();
+    if (link && link->FileTransferRunning())
+        link->CloseDevice();
 }
 
 void FirmwareUpdate::EndTransfer()

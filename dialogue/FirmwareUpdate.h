@@ -15,8 +15,9 @@ class WindowPort;
 // re-open it, the restart reminder runs while it is away); the loader
 // request is repeated until the loader reports "Flash is BLANK"; an
 // installer is run to leave the image if the file is one; the image is
-// streamed by the link's file transfer and its progress shown; an
-// unattended run ends the program at the first 100 %.
+// streamed by the link's file transfer and its progress shown. The update
+// is complete when the device has taken the last chunk (not when it was
+// handed over): only then does it end, and an unattended run with it.
 class FirmwareUpdate
 {
 public:
@@ -25,10 +26,35 @@ public:
     void UpdateClick();
     void BWFTimerTimer();
     void RestartVemoTimerTimer();
+    // Prepares the image and starts its transfer; nothing while a transfer
+    // runs (that one goes on untouched).
     void SendFirmwareFile();
+    // The bar follows what was handed over; it ends nothing.
     void TransferProgress(int percent);
-    // The transfer ended before all of the image was handed over.
-    void TransferFailed(const QByteArray &fileName, qint64 sent, qint64 size, usbio::Status reason);
+    // The device took the whole image: the update is complete.
+    void TransferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs);
+    // The transfer ended before the device took all of the image; taken: the
+    // bytes it took.
+    void TransferFailed(const QByteArray &fileName, qint64 taken, qint64 size,
+                        usbio::Status reason);
+
+    // Whether the window may close: while a transfer runs the operator is
+    // asked first (No, the default, keeps the window and the transfer).
+    bool CloseQuery();
+    // Lets the chunk in flight finish and closes the device, so a transfer
+    // ends with what the device took; its end is reported as any other
+    // (TransferComplete when that chunk was the last, else TransferFailed:
+    // "transfer failed: stopped at N of M bytes"). Nothing without a transfer.
+    void StopTransfer();
+
+    // Why a transfer failed, from the link's reason: "device removed",
+    // "chunk refused (statusText)", ... An unattended run ends with
+    // "transfer failed: " + this + " at 2048 of 8000 bytes".
+    static QString failureCause(usbio::Status reason, const QString &statusText);
+    static constexpr const char *CloseQuestion =
+        "A firmware update is running. Closing now stops it, and the device stays in its "
+        "loader without firmware. Close anyway?";
+    static constexpr const char *CloseCaption = "Firmware update running";
 
     // "vemo2.exe" in any letter case: an installer to run first.
     static bool isInstaller(const QString &fileName);

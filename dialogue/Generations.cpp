@@ -2,6 +2,8 @@
 
 #include "dialogue/Intervals.h"
 
+#include <QFileInfo>
+
 namespace dialogue {
 
 Generation generationFor(const QString &deviceName)
@@ -29,6 +31,18 @@ Installer installerFor(const QString &deviceName)
     if (deviceName == QLatin1String("Vemo"))
         return {QStringLiteral("vemo.exe"), QStringLiteral("/orvik/download/uC/vemo.exe")};
     return {};
+}
+
+QString generationNamedBy(const QString &fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    for (const char *generation : {"Vemo", "Vemo2", "Vemo3"}) {
+        const QString device = QString::fromLatin1(generation);
+        if (name.compare(generationFor(device).imageFileName, Qt::CaseInsensitive) == 0 ||
+            name.compare(installerFor(device).fileName, Qt::CaseInsensitive) == 0)
+            return device;
+    }
+    return QString();
 }
 
 } // namespace dialogue

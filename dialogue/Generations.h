@@ -33,4 +33,9 @@ struct Installer
 };
 Installer installerFor(const QString &deviceName);
 
+// The generation a firmware file's name names: "Vemo2" for vemo2.bin or
+// VEMO2.EXE (its image or installer, in any letter case, in any folder);
+// empty for a name that names none (firmware-2.11.bin).
+QString generationNamedBy(const QString &fileName);
+
 } // namespace dialogue

@@ -21,6 +21,12 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
 
     switch (outcome.action) {
     case ChunkOutcome::Action::LoaderReady:
+        // Announced again while the image streams: the transfer goes on as
+        // it is.
+        if (LinkCalls::fileTransferRunning(FWindow)) {
+            FWindow.log(QString::fromLatin1(BlankIgnored));
+            return;
+        }
         FWindow.setTimerEnabled(WindowPort::Timer::BWF, false);
         FWindow.log(QStringLiteral("sending File...."));
         FWindow.sendFirmwareFile();
@@ -44,6 +50,8 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
         SerialReply(line);
     if (protocol::isCalibrationReply(line))
         CalibrationReply(line);
+    if (OnLineShown)
+        OnLineShown(line);
     // Last, so a chunk held by a nested call is dropped with this line.
     FWindow.clearPendingChunk();
 }
@@ -78,12 +86,18 @@ void IncomingLines::SerialReply(const QByteArray &line)
 void IncomingLines::CalibrationReply(const QByteArray &line)
 {
     FWindow.log(QStringLiteral("Print out Report:"));
+    QString error;
+    bool made = false;
     try {
         FWindow.printCertificate(FWindow.serialNo(), protocol::deviationOf(line),
                                  protocol::calibrationDateOf(line));
-    } catch (const std::exception &error) {
-        FWindow.log(QStringLiteral("Could not create Report:") + QString::fromUtf8(error.what()));
+        made = true;
+    } catch (const std::exception &raised) {
+        error = QString::fromUtf8(raised.what());
+        FWindow.log(QStringLiteral("Could not create Report:") + error);
     }
+    if (OnCertificate)
+        OnCertificate(made, error);
 }
 
 } // namespace dialogue

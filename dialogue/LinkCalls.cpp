@@ -11,6 +11,12 @@ usbio::Status LinkCalls::sendCommand(WindowPort &window, const QByteArray &text)
     return link ? link->SendCommand(text) : usbio::status::NoLink;
 }
 
+bool LinkCalls::fileTransferRunning(WindowPort &window)
+{
+    TVemoUSBinterface *link = window.link();
+    return link && link->FileTransferRunning();
+}
+
 QString LinkCalls::statusText(WindowPort &window, usbio::Status status)
 {
     if (TVemoUSBinterface *link = window.link())
@@ -22,7 +28,9 @@ bool LinkCalls::logFailure(WindowPort &window, const QString &prefix, usbio::Sta
 {
     if (status == usbio::status::Success)
         return true;
-    window.log(prefix + statusText(window, status));
+    const QString line = prefix + statusText(window, status);
+    window.noteLinkFailure(line);
+    window.log(line);
     return false;
 }
 

@@ -16,9 +16,12 @@ class LinkCalls
 {
 public:
     static usbio::Status sendCommand(WindowPort &window, const QByteArray &text);
+    // A firmware transfer runs on the window's link.
+    static bool fileTransferRunning(WindowPort &window);
     // The link's text for a status ("Success!" for 0).
     static QString statusText(WindowPort &window, usbio::Status status);
-    // Logs prefix + the status text when status is not 0; true when it was 0.
+    // Logs prefix + the status text when status is not 0 (and notes it as the
+    // window's last link failure); true when it was 0.
     static bool logFailure(WindowPort &window, const QString &prefix, usbio::Status status);
 };
 

@@ -11,7 +11,9 @@ ProductionCommandLine ProductionCommandLine::parse(const QStringList &arguments)
         return line;
 
     const QString first = arguments.first().toUpper();
-    if (first.contains(QLatin1String("/SERIAL")) && first.size() == 16) {
+    // Only an argument that begins with "/SERIAL" is a serial number: a
+    // firmware path such as "lot7/serial4.bin" is a file.
+    if (first.startsWith(QLatin1String("/SERIAL")) && first.size() == 16) {
         line.run = Run::Serial;
         line.serialNumber = DeviceText::encode(first.mid(7, 9));
         return line;

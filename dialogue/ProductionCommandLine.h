@@ -26,7 +26,8 @@ struct ProductionCommandLine
 
     // arguments: those after the program path. Arguments are compared
     // upper-cased; the serial number is characters 8 to 16 of a 16-character
-    // first argument holding "/SERIAL", wherever it stands in it.
+    // first argument beginning with "/SERIAL". Any other first argument is a
+    // firmware file.
     static ProductionCommandLine parse(const QStringList &arguments);
 
     // The calibration date written into the device: yy-mm-dd.

@@ -40,10 +40,11 @@ void SerialReadBack::SerialReply(bool accepted, const QByteArray &serial)
     Finish(true, QStringLiteral("serial number read back differs"));
 }
 
-void SerialReadBack::BoxShown()
+void SerialReadBack::BoxShown(const QString &line)
 {
     if (FWaiting)
-        Finish(true, QStringLiteral("a message box was shown"));
+        Finish(true, line.isEmpty() ? QStringLiteral("a message box was shown")
+                                    : QStringLiteral("a message box was shown: ") + line);
 }
 
 void SerialReadBack::Finish(bool failed, const QString &reason)

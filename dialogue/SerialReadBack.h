@@ -22,9 +22,9 @@ public:
     // A serial-number reply as the incoming lines took it: accepted with
     // its number, or refused (after its box). Ignored unless waiting.
     void SerialReply(bool accepted, const QByteArray &serial);
-    // A box was shown while waiting: the run cannot end clean, and the
-    // reply may never come.
-    void BoxShown();
+    // A box was shown while waiting (its line, "caption: text"): the run
+    // cannot end clean, and the reply may never come.
+    void BoxShown(const QString &line = QString());
     // The run ended otherwise (its time-out): a reply that comes later
     // decides nothing.
     void Abandon() { FWaiting = false; }

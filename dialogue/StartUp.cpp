@@ -125,6 +125,10 @@ void StartUp::BindLink(TVemoUSBinterface &link)
                                   usbio::Status reason) {
         window.transferFailed(fileName, sent, size, reason);
     };
+    link.OnFileComplete = [&window](TObject *, const AnsiString &fileName, qint64 size,
+                                    qint64 elapsedMs) {
+        window.transferComplete(fileName, size, elapsedMs);
+    };
 }
 
 } // namespace dialogue

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "dialogue/DeviceChoice.h"
+#include "dialogue/EndKind.h"
+#include "dialogue/RunSettings.h"
 #include "dialogue/WindowState.h"
 #include "usbio/Status.h"
 
@@ -114,6 +116,16 @@ public:
     void holdChunk(const QByteArray &chunk) { FState.pendingChunk = chunk; }
     void clearPendingChunk() { FState.pendingChunk.clear(); }
 
+    // The last failure a link call logged (LinkCalls::logFailure), its whole
+    // line; whoever needs to say why an operation did not run clears it
+    // before and reads it after.
+    QString lastLinkFailure() const { return FLastLinkFailure; }
+    void noteLinkFailure(const QString &line) { FLastLinkFailure = line; }
+
+    // ---- How the production runs were asked for ------------------------------
+    const RunSettings &runSettings() const { return FSettings; }
+    void setRunSettings(const RunSettings &settings) { FSettings = settings; }
+
     // ---- The device the window works with (--device) and the one it follows
     DeviceChoice &deviceChoice() { return FDeviceChoice; }
     const DeviceChoice &deviceChoice() const { return FDeviceChoice; }
@@ -129,9 +141,15 @@ public:
                                   const QByteArray &setDate) = 0;
     // Hands the arguments after the program path to the command-line runs.
     virtual void dispatchCommandLine(const QStringList &arguments) = 0;
-    // Ends the program: the end of an unattended run. failed marks a run that
-    // did not reach its end; reason says in a few words what ended it.
-    virtual void endProgram(bool failed, const QString &reason) = 0;
+    // Ends the program: the end of an unattended run, of the kind given;
+    // reason says in a few words what ended it.
+    virtual void endProgram(EndKind kind, const QString &reason) = 0;
+    // The same, done or failed: a failed end whose reason begins with
+    // "transfer failed:" is an image that did not get into the device.
+    void endProgram(bool failed, const QString &reason)
+    {
+        endProgram(endKindFor(failed, reason), reason);
+    }
 
     // ---- The window's handlers that the link calls -------------------------
     // Start-up binds the link's callbacks to these.
@@ -141,10 +159,14 @@ public:
     virtual void transferProgress(int percent) = 0;
     virtual void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
                                 usbio::Status reason) = 0;
+    // The device took the last chunk of the image: the update is complete.
+    virtual void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) = 0;
 
 private:
     WindowState FState;
     DeviceChoice FDeviceChoice;
+    RunSettings FSettings;
+    QString FLastLinkFailure;
 };
 
 } // namespace dialogue

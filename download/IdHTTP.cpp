@@ -31,19 +31,32 @@ CURL *newHandle()
     return curl;
 }
 
-// The length a header block announces; -1 when it announces none. A
-// chunked body has no length, whatever else the block says.
-qint64 announcedLength(const QByteArrayList &headers)
+// What a header block announces of the body's length.
+struct AnnouncedLength
 {
-    qint64 length = -1;
+    qint64 length = -1; // -1: no length (none given, or a chunked body)
+    QString error;      // a length that cannot be trusted: the reply is refused
+};
+
+// Content-Length is digits only (no sign, no space, no list); a block that
+// gives it twice must give the same number. Anything else is refused as a
+// whole, because the client and libcurl could read it differently: one
+// would report a complete body where the other saw a cut one.
+AnnouncedLength announcedLength(const QByteArrayList &headers)
+{
+    AnnouncedLength announced;
+    bool chunked = false;
     for (const QByteArray &line : headers) {
         const int colon = line.indexOf(':');
         if (colon < 0)
             continue;
-        const QByteArray name = line.left(colon).trimmed().toLower();
+        // The name as libcurl matches it: no space before the colon. A line
+        // "Content-Length : 3" is no length to libcurl, which then reads the
+        // body to the connection's end, so it is none here either.
+        const QByteArray name = line.left(colon).toLower();
         const QByteArray value = line.mid(colon + 1).trimmed();
         if (name == "transfer-encoding")
-            return -1;
+            chunked = true;
         if (name != "content-length")
             continue;
         const bool digits = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](char c) {
@@ -51,9 +64,23 @@ qint64 announcedLength(const QByteArrayList &headers)
         });
         bool ok = false;
         const qint64 number = digits ? value.toLongLong(&ok) : -1;
-        length = ok ? number : -1;
+        if (!ok) {
+            announced.error = QStringLiteral("The reply's Content-Length is not a length: \"%1\"")
+                                  .arg(QString::fromLatin1(value));
+            return announced;
+        }
+        if (announced.length >= 0 && number != announced.length) {
+            announced.error = QStringLiteral("The reply gives two different lengths: %1 and %2")
+                                  .arg(announced.length)
+                                  .arg(number);
+            return announced;
+        }
+        announced.length = number;
     }
-    return length;
+    // A chunked body has no length, whatever else the block says.
+    if (chunked)
+        announced.length = -1;
+    return announced;
 }
 
 } // namespace
@@ -67,7 +94,7 @@ struct TIdHTTPCallbacks
         auto *self = static_cast<TIdHTTP *>(data);
         const size_t bytes = size * count;
         self->headerLine(QByteArray(buffer, qsizetype(bytes)));
-        return self->FHandlerError || self->FCancelled ? 0 : bytes;
+        return self->FHandlerError || self->FCancelled || !self->FReplyError.isEmpty() ? 0 : bytes;
     }
 
     static size_t write(char *buffer, size_t size, size_t count, void *data)
@@ -203,7 +230,13 @@ void TIdHTTP::headerLine(const QByteArray &raw)
     if (Response.ResponseCode < 200)
         return;
     FHeadersDone = true;
-    Response.ContentLength = announcedLength(Response.RawHeaders);
+    const AnnouncedLength announced = announcedLength(Response.RawHeaders);
+    if (!announced.error.isEmpty()) {
+        // Refused before any handler hears of it: the caller sees one failure.
+        FReplyError = announced.error;
+        return;
+    }
+    Response.ContentLength = announced.length;
 
     bool go = true;
     if (OnHeadersAvailable)
@@ -243,6 +276,7 @@ void TIdHTTP::configure(const QByteArray &url)
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(1, ConnectTimeout))),
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L),
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, readSeconds),
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(std::max(1, TotalTimeout))),
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TIdHTTPCallbacks::header),
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, this),
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TIdHTTPCallbacks::write),
@@ -281,6 +315,7 @@ void TIdHTTP::Get(const QString &AURL, QIODevice &AResponseContent)
     FHeadersDone = false;
     FCancelled = false;
     FWriteError.clear();
+    FReplyError.clear();
     FHandlerError = nullptr;
     FConnectedSocket = -1;
 
@@ -316,9 +351,15 @@ void TIdHTTP::Get(const QString &AURL, QIODevice &AResponseContent)
         throw EIdException("The transfer was cancelled");
     if (!FWriteError.isEmpty())
         throw EIdException("Could not write the response: " + FWriteError.toStdString());
+    if (!FReplyError.isEmpty())
+        throw EIdException(FReplyError.toStdString());
     if (code != CURLE_OK)
         throw EIdException(FErrorBuffer[0] ? std::string(FErrorBuffer)
                                            : std::string(curl_easy_strerror(code)));
+    // A server that closes inside the head has sent no reply at all, however
+    // good its status line looked.
+    if (!FHeadersDone)
+        throw EIdException("The reply ended inside its headers");
     if (Response.ResponseCode < 200 || Response.ResponseCode > 299)
         throw EIdHTTPProtocolException(Response.ResponseCode, Response.ResponseText.toStdString());
 }

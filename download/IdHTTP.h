@@ -99,6 +99,10 @@ public:
     // in milliseconds (whole seconds are what counts): a server that stops
     // answering must not hold the caller forever.
     int ReadTimeout = 60000;
+    // How long a whole GET may take, in milliseconds: a server that trickles
+    // a few bytes a second is never silent, yet must not hold the caller
+    // for hours. Ten minutes fetch an installer over the slowest line.
+    int TotalTimeout = 600000;
     QString UserAgent = QStringLiteral("vemotool");
 
     TIdHTTPResponse Response;
@@ -131,6 +135,7 @@ private:
     bool FHeadersDone = false;
     bool FCancelled = false;
     QString FWriteError;
+    QString FReplyError; // a reply the client refuses (its length)
     std::exception_ptr FHandlerError;
     QSet<qintptr> FSockets;
     qintptr FConnectedSocket = -1;

@@ -69,6 +69,7 @@ public:
     usbio::Status DescribeDevice(int DeviceNumber, usbio::DeviceDescription &Description);
     void CloseDevice();
     usbio::Status GetDriverInfo(usbio::DriverInfo &Info);
+    // Where the open device sits; DeviceGone once it has left the bus.
     usbio::Status GetDeviceAddress(usbio::DeviceAddress &Address);
     void SetDeviceParameter(int Value);
     usbio::Status AddInterface(int InterfaceIndex, int AlternateSettingIndex,

@@ -4,8 +4,10 @@
 
 #include <QElapsedTimer>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -57,8 +59,11 @@ template <typename Closure, typename... Args> void callBack(const Closure &closu
 
 } // namespace
 
-TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
+TVemoUSBinterface::TVemoUSBinterface(QObject *Owner) : FChunkTimer(std::make_unique<QTimer>())
 {
+    FChunkTimer->setSingleShot(true);
+    QObject::connect(FChunkTimer.get(), &QTimer::timeout, FChunkTimer.get(),
+                     [this] { ChunkTimedOut(); });
     try {
         FReader = new TUSBIOInterface3(Owner);
         FCommandWriter = new TUSBIOInterface3(Owner);
@@ -87,6 +92,7 @@ TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
         OnDataReceived = nullptr;
         OnFileProgress = nullptr;
         OnFileFailed = nullptr;
+        OnFileComplete = nullptr;
         Opened = false;
         FWritePending = false;
         FCommandWriting = false;
@@ -109,10 +115,6 @@ TVemoUSBinterface::TVemoUSBinterface(QObject *Owner)
 TVemoUSBinterface::~TVemoUSBinterface()
 {
     *FAlive = false;
-    if (FFile) {
-        std::fclose(FFile);
-        FFile = nullptr;
-    }
     // Each wrapper disconnects from its instance as it goes.
     delete FReader.data();
     delete FCommandWriter.data();
@@ -217,12 +219,29 @@ void TVemoUSBinterface::CloseDevice()
     if (!Opened)
         return;
 
-    // A transfer does not outlive the device: the chunk in flight will never
-    // complete (a removed device ends here too), and a transfer left running
-    // would keep its file open and refuse every later SendFile.
+    // The chunk in flight may be the one that completes the image: let it
+    // finish, or be refused, before the close cancels it.
+    if (FileChunkInFlight()) {
+        if (!WaitForChunkInFlight())
+            return; // the link is gone
+        if (!Opened)
+            return; // a handler inside the wait closed the device
+    }
+
+    // A transfer does not outlive the device: one left running would refuse
+    // every later SendFile.
     const bool transferEnded = FFileSending;
+    usbio::Status reason = usbio::status::Success;
+    if (transferEnded) {
+        if (FileDeviceGone())
+            reason = usbio::status::DeviceGone;
+        else if (FileChunkInFlight())
+            reason = usbio::status::Timeout; // neither taken nor refused in time
+        else
+            reason = usbio::status::Cancelled; // stopped between two chunks
+    }
     const AnsiString fileName = FFileName;
-    const qint64 sent = FFileSent;
+    const qint64 taken = FFileTaken;
     const qint64 size = FFileSize;
     if (transferEnded)
         EndFileTransfer(true);
@@ -237,19 +256,41 @@ void TVemoUSBinterface::CloseDevice()
     if (pieceInFlight)
         DropQueuedCompletions(FCommandWriter.data(), FStaleCommandCompletions);
 
-    if (!transferEnded)
-        return;
-    TObject *sender = FFileWriter.data();
-    if (sent < size) {
-        callBack(OnFileFailed, sender, fileName, sent, size, usbio::status::DeviceGone);
-    } else if (size <= kFileChunkSize) {
-        // Every byte was handed over and only the completion is missing (the
-        // loader restarts once it has the whole image, and its removal can
-        // overtake that completion). A longer image had its 100 at the last
-        // hand-over; one of a single chunk reports only at the completion,
-        // so it gets its 100 here.
-        callBack(OnFileProgress, sender, 100);
+    if (transferEnded)
+        callBack(OnFileFailed, FFileWriter.data(), fileName, taken, size, reason);
+}
+
+bool TVemoUSBinterface::WaitForChunkInFlight()
+{
+    const qint64 start = nowMs();
+    const std::shared_ptr<bool> alive = FAlive;
+    for (;;) {
+        // No further chunk goes out, also of a transfer that a handler
+        // started inside the wait.
+        if (FFileSending)
+            FFileStopping = true;
+        // What is queued first: the completion may be among it.
+        platform::host().processMessages();
+        if (!*alive)
+            return false;
+        if (!FileChunkInFlight() || !Opened)
+            return true;
+        // A device that left takes nothing more: what it took has come.
+        if (FileDeviceGone())
+            return true;
+        const qint64 waited = nowMs() - start;
+        if (waited >= FileCloseWaitMs)
+            return true;
+        platform::host().handleMessage(int(FileCloseWaitMs - waited));
+        if (!*alive)
+            return false;
     }
+}
+
+bool TVemoUSBinterface::FileDeviceGone()
+{
+    usbio::DeviceAddress address;
+    return FFileWriter && FFileWriter->GetDeviceAddress(address) == usbio::status::DeviceGone;
 }
 
 AnsiString TVemoUSBinterface::StatusText(long Status)
@@ -469,7 +510,8 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
     if (FFileSending)
         return usbio::status::TransferRunning;
 
-    // One handle measures and sends, so nothing is left open on any path.
+    // The whole file now, in one go: what is sent is the file as it is when
+    // the transfer starts, whatever happens to it on disk meanwhile.
     std::FILE *file = std::fopen(FileName.constData(), "rb");
     if (!file)
         return usbio::status::FileOpenFailed;
@@ -485,21 +527,20 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
         std::fclose(file);
         return usbio::status::FileEmpty;
     }
+    QByteArray data(qsizetype(size), Qt::Uninitialized);
+    const size_t got = std::fread(data.data(), 1, size_t(size), file);
+    std::fclose(file);
+    if (got != size_t(size))
+        return usbio::status::FileReadFailed;
 
-    FFile = file;
+    FFileData = data;
     FFileName = FileName;
     FFileSize = qint32(size);
     FFileSending = true;
+    FFileStopping = false;
     FFileSent = 0;
-
-    // A file shorter than a chunk goes out as exactly its bytes.
-    const int first = int(std::min<qint64>(FFileSize, kFileChunkSize));
-    FFileBuffer = QByteArray(first, Qt::Uninitialized);
-    if (std::fread(FFileBuffer.data(), 1, size_t(first), FFile) != size_t(first)) {
-        EndFileTransfer(false);
-        return usbio::status::FileOpenFailed;
-    }
-    FFileSent = first;
+    FFileTaken = 0;
+    FFileClock.start();
 
     usbio::Status status = FFileWriter->ResetPipe();
     if (status != 0) {
@@ -513,9 +554,23 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
                                     QStringLiteral("Error SendFile"), platform::MB_OK);
         return status;
     }
-    status = FFileWriter->WriteData(FFileBuffer, FWriteTag);
+    status = HandOverChunk();
     if (status != 0)
         EndFileTransfer(true);
+    return status;
+}
+
+usbio::Status TVemoUSBinterface::HandOverChunk()
+{
+    // A file shorter than a chunk goes out as exactly its bytes; so does the
+    // last chunk.
+    const int chunk = int(std::min<qint64>(qint64(FFileSize) - FFileSent, kFileChunkSize));
+    FFileBuffer = FFileData.mid(FFileSent, chunk);
+    const usbio::Status status = FFileWriter->WriteData(FFileBuffer, FWriteTag);
+    if (status != 0)
+        return status;
+    FFileSent += chunk;
+    FChunkTimer->start(FileChunkWaitMs);
     return status;
 }
 
@@ -528,51 +583,60 @@ int TVemoUSBinterface::FileProgressPercent(qint64 Sent, qint64 Size)
 void TVemoUSBinterface::FileWriteComplete(TObject *Sender, const IDispatchRef &Obj)
 {
     Q_UNUSED(Obj);
-    // Not of a running transfer: of one that has ended, or queued before
-    // CloseDevice ended the transfer it belonged to.
-    if (!FFileSending || FStaleFileCompletions > 0)
+    // Not of a running transfer's chunk in flight: of one that has ended, or
+    // queued before CloseDevice ended the transfer it belonged to.
+    if (!FileChunkInFlight() || FStaleFileCompletions > 0)
         return;
+    FChunkTimer->stop();
+    FFileTaken = FFileSent;
 
-    if (FFileSent < FFileSize) {
-        const qint32 handedOver = FFileSent;
-        const int chunk = int(std::min<qint64>(qint64(FFileSize) - FFileSent, kFileChunkSize));
-        if (chunk < kFileChunkSize || FFileBuffer.size() != chunk)
-            FFileBuffer = QByteArray(chunk, Qt::Uninitialized);
-        // data() copies first when the component still holds the last chunk.
-        const size_t got = std::fread(FFileBuffer.data(), 1, size_t(chunk), FFile);
-        FFileSent += qint32(got);
-        if (got != size_t(chunk)) {
-            // The file shrank since it was measured: end the transfer rather
-            // than send a short image and report it complete.
-            FailFileTransfer(Sender, handedOver, usbio::status::FileReadFailed);
+    if (FFileTaken >= FFileSize) {
+        // The device took the last chunk: the transfer ends before the window
+        // hears of it, whose handler may start the next one.
+        const AnsiString fileName = FFileName;
+        const qint64 size = FFileSize;
+        const qint64 elapsed = FFileClock.elapsed();
+        EndFileTransfer(true);
+        const std::shared_ptr<bool> alive = FAlive;
+        callBack(OnFileProgress, Sender, 100);
+        if (!*alive)
             return;
-        }
-        if (chunk < kFileChunkSize)
-            FFileWriter->ResetPipe();
-        const usbio::Status status = FFileWriter->WriteData(FFileBuffer, FWriteTag);
-        if (status != 0) {
-            // The chunk never reaches the device and no completion follows:
-            // end the transfer rather than report a broken image complete,
-            // so the next SendFile can start.
-            FailFileTransfer(Sender, handedOver, status);
-            return;
-        }
-        callBack(OnFileProgress, Sender, FileProgressPercent(FFileSent, FFileSize));
+        callBack(OnFileComplete, Sender, fileName, size, elapsed);
         return;
     }
+    // A close waits for this chunk: it ends the transfer.
+    if (FFileStopping)
+        return;
 
-    // The completion of the last chunk ends the transfer, before the window
-    // hears of it: its handler may start the next one.
-    EndFileTransfer(true);
-    callBack(OnFileProgress, Sender, 100);
+    // The last chunk, shorter than the rest, goes out on a pipe reset first.
+    if (qint64(FFileSize) - FFileSent < kFileChunkSize)
+        FFileWriter->ResetPipe();
+    const usbio::Status status = HandOverChunk();
+    if (status != 0) {
+        // The chunk never reaches the device and no completion follows: end
+        // the transfer rather than report a broken image complete, so the
+        // next SendFile can start.
+        FailFileTransfer(Sender, status);
+        return;
+    }
+    callBack(OnFileProgress, Sender, FileProgressPercent(FFileSent, FFileSize));
 }
 
-void TVemoUSBinterface::FailFileTransfer(TObject *Sender, qint64 Sent, usbio::Status Reason)
+void TVemoUSBinterface::ChunkTimedOut()
+{
+    // The device neither took nor refused the chunk (a stalled pipe gives no
+    // completion): the image will not get in.
+    if (FileChunkInFlight())
+        FailFileTransfer(FFileWriter.data(), usbio::status::Timeout);
+}
+
+void TVemoUSBinterface::FailFileTransfer(TObject *Sender, usbio::Status Reason)
 {
     const AnsiString fileName = FFileName;
+    const qint64 taken = FFileTaken;
     const qint64 size = FFileSize;
     EndFileTransfer(true);
-    callBack(OnFileFailed, Sender, fileName, Sent, size, Reason);
+    callBack(OnFileFailed, Sender, fileName, taken, size, Reason);
 }
 
 void TVemoUSBinterface::DropQueuedCompletions(TUSBIOInterface3 *Writer, int &StaleCount)
@@ -586,13 +650,12 @@ void TVemoUSBinterface::DropQueuedCompletions(TUSBIOInterface3 *Writer, int &Sta
 
 void TVemoUSBinterface::EndFileTransfer(bool StopWriter)
 {
+    FChunkTimer->stop();
     FFileBuffer = QByteArray();
+    FFileData = QByteArray();
     if (StopWriter)
         FFileWriter->StopWriting();
     FFileSending = false;
+    FFileStopping = false;
     FFileName = AnsiString();
-    if (FFile) {
-        std::fclose(FFile);
-        FFile = nullptr;
-    }
 }

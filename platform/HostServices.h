@@ -22,6 +22,7 @@ enum MessageBoxFlag : int
     MB_ICONWARNING = MB_ICONEXCLAMATION,
     MB_ICONASTERISK = 0x40,
     MB_ICONINFORMATION = MB_ICONASTERISK,
+    MB_DEFBUTTON2 = 0x100, // the second button is the default
     MB_TASKMODAL = 0x2000,
 };
 
@@ -69,7 +70,9 @@ public:
     virtual void setBusyCursor(bool busy) = 0;
     // Blocks the calling thread without handling messages.
     virtual void sleep(int milliseconds) = 0;
-    // Starts a program and waits for its end; false when it could not be started.
+    // Starts a program and waits for its end; false when it could not be
+    // started. A program named without a folder is taken from the current
+    // folder.
     virtual bool runProgramAndWait(const QString &program, const QStringList &arguments) = 0;
     // Hands a URL (for example a mailto: address) to the desktop.
     virtual bool openUrl(const QString &url) = 0;

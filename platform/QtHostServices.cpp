@@ -93,7 +93,10 @@ bool QtHostServices::runProgramAndWait(const QString &program, const QStringList
     QProcess process;
     // The program's output goes where ours goes.
     process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.start(program, arguments);
+    // A program named without a folder is the one in the current folder, as
+    // the desktop starts it, never one found along PATH.
+    const bool bare = !program.contains(QLatin1Char('/')) && !program.contains(QDir::separator());
+    process.start(bare ? QDir::current().absoluteFilePath(program) : program, arguments);
     if (!process.waitForStarted(-1))
         return false;
     process.waitForFinished(-1);

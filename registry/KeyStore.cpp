@@ -4,12 +4,15 @@
 #include "registry/RegistryFormat.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QRandomGenerator>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace registry {
 
@@ -19,6 +22,7 @@ namespace {
 // behind counts as stale. A write holds the lock for milliseconds only.
 constexpr int kLockWaitMs = 10000;
 constexpr int kStaleLockMs = 5000;
+constexpr int kLockPauseMs = 10; // the longest pause between two tries
 
 QStringList splitPath(const QString &path)
 {
@@ -96,11 +100,14 @@ struct KeyStore::Impl
     QString path; // absolute; empty for a memory-only store
 
     // The persistent keys as last read from the file (or, without a file,
-    // the only copy).
+    // the only copy). Once the file has been read, it stays the last good
+    // copy while the file cannot be used (another program damaged it).
     KeyTree persistent;
+    bool haveGoodCopy = false;
     bool loaded = false;
     FileStamp loadedStamp;
     QString loadError; // why the file as last seen cannot be used
+    bool damageReported = false;
     // The bytes last read or written, kept while their stamp is within its
     // grain: a save by another instance then shows only in the content.
     QByteArray freshContent;
@@ -123,7 +130,9 @@ struct KeyStore::Impl
     }
 
     // Brings the persistent keys up to the file's current content. Throws
-    // when the file cannot be read or parsed.
+    // when the file cannot be read or parsed and was never read before; a
+    // file that could be read once and no longer can leaves the keys as they
+    // were then.
     const KeyTree &current()
     {
         if (path.isEmpty())
@@ -131,9 +140,21 @@ struct KeyStore::Impl
         const FileStamp stamp = stampOf(path);
         if (!loaded || stamp != loadedStamp || changedUnseen(stamp))
             load(stamp);
-        if (!loadError.isEmpty())
+        if (!loadError.isEmpty() && !haveGoodCopy)
             throw cannotRead(loadError);
         return persistent;
+    }
+
+    // Said once for each time the file goes bad, so a program working on
+    // tells why its changes will replace what is there.
+    void reportDamage()
+    {
+        if (damageReported)
+            return;
+        damageReported = true;
+        qWarning("key store %s cannot be read any more (%s); working on with the keys read "
+                 "before, which the next change writes back",
+                 qUtf8Printable(QDir::toNativeSeparators(path)), qUtf8Printable(loadError));
     }
 
     // The stamp is as loaded; whether the content changed all the same.
@@ -161,36 +182,48 @@ struct KeyStore::Impl
     {
         loaded = true;
         remember(stamp, QByteArray());
-        loadError.clear();
-        persistent = KeyTree();
-        if (!stamp.error.isEmpty()) {
-            loadError = stamp.error;
+        QString error;
+        KeyTree read;
+        if (readFile(stamp, read, &error)) {
+            persistent = std::move(read);
+            haveGoodCopy = true;
+            loadError.clear();
+            damageReported = false;
             return;
         }
+        loadError = error;
+        if (haveGoodCopy)
+            reportDamage();
+    }
+
+    // The file's keys; false with the reason when it cannot be used.
+    bool readFile(const FileStamp &stamp, KeyTree &read, QString *error)
+    {
+        if (!stamp.error.isEmpty()) {
+            *error = stamp.error;
+            return false;
+        }
         if (!stamp.exists)
-            return; // a missing file is an empty store
+            return true; // a missing file is an empty store
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
-            loadError = file.errorString();
-            return;
+            *error = file.errorString();
+            return false;
         }
         const QByteArray content = file.readAll();
         if (file.error() != QFileDevice::NoError) {
-            loadError = file.errorString();
-            return;
+            *error = file.errorString();
+            return false;
         }
         remember(stamp, content);
-        QString error;
-        if (!RegistryFormat::parse(content, persistent, &error)) {
-            persistent = KeyTree();
-            loadError = error;
-        }
+        return RegistryFormat::parse(content, read, error);
     }
 
     // Applies a change to the persistent keys: under the file's lock, on its
     // current content, then saves it. change returns false when it changed
-    // nothing; then the file is left alone. A file that cannot be read or
-    // parsed is never overwritten.
+    // nothing; then the file is left alone, unless it went bad since it was
+    // read: then the last good copy is written back. A file that was never
+    // read well is never overwritten.
     template <typename Change> void modify(Change change)
     {
         if (path.isEmpty()) {
@@ -210,7 +243,7 @@ struct KeyStore::Impl
                                   .arg(QDir::toNativeSeparators(lockPath)));
         QLockFile lock(lockPath);
         lock.setStaleLockTime(kStaleLockMs);
-        if (!lock.tryLock(kLockWaitMs)) {
+        if (!takeLock(lock)) {
             switch (lock.error()) {
             case QLockFile::LockFailedError:
                 throw cannotWrite(QStringLiteral("it stays locked by another program"));
@@ -222,9 +255,24 @@ struct KeyStore::Impl
         }
         loaded = false; // another instance may have written a moment ago
         current();
-        if (!change(persistent))
+        const bool damaged = !loadError.isEmpty();
+        if (!change(persistent) && !damaged)
             return;
         save();
+    }
+
+    // Tries often, at a random pace: QLockFile's own wait doubles its pause
+    // after every try, so among several busy instances a waiter would try a
+    // few times only and give up while the others take turns.
+    static bool takeLock(QLockFile &lock)
+    {
+        const QDeadlineTimer deadline(kLockWaitMs);
+        while (!lock.tryLock(0)) {
+            if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+                return false;
+            QThread::msleep(QRandomGenerator::global()->bounded(kLockPauseMs) + 1);
+        }
+        return true;
     }
 
     void save()
@@ -239,6 +287,8 @@ struct KeyStore::Impl
             throw cannotWrite(why);
         }
         remember(stampOf(path), content);
+        loadError.clear();
+        damageReported = false;
     }
 
     // Whether the key or one of its parents is volatile: then it lives in

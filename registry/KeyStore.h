@@ -35,7 +35,10 @@ using Value = std::variant<QString, qint32>;
 // names compare without regard to letter case and keep the case they were
 // created with. Persistent keys are kept in one JSON file, saved atomically
 // under a lock; every write re-reads the file under that lock first, so two
-// running instances lose nothing of each other's writes. Volatile keys (and
+// running instances lose nothing of each other's writes. A file that could
+// be read once and is damaged later (by another program) leaves the store
+// working on the keys it read, with one warning; its next write mends the
+// file. A file that was never read well is never written. Volatile keys (and
 // everything below them) live in memory only, as Windows keeps the driver
 // service's list of present devices.
 class KeyStore

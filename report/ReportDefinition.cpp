@@ -4,6 +4,7 @@
 #include "report/ReportError.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -16,6 +17,15 @@ namespace {
 
 const QString kFormat = QStringLiteral("vemo-report 1");
 constexpr qreal kUnitsPerMm = 96.0 / 25.4;
+
+// The largest sizes a definition may give. Every size is bounded, so no
+// layout arithmetic (rounding to pixels, scaling to the printer) leaves the
+// range of its types: a paper side of 5 m, a frame line of 1 cm, text of
+// 1 to 1000 units (about 26 cm) high.
+constexpr qreal kLargestPaperMm = 5000;
+constexpr qreal kLargestFrameWidth = 40;
+constexpr qreal kSmallestFontHeight = 1;
+constexpr qreal kLargestFontHeight = 1000;
 
 [[noreturn]] void fail(const QString &where, const QString &what)
 {
@@ -71,6 +81,25 @@ public:
         const qreal n = number(key);
         if (!(n > 0))
             fail(FWhere, QStringLiteral("\"%1\" must be greater than 0").arg(key));
+        return n;
+    }
+
+    // Greater than 0 and at most largest.
+    qreal positive(const QString &key, qreal largest) const
+    {
+        const qreal n = positive(key);
+        if (!(n <= largest))
+            fail(FWhere, QStringLiteral("\"%1\" must be at most %2").arg(key).arg(largest));
+        return n;
+    }
+
+    qreal inRange(const QString &key, qreal smallest, qreal largest) const
+    {
+        const qreal n = number(key);
+        if (!(n >= smallest && n <= largest))
+            fail(
+                FWhere,
+                QStringLiteral("\"%1\" must be from %2 to %3").arg(key).arg(smallest).arg(largest));
         return n;
     }
 
@@ -155,7 +184,7 @@ Frame readFrame(const Node &object)
             fail(node.where(), QStringLiteral("unknown side \"%1\"").arg(side));
     }
     if (node.has(QStringLiteral("width")))
-        frame.width = node.positive(QStringLiteral("width"));
+        frame.width = node.positive(QStringLiteral("width"), kLargestFrameWidth);
     frame.color = node.color(QStringLiteral("color"));
     return frame;
 }
@@ -167,7 +196,8 @@ void readText(const Node &node, ReportObject &object)
     // Heights are pixels at 96 dpi, i.e. layout units; the face's own
     // outlines and advances are used, so text measures the same on every
     // device.
-    object.font.setPixelSize(qRound(font.positive(QStringLiteral("height"))));
+    object.font.setPixelSize(
+        qRound(font.inRange(QStringLiteral("height"), kSmallestFontHeight, kLargestFontHeight)));
     object.font.setHintingPreference(QFont::PreferNoHinting);
     object.color = font.color(QStringLiteral("color"));
 
@@ -185,7 +215,17 @@ void readText(const Node &node, ReportObject &object)
 void readPicture(const Node &node, ReportObject &object, const QString &baseFolder)
 {
     const QString file = node.string(QStringLiteral("file"));
+    // A picture lies in the definition's folder: a name that leaves it (or
+    // names a device such as /dev/stdin) would read whatever it points to.
+    const bool inFolder = !file.isEmpty() && QDir::isRelativePath(file) &&
+                          !file.split(QLatin1Char('/')).contains(QStringLiteral(".."));
+    if (!inFolder)
+        fail(node.where(),
+             QStringLiteral("the picture \"%1\" is not a file of the definition's folder")
+                 .arg(file));
     const QString path = QDir(baseFolder).filePath(file);
+    if (!QFileInfo(path).isFile())
+        fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
     if (!object.picture.load(path))
         fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
 }
@@ -237,8 +277,8 @@ ReportDefinition ReportDefinition::parse(const QByteArray &json, const QString &
     }
 
     const Node page = top.child(QStringLiteral("page"), {"width-mm", "height-mm", "orientation"});
-    definition.paperSizeMm = QSizeF(page.positive(QStringLiteral("width-mm")),
-                                    page.positive(QStringLiteral("height-mm")));
+    definition.paperSizeMm = QSizeF(page.positive(QStringLiteral("width-mm"), kLargestPaperMm),
+                                    page.positive(QStringLiteral("height-mm"), kLargestPaperMm));
     const QString orientation = page.string(QStringLiteral("orientation"));
     if (orientation == QLatin1String("portrait"))
         definition.orientation = QPageLayout::Portrait;

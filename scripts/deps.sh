@@ -5,12 +5,15 @@ set -euo pipefail
 
 VEMO_PACKAGES=(
     g++ cmake ninja-build pkg-config clang-format
+    clang libclang-rt-dev
     qt6-base-dev qt6-qpa-plugins libqt6printsupport6 libgl-dev
     libusb-1.0-0-dev libcurl4-openssl-dev
     umockdev libumockdev-dev
     fonts-liberation xvfb xauth
     libcups2-dev poppler-utils cups printer-driver-cups-pdf
     tshark
+    # the Debian package (cpack), and the tools its tests check it with
+    dpkg-dev file lintian desktop-file-utils appstream groff-base man-db udev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "app/AnchorLayout.h"
 #include "app/LogFile.h"
 #include "app/OpenDialog.h"
+#include "tests/support/TestMain.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -155,5 +156,5 @@ void TestAppHelpers::dialogFilter()
     QCOMPARE(TOpenDialog::qtNameFilters(filter), qt);
 }
 
-QTEST_MAIN(TestAppHelpers)
+VEMO_TEST_MAIN(TestAppHelpers)
 #include "tst_apphelpers.moc"

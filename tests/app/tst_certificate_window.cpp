@@ -2,6 +2,7 @@
 #include "report/TfrxReport.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/report/PdfText.h"
+#include "tests/support/TestMain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -73,6 +74,7 @@ void TestCertificateWindow::printerErrorReachesTheCaller()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     // No CUPS server to reach: the host has no printer.
     qputenv("CUPS_SERVER", "/nonexistent/vemo-report-test/cups.sock");
     qunsetenv("PRINTER");

@@ -2,8 +2,10 @@
 #include "app/Unit1.h"
 #include "dialogue/ProductionCommandLine.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -12,8 +14,10 @@
 using dialogue::ProductionCommandLine;
 using usbio::Generation;
 using Run = ProductionCommandLine::Run;
+using dialogue::EndKind;
 
 Q_DECLARE_METATYPE(ProductionCommandLine::Run)
+Q_DECLARE_METATYPE(dialogue::EndKind)
 
 // The production command lines: how they are read, and what each does with
 // the devices attached, as the window runs it at the end of start-up.
@@ -50,8 +54,15 @@ void TestCommandLineWindow::parse_data()
                             << QByteArray("123456789") << "" << false;
     QTest::newRow("serial in lower case")
         << QStringList{"/serial12345abcd"} << Run::Serial << QByteArray("12345ABCD") << "" << false;
-    QTest::newRow("serial not at the start")
-        << QStringList{"ab/SERIAL1234567"} << Run::Serial << QByteArray("AL1234567") << "" << false;
+    // A firmware path holding "/SERIAL" is a file, whatever its length.
+    QTest::newRow("serial not at the start is a file")
+        << QStringList{"ab/SERIAL1234567"} << Run::Update << QByteArray() << "ab/SERIAL1234567"
+        << false;
+    QTest::newRow("firmware path of 16 is a file") << QStringList{"lot7/serial4.bin"} << Run::Update
+                                                   << QByteArray() << "lot7/serial4.bin" << false;
+    QTest::newRow("firmware path with calibration")
+        << QStringList{"./x/Serial42.bin", "/CALIBRATE"} << Run::Update << QByteArray()
+        << "./x/Serial42.bin" << true;
     QTest::newRow("serial of 8 is a file") << QStringList{"/SERIAL12345678"} << Run::Update
                                            << QByteArray() << "/SERIAL12345678" << false;
     QTest::newRow("serial of 10 is a file") << QStringList{"/SERIAL1234567890"} << Run::Update
@@ -119,23 +130,43 @@ QString makeFile(const QTemporaryDir &dir, const QString &name)
 void TestCommandLineWindow::dispatchRefusals_data()
 {
     QTest::addColumn<int>("devices");
-    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<QString>("file"); // empty: none
+    QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<bool>("openFails");
-    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("box");  // empty: none
+    QTest::addColumn<QString>("line"); // the refusal's own line; empty: none
+    QTest::addColumn<EndKind>("kind");
 
-    QTest::newRow("file not found") << 1 << false << false << "File not found|Error|16";
-    QTest::newRow("no device") << 0 << true << false << "No Vemo found|Error|16";
-    QTest::newRow("two devices") << 2 << true << false
-                                 << "More than one Vemo found, please disconnect others|Error|16";
-    QTest::newRow("open fails") << 1 << true << true << "Could not open device|Error|16";
+    QTest::newRow("file not found") << 1 << "" << QByteArray() << false << "File not found|Error|16"
+                                    << "" << EndKind::BadInput;
+    QTest::newRow("no device") << 0 << "vemo2.bin" << QByteArray("image") << false
+                               << "No Vemo found|Error|16"
+                               << "" << EndKind::NoDevice;
+    QTest::newRow("two devices") << 2 << "vemo2.bin" << QByteArray("image") << false
+                                 << "More than one Vemo found, please disconnect others|Error|16"
+                                 << "" << EndKind::NoDevice;
+    QTest::newRow("open fails") << 1 << "vemo2.bin" << QByteArray("image") << true
+                                << "Could not open device|Error|16"
+                                << "" << EndKind::NoDevice;
+    // Refused in one line, before the device is opened or sent anything.
+    QTest::newRow("empty image") << 1 << "vemo2.bin" << QByteArray() << false << ""
+                                 << "Firmware file is empty: DIR/vemo2.bin" << EndKind::BadInput;
+    QTest::newRow("another generation")
+        << 1 << "Vemo3.bin" << QByteArray("image") << false << ""
+        << "Firmware of another generation: Vemo3.bin is for a Vemo3, the device is a Vemo2 "
+           "(--force loads it)"
+        << EndKind::NoDevice;
 }
 
 void TestCommandLineWindow::dispatchRefusals()
 {
     QFETCH(int, devices);
-    QFETCH(bool, fileExists);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, contents);
     QFETCH(bool, openFails);
     QFETCH(QString, box);
+    QFETCH(QString, line);
+    QFETCH(EndKind, kind);
 
     QTemporaryDir dir;
     WindowFixture fixture;
@@ -144,15 +175,27 @@ void TestCommandLineWindow::dispatchRefusals()
         if (openFails)
             device->faults().openStatus = usbio::status::AccessDenied;
     }
-    const QString file = fileExists ? makeFile(dir, "vemo2.bin") : dir.filePath("none.bin");
-    TForm1 &form = fixture.start({file});
+    QString path = dir.filePath(QStringLiteral("none.bin"));
+    if (!file.isEmpty()) {
+        QFile image(dir.filePath(file));
+        QVERIFY(image.open(QIODevice::WriteOnly));
+        image.write(contents);
+        path = image.fileName();
+    }
+    TForm1 &form = fixture.start({path});
 
-    QCOMPARE(fixture.boxes(), QStringList{box});
+    QCOMPARE(fixture.boxes(), box.isEmpty() ? QStringList() : QStringList{box});
     QVERIFY(fixture.host().terminateRequested());
     QVERIFY(form.Outcome().failed());
+    QCOMPARE(form.Outcome().kind(), kind);
     QVERIFY(!form.updating());
-    // Only a failed open leaves a line of its own.
     const QStringList log = fixture.log();
+    line.replace(QLatin1String("DIR"), dir.path());
+    if (!line.isEmpty()) {
+        QCOMPARE(log.last(), line);
+        QCOMPARE(form.Outcome().reason(), line);
+    }
+    // Only a failed open leaves a line of its own.
     QCOMPARE(log.filter(QStringLiteral("Open: ")).size(), openFails ? 1 : 0);
     QVERIFY(log.filter(QStringLiteral("Automatic Update")).isEmpty());
     for (usbio::SimDevice *device : fixture.bus().devices())
@@ -327,6 +370,7 @@ void TestCommandLineWindow::windowIsKnownDuringStartUp()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestCommandLineWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -2,6 +2,7 @@
 #include "app/Unit1.h"
 #include "registry/KeyStore.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QComboBox>
@@ -432,6 +433,7 @@ void TestConnectionWindow::pnpHandlerThatRaisesIsShownAndTheProgramGoesOn()
 // handler reaches its display as in the program.
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestConnectionWindow test;
     return QTest::qExec(&test, argc, argv);

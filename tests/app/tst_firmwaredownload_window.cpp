@@ -2,6 +2,7 @@
 #include "app/Unit1.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/download/TestHttpServer.h"
+#include "tests/support/TestMain.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -158,5 +159,5 @@ void TestFirmwareDownloadWindow::failedDownloadOffersNothing()
     QCOMPARE(window.Downloader, nullptr);
 }
 
-QTEST_MAIN(TestFirmwareDownloadWindow)
+VEMO_TEST_MAIN(TestFirmwareDownloadWindow)
 #include "tst_firmwaredownload_window.moc"

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "dialogue/CommandList.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -94,8 +95,7 @@ void TestForm1Layout::controls_data()
     row("DevicesCB", "QComboBox", {16, 24, 145, 21}, "", "Choose a Vemo", true, true, true, LT);
     row("Open", "QPushButton", {192, 24, 75, 25}, "Open", "Open Device", true, true, true, LT);
     row("Close", "QPushButton", {280, 24, 91, 25}, "Close", "Close Device", true, false, true, LT);
-    row("Message", "QPlainTextEdit", {16, 160, 353, 303}, "*", "Messages Window", true, true, true,
-        LTRB);
+    row("Message", "LogView", {16, 160, 353, 303}, "*", "Messages Window", true, true, true, LTRB);
     row("SendCommand", "QPushButton", {168, 64, 105, 25}, "Send Command",
         "Send choosen command to the Vemo", true, false, true, LT);
     row("FileNameE", "QLineEdit", {16, 112, 183, 21}, "", "Enter Firmware Update File", true, true,
@@ -113,8 +113,7 @@ void TestForm1Layout::controls_data()
     row("FilterLifeTick", "QCheckBox", {232, 466, 145, 17}, "Filter Life Tick",
         "Here you can disable view of Life Ticker", true, true, true, LB);
     row("Command", "QComboBox", {16, 64, 145, 24}, "NSF?", "Enter a command", true, true, true, LT);
-    row("WithoutFilter", "QPlainTextEdit", {600, 8, 185, 89}, "WithoutFilter", "", false, true,
-        true, LT);
+    row("WithoutFilter", "LogView", {600, 8, 185, 89}, "WithoutFilter", "", false, true, true, LT);
     row("Count10sWind", "QPushButton", {448, 8, 89, 25}, "Count10sWind",
         "Sends a SP2W to Vemo after every 10 sek. for countinous Wind test", false, true, true, LT);
     row("DownloadB", "QPushButton", {280, 64, 91, 25}, "Download Fw",
@@ -583,5 +582,5 @@ void TestForm1Layout::centredOnFirstShow()
     QTRY_COMPARE(form.pos(), moved);
 }
 
-QTEST_MAIN(TestForm1Layout)
+VEMO_TEST_MAIN(TestForm1Layout)
 #include "tst_form1_layout.moc"

@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 #include "registry/RegTools.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/Backend.h"
 
 #include <QComboBox>
@@ -462,5 +463,5 @@ void TestForm1Startup::shutdown()
     link.CloseDevice();
 }
 
-QTEST_MAIN(TestForm1Startup)
+VEMO_TEST_MAIN(TestForm1Startup)
 #include "tst_form1_startup.moc"

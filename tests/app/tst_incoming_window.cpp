@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QCheckBox>
@@ -272,6 +273,7 @@ void TestIncomingWindow::nestedCallInsideTheBoxClearsTheHeldChunk()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestIncomingWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -2,10 +2,14 @@
 #include "app/Unit1.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
+#include "tests/support/TestMain.h"
 #include "usbio/sim/SimDevice.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +29,8 @@ private Q_SLOTS:
     void sendCommand_data();
     void sendCommand();
     void enterSends();
+    void typedCommandIsSentAsTyped_data();
+    void typedCommandIsSentAsTyped();
     void enterWithNoDeviceOpenLogsOneError();
     void chooseFile();
     void bugLabelOpensTheMail();
@@ -118,6 +124,65 @@ void TestOperatorWindow::enterSends()
     QTRY_COMPARE(device->receivedCommands(), (QList<QByteArray>{"SP2W", "SP2W"}));
     // The key went on to the box: the letter was typed.
     QCOMPARE(form.Command->currentText(), QStringLiteral("SP2Wa"));
+}
+
+void TestOperatorWindow::typedCommandIsSentAsTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("downs"); // suggestions stepped through before Enter
+    QTest::addColumn<QByteArray>("sent");
+    // Each is the beginning of listed commands ("KL?", "KL0", "KL1", "NSF?"):
+    // the box offers those, and sends what was typed.
+    QTest::newRow("KL") << "KL" << 0 << QByteArray("KL");
+    QTest::newRow("NSF") << "NSF" << 0 << QByteArray("NSF");
+    QTest::newRow("lower case") << "kl" << 0 << QByteArray("kl");
+    QTest::newRow("a listed command whole") << "KL?" << 0 << QByteArray("KL?");
+    // A suggestion the operator picks is what goes.
+    QTest::newRow("KL, second suggestion picked") << "KL" << 2 << QByteArray("KL0");
+}
+
+// Typing into the command box never completes the text in place: Enter
+// sends what the operator typed; the listed commands that begin so are
+// offered as suggestions beside it.
+void TestOperatorWindow::typedCommandIsSentAsTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, downs);
+    QFETCH(QByteArray, sent);
+
+    WindowFixture fixture;
+    fixture.attach(Generation::Vemo2, "000004711");
+    TForm1 &form = fixture.start();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    usbio::SimDevice *device = openOne(fixture, form);
+    QVERIFY(device);
+
+    form.Command->setFocus();
+    form.Command->clearEditText();
+    // Each key goes where the desktop sends it: to a suggestion list once
+    // one is open, else to the box.
+    for (const QChar c : typed) {
+        QWidget *target = QApplication::activePopupWidget();
+        QTest::keyClick(target ? target : form.Command, c.toLatin1());
+    }
+    QCOMPARE(form.Command->currentText(), typed);
+    QCompleter *suggestions = form.Command->completer();
+    QVERIFY(suggestions);
+    QTRY_VERIFY(suggestions->popup()->isVisible());
+    QVERIFY(suggestions->completionCount() >= 1);
+    QVERIFY(suggestions->currentCompletion().startsWith(typed, Qt::CaseInsensitive));
+
+    QWidget *target = QApplication::activePopupWidget();
+    for (int i = 0; i < downs; ++i)
+        QTest::keyClick(target, Qt::Key_Down);
+    QTest::keyClick(target ? target : form.Command, Qt::Key_Return);
+    QTRY_COMPARE(device->receivedCommands().size(), 1);
+    QCOMPARE(device->receivedCommands(), QList<QByteArray>{sent});
+    QCOMPARE(form.Command->currentText(), QString::fromLatin1(sent));
+    QVERIFY(!suggestions->popup()->isVisible());
+    QTest::qWait(50);
+    QCOMPARE(device->receivedCommands().size(), 1);
 }
 
 void TestOperatorWindow::enterWithNoDeviceOpenLogsOneError()
@@ -309,6 +374,7 @@ void TestOperatorWindow::windowClosedInsideASendStopsTheLoop()
 // handler reaches its display as in the program.
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestOperatorWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -1,19 +1,29 @@
+#include "app/Application.h"
+#include "app/BatchRun.h"
+#include "app/ExitStatus.h"
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
 #include "app/RunWatchdog.h"
+#include "app/Unit1.h"
+#include "tests/app/WindowFixture.h"
 
 #include <QCoreApplication>
+#include <QMap>
 #include <QProcess>
+#include <QSet>
 #include <QTest>
+
+#include <stdexcept>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 
-// How a run ends: the exit status decided from what was recorded of it, and
-// the watchdog that ends a process whose message loop is blocked past its
-// time-out (run in a child process, which it ends).
+// How a run ends: the exit status and the line naming it, decided from what
+// was recorded of the run by the one table of statuses; an exception in a
+// handler; the watchdog that ends a process whose message loop is blocked
+// past its time-out (run in a child process, which it ends).
 class TestRunEnd : public QObject
 {
     Q_OBJECT
@@ -21,6 +31,9 @@ class TestRunEnd : public QObject
 private Q_SLOTS:
     void exitStatus_data();
     void exitStatus();
+    void exitStatusTable();
+    void exceptionInAHandler_data();
+    void exceptionInAHandler();
     void reasonKept_data();
     void reasonKept();
     void watchdog_data();
@@ -32,6 +45,26 @@ namespace {
 // The child mode of this program: a watchdog with this deadline, then a
 // loop blocked this long, then a normal end.
 const char *const kChildOption = "--watchdog-child";
+
+using dialogue::EndKind;
+// Every kind of end, by its name.
+const QMap<QString, EndKind> kEndKinds{
+    {"Done", EndKind::Done},         {"Failed", EndKind::Failed},
+    {"BadInput", EndKind::BadInput}, {"TimeOut", EndKind::TimeOut},
+    {"NoDevice", EndKind::NoDevice}, {"ImageNotLoaded", EndKind::ImageNotLoaded},
+};
+
+// An object whose handler raises, as a failing click or tick would.
+class RaisingObject : public QObject
+{
+public:
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::User)
+            throw std::runtime_error("handler failed");
+        return QObject::event(event);
+    }
+};
 
 int runWatchdogChild(int deadlineMs, int blockedMs)
 {
@@ -45,49 +78,157 @@ int runWatchdogChild(int deadlineMs, int blockedMs)
 
 void TestRunEnd::exitStatus_data()
 {
-    // Each event: "done", "failed", "certificate", "timeout".
+    // Each event: "done", "failed:REASON" (done or failed, the kind from the
+    // reason), "KIND:REASON" (an end of that kind), "box:LINE",
+    // "certificate:ERROR", "timeout:SECONDS", "exception:MESSAGE".
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("batch");
-    QTest::addColumn<int>("boxes");
     QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("line");
 
-    const int failed = ProgramOptions::RunFailedExitCode;
-    const int timeout = ProgramOptions::TimeoutExitCode;
-    QTest::newRow("done") << QStringList{"done"} << true << 0 << 0;
-    QTest::newRow("never ended") << QStringList{} << true << 0 << failed;
-    QTest::newRow("failed") << QStringList{"failed"} << true << 0 << failed;
-    QTest::newRow("failed, then done") << QStringList{"failed", "done"} << true << 0 << failed;
-    QTest::newRow("done with a box") << QStringList{"done"} << true << 1 << failed;
+    QTest::newRow("done") << QStringList{"done"} << true << 0 << "run ended: 0 done";
+    QTest::newRow("never ended") << QStringList{} << true << 1
+                                 << "run ended: 1 the run did not reach its end";
+    QTest::newRow("failed") << QStringList{"failed:Error writing serial number!"} << true << 1
+                            << "run ended: 1 Error writing serial number!";
+    QTest::newRow("a transfer that failed is an image not loaded")
+        << QStringList{"failed:transfer failed: device removed at 2048 of 8000 bytes"} << true << 5
+        << "run ended: 5 transfer failed: device removed at 2048 of 8000 bytes";
+    QTest::newRow("bad input") << QStringList{"BadInput:File not found"} << true << 2
+                               << "run ended: 2 File not found";
+    QTest::newRow("no usable device")
+        << QStringList{"NoDevice:No Vemo found"} << true << 4 << "run ended: 4 No Vemo found";
+    QTest::newRow("image not loaded")
+        << QStringList{"ImageNotLoaded:verification failed: the device did not answer"} << true << 5
+        << "run ended: 5 verification failed: the device did not answer";
+    QTest::newRow("the first failure is kept")
+        << QStringList{"done", "NoDevice:Could not open device", "ImageNotLoaded:later"} << true
+        << 4 << "run ended: 4 Could not open device";
+    QTest::newRow("done after a failure") << QStringList{"BadInput:File not found", "done"} << true
+                                          << 2 << "run ended: 2 File not found";
+    // The box says why a run that stopped by itself never reached its end.
+    QTest::newRow("a box, never ended")
+        << QStringList{"box:USBIO not registerd: USBIOCOM not registered! Use regsvr32 "
+                       "usbio230.dll"}
+        << true << 1
+        << "run ended: 1 a message box was shown: USBIO not registerd: USBIOCOM not registered! "
+           "Use regsvr32 usbio230.dll";
+    QTest::newRow("done with a box")
+        << QStringList{"box:Error: Error sending Update Command", "box:Error: second", "done"}
+        << true << 1 << "run ended: 1 a message box was shown: Error: Error sending Update Command";
     QTest::newRow("done without a certificate")
-        << QStringList{"certificate", "done"} << true << 0 << failed;
-    QTest::newRow("timed out") << QStringList{"timeout", "failed"} << true << 0 << timeout;
+        << QStringList{"certificate:no printer", "done"} << true << 1
+        << "run ended: 1 certificate could not be made: no printer";
+    QTest::newRow("timed out") << QStringList{"timeout:60", "TimeOut:time-out after 60 s"} << true
+                               << 3 << "run ended: 3 time-out after 60 s";
     // The time-out counts over everything else, with or without --batch.
-    QTest::newRow("timed out after the end")
-        << QStringList{"done", "timeout"} << true << 2 << timeout;
-    QTest::newRow("operator's run, timed out") << QStringList{"timeout"} << false << 0 << timeout;
-    QTest::newRow("operator's run, failed") << QStringList{"failed"} << false << 3 << 0;
-    QTest::newRow("operator's run, never ended") << QStringList{} << false << 0 << 0;
+    QTest::newRow("timed out after the end") << QStringList{"done", "box:Error: x", "timeout:1"}
+                                             << true << 3 << "run ended: 3 time-out after 1 s";
+    QTest::newRow("exception") << QStringList{"exception:boom", "done"} << true << 1
+                               << "run ended: 1 exception: boom";
+    QTest::newRow("a failure before an exception")
+        << QStringList{"NoDevice:No Vemo found", "exception:boom"} << true << 4
+        << "run ended: 4 No Vemo found";
+    QTest::newRow("operator's run, timed out")
+        << QStringList{"timeout:5"} << false << 3 << "run ended: 3 time-out after 5 s";
+    // A production command line without --batch: its end still tells.
+    QTest::newRow("command line without --batch, failed")
+        << QStringList{"NoDevice:No Vemo found", "box:Error: No Vemo found"} << false << 4
+        << "run ended: 4 No Vemo found";
+    QTest::newRow("operator's run, boxes shown")
+        << QStringList{"box:Error: File does not exist"} << false << 0 << "run ended: 0 done";
+    QTest::newRow("operator's run, never ended")
+        << QStringList{} << false << 0 << "run ended: 0 done";
+    // An exception that reached the application is a failed run, also for
+    // an operator.
+    QTest::newRow("operator's run, exception")
+        << QStringList{"exception:"} << false << 1 << "run ended: 1 exception: unknown";
 }
 
 void TestRunEnd::exitStatus()
 {
     QFETCH(QStringList, events);
     QFETCH(bool, batch);
-    QFETCH(int, boxes);
     QFETCH(int, status);
+    QFETCH(QString, line);
 
     RunOutcome outcome;
     for (const QString &event : std::as_const(events)) {
-        if (event == QLatin1String("done"))
-            outcome.recordEnd(false, event);
-        else if (event == QLatin1String("failed"))
-            outcome.recordEnd(true, event);
-        else if (event == QLatin1String("certificate"))
-            outcome.recordCertificateFailure();
-        else
-            outcome.recordTimeOut();
+        const QString what = event.section(QLatin1Char(':'), 0, 0);
+        const QString rest = event.section(QLatin1Char(':'), 1);
+        if (what == QLatin1String("done"))
+            outcome.recordEnd(false, what);
+        else if (what == QLatin1String("failed"))
+            outcome.recordEnd(true, rest);
+        else if (what == QLatin1String("box"))
+            outcome.recordBox(rest);
+        else if (what == QLatin1String("certificate"))
+            outcome.recordCertificateFailure(rest);
+        else if (what == QLatin1String("timeout"))
+            outcome.recordTimeOut(rest.toInt());
+        else if (what == QLatin1String("exception"))
+            outcome.recordException(rest);
+        else {
+            QVERIFY2(kEndKinds.contains(what), qPrintable(event));
+            outcome.recordEnd(kEndKinds.value(what), rest);
+        }
     }
-    QCOMPARE(outcome.exitStatus(batch, boxes), status);
+    QCOMPARE(outcome.exitStatus(batch), status);
+    QCOMPARE(outcome.endLine(batch), line);
+}
+
+void TestRunEnd::exitStatusTable()
+{
+    // One row per kind, and no status twice: a script tells them apart.
+    QSet<int> statuses;
+    for (auto it = kEndKinds.cbegin(); it != kEndKinds.cend(); ++it) {
+        const dialogue::EndKind kind = it.value();
+        int rows = 0;
+        for (const ExitStatusRow &row : ExitStatusTable) {
+            if (row.kind == kind) {
+                ++rows;
+                QVERIFY(!statuses.contains(row.status));
+                statuses << row.status;
+                QCOMPARE(exitStatusOf(kind), row.status);
+            }
+        }
+        QVERIFY2(rows == 1, qPrintable(it.key()));
+    }
+    QCOMPARE(exitStatusOf(dialogue::EndKind::Done), 0);
+    QCOMPARE(ProgramOptions::ErrorExitCode, exitStatusOf(dialogue::EndKind::BadInput));
+    // Every row is in --help, with its number.
+    const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
+    for (const ExitStatusRow &row : ExitStatusTable)
+        QVERIFY2(usage.contains(QStringLiteral("\n  %1  ").arg(row.status)), qPrintable(usage));
+}
+
+void TestRunEnd::exceptionInAHandler_data()
+{
+    QTest::addColumn<bool>("batch");
+    QTest::newRow("operator's run") << false;
+    QTest::newRow("--batch") << true;
+}
+
+void TestRunEnd::exceptionInAHandler()
+{
+    QFETCH(bool, batch);
+    WindowFixture fixture;
+    TForm1 &window = fixture.start();
+    ProgramOptions options;
+    options.batch = batch;
+    BatchRun run(options, nullptr);
+
+    // A handler raises; the application shows it and goes on.
+    RaisingObject raising;
+    QCoreApplication::postEvent(&raising, new QEvent(QEvent::User));
+    QCoreApplication::sendPostedEvents(&raising);
+    QCOMPARE(fixture.host().exceptions(), QStringList{QStringLiteral("handler failed")});
+
+    QCOMPARE(run.finish(window), 1);
+    if (batch)
+        QCOMPARE(fixture.log().last(), QStringLiteral("run ended: 1 exception: handler failed"));
+    else
+        QVERIFY(!fixture.log().last().startsWith(QStringLiteral("run ended")));
 }
 
 void TestRunEnd::reasonKept_data()
@@ -156,7 +297,7 @@ int main(int argc, char *argv[])
 {
     if (argc == 4 && std::strcmp(argv[1], kChildOption) == 0)
         return runWatchdogChild(std::atoi(argv[2]), std::atoi(argv[3]));
-    QCoreApplication app(argc, argv);
+    VemoApplication app(argc, argv);
     TestRunEnd test;
     return QTest::qExec(&test, argc, argv);
 }

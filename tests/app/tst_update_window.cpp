@@ -1,9 +1,11 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "dialogue/FirmwareUpdate.h"
+#include "dialogue/GenerationGuard.h"
 #include "dialogue/Intervals.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestBytes.h"
+#include "tests/support/TestMain.h"
 #include "usbio/devicemodel/VemoFirmware.h"
 #include "usbio/sim/SimDevice.h"
 
@@ -41,6 +43,8 @@ private Q_SLOTS:
     void transferThatCannotStartEndsTheUpdate();
     void updateRefused_data();
     void updateRefused();
+    void anotherGenerationAsksFirst_data();
+    void anotherGenerationAsksFirst();
     void deviceThatNeverComesBack();
     void deviceRemovedHalfWayThroughTheImage_data();
     void deviceRemovedHalfWayThroughTheImage();
@@ -49,7 +53,8 @@ private Q_SLOTS:
 private:
     usbio::SimDevice *attach(Generation generation, int imageSize, int eraseDelayMs = 20);
     TForm1 &startAndOpen();
-    QString writeImage(const QByteArray &bytes, const QString &name = QStringLiteral("vemo.bin"));
+    QString writeImage(const QByteArray &bytes,
+                       const QString &name = QStringLiteral("firmware.bin"));
     QStringList log() const { return m_fixture->log(); }
 
     std::unique_ptr<WindowFixture> m_fixture;
@@ -177,7 +182,8 @@ void TestUpdateWindow::wholeUpdate()
     QVERIFY(!form.Update->isEnabled() && !form.SendCommand->isEnabled() &&
             !form.DownloadB->isEnabled());
 
-    // Reported done at the first 100 %, then the device restarts with it.
+    // Reported done once the device took the last chunk, then the device
+    // restarts with it.
     QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 20000);
     QCOMPARE(m_device->image(), image);
     QVERIFY(!form.ProgressBar1->isVisible());
@@ -335,6 +341,48 @@ void TestUpdateWindow::updateRefused()
         QVERIFY(device->receivedPieces().isEmpty());
 }
 
+void TestUpdateWindow::anotherGenerationAsksFirst_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("answer"); // 0: none (the box's default)
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("started");
+
+    QTest::newRow("another generation, Yes") << "vemo3.bin" << int(platform::IDYES) << true << true;
+    QTest::newRow("another generation, No") << "vemo3.bin" << int(platform::IDNO) << true << false;
+    QTest::newRow("another generation, unanswered") << "Vemo.exe" << 0 << true << false;
+    QTest::newRow("its own generation") << "VEMO2.BIN" << 0 << false << true;
+}
+
+void TestUpdateWindow::anotherGenerationAsksFirst()
+{
+    QFETCH(QString, name);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, started);
+
+    attach(Generation::Vemo2, 0);
+    TForm1 &form = startAndOpen();
+    form.FileNameE->setText(writeImage(testBytes(100), name));
+    m_fixture->host().clearCalls();
+    if (answer != 0)
+        m_fixture->host().queueAnswer(answer);
+    m_device->clearRecords();
+
+    QTest::mouseClick(form.Update, Qt::LeftButton);
+
+    QCOMPARE(m_fixture->host().boxes().size(), asked ? 1 : 0);
+    if (asked)
+        QCOMPARE(m_fixture->host().boxes().first().caption,
+                 QString::fromLatin1(dialogue::GenerationGuard::QuestionCaption));
+    QCOMPARE(form.updating(), started);
+    QCOMPARE(form.Update->isEnabled(), !started);
+    if (started)
+        QTRY_VERIFY(m_device->receivedCommands().contains("USB-Vemo:BWF!!!"));
+    else
+        QVERIFY(!m_device->receivedCommands().contains("USB-Vemo:BWF!!!"));
+}
+
 void TestUpdateWindow::deviceThatNeverComesBack()
 {
     attach(Generation::Vemo, 0, 60000); // the loader never reports a blank flash
@@ -394,17 +442,23 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
     // One line naming the file and how far it got; nothing runs any more.
     const QStringList failed = log().filter(QStringLiteral("Firmware transfer failed: "));
     QCOMPARE(failed.size(), 1);
-    QVERIFY2(
-        failed.first().startsWith(QStringLiteral("Firmware transfer failed: ") + file + ", ") &&
-            failed.first().contains(QStringLiteral(" of %1 bytes sent").arg(size)),
-        qPrintable(failed.first()));
+    const qint64 taken = m_device->receivedChunks().join().size();
+    QCOMPARE(failed.first(), QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes taken: "
+                                            "device removed")
+                                 .arg(file)
+                                 .arg(taken)
+                                 .arg(size));
+    QCOMPARE(m_device->receivedChunks().join(), image.left(taken));
     QVERIFY(!form.ProgressBar1->isVisible());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(!form.RestartVemoTimer->isActive());
     QCOMPARE(m_fixture->host().terminateRequested(), unattended);
     QCOMPARE(form.Outcome().failed(), unattended);
     if (unattended) {
-        QCOMPARE(form.Outcome().reason(), QStringLiteral("the firmware transfer failed"));
+        QCOMPARE(form.Outcome().reason(),
+                 QStringLiteral("transfer failed: device removed at %1 of %2 bytes")
+                     .arg(taken)
+                     .arg(size));
         return;
     }
 
@@ -425,6 +479,7 @@ void TestUpdateWindow::progressReports()
 {
     TForm1 &form = m_fixture->start();
     form.setUpdating(true);
+    form.ProgressBar1->setVisible(true);
     m_fixture->host().clearCalls();
 
     form.TransferProgress(nullptr, 0);
@@ -434,23 +489,43 @@ void TestUpdateWindow::progressReports()
     QCOMPARE(form.ProgressBar1->value(), 50);
     QVERIFY(form.updating());
 
+    // 100 at the hand-over of the last chunk ends nothing: the device may
+    // still lose it.
     form.TransferProgress(nullptr, 100);
-    QVERIFY(!form.updating());
-    QVERIFY(!form.ProgressBar1->isVisible());
-    QVERIFY(!m_fixture->host().busyCursor());
-    QVERIFY(!m_fixture->host().terminateRequested());
+    QCOMPARE(form.ProgressBar1->value(), 100);
+    QVERIFY(form.updating());
+    QVERIFY(!form.ProgressBar1->isHidden());
+    QVERIFY(m_fixture->host().busyCursor());
 
-    // An unattended run ends at the first 100.
+    // The device took it.
+    form.TransferComplete(nullptr, "/fw/vemo2.bin", 100001, 1234);
+    QVERIFY(!form.updating());
+    QVERIFY(form.ProgressBar1->isHidden());
+    QVERIFY(!m_fixture->host().busyCursor());
+    QVERIFY(form.Update->isEnabled() && form.ChooseFile->isEnabled() &&
+            form.DownloadB->isEnabled());
+    QVERIFY(!m_fixture->host().terminateRequested());
+    QCOMPARE(log().filter(QStringLiteral("Firmware update complete")),
+             QStringList{"Firmware update complete: /fw/vemo2.bin, 100001 bytes in 1.2 s"});
+
+    // An unattended run ends when the device took the last chunk, not at
+    // the first 100.
     form.setAutoUpdate(true);
     form.setUpdating(true);
     form.TransferProgress(nullptr, 100);
+    QVERIFY(!m_fixture->host().terminateRequested());
+    QVERIFY(!form.Outcome().ended());
+    form.TransferComplete(nullptr, "/fw/vemo2.bin", 64, 40);
     QVERIFY(m_fixture->host().terminateRequested());
     QVERIFY(!form.Outcome().failed());
-    QCOMPARE(form.Outcome().reason(), QStringLiteral("the update reached 100 %"));
+    QCOMPARE(form.Outcome().reason(), QStringLiteral("the device took the whole image"));
+    QCOMPARE(log().last(),
+             QStringLiteral("Firmware update complete: /fw/vemo2.bin, 64 bytes in 0.0 s"));
 }
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     VemoApplication app(argc, argv);
     TestUpdateWindow test;
     return QTest::qExec(&test, argc, argv);

@@ -8,7 +8,7 @@ namespace {
 // that holds it, and so does a header it includes ("usbio/sim/SimBus.h" is
 // of usbio/sim, "usbio/Component.h" of usbio, the contract). A folder's files
 // may always include their own folder's headers. "*" stands for every folder
-// of the program (neither tests nor bench).
+// of the program (neither tests, bench nor fuzz).
 //
 // The build holds the same graph in the targets' links (cmake/VemoHeaders.cmake);
 // this table is what a folder is allowed to link.
@@ -41,15 +41,19 @@ const QList<Layer> &layers()
         {"dialogue", {"link", "report", "registry", "platform", "usbio"}, false},
         {"download", {"dialogue", "registry", "platform"}, false},
         {"app", {"*"}, false},
+        // The build's helper that makes the desktop icons: Qt only.
+        {"packaging", {}, false},
         {"bench", {"*"}, true},
         {"tests", {"*", "tests"}, true},
+        {"fuzz", {"*", "tests"}, false},
     };
     return table;
 }
 
 bool isProgramFolder(const QString &folder)
 {
-    return folder != QLatin1String("tests") && folder != QLatin1String("bench");
+    return folder != QLatin1String("tests") && folder != QLatin1String("bench") &&
+           folder != QLatin1String("fuzz");
 }
 
 // Headers of the host that the program's layers leave to platform/ and the

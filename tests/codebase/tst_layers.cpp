@@ -103,6 +103,11 @@ void TestLayers::rules_data()
     QTest::newRow("test to anything")
         << "tests/link/Foo.cpp"
         << QByteArray("#include \"usbio/sim/SimBus.h\"\n#include <unistd.h>") << QString();
+    QTest::newRow("fuzz target to what it fuzzes and the tests' support")
+        << "fuzz/fuzz_x.cpp"
+        << QByteArray("#include \"dialogue/IncomingLines.h\"\n#include "
+                      "\"tests/support/FakeWindowPort.h\"")
+        << QString();
     QTest::newRow("libusb backend to POSIX")
         << "usbio/libusb/Foo.cpp" << QByteArray("#include <poll.h>") << QString();
     QTest::newRow("platform to POSIX")
@@ -140,6 +145,11 @@ void TestLayers::rules_data()
     QTest::newRow("program to a test")
         << "app/Foo.cpp" << QByteArray("#include \"tests/support/TestBytes.h\"")
         << "app may not include tests";
+    QTest::newRow("test to a fuzz target")
+        << "tests/app/Foo.cpp" << QByteArray("#include \"fuzz/FuzzInput.h\"")
+        << "tests may not include fuzz";
+    QTest::newRow("sockets in a fuzz target")
+        << "fuzz/fuzz_x.cpp" << QByteArray("#include <sys/socket.h>") << "host header";
     QTest::newRow("a folder no row holds")
         << "link/Foo.cpp" << QByteArray("#include \"widgets/Button.h\"") << "no folder";
     QTest::newRow("file in a folder with no row")

@@ -24,6 +24,7 @@ private Q_SLOTS:
     void closeThatLeavesTheDeviceOpen();
     void reopenDuringAnUpdate_data();
     void reopenDuringAnUpdate();
+    void reopenWithADamagedKeyStore();
 };
 
 namespace {
@@ -130,6 +131,35 @@ void TestConnection::reopenDuringAnUpdate()
     // The update goes on, waiting for the device.
     QVERIFY(rig->updating());
     QCOMPARE(rig->deviceItems, QStringList{"Vemo2 #1"});
+}
+
+void TestConnection::reopenWithADamagedKeyStore()
+{
+    DialogueRig rig;
+    rig.start();
+    rig.setUpdating(true);
+    rig.setTimerEnabled(Timer::RestartVemo, true);
+    QVERIFY(QFile::exists(rig.store().filePath()));
+    // Another program spoils the key store while the device restarts.
+    {
+        QFile file(rig.store().filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("{\"format\": \"vemo-registry\", \"roo");
+    }
+    const int before = int(rig.lines.size());
+
+    usbio::SimDeviceSettings settings;
+    settings.serialNumber = "000004711";
+    rig.bus().attach(settings);
+    QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("openClick")));
+
+    // The device list and the open go on from the keys read before.
+    QCOMPARE(rig.deviceItems, QStringList{"Vemo2 #1"});
+    QVERIFY(rig.link()->Opened);
+    QVERIFY(rig.updating());
+    QVERIFY(rig.timerEnabled(Timer::BWF));
+    QVERIFY(rig.host().boxes().isEmpty());
+    QCOMPARE(rig.linesFrom(before).value(0), QStringLiteral("OnPnPAddNotification"));
 }
 
 QTEST_GUILESS_MAIN(TestConnection)

@@ -14,7 +14,6 @@ using Lookup = DeviceChoice::Lookup;
 using Timer = dialogue::WindowPort::Timer;
 
 Q_DECLARE_METATYPE(Lookup::Result)
-Q_DECLARE_METATYPE(DeviceChoice::Refusal)
 
 // The device a run is told to work with (--device) among several devices
 // of each generation on the simulated bus: found by its serial number or its
@@ -210,16 +209,14 @@ void TestDeviceChoice::runsWorkWithTheNamedDeviceOnly()
     if (device < 0) {
         // One line, as the box the run shows; nothing opened, nothing sent.
         QCOMPARE(rig.ends.size(), 1);
-        QVERIFY(rig.ends.first().failed);
+        QCOMPARE(rig.ends.first().kind, dialogue::EndKind::NoDevice);
         QCOMPARE(rig.ends.first().reason, line);
         QCOMPARE(rig.host().boxes().size(), 1);
         QCOMPARE(rig.host().boxes().first().text, line);
-        QCOMPARE(rig.deviceChoice().refusal(), DeviceChoice::Refusal::NotAttached);
         QVERIFY(!rig.link()->Opened);
     } else {
         QVERIFY(rig.link()->Opened);
         QCOMPARE(rig.selectedDeviceIndex(), device);
-        QCOMPARE(rig.deviceChoice().refusal(), DeviceChoice::Refusal::None);
         const QByteArray first = serialRun ? "DEVNR123456789" : "USB-Vemo:BWF!!!";
         QTRY_VERIFY(devices.at(device)->receivedCommands().contains(first));
     }
@@ -382,7 +379,6 @@ void TestDeviceChoice::anotherDeviceWhereTheUpdatedOneLeft()
         QTRY_COMPARE(rig.link()->Opened, opened);
         QVERIFY(rig.ends.isEmpty());
         QCOMPARE(rig.timerEnabled(Timer::RestartVemo), !opened);
-        QCOMPARE(rig.deviceChoice().refusal(), DeviceChoice::Refusal::None);
         return;
     }
     // Refused: one line, nothing opened, nothing sent to it.
@@ -394,8 +390,7 @@ void TestDeviceChoice::anotherDeviceWhereTheUpdatedOneLeft()
     if (autoUpdate) {
         QCOMPARE(rig.ends.size(), 1);
         QCOMPARE(rig.ends.first().reason, line);
-        QVERIFY(rig.ends.first().failed);
-        QCOMPARE(rig.deviceChoice().refusal(), DeviceChoice::Refusal::OtherDevice);
+        QCOMPARE(rig.ends.first().kind, dialogue::EndKind::ImageNotLoaded);
     } else {
         QVERIFY(rig.ends.isEmpty());
         QCOMPARE(rig.host().boxes().size(), 1);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -75,6 +76,13 @@ QStringList TestHttpServer::lastRequestHeaders() const
     return m_lastHeaders;
 }
 
+void TestHttpServer::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.clear();
+    m_lastHeaders.clear();
+}
+
 bool TestHttpServer::pause(int milliseconds)
 {
     pollfd wake{m_wake[0], POLLIN, 0};
@@ -90,6 +98,10 @@ void TestHttpServer::run()
         const int socket = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (socket < 0)
             continue;
+        // Each piece of a reply goes out as it is written, small ones too,
+        // instead of waiting for the client's acknowledgement of the last.
+        const int noDelay = 1;
+        ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         serve(socket);
         ::close(socket);
     }
@@ -129,6 +141,18 @@ void TestHttpServer::serve(int socket)
         }
         return true;
     };
+
+    if (!reply.raw.isEmpty()) {
+        for (qint64 at = 0; at < reply.raw.size(); at += reply.chunkSize) {
+            if (reply.chunkDelayMs > 0 && !pause(reply.chunkDelayMs))
+                return;
+            if (!sendAll(reply.raw.constData() + at,
+                         std::min<qint64>(reply.chunkSize, reply.raw.size() - at)))
+                return;
+        }
+        ::shutdown(socket, SHUT_WR);
+        return;
+    }
 
     QByteArray response = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' + reply.reason +
                           "\r\nConnection: close\r\n";

@@ -26,6 +26,11 @@ public:
         qint64 cutAfter = -1;       // close the connection after this many body bytes
         int chunkSize = 16384;
         int chunkDelayMs = 0; // pause before each chunk: a slow (or stalled) body
+        // When set, the whole reply as it goes on the wire, in place of the
+        // one made from the fields above (a head cut short, headers that
+        // contradict each other); sent in pieces of chunkSize bytes, then
+        // the connection is closed.
+        QByteArray raw;
     };
 
     // The body bytes: the same seed and index always give the same byte.
@@ -46,6 +51,8 @@ public:
     QStringList requests() const;
     // The last request's header lines.
     QStringList lastRequestHeaders() const;
+    // Forgets the requests received so far.
+    void clearRequests();
 
 private:
     void run();

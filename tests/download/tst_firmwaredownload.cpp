@@ -398,6 +398,20 @@ void TestFirmwareDownload::failedGet_data()
     QTest::newRow("500 over an old file")
         << "SERVER" << reply(500, "Internal Server Error", 200) << true << transferLines();
     QTest::newRow("body cut short") << "SERVER" << cut << false << transferLines();
+    TestHttpServer::Reply headOnly;
+    headOnly.raw = "HTTP/1.1 200 OK\r\n";
+    QTest::newRow("cut after the status line")
+        << "SERVER" << headOnly << false << transferLines({});
+    TestHttpServer::Reply cutHead;
+    cutHead.raw = "HTTP/1.1 200 OK\r\nContent-Le";
+    QTest::newRow("cut inside the headers over an old file")
+        << "SERVER" << cutHead << true << transferLines({});
+    TestHttpServer::Reply twoLengths;
+    twoLengths.raw = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd";
+    QTest::newRow("two different lengths") << "SERVER" << twoLengths << false << transferLines({});
+    TestHttpServer::Reply signedLength;
+    signedLength.raw = "HTTP/1.1 200 OK\r\nContent-Length: +1024\r\n\r\n" + QByteArray(1024, 'x');
+    QTest::newRow("length with a sign") << "SERVER" << signedLength << false << transferLines({});
     QTest::newRow("connection refused")
         << "REFUSED" << none << true
         << QStringList{kFirstLine, "Try to connect...", "Connecting to 127.0.0.1."};

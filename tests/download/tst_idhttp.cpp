@@ -27,6 +27,11 @@ private Q_SLOTS:
     void headersHandlerCancels();
     void handlerErrorEndsTransfer();
     void stalledServerTimesOut();
+    void lengthAsLibcurlReadsIt_data();
+    void lengthAsLibcurlReadsIt();
+    void refusedReplies_data();
+    void refusedReplies();
+    void tricklingBodyHitsTheDeadline();
     void unwritableContent();
     void responseBelongsToLastGet();
 };
@@ -118,6 +123,10 @@ void TestIdHTTP::get_data()
         << noLength << connection({"headers 200 length -1", "begin read 0", "work", "end"});
     QTest::newRow("empty body") << reply(204, "No Content", 0)
                                 << connection({"headers 204 length 0", "begin read 0", "end"});
+    TestHttpServer::Reply twice = reply(200, "OK", 300);
+    twice.extraHeaders = "content-length:  300 \r\n";
+    QTest::newRow("the same length twice")
+        << twice << connection({"headers 200 length 300", "begin read 300", "work", "end"});
 }
 
 void TestIdHTTP::get()
@@ -330,6 +339,136 @@ void TestIdHTTP::stalledServerTimesOut()
 
     QVERIFY_THROWS_EXCEPTION(EIdException, client.Get(server.url() + "/a", content));
     QCOMPARE(recorder.events, connection({"headers 200 length 1000", "begin read 1000", "end"}));
+}
+
+void TestIdHTTP::lengthAsLibcurlReadsIt_data()
+{
+    // The reply as the server sends it before it closes the connection.
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("plain") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcdef")
+                           << qint64(3) << QByteArray("abc");
+    QTest::newRow("name in lower case")
+        << QByteArray("HTTP/1.1 200 OK\r\ncontent-length: 3\r\n\r\nabcdef") << qint64(3)
+        << QByteArray("abc");
+    QTest::newRow("tab and spaces around the number")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length:\t 3 \r\n\r\nabcdef") << qint64(3)
+        << QByteArray("abc");
+    // Found by fuzz_http: announced 3 while libcurl read all six bytes.
+    QTest::newRow("space before the colon: no length")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length :3\r\n\r\nabcdef") << qint64(-1)
+        << QByteArray("abcdef");
+}
+
+void TestIdHTTP::lengthAsLibcurlReadsIt()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(qint64, length);
+    QFETCH(QByteArray, body);
+
+    TestHttpServer server;
+    TestHttpServer::Reply scripted;
+    scripted.raw = raw;
+    server.setReply(scripted);
+    TIdHTTP client;
+    Recorder recorder;
+    recorder.attach(client);
+    QByteArray written;
+    QBuffer content(&written);
+    QVERIFY(content.open(QIODevice::WriteOnly));
+
+    client.Get(server.url() + "/orvik/download/uC/vemo2.exe", content);
+
+    QCOMPARE(client.Response.ContentLength, length);
+    QCOMPARE(written, body);
+    QCOMPARE(recorder.events,
+             connection({QStringLiteral("headers 200 length %1").arg(length),
+                         QStringLiteral("begin read %1").arg(qMax(length, 0)), "work", "end"}));
+}
+
+void TestIdHTTP::refusedReplies_data()
+{
+    // The reply as the server sends it before it closes the connection.
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("messageHas"); // empty: libcurl's own message
+
+    QTest::newRow("cut after the status line") << QByteArray("HTTP/1.1 200 OK\r\n") << "headers";
+    QTest::newRow("cut inside a header name")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Le") << "headers";
+    QTest::newRow("cut before the blank line")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n") << "";
+    QTest::newRow("cut after an interim reply")
+        << QByteArray("HTTP/1.1 100 Continue\r\n\r\n") << "";
+    QTest::newRow("two different lengths")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nabcdef")
+        << "two different lengths: 5 and 6";
+    QTest::newRow("length with a sign")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: +4\r\n\r\nabcd") << "\"+4\"";
+    QTest::newRow("negative length")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: -1\r\n\r\nabcd") << "Content-Length";
+    QTest::newRow("length as a list")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 4, 4\r\n\r\nabcd") << "\"4, 4\"";
+    QTest::newRow("length in hexadecimal")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 0x4\r\n\r\nabcd") << "\"0x4\"";
+    QTest::newRow("length past 64 bits")
+        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabcd")
+        << "99999999999999999999";
+    QTest::newRow("empty length") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length:\r\n\r\nabcd")
+                                  << "Content-Length";
+}
+
+void TestIdHTTP::refusedReplies()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, messageHas);
+
+    TestHttpServer server;
+    TestHttpServer::Reply cut;
+    cut.raw = raw;
+    server.setReply(cut);
+    TIdHTTP client;
+    Recorder recorder;
+    recorder.attach(client);
+    QByteArray body;
+    QBuffer content(&body);
+    QVERIFY(content.open(QIODevice::WriteOnly));
+
+    try {
+        client.Get(server.url() + "/orvik/download/uC/vemo2.exe", content);
+        QFAIL("a reply that cannot be trusted was taken");
+    } catch (const EIdException &e) {
+        QVERIFY2(*e.what() != '\0', "the error says what happened");
+        QVERIFY2(QString::fromUtf8(e.what()).contains(messageHas), e.what());
+    }
+    // No handler heard of a reply: the caller sees the one failure only.
+    QCOMPARE(recorder.events, connection({}));
+    QVERIFY(body.isEmpty());
+}
+
+void TestIdHTTP::tricklingBodyHitsTheDeadline()
+{
+    TestHttpServer server;
+    // Two bytes a second: never silent long enough for the read time-out.
+    TestHttpServer::Reply trickle = reply(200, "OK", 100);
+    trickle.chunkSize = 2;
+    trickle.chunkDelayMs = 1000;
+    server.setReply(trickle);
+    TIdHTTP client;
+    client.ReadTimeout = 1000;
+    client.TotalTimeout = 2500;
+    Recorder recorder;
+    recorder.attach(client);
+    QByteArray body;
+    QBuffer content(&body);
+    QVERIFY(content.open(QIODevice::WriteOnly));
+
+    QVERIFY_THROWS_EXCEPTION(EIdException, client.Get(server.url() + "/a", content));
+    QCOMPARE(recorder.events,
+             connection({"headers 200 length 100", "begin read 100", "work", "end"}));
+    QVERIFY2(body.size() > 0 && body.size() < 100, qPrintable(QString::number(body.size())));
+    QCOMPARE(body, TestHttpServer::pattern(trickle.seed, body.size()));
 }
 
 void TestIdHTTP::unwritableContent()

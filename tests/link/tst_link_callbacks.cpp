@@ -41,6 +41,9 @@ void recordAll(TVemoUSBinterface &link, QStringList &seen)
     link.OnFileFailed = [&seen](TObject *, const AnsiString &, qint64, qint64, Status) {
         seen << "failed";
     };
+    link.OnFileComplete = [&seen](TObject *, const AnsiString &, qint64, qint64) {
+        seen << "complete";
+    };
 }
 
 // How a row of handlerDestroysLink finds the link before its trigger.
@@ -118,7 +121,7 @@ void LinkCallbackTest::handlerDestroysLink_data()
         s.f.device()->sendToHost("0123456789ABCDEFmore");
     });
     QTest::newRow("data received") << Start::Receiving << Trigger([](Scene &s) {
-        s.link.OnDataReceived = [&s, destroy = s.destroying()](TObject *, AnsiString &data) {
+        s.link.OnDataReceived = [destroy = s.destroying()](TObject *, AnsiString &data) {
             destroy();
             data = "the link's text outlives the link"; // the text is the link's to drop
         };
@@ -151,13 +154,30 @@ void LinkCallbackTest::handlerDestroysLink_data()
         s.link.OnFileProgress = s.destroying();
         QCOMPARE(s.link.SendFile(s.oneChunk), Status(0));
     });
-    QTest::newRow("100 at close, one chunk outstanding")
-        << Start::Receiving << Trigger([](Scene &s) {
-               s.link.OnFileProgress = s.destroying();
-               s.f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
-               QCOMPARE(s.link.SendFile(s.oneChunk), Status(0));
-               s.link.CloseDevice();
-           });
+    QTest::newRow("complete, at the last completion") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileComplete = s.destroying();
+        QCOMPARE(s.link.SendFile(s.twoChunks), Status(0));
+    });
+    // A close waits for the chunk in flight, handling messages: the window
+    // may go inside that wait.
+    QTest::newRow("complete, inside a close's wait") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileComplete = s.destroying();
+        s.f.device()->faults().writeCompletionDelayMs = 50;
+        QCOMPARE(s.link.SendFile(s.oneChunk), Status(0));
+        s.link.CloseDevice();
+    });
+    QTest::newRow("timer inside a close's wait") << Start::Receiving << Trigger([](Scene &s) {
+        s.f.device()->faults().writeCompletionDelayMs = -1;
+        QCOMPARE(s.link.SendFile(s.longImage), Status(0));
+        QTimer::singleShot(20, s.destroying());
+        s.link.CloseDevice();
+    });
+    QTest::newRow("failed: chunk not taken in time") << Start::Receiving << Trigger([](Scene &s) {
+        s.link.OnFileFailed = s.destroying();
+        s.link.FileChunkWaitMs = 20;
+        s.f.device()->faults().writeCompletionDelayMs = -1;
+        QCOMPARE(s.link.SendFile(s.longImage), Status(0));
+    });
     QTest::newRow("failed: chunk refused") << Start::Receiving << Trigger([](Scene &s) {
         s.link.OnFileFailed = s.destroying();
         QCOMPARE(s.link.SendFile(s.longImage), Status(0));
@@ -165,10 +185,17 @@ void LinkCallbackTest::handlerDestroysLink_data()
     });
     QTest::newRow("failed: device closed") << Start::Receiving << Trigger([](Scene &s) {
         s.link.OnFileFailed = s.destroying();
-        s.f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
         QCOMPARE(s.link.SendFile(s.longImage), Status(0));
         s.link.CloseDevice();
     });
+    QTest::newRow("failed: device closed, chunk never taken")
+        << Start::Receiving << Trigger([](Scene &s) {
+               s.link.OnFileFailed = s.destroying();
+               s.link.FileCloseWaitMs = 20;
+               s.f.device()->faults().writeCompletionDelayMs = -1;
+               QCOMPARE(s.link.SendFile(s.longImage), Status(0));
+               s.link.CloseDevice();
+           });
     // A modal box handles messages; the window may close meanwhile.
     QTest::newRow("box of a refused file start") << Start::Receiving << Trigger([](Scene &s) {
         s.f.host().onBox = s.destroying();
@@ -219,8 +246,9 @@ void LinkCallbackTest::handlerStartsNextTransfer_data()
     QTest::newRow("one chunk, at its completion") << 40 << "completion";
     QTest::newRow("several chunks, at the last completion") << 330 << "completion";
     QTest::newRow("chunk refused") << 330 << "refused";
+    QTest::newRow("chunk not taken in time") << 330 << "timeout";
     QTest::newRow("device closed mid-transfer") << 330 << "close";
-    QTest::newRow("device closed, one chunk outstanding") << 40 << "close";
+    QTest::newRow("device closed, chunk never taken") << 330 << "close, never taken";
 }
 
 void LinkCallbackTest::handlerStartsNextTransfer()
@@ -237,47 +265,48 @@ void LinkCallbackTest::handlerStartsNextTransfer()
     const QByteArray next = f.writeFile(nextImage, QStringLiteral("next.bin"));
     const int descriptors = LinkFixture::openDescriptors();
     TVemoUSBinterface &link = f.link();
+    link.FileCloseWaitMs = 50;
+    // Only the row about the chunk wait may end by it; in the others the
+    // close's own wait (or the device) must come first.
+    link.FileChunkWaitMs = end == QLatin1String("timeout") ? 50 : 5000;
 
     QList<Status> started;
     bool wasOpened = true;
     bool reportedEnd = false;
-    int secondHundreds = 0;
+    int nextCompleted = 0;
     const auto startNext = [&] {
+        if (reportedEnd) {
+            ++nextCompleted;
+            return;
+        }
         reportedEnd = true;
         wasOpened = link.Opened;
         if (!link.Opened)
             started << link.OpenDevice(0);
-        f.journal().swallowWriteCompletions[QLatin1Char('F')] = false;
+        f.device()->faults().writeCompletionDelayMs = 0;
         f.device()->clearRecords();
         started << link.SendFile(next);
     };
-    int firstHundreds = 0;
-    link.OnFileProgress = [&](TObject *, int percent) {
-        if (reportedEnd) {
-            secondHundreds += percent == 100;
-            return;
-        }
-        // The end of the first transfer: the second 100 of a longer image;
-        // the only one of an image of one chunk (at its completion, or from
-        // the close).
-        if (percent == 100 && (++firstHundreds == 2 || size <= 64))
-            startNext();
+    link.OnFileComplete = [&](TObject *, const AnsiString &, qint64, qint64) { startNext(); };
+    link.OnFileFailed = [&](TObject *, const AnsiString &, qint64, qint64, Status) {
+        QVERIFY(!reportedEnd);
+        startNext();
     };
-    link.OnFileFailed = [&](TObject *, const AnsiString &, qint64, qint64, Status) { startNext(); };
 
+    if (end == QLatin1String("timeout") || end == QLatin1String("close, never taken"))
+        f.device()->faults().writeCompletionDelayMs = -1;
     QCOMPARE(link.SendFile(first), Status(0));
     if (end == QLatin1String("refused")) {
         f.journal().force(QStringLiteral("F:WriteData"), st::Busy, 1);
-    } else if (end == QLatin1String("close")) {
-        f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
-        LinkFixture::settle();
+    } else if (end.startsWith(QLatin1String("close"))) {
         link.CloseDevice();
         QVERIFY(!wasOpened);
     }
 
     QVERIFY(LinkFixture::waitFor([&] { return reportedEnd; }));
-    QCOMPARE(started, end == QLatin1String("close") ? (QList<Status>{0, 0}) : QList<Status>{0});
-    QVERIFY(LinkFixture::waitFor([&] { return secondHundreds == 2; }));
+    QCOMPARE(started,
+             end.startsWith(QLatin1String("close")) ? (QList<Status>{0, 0}) : QList<Status>{0});
+    QVERIFY(LinkFixture::waitFor([&] { return nextCompleted == 1; }));
     LinkFixture::settle();
     QCOMPARE(f.receivedImage(), nextImage);
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);

@@ -1,5 +1,7 @@
 // File transfer: 64-byte chunks on OUT 0x02, each sent from the completion
-// of the one before, with progress percentages.
+// of the one before, with progress percentages; the transfer is complete
+// when the device took the last chunk, and a close lets the chunk in flight
+// finish first.
 
 #include "tests/link/LinkFixture.h"
 #include "tests/support/TestBytes.h"
@@ -22,6 +24,15 @@ struct Failure
     TObject *sender = nullptr;
 };
 
+// One report of a transfer whose last chunk the device took.
+struct Completion
+{
+    QByteArray file;
+    qint64 size = 0;
+    qint64 elapsedMs = -1;
+    TObject *sender = nullptr;
+};
+
 // What the window sees of a transfer.
 struct Progress
 {
@@ -30,12 +41,16 @@ struct Progress
     int hundreds = 0;
     std::function<void(int)> also;
     QList<Failure> failures;
+    QList<Completion> completions;
+    // Every report in order: "42", "100", "failed", "complete".
+    QStringList order;
 
     void bind(TVemoUSBinterface &link)
     {
         link.OnFileProgress = [this](TObject *sender, int percent) {
             percents << percent;
             senders << sender;
+            order << QString::number(percent);
             if (percent == 100)
                 ++hundreds;
             if (also)
@@ -44,10 +59,17 @@ struct Progress
         link.OnFileFailed = [this](TObject *sender, const AnsiString &file, qint64 sent,
                                    qint64 size, Status reason) {
             failures << Failure{file, sent, size, reason, sender};
+            order << QStringLiteral("failed");
+        };
+        link.OnFileComplete = [this](TObject *sender, const AnsiString &file, qint64 size,
+                                     qint64 elapsedMs) {
+            completions << Completion{file, size, elapsedMs, sender};
+            order << QStringLiteral("complete");
         };
     }
-    // Every transfer of more than one chunk reports 100 twice.
-    bool finished() const { return hundreds == 2; }
+    // The device took the whole image.
+    bool finished() const { return completions.size() == 1; }
+    bool ended() const { return !completions.isEmpty() || !failures.isEmpty(); }
 };
 
 } // namespace
@@ -67,16 +89,19 @@ private Q_SLOTS:
     void failedStart();
     void emptyFileRefused();
     void missingFileRefused();
+    void unreadableFileRefused();
     void sendWhileRunningRefused();
-    void faultDuringTransferEndsIt_data();
-    void faultDuringTransferEndsIt();
+    void imageIsTheFileAsItWasAtTheStart_data();
+    void imageIsTheFileAsItWasAtTheStart();
     void refusedChunkReported_data();
     void refusedChunkReported();
+    void chunkNeitherTakenNorRefused();
     void closeDuringTransfer_data();
     void closeDuringTransfer();
+    void closeInsideTheClosesWait();
     void removalDuringTransferThenSecondUpdate();
-    void completionQueuedBeforeCloseIsDropped();
-    void destroyingLinkClosesFile();
+    void completionQueuedAtCloseIsTaken();
+    void destroyingLinkDuringTransfer();
 };
 
 void LinkFileTest::chunks_data()
@@ -138,14 +163,22 @@ void LinkFileTest::chunks()
     QCOMPARE(f.journal().count(QStringLiteral("C:")), 0);
     for (TObject *sender : std::as_const(progress.senders))
         QVERIFY(qobject_cast<TUSBIOInterface3 *>(sender) != nullptr);
+    // Complete once, after the last completion's 100.
+    QCOMPARE(progress.completions.size(), 1);
+    QCOMPARE(progress.completions.first().file, path);
+    QCOMPARE(progress.completions.first().size, qint64(size));
+    QVERIFY(progress.completions.first().elapsedMs >= 0);
+    QVERIFY(qobject_cast<TUSBIOInterface3 *>(progress.completions.first().sender) != nullptr);
+    QCOMPARE(progress.order.mid(progress.order.size() - 2),
+             (QStringList{QStringLiteral("100"), QStringLiteral("complete")}));
+    QVERIFY(progress.failures.isEmpty());
     QCOMPARE(LinkFixture::openDescriptors(), descriptors); // the file is closed
 
     // Over: the next transfer starts.
     progress = {};
     progress.bind(f.link());
     QCOMPARE(f.link().SendFile(path), Status(0));
-    QVERIFY(LinkFixture::waitFor(
-        [&] { return f.journal().count(QStringLiteral("F:StopWriting")) == 2; }));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
     QCOMPARE(progress.percents.last(), 100);
 }
 
@@ -334,80 +367,84 @@ void LinkFileTest::sendWhileRunningRefused()
     progress.bind(f.link());
 
     QCOMPARE(f.link().SendFile(first), Status(0));
-    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1); // the file being sent
+    QVERIFY(f.link().FileTransferRunning());
+    // The image is in memory: no file stays open while it streams.
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
     QCOMPARE(f.link().SendFile(second), st::TransferRunning);
-    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
     QVERIFY(!f.link().StatusText(long(st::TransferRunning)).isEmpty());
 
     QVERIFY(LinkFixture::waitFor([&] { return progress.finished(); }));
+    QVERIFY(!f.link().FileTransferRunning());
     QCOMPARE(f.receivedImage(), testBytes(300, 1));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
-void LinkFileTest::faultDuringTransferEndsIt_data()
+void LinkFileTest::unreadableFileRefused()
 {
-    QTest::addColumn<bool>("shrink"); // else: the next chunk's write data is refused
-    QTest::addColumn<int>("mostReceived");
+    // A folder opens for reading but gives no bytes: nothing starts.
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = f.writeFile("x");
+    const QByteArray folder = image.left(image.lastIndexOf('/'));
+    const int descriptors = LinkFixture::openDescriptors();
+    f.journal().calls.clear();
 
-    QTest::newRow("file shrinks") << true << 16 * 1024;
-    // The chunks of SendFile and of the first step arrive, the third is
-    // refused.
-    QTest::newRow("chunk refused") << false << 128;
+    const Status status = f.link().SendFile(folder);
+    QVERIFY2(status == st::FileOpenFailed || status == st::FileReadFailed,
+             qPrintable(QString::number(status, 16)));
+    QVERIFY(f.journal().calls.isEmpty());
+    QVERIFY(!f.link().FileTransferRunning());
+    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
-void LinkFileTest::faultDuringTransferEndsIt()
+void LinkFileTest::imageIsTheFileAsItWasAtTheStart_data()
 {
-    QFETCH(bool, shrink);
-    QFETCH(int, mostReceived);
+    QTest::addColumn<QString>("change");
+    QTest::newRow("rewritten with other bytes") << "rewrite";
+    QTest::newRow("cut short") << "shrink";
+    QTest::newRow("grown") << "grow";
+    QTest::newRow("deleted") << "delete";
+}
+
+// The file changes on disk while its image streams (an installer run again,
+// a copy over it): the device gets the file as it was when the transfer
+// started, whole, and nothing else.
+void LinkFileTest::imageIsTheFileAsItWasAtTheStart()
+{
+    QFETCH(QString, change);
 
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
-    // Larger than the stdio buffer, so the shrink is seen by later reads.
-    const QByteArray image = testBytes(64 * 1024, 5);
+    // Larger than a stdio buffer, so a reader that kept the file open would
+    // see the change.
+    const QByteArray image = testBytes(64 * 1024 + 5, 5);
     const QByteArray path = f.writeFile(image);
-    const int descriptors = LinkFixture::openDescriptors();
+    const QString name = QFile::decodeName(path);
     Progress progress;
     progress.bind(f.link());
-    bool faulted = false;
+    bool changed = false;
     progress.also = [&](int) {
-        if (faulted)
+        if (changed)
             return;
-        if (shrink) {
-            faulted = QFile::resize(QFile::decodeName(path), 16 * 1024);
-        } else {
-            f.journal().force(QStringLiteral("F:WriteData"), st::TransferFailed, 1);
-            faulted = true;
-        }
+        changed = true;
+        if (change == QLatin1String("rewrite"))
+            f.writeFile(testBytes(image.size(), 6));
+        else if (change == QLatin1String("shrink"))
+            QVERIFY(QFile::resize(name, 16 * 1024));
+        else if (change == QLatin1String("grow"))
+            f.writeFile(image + testBytes(4096, 7));
+        else
+            QVERIFY(QFile::remove(name));
     };
 
     QCOMPARE(f.link().SendFile(path), Status(0));
-    QVERIFY(
-        LinkFixture::waitFor([&] { return f.journal().count(QStringLiteral("F:StopWriting")); }));
-    LinkFixture::settle();
+    QVERIFY(LinkFixture::waitFor([&] { return progress.ended(); }, 30000));
 
-    QVERIFY(faulted);
-    // Never reported complete, nothing beyond the file's bytes sent.
-    QCOMPARE(progress.hundreds, 0);
-    QVERIFY(f.receivedImage().size() <= mostReceived);
-    QVERIFY(!f.receivedImage().isEmpty());
-    QCOMPARE(f.receivedImage(), image.left(f.receivedImage().size()));
-    QCOMPARE(LinkFixture::openDescriptors(), descriptors);
-    // Reported once, with what reached the device.
-    QCOMPARE(progress.failures.size(), 1);
-    const Failure failure = progress.failures.first();
-    QCOMPARE(failure.file, path);
-    QCOMPARE(failure.size, qint64(image.size()));
-    QCOMPARE(failure.sent, qint64(f.receivedImage().size()));
-    QCOMPARE(failure.reason, shrink ? st::FileReadFailed : st::TransferFailed);
-    QVERIFY(qobject_cast<TUSBIOInterface3 *>(failure.sender) != nullptr);
-
-    // And the next transfer starts.
-    f.device()->clearRecords();
-    progress = {};
-    progress.bind(f.link());
-    QCOMPARE(f.link().SendFile(f.writeFile("again", QStringLiteral("again.bin"))), Status(0));
-    QVERIFY(LinkFixture::waitFor([&] { return progress.hundreds == 1; }));
-    QCOMPARE(f.receivedImage(), QByteArray("again"));
+    QVERIFY(changed);
+    QVERIFY(progress.failures.isEmpty());
+    QCOMPARE(progress.completions.size(), 1);
+    QCOMPARE(progress.completions.first().size, qint64(image.size()));
+    QCOMPARE(f.receivedImage(), image);
 }
 
 void LinkFileTest::refusedChunkReported_data()
@@ -471,84 +508,145 @@ void LinkFileTest::refusedChunkReported()
     QVERIFY(progress.failures.isEmpty());
 }
 
+// The device neither takes nor refuses a chunk (a stalled pipe gives no
+// completion): the transfer fails after FileChunkWaitMs instead of waiting
+// for ever, with what the device took.
+void LinkFileTest::chunkNeitherTakenNorRefused()
+{
+    LinkFixture f;
+    QCOMPARE(f.open(), Status(0));
+    const QByteArray image = testBytes(330, 12);
+    const QByteArray path = f.writeFile(image);
+    f.link().FileChunkWaitMs = 100;
+    Progress progress;
+    progress.bind(f.link());
+    // The third chunk is never taken.
+    progress.also = [&](int) {
+        if (f.journal().count(QStringLiteral("F:WriteData")) == 2)
+            f.device()->faults().writeCompletionDelayMs = -1;
+    };
+
+    QCOMPARE(f.link().SendFile(path), Status(0));
+    QVERIFY(LinkFixture::waitFor([&] { return progress.ended(); }));
+    LinkFixture::settle(20);
+
+    QVERIFY(progress.completions.isEmpty());
+    QCOMPARE(progress.failures.size(), 1);
+    QCOMPARE(progress.failures.first().sent, qint64(128));
+    QCOMPARE(progress.failures.first().size, qint64(330));
+    QCOMPARE(progress.failures.first().reason, st::Timeout);
+    QVERIFY(!f.link().FileTransferRunning());
+    QCOMPARE(f.journal().count(QStringLiteral("F:WriteData")), 3);
+    QCOMPARE(f.receivedImage(), image.left(128));
+    QVERIFY(f.link().Opened); // the device stays open: the window decides
+}
+
 void LinkFileTest::closeDuringTransfer_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("handedOver"); // chunks handed over when the device closes
+    QTest::addColumn<int>("delayMs");    // until the chunk in flight is taken; -1: never
     QTest::addColumn<QList<int>>("percents");
-    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QString>("end"); // "complete", or the failure's reason
+    QTest::addColumn<int>("taken");
 
-    // 330 bytes: five chunks of 64, one of 10.
-    QTest::newRow("at 0 %, first chunk in flight") << 330 << 1 << QList<int>{} << true;
-    QTest::newRow("half-way") << 330 << 3 << QList<int>{38, 58} << true;
-    // The loader restarts once it has every byte; its removal may come before
-    // the last completion. The window had its 100: the end is quiet.
-    QTest::newRow("after the last hand-over")
-        << 330 << 6 << QList<int>{38, 58, 77, 96, 100} << false;
-    // An image of one chunk has no 100 before its completion: the close
-    // gives it.
-    QTest::newRow("one chunk, after its hand-over") << 40 << 1 << QList<int>{100} << false;
+    // 330 bytes: five chunks of 64, one of 10. The close waits for the chunk
+    // in flight and sends nothing after it.
+    QTest::newRow("first chunk in flight, taken within the wait")
+        << 330 << 1 << 200 << QList<int>{} << "Cancelled" << 64;
+    QTest::newRow("half-way, taken within the wait")
+        << 330 << 3 << 200 << QList<int>{38, 58} << "Cancelled" << 192;
+    // The chunk that completes the image: the close must not cancel it.
+    QTest::newRow("last chunk in flight, taken within the wait")
+        << 330 << 6 << 200 << QList<int>{38, 58, 77, 96, 100, 100} << "complete" << 330;
+    QTest::newRow("one chunk, taken within the wait")
+        << 40 << 1 << 200 << QList<int>{100} << "complete" << 40;
+    // Neither taken nor refused in time: failed, never complete.
+    QTest::newRow("half-way, never taken")
+        << 330 << 3 << -1 << QList<int>{38, 58} << "Timeout" << 128;
+    QTest::newRow("last chunk, never taken")
+        << 330 << 6 << -1 << QList<int>{38, 58, 77, 96, 100} << "Timeout" << 320;
+    QTest::newRow("one chunk, never taken") << 40 << 1 << -1 << QList<int>{} << "Timeout" << 0;
 }
 
 void LinkFileTest::closeDuringTransfer()
 {
     QFETCH(int, size);
     QFETCH(int, handedOver);
-    QFETCH(bool, failed);
+    QFETCH(int, delayMs);
+    QFETCH(QString, end);
+    QFETCH(int, taken);
 
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
+    f.link().FileCloseWaitMs = 600;
     const QByteArray image = testBytes(size, quint32(size));
     const QByteArray path = f.writeFile(image);
     const int descriptors = LinkFixture::openDescriptors();
     Progress progress;
     progress.bind(f.link());
-    // The completion of the chunk handed over last never comes.
-    const auto stallWhenDue = [&] {
-        if (f.journal().count(QStringLiteral("F:WriteData")) == handedOver)
-            f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+    bool openAtFailure = true;
+    f.link().OnFileFailed = [&, record = f.link().OnFileFailed](TObject *sender,
+                                                                const AnsiString &file, qint64 sent,
+                                                                qint64 total, Status reason) {
+        openAtFailure = f.link().Opened;
+        record(sender, file, sent, total, reason);
     };
-    progress.also = [&](int) { stallWhenDue(); };
+    // The chunk in flight at the close is slow, or never taken.
+    const auto slowWhenDue = [&] {
+        if (f.journal().count(QStringLiteral("F:WriteData")) == handedOver - 1)
+            f.device()->faults().writeCompletionDelayMs = delayMs;
+    };
+    progress.also = [&](int) { slowWhenDue(); };
 
+    slowWhenDue();
     QCOMPARE(f.link().SendFile(path), Status(0));
-    stallWhenDue();
     QVERIFY(LinkFixture::waitFor(
         [&] { return f.journal().count(QStringLiteral("F:WriteData")) == handedOver; }));
-    LinkFixture::settle(20);
-    QCOMPARE(f.journal().count(QStringLiteral("F:WriteData")), handedOver);
-    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
     f.journal().calls.clear();
-    const qint64 sent = qMin<qint64>(qint64(64) * handedOver, size);
 
     f.link().CloseDevice();
 
-    // The transfer ends ahead of the close; the report comes last.
-    QCOMPARE(f.journal().calls,
+    // The transfer ends ahead of the close (at the completion, or given up
+    // on); a failure is reported last. The wait asked whether the device was
+    // still there.
+    QStringList calls = f.journal().calls;
+    calls.removeAll(QStringLiteral("F:GetDeviceAddress"));
+    QCOMPARE(calls,
              (QStringList{QStringLiteral("F:StopWriting"), QStringLiteral("R:CloseDevice"),
                           QStringLiteral("C:CloseDevice"), QStringLiteral("F:CloseDevice")}));
     QVERIFY(!f.link().Opened);
+    QVERIFY(!f.link().FileTransferRunning());
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
     QTEST(progress.percents, "percents");
-    QCOMPARE(progress.failures.size(), failed ? 1 : 0);
-    if (failed) {
+    if (end == QLatin1String("complete")) {
+        QVERIFY(progress.failures.isEmpty());
+        QCOMPARE(progress.completions.size(), 1);
+        QCOMPARE(progress.completions.first().size, qint64(size));
+        QCOMPARE(progress.order.last(), QStringLiteral("complete"));
+    } else {
+        QVERIFY(progress.completions.isEmpty());
+        QCOMPARE(progress.failures.size(), 1);
         const Failure failure = progress.failures.first();
         QCOMPARE(failure.file, path);
-        QCOMPARE(failure.sent, sent);
+        QCOMPARE(failure.sent, qint64(taken));
         QCOMPARE(failure.size, qint64(size));
-        QCOMPARE(failure.reason, st::DeviceGone);
+        QCOMPARE(failure.reason, end == QLatin1String("Timeout") ? st::Timeout : st::Cancelled);
         QVERIFY(qobject_cast<TUSBIOInterface3 *>(failure.sender) != nullptr);
+        QVERIFY(!openAtFailure);
     }
-    QCOMPARE(f.receivedImage(), image.left(int(sent)));
+    QCOMPARE(f.receivedImage(), image.left(taken));
 
     // A completion that comes after the close starts nothing again.
-    f.journal().swallowWriteCompletions[QLatin1Char('F')] = false;
+    f.device()->faults().writeCompletionDelayMs = 0;
     const QList<int> percentsAtClose = progress.percents;
     f.journal().calls.clear();
     f.journal().components.at(2)->raise(usbio::EventId::WriteComplete);
     LinkFixture::settle(20);
     QVERIFY(f.journal().calls.isEmpty());
     QCOMPARE(progress.percents, percentsAtClose);
-    QCOMPARE(progress.failures.size(), failed ? 1 : 0);
+    QCOMPARE(progress.failures.size() + progress.completions.size(), 1);
+    QCOMPARE(f.receivedImage(), image.left(taken));
 
     // Once the device is open again, the next transfer goes through whole.
     QCOMPARE(f.link().OpenDevice(0), Status(0));
@@ -564,6 +662,48 @@ void LinkFileTest::closeDuringTransfer()
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
+// The device leaves while a close waits for its chunk, and the removal's
+// handler closes it too (as the window's does): the inner close ends the
+// transfer, the outer one finds the device closed; one report.
+void LinkFileTest::closeInsideTheClosesWait()
+{
+    LinkFixture f;
+    f.link().ConnectInterfaces();
+    QCOMPARE(f.link().EnablePnP(), Status(0));
+    f.link().ScanDevices();
+    QCOMPARE(f.link().OpenDevice(0), Status(0));
+    // Were the removal not seen, the test would run into its own time-out.
+    f.link().FileCloseWaitMs = 60000;
+    const QByteArray image = testBytes(330, 13);
+    Progress progress;
+    progress.bind(f.link());
+    progress.also = [&](int) {
+        if (f.journal().count(QStringLiteral("F:WriteData")) == 2)
+            f.device()->faults().writeCompletionDelayMs = -1;
+    };
+    int removals = 0;
+    f.link().OnDeviceRemoved = [&](TObject *, const IDispatchRef &) {
+        ++removals;
+        f.link().CloseDevice();
+    };
+
+    QCOMPARE(f.link().SendFile(f.writeFile(image)), Status(0));
+    QVERIFY(LinkFixture::waitFor(
+        [&] { return f.journal().count(QStringLiteral("F:WriteData")) == 3; }));
+    QTimer::singleShot(50, [&] { f.bus().detach(f.device()); });
+    f.journal().calls.clear();
+    f.link().CloseDevice();
+
+    QCOMPARE(removals, 1);
+    QVERIFY(!f.link().Opened);
+    QCOMPARE(f.journal().count(QStringLiteral("F:CloseDevice")), 1);
+    QCOMPARE(progress.failures.size(), 1);
+    QCOMPARE(progress.failures.first().reason, st::DeviceGone);
+    QCOMPARE(progress.failures.first().sent, qint64(128));
+    QVERIFY(progress.completions.isEmpty());
+    QCOMPARE(f.receivedImage(), image.left(128));
+}
+
 void LinkFileTest::removalDuringTransferThenSecondUpdate()
 {
     // As the window does it: the removal closes the device. The chunk in
@@ -573,6 +713,9 @@ void LinkFileTest::removalDuringTransferThenSecondUpdate()
     QCOMPARE(f.link().EnablePnP(), Status(0));
     f.link().ScanDevices();
     QCOMPARE(f.link().OpenDevice(0), Status(0));
+    // The close must see the device gone rather than wait for the chunk it
+    // lost: a wait would run into the test's own time-out.
+    f.link().FileCloseWaitMs = 60000;
     usbio::SimDevice *device = f.device();
     const QByteArray image = testBytes(64 * 50, 21);
     const QByteArray path = f.writeFile(image);
@@ -603,10 +746,11 @@ void LinkFileTest::removalDuringTransferThenSecondUpdate()
     QCOMPARE(failure.file, path);
     QCOMPARE(failure.size, qint64(image.size()));
     QCOMPARE(failure.reason, st::DeviceGone);
-    QCOMPARE(failure.sent, qint64(64) * progress.percents.size() + 64);
+    // What the device took: the chunks before the one it lost.
+    QCOMPARE(failure.sent, qint64(64) * progress.percents.size());
     QVERIFY(progress.percents.last() >= 50 && progress.percents.last() < 100);
-    QVERIFY(f.receivedImage().size() <= failure.sent);
-    QCOMPARE(f.receivedImage(), image.left(f.receivedImage().size()));
+    QCOMPARE(f.receivedImage(), image.left(int(failure.sent)));
+    QVERIFY(progress.completions.isEmpty());
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 
     // The device comes back; the second update needs no restart of the link.
@@ -624,12 +768,13 @@ void LinkFileTest::removalDuringTransferThenSecondUpdate()
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
-void LinkFileTest::completionQueuedBeforeCloseIsDropped()
+void LinkFileTest::completionQueuedAtCloseIsTaken()
 {
-    // A completion already queued when the device closes arrives after a
-    // transfer started right after the reopen; taken for that transfer's own,
-    // it would put a second chunk in flight and end the transfer one
-    // completion early.
+    // A completion already queued when the close begins is the chunk's own:
+    // the close takes it (the device has those bytes) and reports them. It
+    // is not left to arrive after a transfer started right after the
+    // reopen, which would take it for its own, put a second chunk in flight
+    // and end one completion early.
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
     const QByteArray first = f.writeFile(testBytes(330, 31), QStringLiteral("first.bin"));
@@ -643,6 +788,9 @@ void LinkFileTest::completionQueuedBeforeCloseIsDropped()
     f.journal().components.at(2)->raise(usbio::EventId::WriteComplete);
     f.link().CloseDevice();
     QCOMPARE(progress.failures.size(), 1);
+    QCOMPARE(progress.failures.first().sent, qint64(64));
+    QCOMPARE(progress.failures.first().reason, st::Cancelled);
+    QCOMPARE(f.journal().count(QStringLiteral("F:WriteData")), 1);
     QCOMPARE(f.link().OpenDevice(0), Status(0));
     f.device()->clearRecords();
     f.journal().calls.clear();
@@ -665,17 +813,26 @@ void LinkFileTest::completionQueuedBeforeCloseIsDropped()
     QVERIFY(progress.failures.isEmpty());
 }
 
-void LinkFileTest::destroyingLinkClosesFile()
+void LinkFileTest::destroyingLinkDuringTransfer()
 {
+    // The window's link goes with a chunk in flight: nothing is reported to
+    // handlers that may be gone, nothing more is sent.
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
     const QByteArray path = f.writeFile(testBytes(1000, 3));
     const int descriptors = LinkFixture::openDescriptors();
-    f.journal().swallowWriteCompletions[QLatin1Char('F')] = true;
+    Progress progress;
+    progress.bind(f.link());
+    progress.also = [&](int) { f.device()->faults().writeCompletionDelayMs = -1; };
 
     QCOMPARE(f.link().SendFile(path), Status(0));
-    QCOMPARE(LinkFixture::openDescriptors(), descriptors + 1);
+    QVERIFY(LinkFixture::waitFor([&] { return !progress.percents.isEmpty(); }));
     f.destroyLink();
+    LinkFixture::settle(20);
+
+    QCOMPARE(progress.percents, QList<int>{12});
+    QVERIFY(!progress.ended());
+    QCOMPARE(f.receivedImage(), testBytes(1000, 3).left(64));
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBoxStyle.h"
 #include "platform/QtHostServices.h"
+#include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -287,6 +288,39 @@ private Q_SLOTS:
         QCOMPARE(host.runProgramAndWait(program, arguments), started);
     }
 
+    void programWithoutFolderRunsFromTheCurrentFolder_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("started");
+        QTest::newRow("bare name") << "vemo2.exe" << true;
+        QTest::newRow("dot folder") << "./vemo2.exe" << true;
+        // Never one found along PATH.
+        QTest::newRow("a name only PATH knows") << "true" << false;
+    }
+    void programWithoutFolderRunsFromTheCurrentFolder()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, started);
+        QTemporaryDir dir;
+        QFile installer(dir.filePath("vemo2.exe"));
+        QVERIFY(installer.open(QIODevice::WriteOnly));
+        installer.write("#!/bin/sh\necho \"$1\" > ran.txt\n");
+        installer.close();
+        QVERIFY(installer.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QtHostServices host;
+        const bool ran = host.runProgramAndWait(program, {" /auto"});
+        QDir::setCurrent(before);
+        QCOMPARE(ran, started);
+        QFile out(dir.filePath("ran.txt"));
+        QCOMPARE(out.exists(), started);
+        if (started) {
+            QVERIFY(out.open(QIODevice::ReadOnly));
+            QCOMPARE(out.readAll(), QByteArray(" /auto\n"));
+        }
+    }
+
     void programGetsItsArgumentsAndEndsBeforeTheReturn()
     {
         QTemporaryDir dir;
@@ -526,5 +560,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestQtHostServices)
+VEMO_TEST_MAIN(TestQtHostServices)
 #include "tst_qthostservices.moc"

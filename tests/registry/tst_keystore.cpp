@@ -6,11 +6,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QThread>
+
+#include <cstdio>
 #include <memory>
 
 using registry::KeyStore;
@@ -36,6 +41,49 @@ void writeAll(const QString &path, const QByteArray &content)
     QFile file(path);
     QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
     QCOMPARE(file.write(content), content.size());
+}
+
+// The warnings the code under test gives, while an object of it lives.
+class WarningCatcher
+{
+public:
+    WarningCatcher()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&WarningCatcher::handle);
+    }
+    ~WarningCatcher()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
+    QStringList warnings;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &, const QString &text)
+    {
+        if (type == QtWarningMsg && s_current)
+            s_current->warnings << text;
+    }
+    static inline WarningCatcher *s_current = nullptr;
+    QtMessageHandler m_previous;
+};
+
+// Whether the file is a key store that loads: none yet, or valid JSON read
+// by a store of its own.
+bool loads(const QString &path, QString *why)
+{
+    if (!QFileInfo::exists(path))
+        return true; // an empty store: nothing was saved yet
+    QJsonParseError error;
+    QJsonDocument::fromJson(readAll(path), &error);
+    if (error.error != QJsonParseError::NoError) {
+        *why = error.errorString();
+        return false;
+    }
+    KeyStore store(path);
+    *why = errorOf([&] { store.keyExists(RootKey::LocalMachine, "Software"); });
+    return *why == QLatin1String("no error");
 }
 
 const QByteArray kValidFile = R"({"format":"vemo-registry","version":1,"roots":{
@@ -246,34 +294,89 @@ private Q_SLOTS:
         QCOMPARE(third.subKeyNames(LM, "A"), QStringList{"Sub"});
     }
 
-    void twoProgramsWritingAtOnceLoseNothing()
+    // Programs started at once on one store, each writing values of its own
+    // under a key of its own and under one key they share, while this
+    // program writes too.
+    void programsWritingAtOnceLoseNothing_data()
     {
-        const int count = 40;
+        QTest::addColumn<int>("programs");
+        QTest::addColumn<int>("count");
+        QTest::newRow("two") << 2 << 40;
+        QTest::newRow("eight") << 8 << 15;
+    }
+    void programsWritingAtOnceLoseNothing()
+    {
+        QFETCH(int, programs);
+        QFETCH(int, count);
+        const QString go = m_dir.filePath(QStringLiteral("go"));
+        QStringList keys;
         QList<QProcess *> writers;
-        for (const QString key : {"First", "Second", "Third"}) {
-            auto *writer = new QProcess(this);
-            writer->setProcessChannelMode(QProcess::ForwardedChannels);
+        const auto cleanup = qScopeGuard([&] { qDeleteAll(writers); });
+        for (int p = 0; p < programs; ++p) {
+            keys << QStringLiteral("Writer%1").arg(p);
+            auto *writer = new QProcess;
+            writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
             writer->start(QCoreApplication::applicationFilePath(),
-                          {"--writer", storePath(), key, QString::number(count)});
+                          {"--writer", storePath(), keys.last(), QString::number(count), go});
             writers << writer;
         }
-        // Meanwhile this program writes too.
+        for (QProcess *writer : writers)
+            QVERIFY(writer->waitForReadyRead(30000)); // "ready": waiting for the go
+        writeAll(go, "go");
         KeyStore store(storePath());
         for (int i = 0; i < count; ++i)
             store.writeInteger(LM, "Own", QString::number(i), i);
         for (QProcess *writer : writers) {
-            QVERIFY(writer->waitForFinished(60000));
+            QVERIFY(writer->waitForFinished(120000));
             QCOMPARE(writer->exitStatus(), QProcess::NormalExit);
             QCOMPARE(writer->exitCode(), 0);
-            delete writer;
         }
+
+        QString why;
+        QVERIFY2(loads(storePath(), &why), qPrintable(why));
         KeyStore reread(storePath());
-        for (const QString key : {"First", "Second", "Third", "Own"}) {
+        for (const QString &key : keys + QStringList{"Own"}) {
             QCOMPARE(reread.valueNames(LM, key).size(), count);
             for (int i = 0; i < count; ++i)
                 QCOMPARE(reread.readInteger(LM, key, QString::number(i)), i);
         }
+        QCOMPARE(reread.valueNames(LM, "Shared").size(), programs * count);
         QVERIFY(!QFileInfo::exists(storePath() + ".lock"));
+    }
+
+    // A writer killed at any moment of its saves leaves the file as it was
+    // before the save or after it, never cut; its lock does not hold the
+    // next writer.
+    void killedWritersNeverLeaveABrokenStore()
+    {
+        QRandomGenerator random(20240611);
+        int killedWhileWriting = 0;
+        for (int round = 0; round < 25; ++round) {
+            const QString key = QStringLiteral("Killed%1").arg(round);
+            QProcess writer;
+            writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            writer.start(QCoreApplication::applicationFilePath(),
+                         {"--writer", storePath(), key, "100000"});
+            QVERIFY(writer.waitForReadyRead(30000));
+            QThread::usleep(random.bounded(1000, 40000));
+            writer.kill();
+            QVERIFY(writer.waitForFinished(30000));
+            QCOMPARE(writer.exitStatus(), QProcess::CrashExit);
+
+            QString why;
+            QVERIFY2(loads(storePath(), &why),
+                     qPrintable(QStringLiteral("round %1: %2").arg(round).arg(why)));
+            // Every value it saved is there: the first n of them.
+            KeyStore store(storePath());
+            const int saved = store.valueNames(LM, key).size();
+            for (int i = 0; i < saved; ++i)
+                QCOMPARE(store.readInteger(LM, key, QString::number(i)), i);
+            killedWhileWriting += saved > 0 ? 1 : 0;
+            // The lock of the killed writer is no obstacle.
+            store.writeInteger(LM, "After", key, round);
+            QCOMPARE(KeyStore(storePath()).readInteger(LM, "After", key), round);
+        }
+        QVERIFY2(killedWhileWriting > 0, "no writer was killed after it began to save");
     }
 
     void refusedWrites_data()
@@ -381,6 +484,58 @@ private Q_SLOTS:
         // Once the file is mended the same store works again.
         writeAll(storePath(), kValidFile);
         QCOMPARE(store.readInteger(LM, "Software\\ORVIK", "Number"), -7);
+    }
+
+    // Another program damages the file while a store works on it: the store
+    // goes on with the keys it read, says so once, and writes them back with
+    // its next change.
+    void damagedFileKeepsTheLastGoodCopy_data()
+    {
+        QTest::addColumn<QByteArray>("damage");
+        QTest::newRow("not JSON") << QByteArray("{\"format\": ");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("cut in half") << kValidFile.left(kValidFile.size() / 2);
+        QTest::newRow("other format") << QByteArray(R"({"format":"x","version":1,"roots":{}})");
+    }
+    void damagedFileKeepsTheLastGoodCopy()
+    {
+        QFETCH(QByteArray, damage);
+        QVERIFY(QDir().mkpath(QFileInfo(storePath()).absolutePath()));
+        writeAll(storePath(), kValidFile);
+        KeyStore store(storePath());
+        store.createKey(LM, "Volatile", true);
+        QCOMPARE(store.readInteger(LM, "Software\\ORVIK", "Number"), -7);
+
+        WarningCatcher catcher;
+        writeAll(storePath(), damage);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(store.readInteger(LM, "Software\\ORVIK", "Number"), -7);
+            QCOMPARE(store.readString(LM, "Software\\ORVIK", "Name"), "text");
+            QCOMPARE(store.subKeyNames(LM, QString()), (QStringList{"Software", "Volatile"}));
+        }
+        QCOMPARE(catcher.warnings.size(), 1);
+        QVERIFY2(catcher.warnings.first().contains(QDir::toNativeSeparators(storePath())),
+                 qPrintable(catcher.warnings.first()));
+        // Reading wrote nothing.
+        QCOMPARE(readAll(storePath()), damage);
+
+        store.writeString(LM, "Software\\ORVIK", "New", "after");
+        QString why;
+        QVERIFY2(loads(storePath(), &why), qPrintable(why));
+        KeyStore other(storePath());
+        QCOMPARE(other.readInteger(LM, "Software\\ORVIK", "Number"), -7);
+        QCOMPARE(other.readString(LM, "Software\\ORVIK", "New"), "after");
+        QVERIFY(!other.keyExists(LM, "Volatile"));
+        QCOMPARE(catcher.warnings.size(), 1);
+
+        // Damaged again: said again, once.
+        writeAll(storePath(), damage);
+        QCOMPARE(store.readString(LM, "Software\\ORVIK", "New"), "after");
+        QCOMPARE(store.readString(LM, "Software\\ORVIK", "New"), "after");
+        QCOMPARE(catcher.warnings.size(), 2);
+        // A change that changes nothing still mends the file.
+        store.writeString(LM, "Software\\ORVIK", "New", "after");
+        QVERIFY2(loads(storePath(), &why), qPrintable(why));
     }
 
     void volatileKeysLiveInMemoryOnly()
@@ -535,10 +690,22 @@ int main(int argc, char **argv)
     const QStringList arguments = app.arguments();
     if (arguments.value(1) == QLatin1String("--writer")) {
         KeyStore store(arguments.value(2));
+        const QString key = arguments.value(3);
         const int count = arguments.value(4).toInt();
+        // With a fifth argument, the writer waits for that file to appear,
+        // so that all writers start at once.
+        const QString go = arguments.value(5);
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+        while (!go.isEmpty() && !QFileInfo::exists(go))
+            QThread::usleep(1000);
         try {
-            for (int i = 0; i < count; ++i)
-                store.writeInteger(LM, arguments.value(3), QString::number(i), i);
+            for (int i = 0; i < count; ++i) {
+                store.writeInteger(LM, key, QString::number(i), i);
+                if (!go.isEmpty())
+                    store.writeInteger(LM, "Shared", key + QLatin1Char('-') + QString::number(i),
+                                       i);
+            }
         } catch (const RegistryError &e) {
             qCritical("%s", e.what());
             return 1;

@@ -1,6 +1,7 @@
 #include "dialogue/Certificate.h"
 #include "report/TfrxReport.h"
 #include "tests/report/PdfText.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -341,5 +342,5 @@ void TestCertificate::failuresRaiseReportError()
     }
 }
 
-QTEST_MAIN(TestCertificate)
+VEMO_TEST_MAIN(TestCertificate)
 #include "tst_certificate.moc"

@@ -2,6 +2,7 @@
 #include "report/TfrxReport.h"
 #include "tests/report/CupsSandbox.h"
 #include "tests/report/PdfText.h"
+#include "tests/support/TestMain.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -140,5 +141,5 @@ void TestReportCups::refusingQueueRaisesReportError()
     QCOMPARE(finishedPdfs().size(), before);
 }
 
-QTEST_MAIN(TestReportCups)
+VEMO_TEST_MAIN(TestReportCups)
 #include "tst_report_cups.moc"

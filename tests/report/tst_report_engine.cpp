@@ -1,6 +1,7 @@
 #include "report/Expression.h"
 #include "report/ReportOutput.h"
 #include "report/TfrxReport.h"
+#include "tests/support/TestMain.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -228,6 +229,18 @@ void TestReportEngine::badDefinitions_data()
         << "objects[0] (Text1): \"left\" must be a number";
     QTest::newRow("zero width") << QByteArray("\"width\": 300") << QByteArray("\"width\": 0")
                                 << "\"width\" must be greater than 0";
+    QTest::newRow("font height of 1e10")
+        << QByteArray("\"height\": 20,") << QByteArray("\"height\": 1e10,")
+        << "objects[0] (Text1).font: \"height\" must be from 1 to 1000";
+    QTest::newRow("font height below a unit")
+        << QByteArray("\"height\": 20,") << QByteArray("\"height\": 0.4,")
+        << "\"height\" must be from 1 to 1000";
+    QTest::newRow("paper of 1e300 mm")
+        << QByteArray("\"width-mm\": 210") << QByteArray("\"width-mm\": 1e300")
+        << "page: \"width-mm\" must be at most 5000";
+    QTest::newRow("frame line of 1e9")
+        << QByteArray("\"width\": 1 }") << QByteArray("\"width\": 1e9 }")
+        << "frame: \"width\" must be at most 40";
     QTest::newRow("negative top") << QByteArray("\"left\": 10, \"top\": 10")
                                   << QByteArray("\"left\": 10, \"top\": -1")
                                   << "\"top\" must not be negative";
@@ -260,6 +273,14 @@ void TestReportEngine::badDefinitions_data()
         << QByteArray("B is [B]") << QByteArray("B is []") << "empty placeholder";
     QTest::newRow("missing picture")
         << QByteArray("logo.png") << QByteArray("nothing.png") << "cannot read the picture";
+    QTest::newRow("picture outside the folder")
+        << QByteArray("logo.png") << QByteArray("../logo.png")
+        << "is not a file of the definition's folder";
+    QTest::newRow("picture by an absolute path")
+        << QByteArray("logo.png") << QByteArray("/dev/stdin")
+        << "is not a file of the definition's folder";
+    QTest::newRow("picture that is a folder")
+        << QByteArray("logo.png") << QByteArray(".") << "cannot read the picture";
     QTest::newRow("unknown variable in the file name")
         << QByteArray("Test-[A]") << QByteArray("Test-[Z]")
         << "output-file-name: unknown variable [Z]";
@@ -495,6 +516,7 @@ void TestReportEngine::printerErrors()
 
 int main(int argc, char *argv[])
 {
+    useOffscreenUnlessSet();
     // No CUPS server to reach: this host has no printer at all, whatever the
     // machine running the test has set up.
     qputenv("CUPS_SERVER", "/nonexistent/vemo-report-test/cups.sock");

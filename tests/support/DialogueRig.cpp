@@ -1,5 +1,6 @@
 #include "tests/support/DialogueRig.h"
 
+#include "dialogue/GenerationGuard.h"
 #include "usbio/Backend.h"
 
 const QString DialogueRig::ProgramPath = QStringLiteral("/opt/vemo/bin/vemotool");
@@ -13,6 +14,10 @@ DialogueRig::DialogueRig() : m_bus(std::make_unique<usbio::SimBus>(&m_store.stor
     m_bus->install();
     incoming.OnSerialReply = [this](bool accepted, const QByteArray &serial) {
         readBack.SerialReply(accepted, serial);
+    };
+    incoming.OnLineShown = [this](const QByteArray &line) { ending.LineShown(line); };
+    incoming.OnCertificate = [this](bool made, const QString &error) {
+        ending.CertificateMade(made, error);
     };
 }
 
@@ -58,13 +63,14 @@ void DialogueRig::closeClick()
 void DialogueRig::updateClick()
 {
     FakeWindowPort::updateClick();
-    update.UpdateClick();
+    if (dialogue::GenerationGuard::OperatorAgrees(*this))
+        update.UpdateClick();
 }
 
 void DialogueRig::sendFirmwareFile()
 {
     FakeWindowPort::sendFirmwareFile();
-    update.SendFirmwareFile();
+    ending.SendFirmwareFile();
 }
 
 void DialogueRig::dispatchCommandLine(const QStringList &arguments)
@@ -83,6 +89,7 @@ void DialogueRig::pnpAddNotification()
 {
     FakeWindowPort::pnpAddNotification();
     connection.PnPAddNotification();
+    ending.DeviceArrived();
 }
 
 void DialogueRig::deviceDataReceived(const QByteArray &chunk)
@@ -101,5 +108,21 @@ void DialogueRig::transferFailed(const QByteArray &fileName, qint64 sent, qint64
                                  usbio::Status reason)
 {
     FakeWindowPort::transferFailed(fileName, sent, size, reason);
+    ending.TransferFailed(sent, size);
     update.TransferFailed(fileName, sent, size, reason);
+}
+
+void DialogueRig::transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs)
+{
+    FakeWindowPort::transferComplete(fileName, size, elapsedMs);
+    update.TransferComplete(fileName, size, elapsedMs);
+}
+
+void DialogueRig::endProgram(dialogue::EndKind kind, const QString &reason)
+{
+    if (ending.HoldsEnd(kind, reason)) {
+        handlerCalls << QStringLiteral("endProgram held");
+        return;
+    }
+    FakeWindowPort::endProgram(kind, reason);
 }

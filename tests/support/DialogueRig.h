@@ -7,6 +7,7 @@
 #include "dialogue/IncomingLines.h"
 #include "dialogue/SerialReadBack.h"
 #include "dialogue/StartUp.h"
+#include "dialogue/UpdateEnding.h"
 #include "tests/support/FakeWindowPort.h"
 #include "tests/support/ScopedHost.h"
 #include "tests/support/TempKeyStore.h"
@@ -49,6 +50,7 @@ public:
     dialogue::FirmwareUpdate update{*this};
     dialogue::CommandLineRuns runs{*this};
     dialogue::SerialReadBack readBack{*this};
+    dialogue::UpdateEnding ending{*this, update, runs};
 
     // ---- The window's handlers, forwarded to the units -----------------------
     int refreshDeviceList() override;
@@ -63,6 +65,11 @@ public:
     void transferProgress(int percent) override;
     void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
                         usbio::Status reason) override;
+    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override;
+    // The update's done end may be held for its certificate or check (as
+    // the window holds it); every other end is recorded.
+    using FakeWindowPort::endProgram;
+    void endProgram(dialogue::EndKind kind, const QString &reason) override;
 
 private:
     ScopedHost m_host;

@@ -44,6 +44,7 @@ void FakeWindowPort::destroyLink()
     link->OnDataReceived = nullptr;
     link->OnFileProgress = nullptr;
     link->OnFileFailed = nullptr;
+    link->OnFileComplete = nullptr;
     if (link->Opened)
         link->CloseDevice();
     m_link.reset();
@@ -109,10 +110,10 @@ void FakeWindowPort::dispatchCommandLine(const QStringList &arguments)
     handlerCalls << (QStringList{QStringLiteral("dispatchCommandLine")} + arguments).join(' ');
 }
 
-void FakeWindowPort::endProgram(bool failed, const QString &reason)
+void FakeWindowPort::endProgram(dialogue::EndKind kind, const QString &reason)
 {
     handlerCalls << QStringLiteral("endProgram");
-    ends << End{failed, reason};
+    ends << End{kind != dialogue::EndKind::Done, reason, kind};
 }
 
 void FakeWindowPort::pnpRemoveNotification()
@@ -143,4 +144,11 @@ void FakeWindowPort::transferFailed(const QByteArray &fileName, qint64 sent, qin
                         .arg(sent)
                         .arg(size)
                         .arg(statusName(reason));
+}
+
+void FakeWindowPort::transferComplete(const QByteArray &fileName, qint64 size, qint64)
+{
+    // The time it took varies from run to run: it is not recorded.
+    handlerCalls
+        << QStringLiteral("transferComplete %1 %2").arg(QString::fromLatin1(fileName)).arg(size);
 }

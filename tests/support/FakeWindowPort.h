@@ -78,6 +78,7 @@ public:
     {
         bool failed = false;
         QString reason;
+        dialogue::EndKind kind = dialogue::EndKind::Done;
     };
     QList<End> ends;
     struct Certificate
@@ -137,13 +138,15 @@ public:
     void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
                           const QByteArray &setDate) override;
     void dispatchCommandLine(const QStringList &arguments) override;
-    void endProgram(bool failed, const QString &reason) override;
+    using dialogue::WindowPort::endProgram;
+    void endProgram(dialogue::EndKind kind, const QString &reason) override;
     void pnpRemoveNotification() override;
     void pnpAddNotification() override;
     void deviceDataReceived(const QByteArray &chunk) override;
     void transferProgress(int percent) override;
     void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
                         usbio::Status reason) override;
+    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override;
 
 private:
     TRegTools m_regTools;

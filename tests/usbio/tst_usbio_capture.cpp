@@ -6,6 +6,7 @@
 
 #include "link/VemoUSBinterface.h"
 #include "tests/support/ScopedHost.h"
+#include "tests/support/TestMain.h"
 #include "tests/usbio/EventRecorder.h"
 #include "tests/usbio/SimFixture.h"
 #include "tests/usbio/capture/CaptureSession.h"
@@ -418,5 +419,5 @@ void TestCapture::programCapturesToStandardOutput()
     QVERIFY2(received.contains("DEVNR123456789\r"), received.constData());
 }
 
-QTEST_MAIN(TestCapture)
+VEMO_TEST_MAIN(TestCapture)
 #include "tst_usbio_capture.moc"

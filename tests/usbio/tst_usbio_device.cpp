@@ -61,6 +61,8 @@ private Q_SLOTS:
     void imageRecordedByteExact_data();
     void imageRecordedByteExact();
     void imageOfConfiguredSize();
+    void chunkRecordKeepsTheFirstBytes_data();
+    void chunkRecordKeepsTheFirstBytes();
     void imageCanBeSaved();
     void imagesAreSavedIntoTheFolder();
     void stateFileFollowsTheDevice();
@@ -311,6 +313,49 @@ void TestDevice::imageOfConfiguredSize()
     QVERIFY(rig.sendImage(image));
     QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 2));
     QCOMPARE(device->image(), image);
+}
+
+void TestDevice::chunkRecordKeepsTheFirstBytes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<qint64>("recordBytes");
+    QTest::addColumn<int>("kept"); // chunks whose bytes are kept
+
+    QTest::newRow("all kept") << 1000 << qint64(16 * 1024 * 1024) << 16;
+    QTest::newRow("exactly the record") << 1000 << qint64(1000) << 16;
+    QTest::newRow("first ones only") << 5000 << qint64(1000) << 15;
+    // The short last chunk would fit, but the bytes before it are gone.
+    QTest::newRow("last one would fit") << 64 * 3 + 10 << qint64(140) << 2;
+    QTest::newRow("nothing kept") << 300 << qint64(0) << 0;
+}
+
+void TestDevice::chunkRecordKeepsTheFirstBytes()
+{
+    QFETCH(int, size);
+    QFETCH(qint64, recordBytes);
+    QFETCH(int, kept);
+    SimFixture sim;
+    SimDeviceSettings settings = vemo2();
+    settings.chunkRecordBytes = recordBytes;
+    SimDevice *device = sim.bus.attach(settings);
+    SimRig rig(sim);
+    QVERIFY(rig.openLoaderAndErase());
+
+    const QByteArray image = testBytes(size, 11);
+    QVERIFY(rig.sendImage(image));
+    QVERIFY(rig.waitForPnP(EventId::PnPAddNotification, 2));
+    // The image is whole whatever the record keeps.
+    QCOMPARE(device->image(), image);
+    QCOMPARE(device->receivedChunkCount(), qint64((size + 63) / 64));
+    QCOMPARE(device->receivedChunkBytes(), qint64(size));
+    const QList<QByteArray> chunks = device->receivedChunks();
+    QCOMPARE(chunks.size(), kept);
+    for (int i = 0; i < kept; ++i)
+        QCOMPARE(chunks.at(i), image.mid(i * 64, 64));
+
+    device->clearRecords();
+    QCOMPARE(device->receivedChunkCount(), qint64(0));
+    QVERIFY(device->receivedChunks().isEmpty());
 }
 
 void TestDevice::imageCanBeSaved()

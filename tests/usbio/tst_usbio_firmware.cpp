@@ -2,6 +2,7 @@
 // kernel-level mock would see of it, without any component in between.
 
 #include "usbio/devicemodel/DeviceModelHost.h"
+#include "usbio/devicemodel/ImageBuffer.h"
 #include "usbio/devicemodel/VemoFirmware.h"
 
 #include <QTest>
@@ -104,6 +105,8 @@ class TestFirmware : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void imageBufferKeepsEveryByte_data();
+    void imageBufferKeepsEveryByte();
     void nextVersion_data();
     void nextVersion();
     void usbCommands_data();
@@ -458,6 +461,42 @@ void TestFirmware::leavingTheBusWhileDelivering()
         QCOMPARE(device.host.images.size(), 1);
         QVERIFY(device.host.restarts.isEmpty());
     }
+}
+
+void TestFirmware::imageBufferKeepsEveryByte_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("chunk");
+    const qint64 first = usbio::ImageBuffer::FirstBlock;
+    const qint64 largest = usbio::ImageBuffer::LargestBlock;
+    QTest::newRow("nothing") << qint64(0) << 64;
+    QTest::newRow("within the first block") << qint64(1000) << 64;
+    QTest::newRow("exactly the first block") << first << 64;
+    QTest::newRow("chunks across blocks") << 7 * first + 5 << 1000;
+    QTest::newRow("one chunk of several blocks") << 5 * first + 3 << int(5 * first + 3);
+    // Past the doubling: blocks of the largest size follow each other.
+    QTest::newRow("beyond the largest block") << 2 * largest + 77 << 4 * 1024 * 1024;
+}
+
+void TestFirmware::imageBufferKeepsEveryByte()
+{
+    QFETCH(qint64, size);
+    QFETCH(int, chunk);
+    QByteArray image(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        image[i] = char((i * 131) >> 3);
+
+    usbio::ImageBuffer buffer;
+    for (qint64 at = 0; at < size; at += chunk)
+        buffer.append(image.mid(at, chunk));
+    QCOMPARE(buffer.size(), size);
+    QCOMPARE(buffer.isEmpty(), size == 0);
+    QVERIFY(buffer.bytes() == image);
+    QVERIFY(buffer.take() == image);
+    QVERIFY(buffer.isEmpty());
+    QVERIFY(buffer.bytes().isEmpty());
+    buffer.append("again");
+    QCOMPARE(buffer.take(), QByteArray("again"));
 }
 
 QTEST_GUILESS_MAIN(TestFirmware)

@@ -14,6 +14,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 using namespace usbio;
 
@@ -30,7 +33,18 @@ public:
         link->OnDataReceived = [this](TObject *, AnsiString &data) { received += data; };
         link->OnDeviceRemoved = [this](TObject *, const IDispatchRef &) { ++removals; };
         link->OnDeviceArrived = [this](TObject *, const IDispatchRef &) { ++arrivals; };
-        link->OnFileProgress = [this](TObject *, int percent) { progress.append(percent); };
+        link->OnFileProgress = [this](TObject *, int percent) {
+            progress.append(percent);
+            if (onProgress)
+                onProgress(percent);
+        };
+        link->OnFileComplete = [this](TObject *, const AnsiString &, qint64 size, qint64) {
+            completed.append(size);
+        };
+        link->OnFileFailed = [this](TObject *, const AnsiString &, qint64 sent, qint64 size,
+                                    Status reason) {
+            failures.append(QStringLiteral("%1 of %2: %3").arg(sent).arg(size).arg(reason, 0, 16));
+        };
     }
     ~LinkOnLibusb()
     {
@@ -62,7 +76,46 @@ public:
     int removals = 0;
     int arrivals = 0;
     QList<int> progress;
+    std::function<void(int)> onProgress;
+    QList<qint64> completed;
+    QList<QString> failures;
+
+    // The device's loader, open and erased, ready for an image of size
+    // bytes (with the loader request, the restart and the reopen behind).
+    UsbMockDevice *loaderReady(int imageSize)
+    {
+        VemoFirmware::Settings settings;
+        settings.restartDelayMs = 50;
+        settings.eraseDelayMs = 20;
+        settings.imageSize = imageSize;
+        UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1, settings);
+        f.start();
+        if (!connectAndOpen() || link->SendCommand("USB-Vemo:BWF!!!") != 0 ||
+            !LibusbFixture::waitFor([&] { return removals == 1; }))
+            return nullptr;
+        link->StopReceive();
+        link->CloseDevice();
+        if (!waitForArrival(1) || link->ScanDevices() != 1 || link->OpenDevice(0) != 0 ||
+            link->StartReceive(false) != 0 || link->SendCommand("USB-Vemo:BWF!!!") != 0 ||
+            !waitForText("Flash is BLANK\r"))
+            return nullptr;
+        return device;
+    }
+    QByteArray writeImage(const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(QStringLiteral("vemo2.bin"));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            return QByteArray();
+        return QFile::encodeName(path);
+    }
+    QTemporaryDir dir;
 };
+// The device's chunks so far, joined.
+QByteArray taken(UsbMockDevice *device)
+{
+    return device->chunks().join();
+}
 
 } // namespace
 
@@ -75,6 +128,10 @@ private Q_SLOTS:
     void wholeUpdateThroughTheLoader_data();
     void wholeUpdateThroughTheLoader();
     void removalWithReadsInFlight();
+    void transferCutShort_data();
+    void transferCutShort();
+    void closeLetsTheChunkInFlightFinish_data();
+    void closeLetsTheChunkInFlightFinish();
     void readErrorsRestartReadingOnce();
 };
 
@@ -177,6 +234,117 @@ void TestLibusbLink::wholeUpdateThroughTheLoader()
     QCOMPARE(t.link->StartReceive(false), Status(0));
     QCOMPARE(t.link->SendCommand("USB-Vemo:NSF?!!"), Status(0));
     QVERIFY(t.waitForText("Vemo3 firmware V2.11\r"));
+}
+
+void TestLibusbLink::transferCutShort_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("reason");
+    QTest::newRow("device removed mid-image") << "remove" << int(status::DeviceGone);
+    // A stalled chunk gives no completion: the transfer fails once the
+    // chunk's time is up.
+    QTest::newRow("chunk refused by the device") << "stall" << int(status::Timeout);
+}
+
+// The fault strikes the 33rd chunk of 8000 bytes: the device has 2048, and
+// the transfer ends failed saying so, never complete.
+void TestLibusbLink::transferCutShort()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, reason);
+    LinkOnLibusb t;
+    UsbMockDevice *device = t.loaderReady(8000);
+    QVERIFY(device);
+    // Chunks are taken a little later, so the 33rd is still in flight when
+    // the 32nd is in.
+    device->setWriteDelayMs(5);
+    t.link->FileChunkWaitMs = 300;
+    // As the window does: a removal closes the device.
+    t.link->OnDeviceRemoved = [&](TObject *, const IDispatchRef &) {
+        ++t.removals;
+        t.link->CloseDevice();
+    };
+    bool struck = false;
+    t.onProgress = [&](int) {
+        const qsizetype in = device->chunks().size();
+        if (fault == QLatin1String("stall") && in == 31)
+            device->stallNextWrite(kImageEndpoint);
+        if (fault == QLatin1String("remove") && in == 32 && !struck) {
+            struck = true;
+            device->unplug();
+        }
+    };
+    const QByteArray image = testBytes(8000, 3);
+
+    QCOMPARE(t.link->SendFile(t.writeImage(image)), Status(0));
+    QVERIFY(LibusbFixture::waitFor([&] { return !t.failures.isEmpty(); }, 20000));
+    LibusbFixture::settle(100);
+
+    QCOMPARE(t.failures,
+             QList<QString>{QStringLiteral("2048 of 8000: %1").arg(Status(reason), 0, 16)});
+    QVERIFY(t.completed.isEmpty());
+    QCOMPARE(taken(device), image.left(2048));
+    QVERIFY(!t.link->FileTransferRunning());
+}
+
+void TestLibusbLink::closeLetsTheChunkInFlightFinish_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("held"); // the chunk in flight is never taken
+    QTest::addColumn<QString>("end");
+    // 33 chunks of 64: the close comes with the 33rd in flight.
+    QTest::newRow("last chunk in flight, taken") << 2112 << false << "complete";
+    QTest::newRow("chunk in flight mid-image, taken")
+        << 8000 << false << QStringLiteral("2112 of 8000: %1").arg(status::Cancelled, 0, 16);
+    // Never taken: the close gives up on it and cancels it for real; the
+    // device never gets it.
+    QTest::newRow("last chunk in flight, never taken")
+        << 2112 << true << QStringLiteral("2048 of 2112: %1").arg(status::Timeout, 0, 16);
+}
+
+// Closing the device with a chunk in flight: the close waits for its
+// completion, so the last chunk completes the image instead of being
+// cancelled under the device; one never taken is cancelled, and the
+// transfer is failed, never complete.
+void TestLibusbLink::closeLetsTheChunkInFlightFinish()
+{
+    QFETCH(int, size);
+    QFETCH(bool, held);
+    QFETCH(QString, end);
+    LinkOnLibusb t;
+    UsbMockDevice *device = t.loaderReady(size);
+    QVERIFY(device);
+    t.link->FileCloseWaitMs = 500;
+    bool closing = false;
+    t.onProgress = [&](int) {
+        const qsizetype in = device->chunks().size();
+        // The 33rd chunk goes out slowly, or not at all.
+        if (in == 31) {
+            device->setWriteDelayMs(100);
+            device->holdWrites(held);
+        }
+        if (in == 32 && !closing) {
+            closing = true;
+            QTimer::singleShot(0, [&] { t.link->CloseDevice(); });
+        }
+    };
+    const QByteArray image = testBytes(size, 7);
+
+    QCOMPARE(t.link->SendFile(t.writeImage(image)), Status(0));
+    QVERIFY(LibusbFixture::waitFor([&] { return !t.link->Opened; }, 20000));
+    QVERIFY(closing);
+    LibusbFixture::settle(300);
+
+    if (end == QLatin1String("complete")) {
+        QCOMPARE(t.completed, QList<qint64>{size});
+        QVERIFY(t.failures.isEmpty());
+        QCOMPARE(device->image(), image);
+    } else {
+        QVERIFY(t.completed.isEmpty());
+        QCOMPARE(t.failures, QList<QString>{end});
+    }
+    const int takenBytes = end == QLatin1String("complete") ? size : end.section(' ', 0, 0).toInt();
+    QCOMPARE(taken(device), image.left(takenBytes));
 }
 
 // The device goes while the link reads: the reads end, the link does not

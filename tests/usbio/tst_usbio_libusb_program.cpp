@@ -119,6 +119,7 @@ private Q_SLOTS:
     void startupFindsAndListsTheDevices();
     void startupWithoutDevice();
     void serialRunOpensAndCommandsTheDevice();
+    void unattendedUpdateThroughTheLoader_data();
     void unattendedUpdateThroughTheLoader();
     void listsTheDevicesBehindAHub();
     void namedDeviceIsTheOnlyOneOpened_data();
@@ -224,22 +225,38 @@ void TestLibusbProgram::serialRunOpensAndCommandsTheDevice()
     QVERIFY(device->commands().contains("DEVNR123456789"));
 }
 
+void TestLibusbProgram::unattendedUpdateThroughTheLoader_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("size");
+    for (int delay : {0, 1, 5, 20}) {
+        for (int size : {1, 63, 64, 65, 4096, 100001})
+            QTest::addRow("%d ms, %d bytes", delay, size) << delay << size;
+    }
+}
+
 // An unattended update: the program opens the device, sends it to its
 // loader, follows it off the bus and back (a remove and an add uevent),
 // opens it again, and once the flash is blank (this loader says so by
-// itself, sparing the repeated request) sends the image and ends at 100 %.
+// itself, sparing the repeated request) sends the image. It reports done
+// (status 0) when the device took the last chunk, and only then: the device
+// holds the image byte for byte, however long it takes each chunk.
 void TestLibusbProgram::unattendedUpdateThroughTheLoader()
 {
+    QFETCH(int, delayMs);
+    QFETCH(int, size);
     UsbMockBus mock;
     VemoFirmware::Settings settings;
     settings.firmwareVersion = "1.40";
-    settings.restartDelayMs = 300;
-    settings.eraseDelayMs = 100;
+    settings.restartDelayMs = 100;
+    settings.eraseDelayMs = 20;
     settings.loaderAnnouncesBlank = true;
+    settings.imageSize = size;
     UsbMockDevice *device = mock.add(Generation::Vemo, 1, settings);
-    QByteArray image(64 * 40 + 17, '\0');
+    device->setWriteDelayMs(delayMs);
+    QByteArray image(size, '\0');
     for (int i = 0; i < image.size(); ++i)
-        image[i] = char((i * 7 + i / 64) & 0xFF);
+        image[i] = char((i * 7 + i / 64 + delayMs) & 0xFF);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("vemo.bin"));
     QFile file(path);
@@ -254,8 +271,13 @@ void TestLibusbProgram::unattendedUpdateThroughTheLoader()
     const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
     QVERIFY2(status == 0, qPrintable(diagnostics));
     QCOMPARE(device->image(), image);
+    QCOMPARE(device->chunks().join(), image);
     QVERIFY2(log.filter(QStringLiteral("Device opend: Vemo #1")).size() >= 2,
              qPrintable(diagnostics));
+    QCOMPARE(
+        log.filter(QStringLiteral("Firmware update complete: %1, %2 bytes in ").arg(path).arg(size))
+            .size(),
+        1);
     // The device restarts with the new firmware.
     QVERIFY(SimFixture::waitFor([device] { return device->onBus(); }, 5000));
     QCOMPARE(device->firmware().firmwareVersion(), QByteArray("1.41"));

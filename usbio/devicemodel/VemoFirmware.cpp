@@ -342,8 +342,7 @@ void VemoFirmware::takeImageChunk(const QByteArray &chunk)
                       (m_settings.imageSize > 0 && m_image.size() >= m_settings.imageSize);
     if (!last)
         return;
-    const QByteArray image = m_image;
-    m_image.clear();
+    const QByteArray image = m_image.take();
     m_loaderState = LoaderState::Idle;
     m_flashValid = true;
     m_settings.firmwareVersion = nextVersion(m_settings.firmwareVersion);

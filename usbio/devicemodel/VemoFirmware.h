@@ -1,6 +1,7 @@
 #pragma once
 
 #include "usbio/devicemodel/DeviceModel.h"
+#include "usbio/devicemodel/ImageBuffer.h"
 
 #include <QByteArray>
 #include <QList>
@@ -70,7 +71,7 @@ public:
     // What "DTP" commands sent to the printer channel.
     QList<QByteArray> printerLines() const { return m_printerLines; }
     // The image under way in the loader (bytes taken so far).
-    QByteArray imageInProgress() const { return m_image; }
+    QByteArray imageInProgress() const { return m_image.bytes(); }
 
     // Sends text on IN 0x81, cut into packets of at most 16 bytes.
     void send(const QByteArray &text);
@@ -110,7 +111,7 @@ private:
     bool m_flashValid = true;   // false from an erase until a whole image is in
     LoaderState m_loaderState = LoaderState::Idle;
     QByteArray m_commandLine;
-    QByteArray m_image;
+    ImageBuffer m_image;
     QMap<QByteArray, QByteArray> m_values; // operator settings by command prefix
     QList<QByteArray> m_printerLines;
     QTimer m_lifeTimer;

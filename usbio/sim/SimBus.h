@@ -52,6 +52,10 @@ struct SimDeviceSettings
     QString stateFile;
     // The device's name in those files; the instance id when empty.
     QString name;
+    // How many bytes of the chunks that reach OUT 0x02 the device keeps for
+    // receivedChunks(); later chunks are only counted (not read from a
+    // configuration file).
+    qint64 chunkRecordBytes = 16 * 1024 * 1024;
 };
 
 // Component failures a test or a configuration file can inject. Statuses of

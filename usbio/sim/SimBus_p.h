@@ -40,6 +40,7 @@ struct SimDevice::Impl : public DeviceModelHost
 
     // One finished OUT transfer from a component.
     void deliver(quint8 endpoint, const QByteArray &bytes);
+    void recordChunk(const QByteArray &bytes);
 
     SimDevice *q;
     QPointer<SimBus> bus;
@@ -63,7 +64,19 @@ struct SimDevice::Impl : public DeviceModelHost
 
     QList<QByteArray> pieces;
     QList<QByteArray> commands;
-    QList<QByteArray> chunks;
+    // The record of OUT 0x02: the sizes of all chunks, as runs of equal
+    // sizes, and the bytes of the first ones (settings.chunkRecordBytes).
+    // An image of any size costs the device its bytes once (the image the
+    // loader assembles), not a copy per chunk.
+    struct ChunkRun
+    {
+        int size = 0;
+        qint64 count = 0;
+    };
+    QList<ChunkRun> chunkRuns;
+    QByteArray chunkBytes;
+    qint64 chunkCount = 0;
+    qint64 chunksKept = 0; // the first chunks, whose bytes chunkBytes holds
     QByteArray image;
     int imagesSaved = 0;
 };

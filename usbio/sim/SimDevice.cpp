@@ -171,8 +171,22 @@ void SimDevice::Impl::deliver(quint8 endpoint, const QByteArray &bytes)
     if (endpoint == kCommandEndpoint)
         pieces.append(bytes);
     else if (endpoint == kImageEndpoint)
-        chunks.append(bytes);
+        recordChunk(bytes);
     firmware->receive(endpoint, bytes);
+}
+
+void SimDevice::Impl::recordChunk(const QByteArray &bytes)
+{
+    const int size = int(bytes.size());
+    if (chunkRuns.isEmpty() || chunkRuns.last().size != size)
+        chunkRuns.append(ChunkRun{size, 0});
+    ++chunkRuns.last().count;
+    // Only while every chunk before is kept: the bytes stay in order.
+    if (chunksKept == chunkCount && chunkBytes.size() + size <= settings.chunkRecordBytes) {
+        chunkBytes.append(bytes);
+        ++chunksKept;
+    }
+    ++chunkCount;
 }
 
 SimDevice::SimDevice(SimBus *bus, const SimDeviceSettings &settings)
@@ -311,7 +325,30 @@ QList<QByteArray> SimDevice::receivedCommands() const
 
 QList<QByteArray> SimDevice::receivedChunks() const
 {
-    return d->chunks;
+    QList<QByteArray> chunks;
+    qint64 at = 0;
+    for (const Impl::ChunkRun &run : d->chunkRuns) {
+        for (qint64 i = 0; i < run.count; ++i) {
+            if (chunks.size() == d->chunksKept)
+                return chunks;
+            chunks.append(d->chunkBytes.mid(at, run.size));
+            at += run.size;
+        }
+    }
+    return chunks;
+}
+
+qint64 SimDevice::receivedChunkCount() const
+{
+    return d->chunkCount;
+}
+
+qint64 SimDevice::receivedChunkBytes() const
+{
+    qint64 bytes = 0;
+    for (const Impl::ChunkRun &run : d->chunkRuns)
+        bytes += qint64(run.size) * run.count;
+    return bytes;
 }
 
 QByteArray SimDevice::image() const
@@ -333,7 +370,10 @@ void SimDevice::clearRecords()
 {
     d->pieces.clear();
     d->commands.clear();
-    d->chunks.clear();
+    d->chunkRuns.clear();
+    d->chunkBytes.clear();
+    d->chunkCount = 0;
+    d->chunksKept = 0;
     d->image.clear();
 }
 

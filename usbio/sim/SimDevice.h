@@ -56,8 +56,13 @@ public:
     // Commands as the device assembled them (CR stripped; the USB-interface
     // commands as their 15 characters).
     QList<QByteArray> receivedCommands() const;
-    // Every chunk that reached OUT 0x02, as sent.
+    // The chunks that reached OUT 0x02, as sent. The device keeps the bytes
+    // of the first settings().chunkRecordBytes only (since clearRecords);
+    // later chunks are counted, and the list ends before them.
     QList<QByteArray> receivedChunks() const;
+    // How many chunks reached OUT 0x02, and how many bytes they held.
+    qint64 receivedChunkCount() const;
+    qint64 receivedChunkBytes() const;
     // The last complete image the loader took, byte for byte.
     QByteArray image() const;
     bool saveImage(const QString &path) const;

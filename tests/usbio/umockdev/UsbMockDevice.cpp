@@ -2,6 +2,7 @@
 
 #include "tests/usbio/umockdev/UsbMockBus.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -25,6 +26,10 @@ struct UsbMockDevice::Urb
     UMockdevIoctlData *data = nullptr; // the URB, kept until it is reaped
     quint8 endpoint = 0;
     bool done = false; // status and length are set; waiting to be reaped
+    // An OUT URB the device takes later: when (on the mock's clock), and
+    // what it takes.
+    qint64 dueMs = -1;
+    QByteArray bytes;
 };
 
 // One plug-in of the device: its node and handler. A host that still has
@@ -44,6 +49,17 @@ namespace {
 usbdevfs_urb *urbOf(UMockdevIoctlData *data)
 {
     return reinterpret_cast<usbdevfs_urb *>(data->data);
+}
+
+// Milliseconds on a clock the handler's thread and the main thread share.
+qint64 mockClockMs()
+{
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.elapsed();
 }
 
 gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug);
@@ -191,6 +207,12 @@ void UsbMockDevice::holdWrites(bool hold)
 {
     QMutexLocker lock(&m_lock);
     m_holdWrites = hold;
+}
+
+void UsbMockDevice::setWriteDelayMs(int ms)
+{
+    QMutexLocker lock(&m_lock);
+    m_writeDelayMs = ms;
 }
 
 void UsbMockDevice::failNextReads(int count)
@@ -435,9 +457,13 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
             g_object_unref(buffer);
             if (m_stallNext.removeOne(urb->endpoint) && !m_halted.contains(urb->endpoint))
                 m_halted.append(urb->endpoint);
-            entry.done = !m_holdWrites;
+            entry.done = !m_holdWrites && m_writeDelayMs <= 0;
             if (m_holdWrites) {
                 // In flight until discarded; the device never sees it.
+            } else if (m_writeDelayMs > 0) {
+                // Taken when it is due (see the reap), unless discarded first.
+                entry.dueMs = mockClockMs() + m_writeDelayMs;
+                entry.bytes = bytes;
             } else if (m_halted.contains(urb->endpoint)) {
                 urb->status = -EPIPE;
                 urb->actual_length = 0;
@@ -475,6 +501,27 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
     }
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY: {
+        // Delayed writes that are due: the device takes them now, in the
+        // order they were submitted.
+        for (Urb &urb : plug.flying) {
+            if (urb.done || urb.dueMs < 0 || urb.dueMs > mockClockMs() || gone)
+                continue;
+            usbdevfs_urb *raw = urbOf(urb.data);
+            urb.done = true;
+            if (m_halted.contains(urb.endpoint)) {
+                raw->status = -EPIPE;
+                raw->actual_length = 0;
+                continue;
+            }
+            raw->status = 0;
+            raw->actual_length = raw->buffer_length;
+            const quint64 session = plug.session;
+            const quint8 endpoint = urb.endpoint;
+            const QByteArray bytes = urb.bytes;
+            QMetaObject::invokeMethod(
+                this, [this, session, endpoint, bytes] { deliver(session, endpoint, bytes); },
+                Qt::QueuedConnection);
+        }
         // As the kernel gives them back: in the order they finished. One that
         // finished already (an OUT URB the device took at its submission)
         // comes before an IN URB that finishes only now, with data the

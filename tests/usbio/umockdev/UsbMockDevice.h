@@ -54,6 +54,9 @@ public:
     void stallNextWrite(quint8 endpoint);
     // Writes stay in flight (the device does not take them) while held.
     void holdWrites(bool hold);
+    // The device takes each write this long after its submission (0: at
+    // once); one discarded before never reaches it.
+    void setWriteDelayMs(int ms);
     // The next count reads end with a bus error.
     void failNextReads(int count);
     // The next claim of the interface fails with the errno error (EBUSY:
@@ -117,6 +120,7 @@ private:
     QList<QByteArray> m_inPackets;
     QList<quint8> m_stallNext;
     bool m_holdWrites = false;
+    int m_writeDelayMs = 0;
     int m_failReads = 0;
     int m_failClaim = 0;
     QList<quint8> m_halted;

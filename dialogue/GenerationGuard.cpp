@@ -1,0 +1,55 @@
+#include "dialogue/GenerationGuard.h"
+
+#include "dialogue/Generations.h"
+#include "dialogue/WindowPort.h"
+#include "platform/HostServices.h"
+#include "registry/RegTools.h"
+
+#include <QFileInfo>
+
+namespace dialogue {
+
+QString GenerationGuard::OtherGeneration(WindowPort &window, const QString &file, int index,
+                                         QString *deviceName)
+{
+    const QString named = generationNamedBy(file);
+    if (named.isEmpty())
+        return QString();
+    *deviceName = window.regTools().GetDeviceName(index);
+    return named == *deviceName ? QString() : named;
+}
+
+QString GenerationGuard::Refusal(WindowPort &window, const QString &file, int index)
+{
+    if (window.runSettings().force)
+        return QString();
+    QString device;
+    const QString named = OtherGeneration(window, file, index, &device);
+    if (named.isEmpty())
+        return QString();
+    return QStringLiteral("Firmware of another generation: %1 is for a %2, the device is a %3 "
+                          "(--force loads it)")
+        .arg(QFileInfo(file).fileName(), named, device);
+}
+
+bool GenerationGuard::OperatorAgrees(WindowPort &window)
+{
+    platform::HostServices &host = platform::host();
+    // The update's own checks come first, with their own boxes.
+    const QString file = window.fileName();
+    if (window.autoUpdate() || window.deviceItemCount() != 1 || !host.fileExists(file))
+        return true;
+    QString device;
+    const QString named =
+        OtherGeneration(window, file, qMax(0, window.selectedDeviceIndex()), &device);
+    if (named.isEmpty())
+        return true;
+    const int answer = host.messageBox(
+        QStringLiteral("%1 is firmware for a %2, but the device is a %3. Load it all the same?")
+            .arg(QFileInfo(file).fileName(), named, device),
+        QString::fromLatin1(QuestionCaption),
+        platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2);
+    return answer == platform::IDYES;
+}
+
+} // namespace dialogue

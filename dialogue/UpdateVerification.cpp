@@ -1,0 +1,85 @@
+#include "dialogue/UpdateVerification.h"
+
+#include "dialogue/DeviceText.h"
+#include "dialogue/Protocol.h"
+#include "dialogue/WindowPort.h"
+
+#include <QRegularExpression>
+
+namespace dialogue {
+
+void UpdateVerification::Start()
+{
+    FFailure.clear();
+    FPhase = Phase::WaitingForDevice;
+    FWindow.log(QStringLiteral("waiting for the device to come back with its new firmware"));
+}
+
+void UpdateVerification::Abandon()
+{
+    if (waiting())
+        FPhase = Phase::Off;
+}
+
+void UpdateVerification::DeviceArrived()
+{
+    // The one device, as the run had it; with several, the right one is
+    // not known and the wait goes on.
+    if (FPhase != Phase::WaitingForDevice || FWindow.deviceItemCount() != 1)
+        return;
+    // Waiting for the answer already during the open: its query's answer
+    // can come inside it.
+    FPhase = Phase::WaitingForAnswer;
+    FWindow.openClick();
+    if (FPhase != Phase::WaitingForAnswer)
+        return;
+    // The open disables its button only when the device opened.
+    if (FWindow.controlEnabled(WindowPort::Control::Open))
+        Fail(QStringLiteral("the device came back but did not open"));
+}
+
+void UpdateVerification::LineShown(const QByteArray &line)
+{
+    if (FPhase != Phase::WaitingForAnswer || protocol::isLifeTick(line))
+        return;
+    const QString answer = DeviceText::decode(line).trimmed();
+    if (answer.isEmpty())
+        return;
+    FWindow.log(QString::fromLatin1(AnswerPrefix) + answer);
+    const QString expected = FWindow.runSettings().expectVersion;
+    if (!expected.isEmpty() && !answerHoldsVersion(answer, expected)) {
+        Fail(QStringLiteral("firmware after update is '%1', not %2").arg(answer, expected));
+        return;
+    }
+    FPhase = Phase::Passed;
+}
+
+QString UpdateVerification::timeOutFailure(int seconds) const
+{
+    const QString why = FPhase == Phase::WaitingForDevice
+                            ? QStringLiteral("the device did not come back within %1 s")
+                            : QStringLiteral("the device did not answer within %1 s");
+    return QString::fromLatin1(FailurePrefix) + why.arg(seconds);
+}
+
+bool UpdateVerification::answerHoldsVersion(const QString &answer, const QString &version)
+{
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList words = answer.split(blanks, Qt::SkipEmptyParts);
+    for (const QString &word : words) {
+        if (word == version ||
+            (word.size() == version.size() + 1 &&
+             word.startsWith(QLatin1Char('V'), Qt::CaseInsensitive) && word.mid(1) == version))
+            return true;
+    }
+    return false;
+}
+
+void UpdateVerification::Fail(const QString &why)
+{
+    FFailure = QString::fromLatin1(FailurePrefix) + why;
+    FPhase = Phase::Failed;
+    FWindow.log(FFailure);
+}
+
+} // namespace dialogue

@@ -1,0 +1,95 @@
+#include "platform/TerminationSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// The pipe the handlers write into: [0] read by the loop, [1] written by
+// the handlers. -1 while no instance lives.
+int g_pipe[2] = {-1, -1};
+struct sigaction g_previousTerm;
+struct sigaction g_previousInt;
+
+extern "C" void onTerminationSignal(int signalNumber)
+{
+    // Only what is safe in a handler: one write, errno kept.
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    if (g_pipe[1] >= 0)
+        (void)::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+TerminationSignals::TerminationSignals()
+{
+    if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        if (g_pipe[0] < 0)
+            g_pipe[0] = g_pipe[1] = -1;
+        return;
+    }
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    // Interrupted system calls go on: the loop learns of the signal itself.
+    action.sa_flags = SA_RESTART;
+    if (::sigaction(SIGTERM, &action, &g_previousTerm) != 0) {
+        ::close(g_pipe[0]);
+        ::close(g_pipe[1]);
+        g_pipe[0] = g_pipe[1] = -1;
+        return;
+    }
+    if (::sigaction(SIGINT, &action, &g_previousInt) != 0) {
+        ::sigaction(SIGTERM, &g_previousTerm, nullptr);
+        ::close(g_pipe[0]);
+        ::close(g_pipe[1]);
+        g_pipe[0] = g_pipe[1] = -1;
+        return;
+    }
+    m_installed = true;
+    m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readPending(); });
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    if (!m_installed)
+        return;
+    m_notifier.reset();
+    ::sigaction(SIGTERM, &g_previousTerm, nullptr);
+    ::sigaction(SIGINT, &g_previousInt, nullptr);
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
+}
+
+QString TerminationSignals::nameOf(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    default:
+        return QStringLiteral("signal %1").arg(signalNumber);
+    }
+}
+
+void TerminationSignals::readPending()
+{
+    // One signal per activation, told last: a receiver may end everything.
+    // The notifier fires again while more are pending.
+    unsigned char byte = 0;
+    if (::read(g_pipe[0], &byte, 1) == 1)
+        Q_EMIT received(nameOf(byte));
+}
+
+} // namespace platform

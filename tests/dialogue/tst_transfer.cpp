@@ -1,0 +1,359 @@
+#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/IncomingLines.h"
+#include "link/VemoUSBinterface.h"
+#include "tests/support/DialogueRig.h"
+#include "tests/support/TestBytes.h"
+#include "usbio/sim/SimDevice.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using usbio::Generation;
+using Control = dialogue::WindowPort::Control;
+namespace st = usbio::status;
+
+// The firmware transfer of an update without a window, as an unattended run
+// drives it over the simulated bus: it ends when the device took the last
+// chunk and then only; a transfer cut short ends the run with how far the
+// image got; a second "Flash is BLANK" leaves the running transfer alone;
+// the image is the file as it was when the transfer started.
+class TestTransfer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void failureCause_data();
+    void failureCause();
+    void unattendedUpdateEndsWhenTheDeviceHasTheImage_data();
+    void unattendedUpdateEndsWhenTheDeviceHasTheImage();
+    void transferCutShort_data();
+    void transferCutShort();
+    void secondBlankDuringTheTransfer();
+    void fileRewrittenDuringTheTransfer();
+    void stopTransferLetsTheChunkInFlightFinish_data();
+    void stopTransferLetsTheChunkInFlightFinish();
+
+private:
+    // A rig whose transfer handlers also run the test's hook (after the
+    // unit's own), with one quick Vemo2 whose loader announces its blank
+    // flash by itself.
+    class Rig : public DialogueRig
+    {
+    public:
+        std::function<void(int percent)> onProgress;
+        std::function<void()> onEnd;
+        void transferProgress(int percent) override
+        {
+            DialogueRig::transferProgress(percent);
+            if (onProgress)
+                onProgress(percent);
+        }
+        using DialogueRig::endProgram;
+        void endProgram(dialogue::EndKind kind, const QString &reason) override
+        {
+            if (onEnd)
+                onEnd();
+            DialogueRig::endProgram(kind, reason);
+        }
+    };
+    usbio::SimDevice *attach(Rig &rig, int imageSize);
+    QString writeImage(const QByteArray &bytes);
+    // Bytes that reached the device's OUT 0x02.
+    static QByteArray received(usbio::SimDevice *device);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestTransfer::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestTransfer::cleanup()
+{
+    m_dir.reset();
+}
+
+usbio::SimDevice *TestTransfer::attach(Rig &rig, int imageSize)
+{
+    usbio::SimDeviceSettings settings;
+    settings.generation = Generation::Vemo2;
+    settings.serialNumber = "000004711";
+    settings.restartDelayMs = 20;
+    settings.eraseDelayMs = 10;
+    settings.loaderAnnouncesBlank = true;
+    settings.imageSize = imageSize;
+    return rig.bus().attach(settings);
+}
+
+QString TestTransfer::writeImage(const QByteArray &bytes)
+{
+    const QString path = m_dir->filePath(QStringLiteral("vemo2.bin"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+QByteArray TestTransfer::received(usbio::SimDevice *device)
+{
+    return device->receivedChunks().join();
+}
+
+void TestTransfer::failureCause_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("device removed") << int(st::DeviceGone) << "device removed";
+    QTest::newRow("stopped by a close") << int(st::Cancelled) << "stopped";
+    QTest::newRow("chunk never taken") << int(st::Timeout) << "chunk not taken in time";
+    QTest::newRow("chunk refused") << int(st::Busy) << "chunk refused (the text)";
+}
+
+void TestTransfer::failureCause()
+{
+    QFETCH(int, reason);
+    QTEST(dialogue::FirmwareUpdate::failureCause(usbio::Status(reason), QStringLiteral("the text")),
+          "text");
+}
+
+void TestTransfer::unattendedUpdateEndsWhenTheDeviceHasTheImage_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("size");
+    for (int delay : {0, 1, 5, 20}) {
+        for (int size : {1, 63, 64, 65, 4096})
+            QTest::addRow("%d ms, %d bytes", delay, size) << delay << size;
+    }
+}
+
+// The run ends at the last chunk's completion: the device has every byte
+// by then, however slowly it takes them. Ending at the hand-over of the last
+// chunk, the run would close the device with that chunk still in flight.
+void TestTransfer::unattendedUpdateEndsWhenTheDeviceHasTheImage()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, size);
+
+    Rig rig;
+    usbio::SimDevice *device = attach(rig, size);
+    device->faults().writeCompletionDelayMs = delayMs;
+    const QByteArray image = testBytes(size, quint32(size + delayMs));
+    const QString path = writeImage(image);
+    // What the device holds when the run ends.
+    QByteArray atTheEnd;
+    rig.onEnd = [&] { atTheEnd = received(device); };
+    rig.start({path});
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
+    // The program lets the link go as soon as the run ends.
+    rig.destroyLink();
+    QCOMPARE(atTheEnd, image);
+    QCOMPARE(rig.ends.size(), 1);
+    QVERIFY(!rig.ends.first().failed);
+    QCOMPARE(rig.ends.first().reason, QStringLiteral("the device took the whole image"));
+    QCOMPARE(received(device), image);
+    QTRY_COMPARE(device->image(), image);
+    const QStringList complete = rig.lines.filter(QStringLiteral("Firmware update complete: "));
+    QCOMPARE(complete.size(), 1);
+    QVERIFY2(complete.first().startsWith(
+                 QStringLiteral("Firmware update complete: %1, %2 bytes in ").arg(path).arg(size)),
+             qPrintable(complete.first()));
+    QVERIFY2(complete.first().contains(QRegularExpression(QStringLiteral(" in \\d+\\.\\d s$"))),
+             qPrintable(complete.first()));
+    QVERIFY(!rig.updating());
+    QVERIFY(!rig.progressVisible);
+    QVERIFY(rig.lines.filter(QStringLiteral("Firmware transfer failed")).isEmpty());
+}
+
+void TestTransfer::transferCutShort_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("device removed mid-image")
+        << "remove"
+        << "transfer failed: device removed at 2048 of 8000 bytes";
+    QTest::newRow("chunk refused")
+        << "refuse"
+        << "transfer failed: chunk refused (" + usbio::statusDescription(st::TransferFailed) +
+               ") at 2048 of 8000 bytes";
+}
+
+// The device has 32 chunks when the fault strikes the 33rd: the run ends
+// failed, saying how far the image got, and nothing of it says done.
+void TestTransfer::transferCutShort()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, reason);
+
+    Rig rig;
+    usbio::SimDevice *device = attach(rig, 8000);
+    const QByteArray image = testBytes(8000, 3);
+    const QString path = writeImage(image);
+    bool struck = false;
+    rig.onProgress = [&](int) {
+        // The 33rd chunk was just handed over; 32 are in the device.
+        if (struck || device->receivedChunks().size() != 32)
+            return;
+        struck = true;
+        if (fault == QLatin1String("remove"))
+            rig.bus().detach(device);
+    };
+    if (fault == QLatin1String("refuse")) {
+        rig.onProgress = [&](int) {
+            // The 33rd chunk is refused when the 32nd completes.
+            if (!struck && device->receivedChunks().size() == 31) {
+                struck = true;
+                device->faults().writeDataStatus = st::TransferFailed;
+            }
+        };
+    }
+    rig.start({path});
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
+    QVERIFY(struck);
+    QCOMPARE(rig.ends.size(), 1);
+    QVERIFY(rig.ends.first().failed);
+    QCOMPARE(rig.ends.first().reason, reason);
+    QCOMPARE(received(device), image.left(2048));
+    QVERIFY(rig.lines.filter(QStringLiteral("Firmware update complete")).isEmpty());
+    const QStringList failed = rig.lines.filter(QStringLiteral("Firmware transfer failed: "));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(
+        failed.first().startsWith(
+            QStringLiteral("Firmware transfer failed: %1, 2048 of 8000 bytes taken: ").arg(path)),
+        qPrintable(failed.first()));
+    QVERIFY(!rig.updating());
+}
+
+// The loader announces its blank flash again while the image streams (a
+// repeated loader request crossing it): the running transfer goes on as it
+// is, nothing is started or enabled, one line says so.
+void TestTransfer::secondBlankDuringTheTransfer()
+{
+    Rig rig;
+    usbio::SimDevice *device = attach(rig, 4000);
+    device->faults().writeCompletionDelayMs = 1;
+    const QByteArray image = testBytes(4000, 9);
+    const QString path = writeImage(image);
+    QStringList controlsAtSecondBlank;
+    int blanks = 0;
+    rig.onProgress = [&](int percent) {
+        if (percent < 40 || blanks > 0)
+            return;
+        ++blanks;
+        device->sendToHost("Flash is BLANK\r");
+    };
+    rig.onLog = [&](const QString &line) {
+        if (line != QLatin1String(dialogue::IncomingLines::BlankIgnored))
+            return;
+        for (Control control : {Control::Update, Control::SendCommand, Control::DownloadB,
+                                Control::ChooseFile, Control::Close})
+            controlsAtSecondBlank << (rig.controlEnabled(control) ? "on" : "off");
+        controlsAtSecondBlank << (rig.updating() ? "updating" : "not updating");
+        controlsAtSecondBlank << (rig.progressVisible ? "bar" : "no bar");
+    };
+    rig.start({path});
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
+    QCOMPARE(blanks, 1);
+    QCOMPARE(rig.lines.count(QStringLiteral("sending File....")), 1);
+    QCOMPARE(rig.lines.count(QString::fromLatin1(dialogue::IncomingLines::BlankIgnored)), 1);
+    QCOMPARE(controlsAtSecondBlank,
+             (QStringList{"off", "off", "off", "off", "off", "updating", "bar"}));
+    QCOMPARE(rig.handlerCalls.count(QStringLiteral("sendFirmwareFile")), 1);
+    QVERIFY(rig.lines.filter(QStringLiteral("Error SendFile")).isEmpty());
+    QVERIFY(!rig.ends.first().failed);
+    QCOMPARE(received(device), image);
+}
+
+// The file on disk changes while its image streams: the device gets the
+// file as it was when the transfer started.
+void TestTransfer::fileRewrittenDuringTheTransfer()
+{
+    Rig rig;
+    usbio::SimDevice *device = attach(rig, 6400);
+    device->faults().writeCompletionDelayMs = 1;
+    const QByteArray image = testBytes(6400, 21);
+    const QString path = writeImage(image);
+    bool rewritten = false;
+    rig.onProgress = [&](int) {
+        if (!rewritten)
+            rewritten = writeImage(testBytes(3000, 22)) == path;
+    };
+    rig.start({path});
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
+    QVERIFY(rewritten);
+    QVERIFY(!rig.ends.first().failed);
+    QCOMPARE(received(device), image);
+    QTRY_COMPARE(device->image(), image);
+    const QStringList complete = rig.lines.filter(QStringLiteral("Firmware update complete: "));
+    QCOMPARE(complete.size(), 1);
+    QVERIFY2(complete.first().startsWith(
+                 QStringLiteral("Firmware update complete: %1, 6400 bytes in ").arg(path)),
+             qPrintable(complete.first()));
+}
+
+void TestTransfer::stopTransferLetsTheChunkInFlightFinish_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("done");
+    // The stop comes with the 33rd chunk in flight.
+    QTest::newRow("mid-image") << 8000 << false;
+    // That chunk is the last.
+    QTest::newRow("last chunk in flight") << 2112 << true;
+}
+
+// What the window's close and a signal use: the device closes once the
+// chunk in flight is done, and the run ends with how far the image got (or
+// done, when that chunk was the last).
+void TestTransfer::stopTransferLetsTheChunkInFlightFinish()
+{
+    QFETCH(int, size);
+    QFETCH(bool, done);
+
+    Rig rig;
+    usbio::SimDevice *device = attach(rig, size);
+    const QByteArray image = testBytes(size, 5);
+    const QString path = writeImage(image);
+    bool stopped = false;
+    rig.onProgress = [&](int) {
+        const qsizetype in = device->receivedChunks().size();
+        // Handed over after the 31st is in: the 33rd chunk will take a while.
+        if (in == 31)
+            device->faults().writeCompletionDelayMs = 100;
+        // With it in flight, the stop.
+        if (in == 32 && !stopped) {
+            stopped = true;
+            QTimer::singleShot(0, [&] { rig.update.StopTransfer(); });
+        }
+    };
+    rig.start({path});
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
+    QVERIFY(stopped);
+    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(received(device), image.left(qMin(size, 33 * 64)));
+    QVERIFY(!rig.link()->Opened);
+    if (done) {
+        QVERIFY(!rig.ends.first().failed);
+        QCOMPARE(rig.ends.first().reason, QStringLiteral("the device took the whole image"));
+    } else {
+        QVERIFY(rig.ends.first().failed);
+        QCOMPARE(rig.ends.first().reason,
+                 QStringLiteral("transfer failed: stopped at 2112 of %1 bytes").arg(size));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestTransfer)
+#include "tst_transfer.moc"
