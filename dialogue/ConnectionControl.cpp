@@ -219,7 +219,7 @@ void ConnectionControl::PnPAddNotification()
             case DeviceChoice::Return::Result::NotYet:
                 return; // the restart reminder goes on
             case DeviceChoice::Return::Result::Other:
-                RefuseOtherDevice(back.line);
+                RefuseOtherDevice(back.line + QStringLiteral("; it is not loaded"));
                 return;
             case DeviceChoice::Return::Result::Back:
                 FWindow.selectDeviceItem(back.index);

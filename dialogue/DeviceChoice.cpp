@@ -119,7 +119,7 @@ DeviceChoice::Return DeviceChoice::findReturn(WindowPort &window,
                                  here.serialNumber != gone.serialNumber;
         if (here.productId != gone.productId || otherSerial) {
             back.result = Return::Result::Other;
-            back.line = QStringLiteral("Another device came where %1 left: %2; it is not loaded")
+            back.line = QStringLiteral("Another device came where %1 left: %2")
                             .arg(goneText, deviceText(window.regTools().GetDeviceName(i), here));
             return back;
         }
@@ -133,8 +133,8 @@ DeviceChoice::Return DeviceChoice::findReturn(WindowPort &window,
         if (!gone.serialNumber.isEmpty() && here.serialNumber == gone.serialNumber &&
             here.productId == gone.productId) {
             back.result = Return::Result::Other;
-            back.line = QStringLiteral("%1 came back at %2, not where it left; it is not loaded")
-                            .arg(goneText, here.busPath);
+            back.line =
+                QStringLiteral("%1 came back at %2, not where it left").arg(goneText, here.busPath);
             return back;
         }
     }

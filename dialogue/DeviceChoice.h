@@ -48,7 +48,7 @@ public:
         };
         Result result = Result::NotYet;
         int index = -1;
-        QString line; // Other: what came, for the log
+        QString line; // Other: what came ("Another device came where ... left: ...")
     };
 
     // The device the run is told to work with: a bus path or a serial

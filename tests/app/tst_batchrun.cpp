@@ -376,28 +376,33 @@ void TestBatchRun::namedDeviceAmongOthers_data()
     QTest::addColumn<QString>("firstArgument");
     QTest::addColumn<int>("device"); // of the three; -1: refused
     QTest::addColumn<QString>("boxLine");
+    QTest::addColumn<bool>("verify");
 
     const QString attached =
         QStringLiteral("attached: Vemo2 000000000 at d0, Vemo2 000000001 at d1, Vemo2 000000001 "
                        "at d2");
     QTest::newRow("update, by path") << "d2"
-                                     << "vemo2.bin" << 2 << "";
+                                     << "vemo2.bin" << 2 << "" << false;
     QTest::newRow("update, by serial") << "000000000"
-                                       << "vemo2.bin" << 0 << "";
+                                       << "vemo2.bin" << 0 << "" << false;
+    // The device back with its image is the one checked, among the others.
+    QTest::newRow("update, by path, verified") << "d1"
+                                               << "vemo2.bin" << 1 << "" << true;
     QTest::newRow("serial run, by path") << "d1"
-                                         << "/SERIALAB1234567" << 1 << "";
+                                         << "/SERIALAB1234567" << 1 << "" << false;
     QTest::newRow("update, not attached")
         << "000000007"
-        << "vemo2.bin" << -1 << "Error: Device '000000007' is not attached; " + attached;
+        << "vemo2.bin" << -1 << "Error: Device '000000007' is not attached; " + attached << false;
     QTest::newRow("serial run, not attached")
         << "d7"
-        << "/SERIALAB1234567" << -1 << "Error: Device 'd7' is not attached; " + attached;
+        << "/SERIALAB1234567" << -1 << "Error: Device 'd7' is not attached; " + attached << false;
     QTest::newRow("update, a serial number of two")
         << "000000001"
         << "vemo2.bin" << -1
         << "Error: Device '000000001' is not one device: several give this serial number, name "
            "it by its bus path; " +
-               attached;
+               attached
+        << false;
 }
 
 void TestBatchRun::namedDeviceAmongOthers()
@@ -406,6 +411,7 @@ void TestBatchRun::namedDeviceAmongOthers()
     QFETCH(QString, firstArgument);
     QFETCH(int, device);
     QFETCH(QString, boxLine);
+    QFETCH(bool, verify);
 
     const QByteArray image = writeFile(QStringLiteral("vemo2.bin"), testBytes(1000));
     const QStringList serials{"000000000", "000000001", "000000001"};
@@ -415,7 +421,10 @@ void TestBatchRun::namedDeviceAmongOthers()
                              QStringLiteral(R"("instanceId": "i%1")").arg(i));
     const QString argument =
         firstArgument.startsWith(QLatin1Char('/')) ? firstArgument : path(firstArgument);
-    const Result result = run(attached, {argument}, {QStringLiteral("--device=") + named});
+    QStringList options{QStringLiteral("--device=") + named};
+    if (verify)
+        options << QStringLiteral("--verify");
+    const Result result = run(attached, {argument}, options);
 
     if (device < 0) {
         // Status 4 and one line naming what is attached, then the run's end
@@ -429,6 +438,8 @@ void TestBatchRun::namedDeviceAmongOthers()
     } else {
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(result.standardError, QStringLiteral("run ended: 0 done\n"));
+        QCOMPARE(result.log.filter(QStringLiteral("firmware after update: ")).size(),
+                 verify ? 1 : 0);
     }
     // Only the named device took anything: an image, or the serial number.
     const bool update = !firstArgument.startsWith(QLatin1Char('/'));

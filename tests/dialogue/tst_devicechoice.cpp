@@ -14,6 +14,7 @@ using Lookup = DeviceChoice::Lookup;
 using Timer = dialogue::WindowPort::Timer;
 
 Q_DECLARE_METATYPE(Lookup::Result)
+Q_DECLARE_METATYPE(dialogue::EndKind)
 
 // The device a run is told to work with (--device) among several devices
 // of each generation on the simulated bus: found by its serial number or its
@@ -36,6 +37,8 @@ private Q_SLOTS:
     void loaderWithoutSerialKeepsTheNumberKnown();
     void anotherDeviceWhereTheUpdatedOneLeft_data();
     void anotherDeviceWhereTheUpdatedOneLeft();
+    void verificationFollowsTheUpdatedDevice_data();
+    void verificationFollowsTheUpdatedDevice();
 };
 
 namespace {
@@ -396,6 +399,93 @@ void TestDeviceChoice::anotherDeviceWhereTheUpdatedOneLeft()
         QCOMPARE(rig.host().boxes().size(), 1);
         QCOMPARE(rig.host().boxes().first().text, line);
     }
+}
+
+void TestDeviceChoice::verificationFollowsTheUpdatedDevice_data()
+{
+    QTest::addColumn<QString>("named"); // empty: the bench's Vemo3 at 1-1.2 alone
+    QTest::addColumn<QString>("comes"); // arrives as the device restarts with its image
+    QTest::addColumn<bool>("replaces"); // and the updated device stays away
+    QTest::addColumn<dialogue::EndKind>("kind");
+    QTest::addColumn<QString>("reason"); // empty: the update's own done end
+
+    QTest::newRow("among others, by path")
+        << "1-1.2" << QString() << false << dialogue::EndKind::Done << QString();
+    QTest::newRow("among others, by serial")
+        << "300000001" << QString() << false << dialogue::EndKind::Done << QString();
+    // Before it is back another device arrives elsewhere: only listed.
+    QTest::newRow("another device elsewhere first")
+        << "300000001"
+        << "Vemo2 3-1 200000009" << false << dialogue::EndKind::Done << QString();
+    QTest::newRow("another device elsewhere first, none named")
+        << QString() << "Vemo3 3-1 300000009" << false << dialogue::EndKind::Done << QString();
+    QTest::newRow("another device at its path")
+        << "1-1.2"
+        << "Vemo3 1-1.2 300000009" << true << dialogue::EndKind::ImageNotLoaded
+        << "verification failed: Another device came where Vemo3 300000001 at 1-1.2 left: Vemo3 "
+           "300000009 at 1-1.2";
+    QTest::newRow("it, at another path")
+        << "300000001"
+        << "Vemo3 3-1 300000001" << true << dialogue::EndKind::ImageNotLoaded
+        << "verification failed: Vemo3 300000001 at 1-1.2 came back at 3-1, not where it left";
+}
+
+void TestDeviceChoice::verificationFollowsTheUpdatedDevice()
+{
+    QFETCH(QString, named);
+    QFETCH(QString, comes);
+    QFETCH(bool, replaces);
+    QFETCH(dialogue::EndKind, kind);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    DialogueRig rig;
+    rig.setRunSettings({false, true, QString()});
+    QList<usbio::SimDevice *> devices;
+    for (const Bench &b : kBench) {
+        if (!named.isEmpty() || b.id == QLatin1String("1-1.2"))
+            devices << attachBench(rig, b, 30);
+    }
+    usbio::SimDevice *updated = devices.at(named.isEmpty() ? 0 : 1);
+    usbio::SimDevice *newcomer = nullptr;
+    // As the device leaves to boot its new image, and before it is back.
+    QObject::connect(updated, &usbio::SimDevice::busStateChanged, updated, [&](bool onBus) {
+        if (onBus || updated->image().isEmpty() || newcomer || comes.isEmpty())
+            return;
+        if (replaces)
+            rig.bus().detach(updated);
+        const QStringList parts = comes.split(' ');
+        usbio::SimDeviceSettings settings;
+        settings.generation =
+            parts.at(0) == QLatin1String("Vemo2") ? Generation::Vemo2 : Generation::Vemo3;
+        settings.id = parts.at(1);
+        settings.serialNumber = parts.at(2).toLatin1();
+        settings.instanceId = QStringLiteral("newcomer");
+        newcomer = rig.bus().attach(settings);
+    });
+    rig.deviceChoice().setNamed(named);
+    rig.start({imageFile(dir, 64 * 3 + 5)});
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 10000);
+    QCOMPARE(rig.ends.first().kind, kind);
+    if (!reason.isEmpty())
+        QCOMPARE(rig.ends.first().reason, reason);
+    QCOMPARE(updated->image(), QByteArray(64 * 3 + 5, 'i'));
+    // Opened for the update, in its loader, and back with its image; no
+    // other device heard a word.
+    const QString opened =
+        QStringLiteral("Device opend: Vemo3 #") + QString::number(named.isEmpty() ? 1 : 2);
+    QCOMPARE(rig.lines.filter(QStringLiteral("Device opend:")),
+             QStringList(replaces ? 2 : 3, opened));
+    QCOMPARE(rig.lines.filter(QStringLiteral("firmware after update: ")).size(), replaces ? 0 : 1);
+    for (usbio::SimDevice *device : devices) {
+        if (device != updated)
+            QVERIFY(device->receivedPieces().isEmpty());
+    }
+    if (newcomer)
+        QVERIFY(newcomer->receivedPieces().isEmpty());
+    else
+        QVERIFY(comes.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestDeviceChoice)
