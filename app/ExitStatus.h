@@ -29,12 +29,13 @@ inline constexpr ExitStatusRow ExitStatusTable[] = {
      "installer that does not start or leaves no image"},
     {dialogue::EndKind::TimeOut, 3, "--timeout ran out"},
     {dialogue::EndKind::NoDevice, 4,
-     "no usable device: none, several, it would not open, or the firmware file names "
-     "another generation (without --force)"},
+     "no usable device: none, several, it would not open, the firmware file names "
+     "another generation (without --force), the device of --device is not attached or "
+     "its serial number names several"},
     {dialogue::EndKind::ImageNotLoaded, 5,
      "the image did not get into the device: the transfer failed or did not start, the "
      "device was removed, a chunk refused, SIGTERM or SIGINT during the transfer, the "
-     "verification failed"},
+     "verification failed, another device came back into the update in its place"},
 };
 
 constexpr int exitStatusOf(dialogue::EndKind kind)

@@ -45,6 +45,7 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
     options.programArguments << (argv.isEmpty() ? QString() : argv.first());
 
     bool usbGiven = false;
+    bool list = false;
     int i = 1;
     for (; i < argv.size(); ++i) {
         const QString &arg = argv.at(i);
@@ -85,13 +86,19 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             flag = true;
             continue;
         }
+        if (name == QLatin1String("--list") || name == QLatin1String("--json")) {
+            if (hasValue)
+                return failed(options, QStringLiteral("option %1 takes no value").arg(name));
+            (name == QLatin1String("--list") ? list : options.json) = true;
+            continue;
+        }
 
         const bool known =
             name == QLatin1String("--usb") || name == QLatin1String("--sim") ||
             name == QLatin1String("--registry") || name == QLatin1String("--log-file") ||
             name == QLatin1String("--timeout") || name == QLatin1String("--firmware-server") ||
             name == QLatin1String("--print-to") || name == QLatin1String("--capture") ||
-            name == QLatin1String("--expect-version");
+            name == QLatin1String("--expect-version") || name == QLatin1String("--device");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -137,6 +144,11 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.printTo = folder.absoluteFilePath();
         } else if (name == QLatin1String("--capture")) {
             options.captureFile = value;
+        } else if (name == QLatin1String("--device")) {
+            options.device = value.trimmed();
+            if (options.device.isEmpty())
+                return failed(options, QStringLiteral("option --device needs a value "
+                                                      "(--device=SERIAL or --device=PATH)"));
         } else if (name == QLatin1String("--expect-version")) {
             // Compared with a word of the device's answer: one word itself.
             if (value.contains(QRegularExpression(QStringLiteral("\\s"))))
@@ -169,6 +181,20 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
 
     for (; i < argv.size(); ++i)
         options.programArguments << argv.at(i);
+
+    if (options.json && !list)
+        return failed(options, QStringLiteral("option --json goes with --list"));
+    if (list) {
+        if (!options.device.isEmpty())
+            return failed(options, QStringLiteral("option --device does not go with --list, "
+                                                  "which lists every device"));
+        // Listing runs nothing: a production command line would be lost.
+        if (options.programArguments.size() > 1)
+            return failed(options, QStringLiteral("option --list takes no production command line "
+                                                  "(found '%1')")
+                                       .arg(options.programArguments.at(1)));
+        options.action = Action::List;
+    }
     return options;
 }
 
@@ -201,6 +227,15 @@ QString ProgramOptions::usage(const QString &programName)
                "  --capture=FILE     write every USB transfer into FILE as a pcap capture\n"
                "                     (usbmon), for Wireshark or tshark; '-' is standard\n"
                "                     output when the message log does not go there\n"
+               "  --list             print the attached Vemo devices, one line each (number,\n"
+               "                     generation, serial number, firmware version, bus\n"
+               "                     path), and exit; opens none of them and needs no\n"
+               "                     display\n"
+               "  --json             with --list: print one JSON array instead\n"
+               "  --device=SERIAL|PATH\n"
+               "                     work with this device only (its serial number or\n"
+               "                     its bus path as --list shows them); the others are\n"
+               "                     listed but never opened\n"
                "  --batch            no operator: every message box is written to the\n"
                "                     message log and to standard error and answered with\n"
                "                     its default button; no display is needed\n"

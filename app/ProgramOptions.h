@@ -19,6 +19,7 @@ public:
         Run,     // start the window
         Help,    // print usage, exit 0
         Version, // print the version, exit 0
+        List,    // print the attached devices (--list), exit 0
         Error,   // print errorMessage, exit 2
     };
 
@@ -52,6 +53,12 @@ public:
     // its firmware version; expectVersion (implies verify) must be it.
     bool verify = false;
     QString expectVersion;
+
+    // The device to work with (--device): a serial number or a bus path;
+    // empty: the one attached.
+    QString device;
+    // --list prints one JSON array in place of a line per device.
+    bool json = false;
 
     // The arguments that are not options, the program path first.
     QStringList programArguments;

@@ -107,6 +107,9 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     };
     setRunSettings({Options.force, Options.verify, Options.expectVersion});
 
+    // The device the run works with, before start-up lists the devices.
+    deviceChoice().setNamed(Options.device);
+
     if (!Options.logFile.isEmpty()) {
         QString error;
         if (!FLogFile.open(Options.logFile, &error))

@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/ArgumentText.h"
 #include "app/BatchRun.h"
+#include "app/DeviceListing.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
@@ -8,6 +9,7 @@
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
+#include "usbio/Backend.h"
 #include "usbio/capture/UsbCapture.h"
 #include "usbio/libusb/LibusbBackend.h"
 #include "usbio/sim/SimBus.h"
@@ -51,6 +53,7 @@ int answerWithoutRunning(const ProgramOptions &options, const QString &programPa
         printLine(stdout, ProgramOptions::versionText());
         return 0;
     case ProgramOptions::Action::Error:
+    case ProgramOptions::Action::List:
     case ProgramOptions::Action::Run:
         break;
     }
@@ -176,6 +179,34 @@ private:
     std::unique_ptr<usbio::LibusbBackend> m_libusb;
 };
 
+void printText(std::FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// --list: the attached devices on standard output, read from their
+// descriptors. No window and no display; nothing is opened, and nothing is
+// written into the key store (the backend publishes into one in memory).
+int listDevices(const ProgramOptions &options, int &argc, char *argv[])
+{
+    RunInputs inputs;
+    if (const QString error = readSimConfig(options, inputs); !error.isEmpty())
+        return optionError(error);
+    QCoreApplication app(argc, argv);
+    inputs.keyStore = std::make_unique<registry::KeyStore>(QString());
+    const UsbBackend backend(options, inputs);
+    // Why no device can be found, where the backend knows.
+    if (const QString note = usbio::selectedBackendNote(); !note.isEmpty())
+        printLine(stderr, note);
+    QList<DeviceListing::Row> rows;
+    if (const std::unique_ptr<usbio::Component> component = usbio::createComponent())
+        rows = DeviceListing::collect(*component);
+    printText(stdout,
+              options.json ? DeviceListing::json(rows) : DeviceListing::text(rows).toLocal8Bit());
+    return 0;
+}
+
 // The window from its start-up to the end of the message loop; the exit
 // status of the run.
 int runWindow(const ProgramOptions &options, BatchRun &run)
@@ -242,6 +273,8 @@ int main(int argc, char *argv[])
     if (!decodeError.isEmpty())
         return optionError(decodeError);
     const ProgramOptions options = ProgramOptions::parse(arguments);
+    if (options.action == ProgramOptions::Action::List)
+        return listDevices(options, argc, argv);
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
 

@@ -49,11 +49,14 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
         Stop(EndKind::BadInput, unusable);
         return;
     }
-    if (FWindow.deviceItemCount() == 0) {
+    if (FWindow.deviceChoice().hasNamed()) {
+        // Any number of devices: the named one must be there.
+        if (!SelectNamedDevice())
+            return;
+    } else if (FWindow.deviceItemCount() == 0) {
         Refuse(EndKind::NoDevice, QStringLiteral("No Vemo found"));
         return;
-    }
-    if (FWindow.deviceItemCount() > 1) {
+    } else if (FWindow.deviceItemCount() > 1) {
         Refuse(EndKind::NoDevice,
                QStringLiteral("More than one Vemo found, please disconnect others"));
         return;
@@ -109,13 +112,31 @@ void CommandLineRuns::Stop(EndKind kind, const QString &line)
     FWindow.endProgram(kind, line);
 }
 
+bool CommandLineRuns::SelectNamedDevice()
+{
+    DeviceChoice &choice = FWindow.deviceChoice();
+    const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
+    const DeviceChoice::Lookup lookup = DeviceChoice::find(listed, choice.named());
+    if (lookup.result == DeviceChoice::Lookup::Result::Found) {
+        FWindow.selectDeviceItem(lookup.index);
+        return true;
+    }
+    Refuse(EndKind::NoDevice, DeviceChoice::lookupLine(FWindow, listed, choice.named(), lookup));
+    return false;
+}
+
 void CommandLineRuns::SerialRun(const QByteArray &serialNumber)
 {
-    // The write needs an open device: the one listed device is opened as
-    // for an unattended update. With none or several there is nothing to
-    // write to.
-    if (FWindow.deviceItemCount() == 1)
+    // The write needs an open device: the one listed device (or the one
+    // named) is opened as for an unattended update. With none or several
+    // there is nothing to write to.
+    if (FWindow.deviceChoice().hasNamed()) {
+        if (!SelectNamedDevice())
+            return;
         FWindow.openClick();
+    } else if (FWindow.deviceItemCount() == 1) {
+        FWindow.openClick();
+    }
     TVemoUSBinterface *link = FWindow.link();
     const bool open = link && link->Opened;
     FSerialDeviceOpen = open;

@@ -13,7 +13,8 @@ class WindowPort;
 
 // The production runs, started at the end of start-up with the command
 // line: the serial run, and the unattended update with or without the
-// calibration steps before it.
+// calibration steps before it. They work with the one device listed, or,
+// when the run was told one (DeviceChoice), with that one among any others.
 class CommandLineRuns
 {
 public:
@@ -33,6 +34,10 @@ public:
 private:
     void SerialRun(const QByteArray &serialNumber);
     void CalibrationSteps();
+    // The device the run was told (--device) selected in the list; when it
+    // is not attached (or the serial number names several), the run is
+    // refused with a line naming what is attached.
+    bool SelectNamedDevice();
     // Why an image file cannot be loaded (empty, unreadable); empty when it
     // can, and for an installer.
     static QString UnusableImage(const QString &file);

@@ -43,6 +43,19 @@ void ConnectionControl::OpenClick()
         return;
     BusyCursor busy;
 
+    // A run told its device opens that one and no other. During an update
+    // the device that came back is selected already.
+    DeviceChoice &choice = FWindow.deviceChoice();
+    if (choice.hasNamed() && !FWindow.updating()) {
+        const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
+        const DeviceChoice::Lookup lookup = DeviceChoice::find(listed, choice.named());
+        if (lookup.result != DeviceChoice::Lookup::Result::Found) {
+            FWindow.log(DeviceChoice::lookupLine(FWindow, listed, choice.named(), lookup));
+            return;
+        }
+        FWindow.selectDeviceItem(lookup.index);
+    }
+
     const int index = FWindow.selectedDeviceIndex();
     TVemoUSBinterface *link = FWindow.link();
     if (!link)
@@ -56,6 +69,11 @@ void ConnectionControl::OpenClick()
                                         QStringLiteral("Wrong driver version"), kErrorBox);
         return;
     }
+
+    // Followed from now on, by where it is plugged in.
+    usbio::DeviceDescription opened;
+    if (link->DescribeDevice(index, opened) == usbio::status::Success)
+        choice.follow(FWindow, index, opened);
 
     const QString deviceName = FWindow.regTools().GetDeviceName(index);
     FWindow.log(QStringLiteral("Device opend: ") + deviceName + QStringLiteral(" #") +
@@ -140,13 +158,30 @@ void ConnectionControl::CloseClick()
         return;
     }
     FWindow.log(QStringLiteral("Device closed"));
+    // Closed during an update, the device is followed to its loader and back.
+    if (!FWindow.updating())
+        FWindow.deviceChoice().forget();
     setControls(FWindow, {Control::Open, Control::DevicesCB}, true);
     setControls(FWindow, {Control::Close, Control::Update, Control::ChooseFile, Control::DownloadB},
                 false);
 }
 
+bool ConnectionControl::OpenDeviceStillAttached()
+{
+    TVemoUSBinterface *link = FWindow.link();
+    usbio::DeviceAddress address;
+    return link && link->Opened && link->DeviceAddress(address) == usbio::status::Success;
+}
+
 void ConnectionControl::PnPRemoveNotification()
 {
+    // Another device left (another instance's, restarting into its loader,
+    // say): the open one and what runs on it go on.
+    if (OpenDeviceStillAttached()) {
+        FWindow.log(QStringLiteral("OnPnPRemoveNotification"));
+        FWindow.refreshDeviceList();
+        return;
+    }
     FWindow.clearSerialNo();
     FWindow.log(QStringLiteral("OnPnPRemoveNotification"));
     if (TVemoUSBinterface *link = FWindow.link())
@@ -159,6 +194,13 @@ void ConnectionControl::PnPRemoveNotification()
 
 void ConnectionControl::PnPAddNotification()
 {
+    // Another device arrived while the open one is still there: it is only
+    // listed.
+    if (OpenDeviceStillAttached()) {
+        FWindow.log(QStringLiteral("OnPnPAddNotification"));
+        FWindow.refreshDeviceList();
+        return;
+    }
     FWindow.clearSerialNo();
     FWindow.log(QStringLiteral("OnPnPAddNotification"));
     TVemoUSBinterface *link = FWindow.link();
@@ -167,6 +209,23 @@ void ConnectionControl::PnPAddNotification()
     const int count = FWindow.refreshDeviceList();
     // Without a running update an arriving device is only listed.
     if (count > 0 && FWindow.updating()) {
+        // Only the device that left comes back into the update: at its
+        // path, and no other device in its place.
+        DeviceChoice &choice = FWindow.deviceChoice();
+        if (choice.following()) {
+            const DeviceChoice::Return back =
+                choice.findReturn(FWindow, DeviceChoice::describeListed(FWindow));
+            switch (back.result) {
+            case DeviceChoice::Return::Result::NotYet:
+                return; // the restart reminder goes on
+            case DeviceChoice::Return::Result::Other:
+                RefuseOtherDevice(back.line + QStringLiteral("; it is not loaded"));
+                return;
+            case DeviceChoice::Return::Result::Back:
+                FWindow.selectDeviceItem(back.index);
+                break;
+            }
+        }
         FWindow.setTimerEnabled(Timer::RestartVemo, false);
         try {
             FWindow.openClick();
@@ -174,6 +233,18 @@ void ConnectionControl::PnPAddNotification()
             FWindow.log(QStringLiteral("Could not open Device"));
         }
     }
+}
+
+void ConnectionControl::RefuseOtherDevice(const QString &line)
+{
+    FWindow.setTimerEnabled(Timer::RestartVemo, false);
+    FWindow.setTimerEnabled(Timer::BWF, false);
+    FWindow.log(line);
+    if (FWindow.autoUpdate()) {
+        FWindow.endProgram(EndKind::ImageNotLoaded, line);
+        return;
+    }
+    platform::host().messageBox(line, QStringLiteral("Error"), kErrorBox);
 }
 
 } // namespace dialogue

@@ -35,8 +35,15 @@ int DeviceList::Refresh()
         }
         FWindow.addDeviceItem(itemText(name, i));
     }
-    if (count > 0)
-        FWindow.selectDeviceItem(0);
+    if (count > 0) {
+        // The first, unless a device is followed or named: then that one
+        // (none while the named one is not attached).
+        DeviceChoice &choice = FWindow.deviceChoice();
+        const int selected = choice.following() || choice.hasNamed()
+                                 ? choice.selection(DeviceChoice::describeListed(FWindow))
+                                 : 0;
+        FWindow.selectDeviceItem(selected);
+    }
     return count;
 }
 

@@ -7,7 +7,8 @@ namespace dialogue {
 class WindowPort;
 
 // The device list: one item per device the link finds, in the link's order,
-// each the registry probe's name for it, " #" and its number from 1. A name
+// each the registry probe's name for it, " #" and its number from 1. The
+// first is selected, or the device followed or named (DeviceChoice). A name
 // that is not one of the maker's devices empties the list again, logs it and
 // asks for a bug report: no device can be opened until a rebuild finds only
 // known ones.

@@ -39,7 +39,8 @@ QString FirmwareUpdate::imagePath(const QString &tempDirectory, const QString &d
 void FirmwareUpdate::UpdateClick()
 {
     platform::HostServices &host = platform::host();
-    if (FWindow.deviceItemCount() != 1) {
+    // A run told its device updates the one it opened, among any others.
+    if (!FWindow.deviceChoice().hasNamed() && FWindow.deviceItemCount() != 1) {
         host.messageBox(QStringLiteral("More than one Vemo found, please disconnect others first"),
                         QStringLiteral("Error"), kErrorBox);
         return;

@@ -37,7 +37,9 @@ bool GenerationGuard::OperatorAgrees(WindowPort &window)
     platform::HostServices &host = platform::host();
     // The update's own checks come first, with their own boxes.
     const QString file = window.fileName();
-    if (window.autoUpdate() || window.deviceItemCount() != 1 || !host.fileExists(file))
+    // Update works with the one device, or the named one among others.
+    const bool oneDevice = window.deviceChoice().hasNamed() || window.deviceItemCount() == 1;
+    if (window.autoUpdate() || !oneDevice || !host.fileExists(file))
         return true;
     QString device;
     const QString named =

@@ -3,6 +3,7 @@
 #include "dialogue/DeviceText.h"
 #include "dialogue/Protocol.h"
 #include "dialogue/WindowPort.h"
+#include "link/VemoUSBinterface.h"
 
 #include <QRegularExpression>
 
@@ -11,6 +12,9 @@ namespace dialogue {
 void UpdateVerification::Start()
 {
     FFailure.clear();
+    // The device as the update had it, followed through its loader: its
+    // restart with the new image closes it, and the window forgets it then.
+    FUpdated = FWindow.deviceChoice();
     FPhase = Phase::WaitingForDevice;
     FWindow.log(QStringLiteral("waiting for the device to come back with its new firmware"));
 }
@@ -23,10 +27,12 @@ void UpdateVerification::Abandon()
 
 void UpdateVerification::DeviceArrived()
 {
-    // The one device, as the run had it; with several, the right one is
-    // not known and the wait goes on.
-    if (FPhase != Phase::WaitingForDevice || FWindow.deviceItemCount() != 1)
+    if (FPhase != Phase::WaitingForDevice || UpdatedDeviceStillAttached())
         return;
+    const int index = ReturnedDevice();
+    if (FPhase != Phase::WaitingForDevice || index < 0)
+        return;
+    FWindow.selectDeviceItem(index);
     // Waiting for the answer already during the open: its query's answer
     // can come inside it.
     FPhase = Phase::WaitingForAnswer;
@@ -52,6 +58,41 @@ void UpdateVerification::LineShown(const QByteArray &line)
         return;
     }
     FPhase = Phase::Passed;
+}
+
+bool UpdateVerification::UpdatedDeviceStillAttached()
+{
+    // The arrival is another device's: the updated one has not left yet.
+    TVemoUSBinterface *link = FWindow.link();
+    usbio::DeviceAddress address;
+    return link && link->Opened && link->DeviceAddress(address) == usbio::status::Success;
+}
+
+int UpdateVerification::ReturnedDevice()
+{
+    const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
+    // Where it left the bus, among any others; another device there (or it
+    // at another path) did not come back with the new image.
+    if (FUpdated.following()) {
+        const DeviceChoice::Return back = FUpdated.findReturn(FWindow, listed);
+        switch (back.result) {
+        case DeviceChoice::Return::Result::Back:
+            return back.index;
+        case DeviceChoice::Return::Result::NotYet:
+            return -1;
+        case DeviceChoice::Return::Result::Other:
+            Fail(back.line);
+            return -1;
+        }
+    }
+    // Not described when it was opened: the device named, or the one device
+    // as the run had it; with several the right one is not known and the
+    // wait goes on.
+    if (FUpdated.hasNamed()) {
+        const DeviceChoice::Lookup lookup = DeviceChoice::find(listed, FUpdated.named());
+        return lookup.result == DeviceChoice::Lookup::Result::Found ? lookup.index : -1;
+    }
+    return FWindow.deviceItemCount() == 1 ? 0 : -1;
 }
 
 QString UpdateVerification::timeOutFailure(int seconds) const

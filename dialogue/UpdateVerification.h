@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialogue/DeviceChoice.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,6 +13,8 @@ class WindowPort;
 // with its new image and comes back; it is opened (the open asks its firmware
 // version, "USB-Vemo:NSF?!!") and its first answer is logged as "firmware
 // after update: ..."; with an expected version the answer must hold it. The
+// device is the one updated, among any others: followed by its bus path as
+// the update followed it; another device at that path fails the check. The
 // owner starts it when the update is done, hands it the arrivals and the
 // shown lines, and reads its phase after each.
 class UpdateVerification
@@ -54,8 +58,13 @@ public:
 
 private:
     void Fail(const QString &why);
+    bool UpdatedDeviceStillAttached();
+    // The index in the device list of the updated device back on the bus;
+    // -1 while it is not (or when another device came in its place: failed).
+    int ReturnedDevice();
 
     WindowPort &FWindow;
+    DeviceChoice FUpdated;
     Phase FPhase = Phase::Off;
     QString FFailure;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dialogue/DeviceChoice.h"
 #include "dialogue/EndKind.h"
 #include "dialogue/RunSettings.h"
 #include "dialogue/WindowState.h"
@@ -125,6 +126,10 @@ public:
     const RunSettings &runSettings() const { return FSettings; }
     void setRunSettings(const RunSettings &settings) { FSettings = settings; }
 
+    // ---- The device the window works with (--device) and the one it follows
+    DeviceChoice &deviceChoice() { return FDeviceChoice; }
+    const DeviceChoice &deviceChoice() const { return FDeviceChoice; }
+
     // ---- The window's handlers that other handlers call --------------------
     virtual void openClick() = 0;
     virtual void closeClick() = 0;
@@ -159,6 +164,7 @@ public:
 
 private:
     WindowState FState;
+    DeviceChoice FDeviceChoice;
     RunSettings FSettings;
     QString FLastLinkFailure;
 };

@@ -81,8 +81,12 @@ void FirmwareDownload::DownloadBClick()
     const QString tempDirectory = host.tempDirectory();
     // One reading decides both the file's name and the address it is
     // fetched from, so a file is never named after another generation.
+    // The first device's, as ever; with a device named (--device) among
+    // others, that device's (the one selected), not another generation's.
+    const int device =
+        FWindow.deviceChoice().hasNamed() ? qMax(0, FWindow.selectedDeviceIndex()) : 0;
     const dialogue::Installer installer =
-        dialogue::installerFor(FWindow.regTools().GetDeviceName(0));
+        dialogue::installerFor(FWindow.regTools().GetDeviceName(device));
     if (installer.fileName.isEmpty())
         return;
 

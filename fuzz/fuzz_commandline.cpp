@@ -37,7 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     case ProgramOptions::Action::Help:
     case ProgramOptions::Action::Version:
         return 0;
+    case ProgramOptions::Action::List:
+        // A listing runs nothing and works with no one device.
+        FUZZ_CHECK(options.programArguments.size() == 1 && options.device.isEmpty(),
+                   options.programArguments.join(QLatin1Char(' ')).toUtf8());
+        return 0;
     case ProgramOptions::Action::Run:
+        FUZZ_CHECK(!options.json, QByteArray("--json without --list"));
         break;
     }
     FUZZ_CHECK(options.programArguments.value(0) == QLatin1String("vemotool"),

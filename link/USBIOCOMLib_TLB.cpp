@@ -93,6 +93,12 @@ int TUSBIOInterface3::EnumerateDevices(const QString &InterfaceGuid)
     return VEMO_INTF()->EnumerateDevices(InterfaceGuid);
 }
 
+usbio::Status TUSBIOInterface3::DescribeDevice(int DeviceNumber,
+                                               usbio::DeviceDescription &Description)
+{
+    return VEMO_INTF()->DescribeDevice(DeviceNumber, Description);
+}
+
 usbio::Status TUSBIOInterface3::OpenDevice(int DeviceNumber)
 {
     return VEMO_INTF()->OpenDevice(DeviceNumber);

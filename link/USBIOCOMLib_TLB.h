@@ -66,6 +66,7 @@ public:
     // The component's operations; each returns its status (0 = success).
     int EnumerateDevices(const QString &InterfaceGuid);
     usbio::Status OpenDevice(int DeviceNumber);
+    usbio::Status DescribeDevice(int DeviceNumber, usbio::DeviceDescription &Description);
     void CloseDevice();
     usbio::Status GetDriverInfo(usbio::DriverInfo &Info);
     // Where the open device sits; DeviceGone once it has left the bus.

@@ -151,6 +151,18 @@ int TVemoUSBinterface::ScanDevices()
     return FFileWriter->EnumerateDevices(guid);
 }
 
+usbio::Status TVemoUSBinterface::DescribeDevice(int Index, usbio::DeviceDescription &Description)
+{
+    return FReader->DescribeDevice(Index, Description);
+}
+
+usbio::Status TVemoUSBinterface::DeviceAddress(usbio::DeviceAddress &Address)
+{
+    if (!Opened)
+        return usbio::status::NotOpened;
+    return FReader->GetDeviceAddress(Address);
+}
+
 usbio::Status TVemoUSBinterface::OpenDevice(int Index)
 {
     if (Opened)

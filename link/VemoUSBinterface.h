@@ -87,6 +87,13 @@ public:
     usbio::Status EnablePnP();
     int ScanDevices();
     usbio::Status OpenDevice(int Index);
+    // The device at Index of the last scan, as its descriptors describe it;
+    // nothing is opened (another program may be driving it).
+    usbio::Status DescribeDevice(int Index, usbio::DeviceDescription &Description);
+    // Where the open device is on the bus; DeviceGone once it has left
+    // (also when it is back: it is then another device to the host),
+    // NotOpened without one.
+    usbio::Status DeviceAddress(usbio::DeviceAddress &Address);
     // During a transfer the chunk in flight is let finish first (no further
     // chunk is sent): the close waits up to FileCloseWaitMs for its
     // completion, handling messages, unless the device has left. The last

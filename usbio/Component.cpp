@@ -37,6 +37,19 @@ void postInSession(Component *component, EventId id, const quint64 *session)
 
 } // namespace
 
+QString releaseText(quint16 release)
+{
+    const auto digits = [](quint8 bcd) {
+        // A nibble that is no decimal digit shows as its hex digit.
+        return QString::number(bcd >> 4, 16) + QString::number(bcd & 0x0F, 16);
+    };
+    QString major = digits(quint8(release >> 8));
+    // No leading zero in the major part: 0x0210 is 2.10, 0x1005 is 10.05.
+    if (major.startsWith(QLatin1Char('0')))
+        major.remove(0, 1);
+    return major + QLatin1Char('.') + digits(quint8(release & 0xFF));
+}
+
 void Component::postEvent(EventId id, EventObjectRef object)
 {
     registerMetaTypes();

@@ -28,6 +28,32 @@ struct DeviceAddress
     int address = 0;
 };
 
+// What a device of an instance's enumeration list says of itself in its
+// descriptors, read without opening it for transfers: no interface is
+// claimed and no handle is taken, so a device another program drives is
+// described all the same.
+struct DeviceDescription
+{
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+    // bcdDevice: the release of what runs in the device, in BCD (0x0210 is
+    // 2.10); the Vemo firmware gives its version here, the loader its own.
+    quint16 release = 0;
+    // The serial-number string; empty when the device gives none (the
+    // loader gives none).
+    QString serialNumber;
+    // Where the device is plugged in, kept while it stays there, across a
+    // restart too: libusb "<bus>-<port>[.<port>...]" as the kernel numbers
+    // the ports; the simulated bus the device's id.
+    QString busPath;
+    // The device path its plug-and-play events carry.
+    QString devicePath;
+};
+
+// "2.10" for release 0x0210: the high byte and the low byte as BCD digits,
+// the low one always two.
+QString releaseText(quint16 release);
+
 // The event identifiers, numbered as the component's dispatch ids.
 enum class EventId : int
 {
@@ -68,7 +94,7 @@ public:
 // drops it.
 //
 // Enumeration. Each instance keeps the list of its last EnumerateDevices,
-// and OpenDevice takes a position in it. The order is stable: the same
+// and OpenDevice and DescribeDevice take a position in it. The order is stable: the same
 // devices give the same order on every instance (the simulated bus: attach
 // order; libusb: by bus number, then port path). Only the vendor's devices
 // of the Vemo driver interface are listed.
@@ -130,6 +156,12 @@ public:
     virtual int EnumerateDevices(const QString &interfaceGuid) = 0;
     // Opens the device at index (0-based) of this instance's list.
     virtual Status OpenDevice(int index) = 0;
+    // Describes the device at index of this instance's list from its
+    // descriptors, as it is now: NoSuchDevice outside the list, DeviceGone
+    // for a device that left since the enumeration, else Success with
+    // description filled in. Opens nothing and claims nothing: it works on a
+    // device another instance or program holds, and changes nothing for it.
+    virtual Status DescribeDevice(int index, DeviceDescription &description) = 0;
     virtual void CloseDevice() = 0;
     virtual Status GetDriverInfo(DriverInfo &info) = 0;
     // The bus and address of the open device: NotOpened, DeviceGone, or

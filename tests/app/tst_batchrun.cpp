@@ -1,3 +1,4 @@
+#include "app/ProgramOptions.h"
 #include "tests/report/PdfText.h"
 #include "tests/support/TestBytes.h"
 
@@ -35,6 +36,9 @@ private Q_SLOTS:
     void runsThatEndEarly_data();
     void runsThatEndEarly();
     void badCommandLine();
+    void namedDeviceAmongOthers_data();
+    void namedDeviceAmongOthers();
+    void updatedDeviceBackAtAnotherPath();
     void deviceThatNeverComesBackTimesOut();
     void endings_data();
     void endings();
@@ -51,11 +55,12 @@ private:
     // Writes a simulator file with these devices (JSON objects) and runs the
     // program on it with --batch, from the test's folder. Certificates go to
     // the folder's certificates/ unless the options hold NoPrintTo.
+    // more: further members of the simulator file's object (", \"timeline\": ...").
     Result run(const QStringList &devices, const QStringList &arguments,
-               const QStringList &options = {});
+               const QStringList &options = {}, const QString &more = {});
     // The same program started and left running; the log is logPath().
     void startRun(QProcess &process, const QStringList &devices, const QStringList &arguments,
-                  const QStringList &options = {});
+                  const QStringList &options = {}, const QString &more = {});
     Result resultOf(QProcess &process);
     QString logPath() const { return path(QStringLiteral("run-%1.log").arg(m_runs)); }
     QStringList logLines() const;
@@ -124,10 +129,10 @@ QJsonObject TestBatchRun::state(const QString &name) const
 }
 
 TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QStringList &arguments,
-                                       const QStringList &options)
+                                       const QStringList &options, const QString &more)
 {
     QProcess process;
-    startRun(process, devices, arguments, options);
+    startRun(process, devices, arguments, options, more);
     if (!process.waitForFinished(120000)) {
         process.kill();
         process.waitForFinished();
@@ -137,12 +142,13 @@ TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QString
 }
 
 void TestBatchRun::startRun(QProcess &process, const QStringList &devices,
-                            const QStringList &arguments, const QStringList &options)
+                            const QStringList &arguments, const QStringList &options,
+                            const QString &more)
 {
     ++m_runs;
     const QString sim = path(QStringLiteral("sim-%1.json").arg(m_runs));
     QString json =
-        QStringLiteral("{ \"devices\": [ %1 ] }").arg(devices.join(QStringLiteral(", ")));
+        QStringLiteral("{ \"devices\": [ %1 ] %2 }").arg(devices.join(QStringLiteral(", ")), more);
     json.replace(QLatin1String("DIR"), m_dir->path());
     QFile simFile(sim);
     if (!simFile.open(QIODevice::WriteOnly))
@@ -362,6 +368,111 @@ void TestBatchRun::badCommandLine()
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.standardError.count(QLatin1Char('\n')), 1);
     QVERIFY(result.standardError.contains(QStringLiteral("-x")));
+}
+
+void TestBatchRun::namedDeviceAmongOthers_data()
+{
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("firstArgument");
+    QTest::addColumn<int>("device"); // of the three; -1: refused
+    QTest::addColumn<QString>("boxLine");
+    QTest::addColumn<bool>("verify");
+
+    const QString attached =
+        QStringLiteral("attached: Vemo2 000000000 at d0, Vemo2 000000001 at d1, Vemo2 000000001 "
+                       "at d2");
+    QTest::newRow("update, by path") << "d2"
+                                     << "vemo2.bin" << 2 << "" << false;
+    QTest::newRow("update, by serial") << "000000000"
+                                       << "vemo2.bin" << 0 << "" << false;
+    // The device back with its image is the one checked, among the others.
+    QTest::newRow("update, by path, verified") << "d1"
+                                               << "vemo2.bin" << 1 << "" << true;
+    QTest::newRow("serial run, by path") << "d1"
+                                         << "/SERIALAB1234567" << 1 << "" << false;
+    QTest::newRow("update, not attached")
+        << "000000007"
+        << "vemo2.bin" << -1 << "Error: Device '000000007' is not attached; " + attached << false;
+    QTest::newRow("serial run, not attached")
+        << "d7"
+        << "/SERIALAB1234567" << -1 << "Error: Device 'd7' is not attached; " + attached << false;
+    QTest::newRow("update, a serial number of two")
+        << "000000001"
+        << "vemo2.bin" << -1
+        << "Error: Device '000000001' is not one device: several give this serial number, name "
+           "it by its bus path; " +
+               attached
+        << false;
+}
+
+void TestBatchRun::namedDeviceAmongOthers()
+{
+    QFETCH(QString, named);
+    QFETCH(QString, firstArgument);
+    QFETCH(int, device);
+    QFETCH(QString, boxLine);
+    QFETCH(bool, verify);
+
+    const QByteArray image = writeFile(QStringLiteral("vemo2.bin"), testBytes(1000));
+    const QStringList serials{"000000000", "000000001", "000000001"};
+    QStringList attached;
+    for (int i = 0; i < 3; ++i)
+        attached << ::device(QStringLiteral("d%1").arg(i), serials.at(i),
+                             QStringLiteral(R"("instanceId": "i%1")").arg(i));
+    const QString argument =
+        firstArgument.startsWith(QLatin1Char('/')) ? firstArgument : path(firstArgument);
+    QStringList options{QStringLiteral("--device=") + named};
+    if (verify)
+        options << QStringLiteral("--verify");
+    const Result result = run(attached, {argument}, options);
+
+    if (device < 0) {
+        // Status 4 and one line naming what is attached, then the run's end
+        // line with it; no device touched.
+        const QString endLine =
+            QStringLiteral("run ended: 4 ") + boxLine.mid(QStringLiteral("Error: ").size());
+        QCOMPARE(result.exitCode, 4);
+        QCOMPARE(result.standardError, boxLine + QLatin1Char('\n') + endLine + QLatin1Char('\n'));
+        QCOMPARE(result.log.mid(result.log.size() - 2), (QStringList{boxLine, endLine}));
+        QVERIFY(result.log.filter(QStringLiteral("Device opend")).isEmpty());
+    } else {
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.standardError, QStringLiteral("run ended: 0 done\n"));
+        QCOMPARE(result.log.filter(QStringLiteral("firmware after update: ")).size(),
+                 verify ? 1 : 0);
+    }
+    // Only the named device took anything: an image, or the serial number.
+    const bool update = !firstArgument.startsWith(QLatin1Char('/'));
+    for (int i = 0; i < 3; ++i) {
+        const QString id = QStringLiteral("d%1").arg(i);
+        const QByteArray took = readFile(path(QStringLiteral("images/%1-001.bin").arg(id)));
+        QCOMPARE(took, i == device && update ? image : QByteArray());
+        QCOMPARE(state(id + QStringLiteral("-state.json")).value(QStringLiteral("serial")),
+                 QJsonValue(i == device && !update ? QStringLiteral("AB1234567") : serials.at(i)));
+    }
+}
+
+void TestBatchRun::updatedDeviceBackAtAnotherPath()
+{
+    writeFile(QStringLiteral("vemo2.bin"), testBytes(100));
+    // The device goes into its loader for an hour; meanwhile a device with
+    // its serial number is plugged into another socket.
+    const Result result =
+        run({device(QStringLiteral("line"), QStringLiteral("000000001"),
+                    QStringLiteral(R"("instanceId": "first")"), 3600000),
+             device(QStringLiteral("socket2"), QStringLiteral("000000001"),
+                    QStringLiteral(R"("instanceId": "second", "attached": false)"))},
+            {path(QStringLiteral("vemo2.bin"))}, {QStringLiteral("--device=000000001")},
+            R"(, "timeline": [ { "afterMs": 1500, "action": "attach", "device": "socket2" } ])");
+
+    const QString line = QStringLiteral(
+        "Vemo2 000000001 at line came back at socket2, not where it left; it is not loaded");
+    const QString endLine = QStringLiteral("run ended: 5 ") + line;
+    QCOMPARE(result.exitCode, 5);
+    QCOMPARE(result.log.mid(result.log.size() - 2), (QStringList{line, endLine}));
+    QCOMPARE(result.standardError, endLine + QLatin1Char('\n'));
+    QCOMPARE(result.log.filter(QStringLiteral("Device opend")).size(), 1);
+    QVERIFY(QDir(path(QStringLiteral("images"))).entryList(QDir::Files).isEmpty());
 }
 
 void TestBatchRun::deviceThatNeverComesBackTimesOut()

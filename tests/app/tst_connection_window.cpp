@@ -34,6 +34,7 @@ private Q_SLOTS:
     void removal_data();
     void removal();
     void arrivalWithoutUpdateOnlyLists();
+    void eventsOfAnotherDeviceLeaveTheOpenOneAlone();
     void arrivalDuringUpdateReopensInUpdateMode();
     void pnpHandlerThatRaisesIsShownAndTheProgramGoesOn();
 };
@@ -320,24 +321,62 @@ void TestConnectionWindow::arrivalWithoutUpdateOnlyLists()
     WindowFixture fixture;
     fixture.attach(Generation::Vemo2, "000004711");
     TForm1 &form = fixture.start();
-    QTest::mouseClick(form.Open, Qt::LeftButton);
-    form.setSerialNo("123456789");
     const int linesBefore = fixture.log().size();
 
     usbio::SimDevice *second = fixture.attach(Generation::Vemo3, "000000815");
     QTRY_VERIFY(logHas(fixture, QStringLiteral("OnPnPAddNotification")));
 
-    // The open device was closed; the list shows both, the first selected;
-    // nothing is opened.
-    QCOMPARE(fixture.log().mid(linesBefore),
-             (QStringList{"OnPnPAddNotification", "Device closed"}));
-    QVERIFY(form.serialNo().isEmpty());
+    // The list shows both, the first selected; nothing is opened.
+    QCOMPARE(fixture.log().mid(linesBefore), (QStringList{"OnPnPAddNotification"}));
     QVERIFY(!form.USBLink->Opened);
     QCOMPARE(form.DevicesCB->count(), 2);
     QCOMPARE(form.DevicesCB->itemText(0), QStringLiteral("Vemo2 #1"));
     QCOMPARE(form.DevicesCB->itemText(1), QStringLiteral("Vemo3 #2"));
     QCOMPARE(form.DevicesCB->currentIndex(), 0);
     QVERIFY(second->receivedCommands().isEmpty());
+}
+
+void TestConnectionWindow::eventsOfAnotherDeviceLeaveTheOpenOneAlone()
+{
+    WindowFixture fixture;
+    usbio::SimDevice *first = fixture.attach(Generation::Vemo2, "000004711");
+    usbio::SimDevice *open = fixture.attach(Generation::Vemo3, "000000815");
+    TForm1 &form = fixture.start();
+    form.DevicesCB->setCurrentIndex(1);
+    QTest::mouseClick(form.Open, Qt::LeftButton);
+    QTRY_VERIFY(open->receivedCommands().contains(kNsf.toLatin1()));
+    QTRY_VERIFY(!fixture.log().filter(QStringLiteral("Vemo3 firmware V")).isEmpty());
+    form.setSerialNo("000000815");
+    const int linesBefore = fixture.log().size();
+
+    // The other device restarts (another instance updating it, say): it
+    // leaves and comes back. Each event is listed, and the open device, its
+    // state and what runs on it go on.
+    first->powerCycle(30);
+    QTRY_VERIFY(logHas(fixture, QStringLiteral("OnPnPAddNotification")));
+    QCOMPARE(fixture.log().mid(linesBefore),
+             (QStringList{"OnPnPRemoveNotification", "OnPnPAddNotification"}));
+    QVERIFY(form.USBLink->Opened);
+    QCOMPARE(form.serialNo(), QByteArray("000000815"));
+    QCOMPARE(controlsState(form), QStringLiteral("off off on on on on on"));
+    QCOMPARE(form.DevicesCB->count(), 2);
+    QCOMPARE(form.DevicesCB->currentIndex(), 1);
+
+    // Taken away for good, it leaves the open device first in the list,
+    // and selected.
+    fixture.bus().detach(first);
+    QTRY_COMPARE(form.DevicesCB->count(), 1);
+    QCOMPARE(form.DevicesCB->currentIndex(), 0);
+    QVERIFY(form.USBLink->Opened);
+    QCOMPARE(form.USBLink->SendCommand("NSF?\r"), usbio::status::Success);
+    QTRY_VERIFY(open->receivedCommands().contains("NSF?"));
+    QVERIFY(first->receivedCommands().isEmpty());
+
+    // Its own removal closes it, as ever.
+    fixture.bus().detach(open);
+    QTRY_VERIFY(!form.USBLink->Opened);
+    QVERIFY(logHas(fixture, QStringLiteral("Device closed")));
+    QVERIFY(form.serialNo().isEmpty());
 }
 
 void TestConnectionWindow::arrivalDuringUpdateReopensInUpdateMode()

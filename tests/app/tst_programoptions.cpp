@@ -35,6 +35,10 @@ private Q_SLOTS:
     void runChecks_data();
     void runChecks();
     void usageDocumentsEveryOption();
+    void list_data();
+    void list();
+    void device_data();
+    void device();
     void firmwareServer_data();
     void firmwareServer();
     void printTo_data();
@@ -195,6 +199,14 @@ void TestProgramOptions::errors_data()
         << QStringList{"--capture=-", "--log-file=-"} << "--capture";
     QTest::newRow("log and capture both on standard output")
         << QStringList{"--log-file=-", "--capture=-"} << "--capture";
+    QTest::newRow("device without value") << QStringList{"--device"} << "--device";
+    QTest::newRow("device of blanks") << QStringList{"--device=  "} << "--device";
+    QTest::newRow("device with list") << QStringList{"--device=1-2", "--list"} << "--device";
+    QTest::newRow("json without list") << QStringList{"--json"} << "--json";
+    QTest::newRow("list with a value") << QStringList{"--list=all"} << "--list";
+    QTest::newRow("json with a value") << QStringList{"--list", "--json=yes"} << "--json";
+    // errors() puts a firmware file after the options: nothing would run it.
+    QTest::newRow("list with a production line") << QStringList{"--list"} << "vemo2.bin";
     QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
     QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
 }
@@ -304,11 +316,27 @@ void TestProgramOptions::runChecks()
 void TestProgramOptions::usageDocumentsEveryOption()
 {
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
-    for (const char *text :
-         {"--usb=sim|libusb", "--sim=FILE", "--registry=FILE", "--log-file=FILE",
-          "--firmware-server=URL", "--print-to=DIR", "--capture=FILE", "--batch",
-          "--timeout=SECONDS", "--verify", "--expect-version=V", "--force", "run ended: 0 done",
-          "-h, --help", "-V, --version", "/SERIAL", "/CALIBRATE", "FIRMWARE-FILE"})
+    for (const char *text : {"--usb=sim|libusb",
+                             "--sim=FILE",
+                             "--registry=FILE",
+                             "--log-file=FILE",
+                             "--firmware-server=URL",
+                             "--print-to=DIR",
+                             "--capture=FILE",
+                             "--batch",
+                             "--timeout=SECONDS",
+                             "--verify",
+                             "--expect-version=V",
+                             "--force",
+                             "run ended: 0 done",
+                             "--list",
+                             "--json",
+                             "--device=SERIAL|PATH",
+                             "-h, --help",
+                             "-V, --version",
+                             "/SERIAL",
+                             "/CALIBRATE",
+                             "FIRMWARE-FILE"})
         QVERIFY2(usage.contains(QLatin1String(text)), text);
     QCOMPARE(ProgramOptions::versionText(), QStringLiteral("vemotool " VEMO_PROJECT_VERSION));
 }
@@ -419,6 +447,55 @@ void TestProgramOptions::capture()
     QCOMPARE(parsed.captureFile, captureFile);
     QCOMPARE(parsed.logFile, logFile);
     QCOMPARE(parsed.programArguments, (QStringList{"vemotool", "vemo2.bin"}));
+}
+
+void TestProgramOptions::list_data()
+{
+    QTest::addColumn<QStringList>("line");
+    QTest::addColumn<ProgramOptions::Action>("action");
+    QTest::addColumn<bool>("json");
+
+    QTest::newRow("list") << QStringList{"x", "--list"} << ProgramOptions::Action::List << false;
+    QTest::newRow("list as json") << QStringList{"x", "--list", "--json"}
+                                  << ProgramOptions::Action::List << true;
+    QTest::newRow("json first") << QStringList{"x", "--json", "--usb=sim", "--list"}
+                                << ProgramOptions::Action::List << true;
+    QTest::newRow("list after --")
+        << QStringList{"x", "--", "--list"} << ProgramOptions::Action::Run << false;
+    QTest::newRow("help wins") << QStringList{"x", "--list", "--help"}
+                               << ProgramOptions::Action::Help << false;
+}
+
+void TestProgramOptions::list()
+{
+    QFETCH(QStringList, line);
+    QFETCH(ProgramOptions::Action, action);
+    QFETCH(bool, json);
+    const ProgramOptions parsed = ProgramOptions::parse(line);
+    QCOMPARE(parsed.action, action);
+    QCOMPARE(parsed.json, json);
+}
+
+void TestProgramOptions::device_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("none") << QStringList{} << QString();
+    QTest::newRow("a serial number") << QStringList{"--device=V30000017"} << "V30000017";
+    QTest::newRow("a bus path") << QStringList{"--device=1-1.2"} << "1-1.2";
+    QTest::newRow("blanks around it") << QStringList{"--device= 1-3 "} << "1-3";
+    QTest::newRow("the later one") << QStringList{"--device=1-2", "--device=2-1"} << "2-1";
+}
+
+void TestProgramOptions::device()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, device);
+    const ProgramOptions parsed =
+        ProgramOptions::parse(QStringList{"vemotool"} + options + QStringList{"vemo2.bin"});
+    QCOMPARE(parsed.action, ProgramOptions::Action::Run);
+    QCOMPARE(parsed.device, device);
+    QCOMPARE(parsed.programArguments, QStringList({"vemotool", "vemo2.bin"}));
 }
 
 void TestProgramOptions::executable_data()

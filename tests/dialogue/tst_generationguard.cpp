@@ -23,6 +23,7 @@ private Q_SLOTS:
     void refusal();
     void operatorIsAsked_data();
     void operatorIsAsked();
+    void operatorIsAskedAboutTheNamedDevice();
 };
 
 void TestGenerationGuard::generationNamed_data()
@@ -137,6 +138,25 @@ void TestGenerationGuard::operatorIsAsked()
         QCOMPARE(box.flags,
                  platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2);
     }
+}
+
+void TestGenerationGuard::operatorIsAskedAboutTheNamedDevice()
+{
+    // Among others, Update works with the named device: its generation counts.
+    DialogueRig rig;
+    rig.attach(Generation::Vemo3, "000000001");
+    rig.attach(Generation::Vemo2, "000000002");
+    rig.deviceChoice().setNamed(QStringLiteral("000000002"));
+    rig.start();
+    QCOMPARE(rig.selectedDeviceIndex(), 1);
+    rig.host().presentFiles << QStringLiteral("/fw/vemo3.bin");
+    rig.setFileName(QStringLiteral("/fw/vemo3.bin"));
+    rig.host().clearCalls();
+
+    QVERIFY(!dialogue::GenerationGuard::OperatorAgrees(rig));
+    QCOMPARE(rig.host().boxes().size(), 1);
+    QVERIFY2(rig.host().boxes().first().text.contains(QStringLiteral("but the device is a Vemo2")),
+             qPrintable(rig.host().boxes().first().text));
 }
 
 QTEST_GUILESS_MAIN(TestGenerationGuard)

@@ -27,6 +27,8 @@ private Q_SLOTS:
 
     void normalDownload_data();
     void normalDownload();
+    void namedDeviceAmongOthersDecidesTheGeneration_data();
+    void namedDeviceAmongOthersDecidesTheGeneration();
     void serverAddressForms_data();
     void serverAddressForms();
     void secondDownloadReplacesFile();
@@ -212,6 +214,37 @@ void TestFirmwareDownload::normalDownload()
     QVERIFY(during != nullptr);
     verifyProgress(rig.window);
     rig.verifyEnded();
+}
+
+void TestFirmwareDownload::namedDeviceAmongOthersDecidesTheGeneration_data()
+{
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("request");
+
+    // Device 0 decides, as ever, without a device named.
+    QTest::newRow("none named") << QString() << 1 << "GET /orvik/download/uC/vemo2.exe HTTP/1.1";
+    // A run told its device fetches for that one (the one selected).
+    QTest::newRow("the second named")
+        << "V30000017" << 1 << "GET /orvik/download/uC/vemo3.exe HTTP/1.1";
+    QTest::newRow("the first named") << "1-1" << 0 << "GET /orvik/download/uC/vemo2.exe HTTP/1.1";
+}
+
+void TestFirmwareDownload::namedDeviceAmongOthersDecidesTheGeneration()
+{
+    QFETCH(QString, named);
+    QFETCH(int, selected);
+    QFETCH(QString, request);
+
+    Rig rig;
+    rig.recordDevice(kVemo2);
+    rig.store->writeString(registry::RootKey::LocalMachine, kServiceEnum, QStringLiteral("1"),
+                           kVemo3);
+    rig.window.deviceChoice().setNamed(named);
+    rig.window.selectedItem = selected;
+    rig.server.setReply(reply(200, "OK", 1000, 7));
+    rig.download();
+    QCOMPARE(rig.server.requests(), QStringList{request});
 }
 
 void TestFirmwareDownload::serverAddressForms_data()

@@ -69,6 +69,12 @@ int RecordingComponent::EnumerateDevices(const QString &interfaceGuid)
     return m_inner->EnumerateDevices(interfaceGuid);
 }
 
+usbio::Status RecordingComponent::DescribeDevice(int index, usbio::DeviceDescription &description)
+{
+    note(QStringLiteral("DescribeDevice(%1)").arg(index));
+    return result("DescribeDevice", m_inner->DescribeDevice(index, description));
+}
+
 usbio::Status RecordingComponent::OpenDevice(int index)
 {
     note(QStringLiteral("OpenDevice(%1)").arg(index));

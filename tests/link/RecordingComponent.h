@@ -65,6 +65,7 @@ public:
 
     int EnumerateDevices(const QString &interfaceGuid) override;
     usbio::Status OpenDevice(int index) override;
+    usbio::Status DescribeDevice(int index, usbio::DeviceDescription &description) override;
     void CloseDevice() override;
     usbio::Status GetDriverInfo(usbio::DriverInfo &info) override;
     usbio::Status GetDeviceAddress(usbio::DeviceAddress &address) override;

@@ -17,6 +17,7 @@
 #include "usbio/capture/UsbCapture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -87,6 +88,7 @@ private Q_SLOTS:
     void failuresCarryTheirStatus_data();
     void failuresCarryTheirStatus();
     void eventsPassAsTheContractWants();
+    void describingPassesThroughWithoutAPacket();
     void fileThatCannotBeCreated_data();
     void fileThatCannotBeCreated();
     void programCapturesToStandardOutput();
@@ -329,6 +331,30 @@ void TestCapture::eventsPassAsTheContractWants()
                  "S bulk 0x01 status=-115 length=16 data=" + piece(QByteArray(16, 'x')),
                  "C bulk 0x01 status=-2 length=0",
              }));
+}
+
+void TestCapture::describingPassesThroughWithoutAPacket()
+{
+    SimCapture t;
+    SimDeviceSettings second;
+    second.generation = Generation::Vemo3;
+    second.serialNumber = "300000002";
+    second.instanceId = QStringLiteral("second");
+    second.id = QStringLiteral("right");
+    t.sim.bus.attach(second);
+    auto file = std::make_shared<CaptureFile>();
+    QVERIFY(file->open(t.path));
+    CaptureComponent wrapper(t.sim.component(), file);
+    QCOMPARE(wrapper.EnumerateDevices(kGuid), 2);
+    DeviceDescription description;
+    QCOMPARE(wrapper.DescribeDevice(2, description), status::NoSuchDevice);
+    QCOMPARE(wrapper.DescribeDevice(1, description), status::Success);
+    QCOMPARE(description.busPath, QStringLiteral("right"));
+    QCOMPARE(description.serialNumber, QStringLiteral("300000002"));
+    QCOMPARE(description.productId, kVemo3ProductId);
+    // Nothing went over the bus: the file holds its header alone.
+    file.reset();
+    QCOMPARE(QFileInfo(t.path).size(), qint64(24));
 }
 
 void TestCapture::fileThatCannotBeCreated_data()

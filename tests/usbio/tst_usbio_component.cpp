@@ -5,6 +5,7 @@
 #include "tests/usbio/EventRecorder.h"
 #include "tests/usbio/ReadSessionEnder.h"
 #include "tests/usbio/SimFixture.h"
+#include "usbio/devicemodel/VemoFirmware.h"
 
 #include <QSet>
 #include <QTest>
@@ -30,6 +31,11 @@ class TestComponent : public QObject
 private Q_SLOTS:
     void enumerationIsPerInstanceInAttachOrder();
     void enumerationOfAnotherInterfaceFindsNothing();
+    void describeGivesWhatTheDescriptorsHold();
+    void describeNeitherOpensNorMindsAnOpenFault();
+    void describeRefusesOutsideTheListAndADeviceGone();
+    void releaseTexts_data();
+    void releaseTexts();
     void openRefusesIndexOutsideTheList_data();
     void openRefusesIndexOutsideTheList();
     void openOfDeviceThatLeftIsDeviceGone();
@@ -110,6 +116,115 @@ void TestComponent::enumerationOfAnotherInterfaceFindsNothing()
     QCOMPARE(c->EnumerateDevices(QStringLiteral("{00000000-1111-2222-3333-444444444444}")), 0);
     QCOMPARE(c->EnumerateDevices(QStringLiteral("not a guid")), 0);
     QCOMPARE(c->EnumerateDevices(kGuid.toLower()), 1);
+}
+
+void TestComponent::describeGivesWhatTheDescriptorsHold()
+{
+    SimFixture sim;
+    SimDeviceSettings vemo3;
+    vemo3.generation = Generation::Vemo3;
+    vemo3.serialNumber = "300000001";
+    vemo3.firmwareVersion = "3.07";
+    vemo3.id = QStringLiteral("bench-left");
+    SimDevice *left = sim.bus.attach(vemo3);
+    SimDeviceSettings vemo;
+    vemo.generation = Generation::Vemo;
+    vemo.serialNumber = "100000002";
+    vemo.firmwareVersion = "1.9";
+    SimDevice *right = sim.bus.attach(vemo);
+    auto c = sim.component();
+    QCOMPARE(c->EnumerateDevices(kGuid), 2);
+
+    DeviceDescription first;
+    QCOMPARE(c->DescribeDevice(0, first), status::Success);
+    QCOMPARE(first.vendorId, kVendorId);
+    QCOMPARE(first.productId, kVemo3ProductId);
+    QCOMPARE(first.release, quint16(0x0307));
+    QCOMPARE(first.serialNumber, QStringLiteral("300000001"));
+    QCOMPARE(first.busPath, QStringLiteral("bench-left"));
+    QCOMPARE(first.devicePath, left->devicePath());
+    DeviceDescription second;
+    QCOMPARE(c->DescribeDevice(1, second), status::Success);
+    QCOMPARE(second.productId, kVemoProductId);
+    QCOMPARE(releaseText(second.release), QStringLiteral("1.09"));
+    // Without an id the device is named by the first free "device<N>".
+    QCOMPARE(second.busPath, QStringLiteral("device1"));
+    QCOMPARE(right->busPath(), QStringLiteral("device1"));
+
+    // In its loader the device gives the loader's release and no serial
+    // number; it keeps its place on the bus and in the order.
+    left->firmware().receive(kCommandEndpoint, "USB-Vemo:BWF!!!");
+    QVERIFY(SimFixture::waitFor([left] { return left->onBus() && left->inLoader(); }));
+    QCOMPARE(c->EnumerateDevices(kGuid), 2);
+    QCOMPARE(c->DescribeDevice(0, first), status::Success);
+    QCOMPARE(first.busPath, QStringLiteral("bench-left"));
+    QCOMPARE(first.release, kLoaderRelease);
+    QCOMPARE(first.serialNumber, QString());
+}
+
+void TestComponent::describeNeitherOpensNorMindsAnOpenFault()
+{
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    // A device that refuses every open, held by nobody, is described all the
+    // same; one held by another instance too, and the holder goes on.
+    device->faults().openStatus = status::AccessDenied;
+    auto c = sim.component();
+    QCOMPARE(c->EnumerateDevices(kGuid), 1);
+    DeviceDescription description;
+    QCOMPARE(c->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.serialNumber, QStringLiteral("000000001"));
+    QVERIFY(!c->openDevice());
+    device->faults().openStatus = 0;
+    auto holder = sim.pipe(kCommandEndpoint);
+    QCOMPARE(c->DescribeDevice(0, description), status::Success);
+    QVERIFY(!c->openDevice());
+    QCOMPARE(holder->StartWriting(16, 1, 1, false), status::Success);
+    QCOMPARE(holder->WriteData(QByteArray("NSF?\r").leftJustified(16, '\0'), 0), status::Success);
+    QVERIFY(SimFixture::waitFor([device] { return !device->receivedCommands().isEmpty(); }));
+}
+
+void TestComponent::describeRefusesOutsideTheListAndADeviceGone()
+{
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    auto c = sim.component();
+    DeviceDescription description;
+    QCOMPARE(c->DescribeDevice(0, description), status::NoSuchDevice); // nothing enumerated yet
+    QCOMPARE(c->EnumerateDevices(kGuid), 1);
+    QCOMPARE(c->DescribeDevice(-1, description), status::NoSuchDevice);
+    QCOMPARE(c->DescribeDevice(1, description), status::NoSuchDevice);
+    sim.bus.detach(device);
+    QCOMPARE(c->DescribeDevice(0, description), status::DeviceGone);
+}
+
+void TestComponent::releaseTexts_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<quint16>("release");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("2.10") << QByteArray("2.10") << quint16(0x0210) << QStringLiteral("2.10");
+    QTest::newRow("one digit minor")
+        << QByteArray("1.9") << quint16(0x0109) << QStringLiteral("1.09");
+    QTest::newRow("two digit major")
+        << QByteArray("10.5") << quint16(0x1005) << QStringLiteral("10.05");
+    QTest::newRow("0.01") << QByteArray("0.01") << quint16(0x0001) << QStringLiteral("0.01");
+    QTest::newRow("99.99") << QByteArray("99.99") << quint16(0x9999) << QStringLiteral("99.99");
+    // Versions that do not fit in BCD give 0.
+    QTest::newRow("minor of three digits")
+        << QByteArray("2.100") << quint16(0) << QStringLiteral("0.00");
+    QTest::newRow("no minor") << QByteArray("2") << quint16(0) << QStringLiteral("0.00");
+    QTest::newRow("three parts") << QByteArray("2.1.0") << quint16(0) << QStringLiteral("0.00");
+    QTest::newRow("letters") << QByteArray("2.a") << quint16(0) << QStringLiteral("0.00");
+}
+
+void TestComponent::releaseTexts()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(quint16, release);
+    QFETCH(QString, text);
+    QCOMPARE(releaseOfVersion(version), release);
+    QCOMPARE(releaseText(release), text);
 }
 
 void TestComponent::openRefusesIndexOutsideTheList_data()

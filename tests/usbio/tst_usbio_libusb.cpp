@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <libusb.h>
 #include <sys/utsname.h>
@@ -125,6 +126,8 @@ class TestLibusb : public UmockdevTestCase
 private Q_SLOTS:
     void enumerationOfTwoGenerationsInOrder();
     void devicesArePublishedInEnumerationOrder();
+    void devicesBehindAHubDescribedWithoutOpeningThem();
+    void describingIsRefusedOutsideTheListAndForADeviceGone();
     void openSharesOneHandleAndTheConfiguration();
     void operationsNeedAnOpenDevice_data();
     void operationsNeedAnOpenDevice();
@@ -194,6 +197,113 @@ void TestLibusb::devicesArePublishedInEnumerationOrder()
     QVERIFY(f.store.keyExists(RootKey::LocalMachine,
                               QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_"
                                              "088b\\1-2")));
+}
+
+void TestLibusb::devicesBehindAHubDescribedWithoutOpeningThem()
+{
+    LibusbFixture f;
+    // Four devices behind a hub on port 1, plugged in out of order; the
+    // second one runs its loader.
+    f.mock.addHub(1);
+    struct Plugged
+    {
+        Generation generation;
+        int port;
+        QByteArray serial;
+        QByteArray firmware;
+    };
+    const QList<Plugged> plugged{{Generation::Vemo3, 4, "300000004", "3.07"},
+                                 {Generation::Vemo2, 2, "200000002", "2.10"},
+                                 {Generation::Vemo, 1, "100000001", "1.9"},
+                                 {Generation::Vemo2, 3, "200000003", "2.11"}};
+    QList<UsbMockDevice *> devices;
+    for (const Plugged &p : plugged) {
+        VemoFirmware::Settings settings;
+        settings.serialNumber = p.serial;
+        settings.firmwareVersion = p.firmware;
+        devices << f.mock.addBehindHub(p.generation, 1, p.port, settings);
+    }
+    // In its loader the device gives neither its version nor its serial.
+    {
+        UsbMockDevice *loader = devices.at(1);
+        loader->firmware().receive(kCommandEndpoint, "USB-Vemo:BWF!!!");
+        QVERIFY(LibusbFixture::waitFor([loader] { return loader->firmware().inLoader(); }));
+    }
+    f.start();
+
+    // One device of the four is held by another instance all along.
+    auto holder = f.component();
+    QCOMPARE(holder->EnumerateDevices(kGuid), 4);
+    QCOMPARE(holder->OpenDevice(2), status::Success);
+
+    auto component = f.component();
+    QCOMPARE(component->EnumerateDevices(kGuid), 4);
+    struct Expected
+    {
+        QString path;
+        quint16 product;
+        quint16 release;
+        QString serial;
+    };
+    const QList<Expected> expected{
+        {QStringLiteral("1-1.1"), kVemoProductId, 0x0109, QStringLiteral("100000001")},
+        {QStringLiteral("1-1.2"), kVemo2ProductId, kLoaderRelease, {}},
+        {QStringLiteral("1-1.3"), kVemo2ProductId, 0x0211, QStringLiteral("200000003")},
+        {QStringLiteral("1-1.4"), kVemo3ProductId, 0x0307, QStringLiteral("300000004")}};
+    for (int i = 0; i < expected.size(); ++i) {
+        DeviceDescription description;
+        QCOMPARE(component->DescribeDevice(i, description), status::Success);
+        QCOMPARE(description.busPath, expected.at(i).path);
+        QCOMPARE(description.vendorId, kVendorId);
+        QCOMPARE(description.productId, expected.at(i).product);
+        QCOMPARE(description.release, expected.at(i).release);
+        QCOMPARE(description.serialNumber, expected.at(i).serial);
+        const auto device = std::find_if(devices.cbegin(), devices.cend(), [&](UsbMockDevice *d) {
+            return d->instanceId() == expected.at(i).path;
+        });
+        QVERIFY(device != devices.cend());
+        QCOMPARE(description.devicePath, (*device)->devNode());
+    }
+    QCOMPARE(releaseText(0x0109), QStringLiteral("1.09"));
+    QCOMPARE(releaseText(0x0211), QStringLiteral("2.11"));
+
+    // Nothing was opened for it: only the held device has a claim and an
+    // open node, both from its holder.
+    for (UsbMockDevice *device : std::as_const(devices)) {
+        const bool held = device->instanceId() == QLatin1String("1-1.3");
+        QCOMPARE(device->claims(), held ? 1 : 0);
+        QCOMPARE(device->opens(), held ? 1 : 0);
+    }
+}
+
+void TestLibusb::describingIsRefusedOutsideTheListAndForADeviceGone()
+{
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 2);
+    f.start();
+    auto component = f.component();
+    DeviceDescription description;
+    QCOMPARE(component->DescribeDevice(0, description), status::NoSuchDevice);
+    QCOMPARE(component->EnumerateDevices(kGuid), 1);
+    QCOMPARE(component->DescribeDevice(-1, description), status::NoSuchDevice);
+    QCOMPARE(component->DescribeDevice(1, description), status::NoSuchDevice);
+    QCOMPARE(component->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.busPath, QStringLiteral("1-2"));
+    QCOMPARE(description.serialNumber, QStringLiteral("000000001"));
+    QCOMPARE(description.release, quint16(0x0210));
+
+    EventRecorder events(component.get());
+    QCOMPARE(component->EnablePnPNotification(kGuid), status::Success);
+    device->unplug();
+    QVERIFY(events.waitFor(EventId::PnPRemoveNotification, 1));
+    QCOMPARE(component->DescribeDevice(0, description), status::DeviceGone);
+    // Back on the bus, it is a new device of a new enumeration.
+    device->plug();
+    QVERIFY(events.waitFor(EventId::PnPAddNotification, 1));
+    QCOMPARE(component->DescribeDevice(0, description), status::DeviceGone);
+    QCOMPARE(component->EnumerateDevices(kGuid), 1);
+    QCOMPARE(component->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.devicePath, device->devNode());
 }
 
 void TestLibusb::openSharesOneHandleAndTheConfiguration()

@@ -15,6 +15,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,7 +121,36 @@ private Q_SLOTS:
     void serialRunOpensAndCommandsTheDevice();
     void unattendedUpdateThroughTheLoader_data();
     void unattendedUpdateThroughTheLoader();
+    void listsTheDevicesBehindAHub();
+    void namedDeviceIsTheOnlyOneOpened_data();
+    void namedDeviceIsTheOnlyOneOpened();
+    void twoInstancesUpdateTwoDevicesAtOnce();
 };
+
+namespace {
+
+// A hub on port 1 with four devices, the second one in its loader.
+QList<UsbMockDevice *> hubOfFour(UsbMockBus &mock, int restartDelayMs = 0)
+{
+    mock.addHub(1);
+    const QList<QPair<Generation, QByteArray>> plugged{{Generation::Vemo, "100000001"},
+                                                       {Generation::Vemo2, "200000002"},
+                                                       {Generation::Vemo3, "300000003"},
+                                                       {Generation::Vemo2, "200000004"}};
+    QList<UsbMockDevice *> devices;
+    for (int port = 1; port <= plugged.size(); ++port) {
+        VemoFirmware::Settings settings;
+        settings.serialNumber = plugged.at(port - 1).second;
+        settings.firmwareVersion = "2.10";
+        settings.restartDelayMs = restartDelayMs;
+        settings.eraseDelayMs = 50;
+        settings.loaderAnnouncesBlank = true;
+        devices << mock.addBehindHub(plugged.at(port - 1).first, 1, port, settings);
+    }
+    return devices;
+}
+
+} // namespace
 
 void TestLibusbProgram::startupFindsAndListsTheDevices_data()
 {
@@ -250,6 +282,122 @@ void TestLibusbProgram::unattendedUpdateThroughTheLoader()
     QVERIFY(SimFixture::waitFor([device] { return device->onBus(); }, 5000));
     QCOMPARE(device->firmware().firmwareVersion(), QByteArray("1.41"));
     QVERIFY(!device->firmware().inLoader());
+}
+
+// --list in the same testbed: the four devices behind the hub, by their
+// port paths, without opening any of them.
+void TestLibusbProgram::listsTheDevicesBehindAHub()
+{
+    UsbMockBus mock;
+    const QList<UsbMockDevice *> devices = hubOfFour(mock);
+    {
+        UsbMockDevice *loader = devices.at(1);
+        loader->firmware().receive(kCommandEndpoint, "USB-Vemo:BWF!!!");
+        QVERIFY(SimFixture::waitFor([loader] { return loader->firmware().inLoader(); }));
+    }
+    Program text({QStringLiteral("--usb=libusb"), QStringLiteral("--list")});
+    QCOMPARE(text.waitForExit(30000), 0);
+    QStringList lines = text.log();
+    lines.removeAll(QString());
+    for (QString &line : lines)
+        line = line.simplified();
+    QCOMPARE(lines, (QStringList{"1 Vemo 100000001 2.10 1-1.1", "2 Vemo2 - 1.00 1-1.2",
+                                 "3 Vemo3 300000003 2.10 1-1.3", "4 Vemo2 200000004 2.10 1-1.4"}));
+
+    Program json(
+        {QStringLiteral("--usb=libusb"), QStringLiteral("--list"), QStringLiteral("--json")});
+    QCOMPARE(json.waitForExit(30000), 0);
+    const QJsonArray array =
+        QJsonDocument::fromJson(json.log().join(QLatin1Char('\n')).toUtf8()).array();
+    QCOMPARE(array.size(), 4);
+    QCOMPARE(array.at(2).toObject().value(QStringLiteral("path")).toString(),
+             QStringLiteral("1-1.3"));
+    QCOMPARE(array.at(2).toObject().value(QStringLiteral("productId")).toString(),
+             QStringLiteral("088b"));
+    QVERIFY(array.at(1).toObject().value(QStringLiteral("serial")).isNull());
+
+    for (UsbMockDevice *device : devices) {
+        QCOMPARE(device->opens(), 0);
+        QCOMPARE(device->claims(), 0);
+    }
+}
+
+void TestLibusbProgram::namedDeviceIsTheOnlyOneOpened_data()
+{
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<int>("device");
+    QTest::newRow("by path") << "1-1.3" << 2;
+    QTest::newRow("by serial") << "200000004" << 3;
+}
+
+// A serial run told its device among the four: only that device's node is
+// opened and its interface claimed, and only it takes the number.
+void TestLibusbProgram::namedDeviceIsTheOnlyOneOpened()
+{
+    QFETCH(QString, named);
+    QFETCH(int, device);
+    UsbMockBus mock;
+    const QList<UsbMockDevice *> devices = hubOfFour(mock);
+    Program program({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                     QStringLiteral("--timeout=60"), QStringLiteral("--device=") + named,
+                     QStringLiteral("/SERIAL123456789")});
+    const int status = program.waitForExit(90000);
+    const QStringList log = program.log();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(status == 0, qPrintable(diagnostics));
+    QVERIFY2(log.contains(QStringLiteral("serial number read back: 123456789")),
+             qPrintable(diagnostics));
+    for (int i = 0; i < devices.size(); ++i) {
+        const bool named_ = i == device;
+        QVERIFY2(named_ ? devices.at(i)->opens() > 0 : devices.at(i)->opens() == 0,
+                 qPrintable(devices.at(i)->instanceId()));
+        QCOMPARE(devices.at(i)->claims() > 0, named_);
+        QCOMPARE(devices.at(i)->firmware().serialNumber() == "123456789", named_);
+        QCOMPARE(devices.at(i)->commands().isEmpty(), !named_);
+    }
+}
+
+// Two instances at once, each told its own device behind the hub, each
+// loading an image through its device's loader: each device restarts twice,
+// and each instance hears the other's device leave and come back, and goes
+// on with its own.
+void TestLibusbProgram::twoInstancesUpdateTwoDevicesAtOnce()
+{
+    UsbMockBus mock;
+    const QList<UsbMockDevice *> devices = hubOfFour(mock, 300);
+    QTemporaryDir dir;
+    QList<QByteArray> images;
+    QStringList paths;
+    for (int i = 0; i < 2; ++i) {
+        QByteArray image(64 * (30 + 7 * i) + 11, '\0');
+        for (int b = 0; b < image.size(); ++b)
+            image[b] = char((b * (3 + i) + b / 64) & 0xFF);
+        images << image;
+        paths << dir.filePath(QStringLiteral("image%1.bin").arg(i));
+        QFile file(paths.last());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(image);
+    }
+    Program first({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                   QStringLiteral("--timeout=120"), QStringLiteral("--device=1-1.3"), paths.at(0)});
+    // The mock hands uevents to a socket named after its descriptor number
+    // in the process: the second instance opens its capture file first, so
+    // that the two instances' sockets differ and both hear every event.
+    Program second({QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                    QStringLiteral("--timeout=120"), QStringLiteral("--device=200000004"),
+                    QStringLiteral("--capture=") + dir.filePath(QStringLiteral("second.pcap")),
+                    paths.at(1)});
+    const int firstStatus = first.waitForExit(150000);
+    const int secondStatus = second.waitForExit(150000);
+    const QString diagnostics = first.log().join(QLatin1Char('\n')) + first.errors() +
+                                QStringLiteral("\n----\n") + second.log().join(QLatin1Char('\n')) +
+                                second.errors();
+    QVERIFY2(firstStatus == 0 && secondStatus == 0, qPrintable(diagnostics));
+    QCOMPARE(devices.at(2)->image(), images.at(0));
+    QCOMPARE(devices.at(3)->image(), images.at(1));
+    QVERIFY(devices.at(0)->commands().isEmpty());
+    QVERIFY(devices.at(1)->commands().isEmpty());
+    QCOMPARE(devices.at(0)->opens() + devices.at(1)->opens(), 0);
 }
 
 VEMO_UMOCKDEV_TEST_MAIN(TestLibusbProgram)

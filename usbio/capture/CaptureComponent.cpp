@@ -188,6 +188,12 @@ Status CaptureComponent::OpenDevice(int index)
     return status;
 }
 
+Status CaptureComponent::DescribeDevice(int index, DeviceDescription &description)
+{
+    // No transfer: the descriptors are read from the host's copy.
+    return m_inner->DescribeDevice(index, description);
+}
+
 void CaptureComponent::CloseDevice()
 {
     m_inner->CloseDevice();

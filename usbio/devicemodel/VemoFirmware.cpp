@@ -85,6 +85,7 @@ void VemoFirmware::powerOn()
     const bool wasLoader = m_loader;
     m_loader = m_enterLoader || !m_flashValid;
     m_enterLoader = false;
+    m_powered = true;
     m_commandLine.clear();
     m_ticks = 0;
     if (!m_loader && m_settings.lifeTickPeriodMs > 0)
@@ -99,6 +100,7 @@ void VemoFirmware::powerOn()
 void VemoFirmware::powerOff()
 {
     ++m_epoch;
+    m_powered = false;
     m_lifeTimer.stop();
     m_commandLine.clear();
     // An image cut short by a restart is lost; the erased flash stays blank.
@@ -130,6 +132,21 @@ void VemoFirmware::send(const QByteArray &text)
     const quint64 epoch = m_epoch;
     for (int at = 0; at < text.size() && epoch == m_epoch; at += kInPacketSize)
         m_host->sendToHost(text.mid(at, kInPacketSize));
+}
+
+bool VemoFirmware::loaderInDescriptors() const
+{
+    return m_powered ? m_loader : m_enterLoader || !m_flashValid;
+}
+
+quint16 VemoFirmware::release() const
+{
+    return loaderInDescriptors() ? kLoaderRelease : releaseOfVersion(m_settings.firmwareVersion);
+}
+
+QByteArray VemoFirmware::serialString() const
+{
+    return loaderInDescriptors() ? QByteArray() : m_settings.serialNumber;
 }
 
 QByteArray VemoFirmware::nextVersion(const QByteArray &version)

@@ -62,6 +62,12 @@ public:
     QByteArray firmwareVersion() const { return m_settings.firmwareVersion; }
     QByteArray calibrationDate() const { return m_settings.calibrationDate; }
     QByteArray deviation() const { return m_settings.deviation; }
+    // What the device's descriptors give as it runs now (while it is off,
+    // as it will start): bcdDevice (the firmware's version, or the loader's
+    // 1.00) and the serial-number string, which the loader does not give
+    // (empty).
+    quint16 release() const;
+    QByteArray serialString() const;
     // What "DTP" commands sent to the printer channel.
     QList<QByteArray> printerLines() const { return m_printerLines; }
     // The image under way in the loader (bytes taken so far).
@@ -93,11 +99,14 @@ private:
     void erase();
     void takeImageChunk(const QByteArray &chunk);
     void lifeTick();
+    // The loader runs now, or will at the next power-on while off.
+    bool loaderInDescriptors() const;
     QByteArray versionLine() const;
 
     Settings m_settings;
     DeviceModelHost *m_host;
     bool m_loader = false;
+    bool m_powered = false;
     bool m_enterLoader = false; // the next power-on starts the loader
     bool m_flashValid = true;   // false from an erase until a whole image is in
     LoaderState m_loaderState = LoaderState::Idle;

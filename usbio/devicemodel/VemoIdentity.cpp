@@ -1,5 +1,7 @@
 #include "usbio/devicemodel/VemoIdentity.h"
 
+#include <QList>
+
 namespace usbio {
 
 namespace {
@@ -62,11 +64,25 @@ QByteArray generationName(Generation generation)
     return "Vemo2";
 }
 
-QByteArray deviceDescriptors(Generation generation)
+quint16 releaseOfVersion(const QByteArray &version)
+{
+    const QList<QByteArray> parts = version.split('.');
+    if (parts.size() != 2)
+        return 0;
+    bool majorOk = false, minorOk = false;
+    const int major = parts.at(0).toInt(&majorOk);
+    const int minor = parts.at(1).toInt(&minorOk);
+    if (!majorOk || !minorOk || major < 0 || major > 99 || minor < 0 || minor > 99)
+        return 0;
+    const auto bcd = [](int value) { return quint16(((value / 10) << 4) | (value % 10)); };
+    return quint16(bcd(major) << 8 | bcd(minor));
+}
+
+QByteArray deviceDescriptors(Generation generation, quint16 release, quint8 serialIndex)
 {
     QByteArray bytes;
     // Device: USB 2.0, class per interface, control packets of 64 bytes,
-    // no string descriptors, one configuration.
+    // at most a serial-number string, one configuration.
     bytes.append(char(18));
     bytes.append(char(0x01));
     appendWord(bytes, 0x0200);
@@ -74,8 +90,9 @@ QByteArray deviceDescriptors(Generation generation)
     bytes.append(char(64));
     appendWord(bytes, kVendorId);
     appendWord(bytes, productId(generation));
-    appendWord(bytes, 0x0100); // bcdDevice
-    bytes.append(3, char(0));  // iManufacturer, iProduct, iSerialNumber
+    appendWord(bytes, release); // bcdDevice
+    bytes.append(2, char(0));   // iManufacturer, iProduct
+    bytes.append(char(serialIndex));
     bytes.append(char(1));
 
     // Configuration 1: bus powered, 100 mA, one vendor-specific interface

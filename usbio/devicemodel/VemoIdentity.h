@@ -47,8 +47,19 @@ std::optional<Generation> generationOfProduct(quint16 productId);
 // "Vemo", "Vemo2" or "Vemo3".
 QByteArray generationName(Generation generation);
 
+// bcdDevice of the loader, which answers "loader V1.00".
+constexpr quint16 kLoaderRelease = 0x0100;
+// The string index of the serial number in the firmware's descriptors.
+constexpr quint8 kSerialStringIndex = 3;
+
+// bcdDevice for a firmware version "major.minor" ("2.10" is 0x0210): each
+// part in decimal, 0 to 99; 0 for a version that does not fit.
+quint16 releaseOfVersion(const QByteArray &version);
+
 // The device descriptor followed by the configuration descriptor (with its
-// interface and endpoint descriptors), as the device answers them.
-QByteArray deviceDescriptors(Generation generation);
+// interface and endpoint descriptors), as the device answers them. release
+// is bcdDevice; serialIndex the serial number's string index (0: none).
+QByteArray deviceDescriptors(Generation generation, quint16 release = kLoaderRelease,
+                             quint8 serialIndex = 0);
 
 } // namespace usbio

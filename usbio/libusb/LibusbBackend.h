@@ -61,6 +61,9 @@ public:
     // Where the host keeps its USB device nodes; without it libusb finds
     // nothing, and the start-up note says so.
     QString usbFileSystem = QStringLiteral("/dev/bus/usb");
+    // Where the kernel shows each USB device by its port path, with the
+    // serial-number string it read from it.
+    QString usbDevicesFolder = QStringLiteral("/sys/bus/usb/devices");
 
 private:
     friend class LibusbComponent;

@@ -93,6 +93,17 @@ Status LibusbComponent::OpenDevice(int index)
     return status::Success;
 }
 
+Status LibusbComponent::DescribeDevice(int index, DeviceDescription &description)
+{
+    if (index < 0 || index >= m_list.size())
+        return status::NoSuchDevice;
+    const std::shared_ptr<LibusbDevice> &device = m_list.at(index);
+    if (device->gone() || !m_backend)
+        return status::DeviceGone;
+    description = device->description(m_backend->usbDevicesFolder);
+    return status::Success;
+}
+
 void LibusbComponent::CloseDevice()
 {
     releasePipe();

@@ -40,6 +40,7 @@ public:
 
     int EnumerateDevices(const QString &interfaceGuid) override;
     Status OpenDevice(int index) override;
+    Status DescribeDevice(int index, DeviceDescription &description) override;
     void CloseDevice() override;
     Status GetDriverInfo(DriverInfo &info) override;
     Status GetDeviceAddress(DeviceAddress &address) override;

@@ -2,6 +2,7 @@
 
 #include "usbio/libusb/LibusbStatus.h"
 
+#include <QFile>
 #include <QStringList>
 
 #include <libusb.h>
@@ -39,6 +40,29 @@ LibusbDevice::~LibusbDevice()
 {
     closeHandle();
     libusb_unref_device(m_device);
+}
+
+DeviceDescription LibusbDevice::description(const QString &sysfsRoot) const
+{
+    DeviceDescription description;
+    // libusb keeps the device descriptor it read when it found the device.
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(m_device, &descriptor) == 0) {
+        description.vendorId = descriptor.idVendor;
+        description.productId = descriptor.idProduct;
+        description.release = descriptor.bcdDevice;
+    }
+    // Reading the string from the device would need a handle of it, and
+    // another program may hold it: the kernel's copy needs none. A device
+    // without a serial string (the loader) has no such attribute.
+    if (descriptor.iSerialNumber != 0) {
+        QFile serial(sysfsRoot + QLatin1Char('/') + m_instanceId + QStringLiteral("/serial"));
+        if (serial.open(QIODevice::ReadOnly))
+            description.serialNumber = QString::fromUtf8(serial.readAll()).trimmed();
+    }
+    description.busPath = m_instanceId;
+    description.devicePath = m_devicePath;
+    return description;
 }
 
 bool LibusbDevice::operator<(const LibusbDevice &other) const

@@ -34,6 +34,11 @@ public:
     // Its node, e.g. "/dev/bus/usb/001/004".
     QString devicePath() const { return m_devicePath; }
     PresentDevice present() const { return {m_generation, m_instanceId}; }
+    // What its descriptors give: the ids and bcdDevice as libusb keeps them,
+    // the serial-number string as the kernel read it when the device arrived
+    // (its "serial" attribute under sysfsRoot/<instance id>). Nothing is
+    // opened or sent to the device.
+    DeviceDescription description(const QString &sysfsRoot) const;
     // Orders devices by bus, then by port path.
     bool operator<(const LibusbDevice &other) const;
 

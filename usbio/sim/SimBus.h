@@ -21,6 +21,10 @@ class SimDevice;
 // What a simulated device is and how fast it answers.
 struct SimDeviceSettings
 {
+    // Where the device sits on the bus, as a listing names it (its id in a
+    // configuration file); "device<N>" when empty, the first N that no
+    // other device of the bus has.
+    QString id;
     Generation generation = Generation::Vemo2;
     QByteArray serialNumber = "000000001"; // 9 characters
     QByteArray firmwareVersion = "2.10";

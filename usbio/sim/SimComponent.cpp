@@ -78,6 +78,18 @@ Status SimComponent::OpenDevice(int index)
     return status::Success;
 }
 
+Status SimComponent::DescribeDevice(int index, DeviceDescription &description)
+{
+    if (index < 0 || index >= m_list.size())
+        return status::NoSuchDevice;
+    // Nothing is opened: the faults of an open do not apply.
+    const SimDevice *device = m_list.at(index).data();
+    if (!device || !device->d->attached || !device->d->onBus)
+        return status::DeviceGone;
+    description = device->description();
+    return status::Success;
+}
+
 void SimComponent::CloseDevice()
 {
     // Declarations belong to the handle, like the pipe.

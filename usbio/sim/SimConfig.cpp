@@ -273,6 +273,7 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
     device.attached = boolField(object, QStringLiteral("attached"), path, true);
     s.loaderAnnouncesBlank = boolField(object, QStringLiteral("loaderAnnouncesBlank"), path, false);
     s.name = device.id;
+    s.id = device.id;
     s.imageFolder = pathField(object, QStringLiteral("imageFolder"), path, base);
     s.stateFile = pathField(object, QStringLiteral("stateFile"), path, base);
     if (object.contains(QStringLiteral("answers"))) {

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSaveFile>
+#include <QStringList>
 #include <QTimer>
 
 #include <algorithm>
@@ -191,6 +192,17 @@ void SimDevice::Impl::recordChunk(const QByteArray &bytes)
 SimDevice::SimDevice(SimBus *bus, const SimDeviceSettings &settings)
     : QObject(bus), d(new Impl(this, bus, settings))
 {
+    if (d->settings.id.isEmpty()) {
+        QStringList taken;
+        for (const SimDevice *other : bus->findChildren<SimDevice *>(Qt::FindDirectChildrenOnly)) {
+            if (other != this)
+                taken << other->busPath();
+        }
+        int n = 1;
+        while (taken.contains(QStringLiteral("device%1").arg(n)))
+            ++n;
+        d->settings.id = QStringLiteral("device%1").arg(n);
+    }
     // The state is there from the start, not only after its first change.
     d->writeStateFile();
 }
@@ -232,6 +244,23 @@ QString SimDevice::devicePath() const
         .arg(productId(d->settings.generation), 4, 16, QLatin1Char('0'))
         .arg(d->instanceId, QString::fromLatin1(kDeviceInterfaceGuid))
         .toLower();
+}
+
+QString SimDevice::busPath() const
+{
+    return d->settings.id;
+}
+
+DeviceDescription SimDevice::description() const
+{
+    DeviceDescription description;
+    description.vendorId = kVendorId;
+    description.productId = productId(d->settings.generation);
+    description.release = d->firmware->release();
+    description.serialNumber = QString::fromLatin1(d->firmware->serialString());
+    description.busPath = busPath();
+    description.devicePath = devicePath();
+    return description;
 }
 
 QString SimDevice::instancePath() const

@@ -32,6 +32,12 @@ public:
     // "USB\VID_5E1A&PID_088A\<instance id>" as published in the key store.
     QString instancePath() const;
 
+    // Where it sits on the bus: its id (see SimDeviceSettings::id); the
+    // same after a restart.
+    QString busPath() const;
+    // What its descriptors give, as the component describes it.
+    DeviceDescription description() const;
+
     bool onBus() const; // false while restarting
     // Its address on the bus, new each time it comes onto it (2 for the
     // first device to arrive).

@@ -3,6 +3,7 @@
 #include "tests/usbio/umockdev/UsbMockDevice.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <umockdev.h>
 
@@ -29,10 +30,34 @@ bool UsbMockBus::available(QString *why)
 UsbMockDevice *UsbMockBus::add(usbio::Generation generation, int port,
                                const usbio::VemoFirmware::Settings &settings)
 {
-    m_devices.push_back(std::make_unique<UsbMockDevice>(this, generation, port, settings));
+    m_devices.push_back(std::make_unique<UsbMockDevice>(
+        this, generation, QStringLiteral("1-%1").arg(port), settings));
     UsbMockDevice *device = m_devices.back().get();
     device->plug();
     return device;
+}
+
+UsbMockDevice *UsbMockBus::addBehindHub(usbio::Generation generation, int hubPort, int port,
+                                        const usbio::VemoFirmware::Settings &settings)
+{
+    m_devices.push_back(std::make_unique<UsbMockDevice>(
+        this, generation, QStringLiteral("1-%1.%2").arg(hubPort).arg(port), settings));
+    UsbMockDevice *device = m_devices.back().get();
+    device->plug();
+    return device;
+}
+
+void UsbMockBus::addHub(int hubPort)
+{
+    // A full-speed hub: class 9, one configuration without endpoints of
+    // interest to anyone here.
+    QByteArray descriptors = usbio::deviceDescriptors(usbio::Generation::Vemo2);
+    descriptors[4] = char(0x09); // bDeviceClass: hub
+    descriptors[8] = char(0x6B);
+    descriptors[9] = char(0x1D); // 1d6b
+    descriptors[10] = char(0x02);
+    descriptors[11] = char(0x00);
+    addToTestbed(QStringLiteral("1-%1").arg(hubPort), nextAddress(), descriptors, false);
 }
 
 void UsbMockBus::addOtherProduct(quint16 vendorId, quint16 productId, int port)
@@ -42,13 +67,19 @@ void UsbMockBus::addOtherProduct(quint16 vendorId, quint16 productId, int port)
     descriptors[9] = char(vendorId >> 8);
     descriptors[10] = char(productId & 0xFF);
     descriptors[11] = char(productId >> 8);
-    addToTestbed(port, nextAddress(), descriptors, false);
+    addToTestbed(QStringLiteral("1-%1").arg(port), nextAddress(), descriptors, false);
 }
 
-void UsbMockBus::addToTestbed(int port, int address, const QByteArray &descriptors, bool openable)
+void UsbMockBus::addToTestbed(const QString &name, int address, const QByteArray &descriptors,
+                              bool openable, const QByteArray &serial)
 {
     const QString number = QStringLiteral("%1").arg(address, 3, 10, QLatin1Char('0'));
-    QString record = QStringLiteral("P: /devices/usb1/1-%1\n").arg(port);
+    // Behind a hub the device's folder is inside the hub's: 1-1/1-1.3.
+    QString folder = QStringLiteral("/devices/usb1");
+    const QStringList ports = name.mid(2).split(QLatin1Char('.'));
+    for (int depth = 1; depth <= ports.size(); ++depth)
+        folder += QStringLiteral("/1-") + ports.mid(0, depth).join(QLatin1Char('.'));
+    QString record = QStringLiteral("P: %1\n").arg(folder);
     if (openable)
         record += QStringLiteral("N: bus/usb/001/%1\n").arg(number);
     record += QStringLiteral("E: SUBSYSTEM=usb\n"
@@ -66,6 +97,8 @@ void UsbMockBus::addToTestbed(int port, int address, const QByteArray &descripto
                   .arg(number)
                   .arg(address)
                   .arg(QString::fromLatin1(descriptors.toHex().toUpper()));
+    if (!serial.isEmpty())
+        record += QStringLiteral("A: serial=%1\\n\n").arg(QString::fromLatin1(serial));
     GError *error = nullptr;
     if (!umockdev_testbed_add_from_string(m_testbed, record.toUtf8().constData(), &error)) {
         qWarning("cannot add the device: %s", error ? error->message : "?");

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QStringList>
 #include <QTimer>
 
 #include <cerrno>
@@ -65,11 +66,13 @@ gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug
 
 void onClientVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug);
 
+void onClientConnected(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer plug);
+
 } // namespace
 
-UsbMockDevice::UsbMockDevice(UsbMockBus *bus, Generation generation, int port,
+UsbMockDevice::UsbMockDevice(UsbMockBus *bus, Generation generation, const QString &name,
                              const VemoFirmware::Settings &settings)
-    : m_bus(bus), m_generation(generation), m_port(port)
+    : m_bus(bus), m_generation(generation), m_name(name)
 {
     VemoFirmware::Settings firmware = settings;
     firmware.deviceName = generationName(generation);
@@ -92,7 +95,12 @@ UsbMockDevice::~UsbMockDevice()
 
 QString UsbMockDevice::sysPath() const
 {
-    return QStringLiteral("/sys/devices/usb1/%1").arg(instanceId());
+    // Behind a hub the device's folder is inside the hub's.
+    QString path = QStringLiteral("/sys/devices/usb1");
+    const QStringList ports = m_name.mid(2).split(QLatin1Char('.'));
+    for (int depth = 1; depth <= ports.size(); ++depth)
+        path += QStringLiteral("/1-") + ports.mid(0, depth).join(QLatin1Char('.'));
+    return path;
 }
 
 QString UsbMockDevice::devNode() const
@@ -103,7 +111,7 @@ QString UsbMockDevice::devNode() const
 
 QString UsbMockDevice::instanceId() const
 {
-    return QStringLiteral("1-%1").arg(m_port);
+    return m_name;
 }
 
 bool UsbMockDevice::onBus() const
@@ -129,6 +137,7 @@ void UsbMockDevice::plug(int nodeDelayMs)
     plug->handler = umockdev_ioctl_base_new();
     g_signal_connect(plug->handler, "handle-ioctl", G_CALLBACK(onIoctl), plug.get());
     g_signal_connect(plug->handler, "client-vanished", G_CALLBACK(onClientVanished), plug.get());
+    g_signal_connect(plug->handler, "client-connected", G_CALLBACK(onClientConnected), plug.get());
     Plug *current = plug.get();
     {
         QMutexLocker lock(&m_lock);
@@ -137,7 +146,13 @@ void UsbMockDevice::plug(int nodeDelayMs)
     }
     // The handler goes on the node before the device appears.
     attachNode(*current);
-    m_bus->addToTestbed(m_port, m_address, deviceDescriptors(m_generation), true);
+    // The descriptors of what starts now: the firmware gives its version and
+    // serial number, the loader neither.
+    const QByteArray serial = m_firmware->serialString();
+    m_bus->addToTestbed(m_name, m_address,
+                        deviceDescriptors(m_generation, m_firmware->release(),
+                                          serial.isEmpty() ? 0 : kSerialStringIndex),
+                        true, serial);
     if (nodeDelayMs > 0) {
         // The node is taken out of the way before anyone looks at the new
         // device, and put back later.
@@ -265,6 +280,12 @@ int UsbMockDevice::inUrbsInFlight() const
     return count;
 }
 
+int UsbMockDevice::opens() const
+{
+    QMutexLocker lock(&m_lock);
+    return m_opens;
+}
+
 int UsbMockDevice::claims() const
 {
     QMutexLocker lock(&m_lock);
@@ -325,12 +346,24 @@ void onClientVanished(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer
     UsbMockDevice::handleClientGone(plug, client);
 }
 
+void onClientConnected(UMockdevIoctlBase *, UMockdevIoctlClient *, gpointer plug)
+{
+    UsbMockDevice::handleClientOpened(plug);
+}
+
 } // namespace
 
 bool UsbMockDevice::handleIoctl(void *plugData, void *client)
 {
     auto *plug = static_cast<Plug *>(plugData);
     return plug->device->ioctl(*plug, client);
+}
+
+void UsbMockDevice::handleClientOpened(void *plugData)
+{
+    auto *plug = static_cast<Plug *>(plugData);
+    QMutexLocker lock(&plug->device->m_lock);
+    ++plug->device->m_opens;
 }
 
 void UsbMockDevice::handleClientGone(void *plugData, void *client)

@@ -28,16 +28,18 @@ class UsbMockDevice : public QObject, public usbio::DeviceModelHost
 {
     Q_OBJECT
 public:
-    UsbMockDevice(UsbMockBus *bus, usbio::Generation generation, int port,
+    // name: where it is plugged in, as the kernel names it ("1-2", "1-1.3").
+    UsbMockDevice(UsbMockBus *bus, usbio::Generation generation, const QString &name,
                   const usbio::VemoFirmware::Settings &settings);
     ~UsbMockDevice() override;
 
     usbio::VemoFirmware &firmware() { return *m_firmware; }
     usbio::Generation generation() const { return m_generation; }
-    // "/sys/devices/usb1/1-<port>" and the current node "/dev/bus/usb/001/<n>".
+    // "/sys/devices/usb1/1-<port>" (behind a hub "/sys/devices/usb1/1-1/1-1.3")
+    // and the current node "/dev/bus/usb/001/<n>".
     QString sysPath() const;
     QString devNode() const;
-    // "1-<port>", as the backend names the instance.
+    // "1-<port>[.<port>]", as the kernel and the backend name the instance.
     QString instanceId() const;
     bool onBus() const;
 
@@ -76,6 +78,8 @@ public:
     int inUrbsSubmitted() const;
     int inUrbsInFlight() const;
     int claims() const;
+    // Times the device node was opened (by libusb_open), over its whole life.
+    int opens() const;
 
     // DeviceModelHost
     void sendToHost(const QByteArray &packet) override;
@@ -86,6 +90,7 @@ public:
     // Entry points of the handler's signals, on umockdev's thread.
     static bool handleIoctl(void *plug, void *client);
     static void handleClientGone(void *plug, void *client);
+    static void handleClientOpened(void *plug);
 
 Q_SIGNALS:
     void imageArrived(const QByteArray &image);
@@ -99,7 +104,7 @@ private:
 
     UsbMockBus *m_bus;
     usbio::Generation m_generation;
-    int m_port;
+    QString m_name;
     std::unique_ptr<usbio::VemoFirmware> m_firmware;
     QList<QByteArray> m_pieces;
     QList<QByteArray> m_chunks;
@@ -122,4 +127,5 @@ private:
     QList<quint8> m_clearedHalts;
     int m_inSubmitted = 0;
     int m_claims = 0;
+    int m_opens = 0;
 };

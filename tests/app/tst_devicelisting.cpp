@@ -1,0 +1,268 @@
+// --list: the attached devices as the listing reads them from their
+// descriptors on the simulated bus (several of each generation, one in its
+// loader, one held by another instance), its lines and its JSON read back,
+// and the program listing without a display and without touching the key
+// store.
+
+#include "app/DeviceListing.h"
+#include "tests/usbio/SimFixture.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace usbio;
+
+namespace {
+
+struct Plugged
+{
+    Generation generation;
+    QByteArray serial;
+    QByteArray firmware;
+    QString id;
+};
+
+// Two of each generation, in an order that is not by generation.
+const QList<Plugged> kBench{
+    {Generation::Vemo2, "200000001", "2.10", QStringLiteral("bench-1")},
+    {Generation::Vemo3, "300000001", "3.05", QStringLiteral("bench-2")},
+    {Generation::Vemo, "100000001", "1.40", QStringLiteral("bench-3")},
+    {Generation::Vemo2, "200000002", "2.11", QStringLiteral("bench-4")},
+    {Generation::Vemo, "100000002", "1.9", QStringLiteral("bench-5")},
+    {Generation::Vemo3, "300000002", "3.07", QStringLiteral("bench-6")},
+};
+
+void attachBench(SimBus &bus)
+{
+    for (const Plugged &p : kBench) {
+        SimDeviceSettings settings;
+        settings.generation = p.generation;
+        settings.serialNumber = p.serial;
+        settings.firmwareVersion = p.firmware;
+        settings.id = p.id;
+        bus.attach(settings);
+    }
+}
+
+// The listing's text split back into its columns, line by line.
+QList<QStringList> columnsOf(const QString &text)
+{
+    QList<QStringList> lines;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines.append(line.split(QRegularExpression(QStringLiteral("\\s+"))));
+    return lines;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The program with arguments, without a display.
+Run runProgram(const QStringList &arguments, const QString &defaultStore)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("VEMO_REGISTRY"), defaultStore);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(VEMOTOOL_PATH), arguments);
+    Run run;
+    if (!process.waitForFinished(30000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+} // namespace
+
+class TestDeviceListing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void rowsComeFromTheDescriptors();
+    void textAndJsonReadBack();
+    void nothingAttached();
+    void programListsWithoutDisplayOrKeyStore_data();
+    void programListsWithoutDisplayOrKeyStore();
+};
+
+void TestDeviceListing::rowsComeFromTheDescriptors()
+{
+    SimFixture sim;
+    attachBench(sim.bus);
+    SimDevice *loader = sim.bus.devices().at(3);
+    loader->firmware().receive(kCommandEndpoint, "USB-Vemo:BWF!!!");
+    QVERIFY(SimFixture::waitFor([loader] { return loader->onBus() && loader->inLoader(); }));
+    // Another instance drives one of them; it is listed all the same.
+    auto holder = sim.pipe(kInEndpoint, 1);
+    QCOMPARE(holder->StartReading(16, 5, 5), status::Success);
+
+    auto component = sim.component();
+    const QList<DeviceListing::Row> rows = DeviceListing::collect(*component);
+    QCOMPARE(rows.size(), kBench.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        const DeviceListing::Row &row = rows.at(i);
+        const Plugged &plugged = kBench.at(i);
+        QCOMPARE(row.number, i + 1);
+        QCOMPARE(row.generation, QString::fromLatin1(generationName(plugged.generation)));
+        QCOMPARE(row.path, plugged.id);
+        QCOMPARE(row.vendorId, kVendorId);
+        QCOMPARE(row.productId, productId(plugged.generation));
+        if (i == 3) {
+            QCOMPARE(row.serial, QString());
+            QCOMPARE(row.firmware, QStringLiteral("1.00"));
+        } else {
+            QCOMPARE(row.serial, QString::fromLatin1(plugged.serial));
+            QCOMPARE(row.firmware, plugged.firmware == "1.9"
+                                       ? QStringLiteral("1.09")
+                                       : QString::fromLatin1(plugged.firmware));
+        }
+    }
+    // Only the holder has a device open.
+    QVERIFY(!component->openDevice());
+    QCOMPARE(holder->openDevice(), sim.bus.devices().at(1));
+    QVERIFY(holder->isReading());
+}
+
+void TestDeviceListing::textAndJsonReadBack()
+{
+    QList<DeviceListing::Row> rows;
+    rows.append({1, QStringLiteral("Vemo2"), QStringLiteral("200000001"), QStringLiteral("2.10"),
+                 QStringLiteral("1-1.2"), kVendorId, kVemo2ProductId});
+    rows.append({2, QStringLiteral("Vemo"), QString(), QStringLiteral("1.00"),
+                 QStringLiteral("1-1.10"), kVendorId, kVemoProductId});
+    rows.append({3, QStringLiteral("Vemo3"), QStringLiteral("V30000017"), QStringLiteral("3.05"),
+                 QStringLiteral("2-4"), kVendorId, kVemo3ProductId});
+
+    const QString text = DeviceListing::text(rows);
+    QVERIFY(text.endsWith(QLatin1Char('\n')));
+    const QList<QStringList> lines = columnsOf(text);
+    QCOMPARE(lines, (QList<QStringList>{{"1", "Vemo2", "200000001", "2.10", "1-1.2"},
+                                        {"2", "Vemo", "-", "1.00", "1-1.10"},
+                                        {"3", "Vemo3", "V30000017", "3.05", "2-4"}}));
+    // The columns line up: every path starts at the same place.
+    const QStringList textLines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : textLines)
+        QCOMPARE(line.lastIndexOf(QLatin1Char(' ')) + 1, textLines.first().indexOf("1-1.2"));
+
+    const QByteArray json = DeviceListing::json(rows);
+    QCOMPARE(json.count('\n'), 1);
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QVERIFY(document.isArray());
+    const QJsonArray array = document.array();
+    QCOMPARE(array.size(), 3);
+    for (int i = 0; i < array.size(); ++i) {
+        const QJsonObject object = array.at(i).toObject();
+        QCOMPARE(object.keys(), (QStringList{"firmware", "generation", "index", "path", "productId",
+                                             "serial", "vendorId"}));
+        QCOMPARE(object.value("index").toInt(), rows.at(i).number);
+        QCOMPARE(object.value("generation").toString(), rows.at(i).generation);
+        QCOMPARE(object.value("firmware").toString(), rows.at(i).firmware);
+        QCOMPARE(object.value("path").toString(), rows.at(i).path);
+        QCOMPARE(object.value("vendorId").toString(), QStringLiteral("5e1a"));
+        QCOMPARE(object.value("productId").toString().toUShort(nullptr, 16), rows.at(i).productId);
+    }
+    QCOMPARE(array.at(0).toObject().value("serial").toString(), QStringLiteral("200000001"));
+    // A device that gives no serial number has none, not an empty one.
+    QVERIFY(array.at(1).toObject().value("serial").isNull());
+}
+
+void TestDeviceListing::nothingAttached()
+{
+    SimFixture sim;
+    auto component = sim.component();
+    const QList<DeviceListing::Row> rows = DeviceListing::collect(*component);
+    QVERIFY(rows.isEmpty());
+    QCOMPARE(DeviceListing::text(rows), QString());
+    QCOMPARE(DeviceListing::json(rows), QByteArray("[]\n"));
+}
+
+void TestDeviceListing::programListsWithoutDisplayOrKeyStore_data()
+{
+    QTest::addColumn<bool>("devices");
+    QTest::addColumn<bool>("json");
+    QTest::newRow("text") << true << false;
+    QTest::newRow("json") << true << true;
+    QTest::newRow("none attached, text") << false << false;
+    QTest::newRow("none attached, json") << false << true;
+}
+
+void TestDeviceListing::programListsWithoutDisplayOrKeyStore()
+{
+    QFETCH(bool, devices);
+    QFETCH(bool, json);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString simFile = dir.filePath(QStringLiteral("bench.json"));
+    {
+        QJsonArray list;
+        if (devices) {
+            for (const Plugged &p : kBench) {
+                QJsonObject device;
+                device.insert("id", p.id);
+                device.insert("generation", QString::fromLatin1(generationName(p.generation)));
+                device.insert("serial", QString::fromLatin1(p.serial));
+                device.insert("firmware", QString::fromLatin1(p.firmware));
+                list.append(device);
+            }
+        }
+        QFile file(simFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{"devices", list}}).toJson());
+    }
+    // Neither the store named nor the default one is written.
+    const QString store = dir.filePath(QStringLiteral("registry.json"));
+    const QString defaultStore = dir.filePath(QStringLiteral("default-registry.json"));
+    QStringList arguments{QStringLiteral("--list"), QStringLiteral("--sim=") + simFile,
+                          QStringLiteral("--registry=") + store};
+    if (json)
+        arguments << QStringLiteral("--json");
+
+    const Run run = runProgram(arguments, defaultStore);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.err.isEmpty(), run.err.constData());
+    QVERIFY(!QFile::exists(store));
+    QVERIFY(!QFile::exists(defaultStore));
+    const int expected = devices ? int(kBench.size()) : 0;
+    if (json) {
+        const QJsonArray array = QJsonDocument::fromJson(run.out).array();
+        QCOMPARE(array.size(), expected);
+        if (!devices)
+            QCOMPARE(run.out, QByteArray("[]\n"));
+        for (int i = 0; i < expected; ++i) {
+            QCOMPARE(array.at(i).toObject().value("path").toString(), kBench.at(i).id);
+            QCOMPARE(array.at(i).toObject().value("serial").toString(),
+                     QString::fromLatin1(kBench.at(i).serial));
+        }
+    } else {
+        const QList<QStringList> lines = columnsOf(QString::fromLocal8Bit(run.out));
+        QCOMPARE(lines.size(), expected);
+        for (int i = 0; i < expected; ++i) {
+            QCOMPARE(lines.at(i).at(0), QString::number(i + 1));
+            QCOMPARE(lines.at(i).at(1),
+                     QString::fromLatin1(generationName(kBench.at(i).generation)));
+            QCOMPARE(lines.at(i).at(2), QString::fromLatin1(kBench.at(i).serial));
+            QCOMPARE(lines.at(i).at(4), kBench.at(i).id);
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDeviceListing)
+#include "tst_devicelisting.moc"
