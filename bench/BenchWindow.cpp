@@ -58,6 +58,13 @@ void BenchWindow::open()
         qFatal("the simulated device did not open");
 }
 
+bool BenchWindow::runToItsEnd(const QStringList &arguments, int timeoutMs)
+{
+    m_host.clearTerminate();
+    start(arguments);
+    return waitFor([this] { return m_host.terminateRequested(); }, timeoutMs);
+}
+
 bool BenchWindow::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);

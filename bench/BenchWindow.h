@@ -41,6 +41,11 @@ public:
     // new-firmware query.
     void open();
 
+    // A run as the program makes it: a new window started with the
+    // production command line, events handled until the run asks the
+    // program to end (false when it has not after timeoutMs).
+    bool runToItsEnd(const QStringList &arguments, int timeoutMs = 60000);
+
     // Handles events until done() holds or timeoutMs has passed; false on
     // the time-out.
     bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000);
