@@ -1,7 +1,8 @@
 // Receive soak: a million device chunks (life ticks and lines, the life-tick
 // filter on and off) into one window through the handler the link's chunks
-// reach. Once both logs are full the window's memory stays where it is, and
-// the last 10 000 chunks cost what the first 10 000 did. Costs are CPU time,
+// reach. Once both logs are full the window's memory stays where it is; the
+// cost of the last 10 000 chunks is held against the first 10 000's, which
+// went into empty logs. Costs are CPU time,
 // so that other programs on the machine do not count.
 
 #include "app/Application.h"
@@ -19,6 +20,10 @@ namespace {
 
 constexpr qint64 kChunks = 1000000;
 constexpr qint64 kBlock = 10000;
+// Memory is compared from here on: both logs are full (the message log, which
+// gets about six lines of ten chunks, after some 170 000) and have dropped
+// lines a few times over.
+constexpr qint64 kSettled = 300000;
 
 } // namespace
 
@@ -35,21 +40,21 @@ int main(int argc, char **argv)
 
     qint64 first = 0;
     qint64 last = 0;
-    qint64 fullAt = -1; // the chunk after which both logs were full
-    long rssFull = 0;
-    long rssMaxAfterFull = 0;
+    qint64 fullAt = -1; // the chunk after which both logs had started to drop lines
+    long rssBase = 0;   // once the full logs have settled
+    long rssMaxAfterBase = 0;
     for (qint64 n = 0; n < kChunks; n += kBlock) {
         const qint64 cost = ReceiveFeed::feedWindow(form, n, kBlock);
         if (n == 0)
             first = cost;
         last = cost;
         const long rss = bench::currentRssKiB();
-        if (fullAt < 0 && form.Message->dropping() && form.WithoutFilter->dropping()) {
+        if (fullAt < 0 && form.Message->dropping() && form.WithoutFilter->dropping())
             fullAt = n + kBlock;
-            rssFull = rss;
-        }
-        if (fullAt >= 0)
-            rssMaxAfterFull = std::max(rssMaxAfterFull, rss);
+        if (n + kBlock == kSettled)
+            rssBase = rss;
+        else if (n + kBlock > kSettled)
+            rssMaxAfterBase = std::max(rssMaxAfterBase, rss);
         if ((n + kBlock) % 100000 == 0)
             std::printf("%7lld chunks: %5.1f us per chunk, %4ld MiB, logs %d + %d lines\n",
                         n + kBlock, double(cost) / kBlock / 1000, rss / 1024,
@@ -61,16 +66,16 @@ int main(int argc, char **argv)
     std::printf("first 10 000 chunks: %.1f us per chunk; last 10 000: %.1f us per chunk\n",
                 double(first) / kBlock / 1000, double(last) / kBlock / 1000);
     if (fullAt >= 0)
-        std::printf("memory: %ld MiB when both logs were full (after %lld chunks), at most "
+        std::printf("both logs full after %lld chunks; memory %ld MiB after %lld chunks, at most "
                     "%ld MiB after that, %ld MiB at the end\n",
-                    rssFull / 1024, fullAt, rssMaxAfterFull / 1024, rssEnd / 1024);
+                    fullAt, rssBase / 1024, kSettled, rssMaxAfterBase / 1024, rssEnd / 1024);
     else
         std::printf("THE LOGS NEVER FILLED\n");
-    std::printf("peak memory: %ld MiB\n", std::max(bench::peakRssKiB(), rssMaxAfterFull) / 1024);
+    std::printf("peak memory: %ld MiB\n", std::max(bench::peakRssKiB(), rssMaxAfterBase) / 1024);
     std::printf("message boxes shown: %d\n", bench.host().messageBoxes());
     if (fullAt >= 0)
         std::printf("receive soak memory growth: ratio %.2f (goal <= 1.05)\n",
-                    double(rssMaxAfterFull) / double(rssFull));
+                    double(rssMaxAfterBase) / double(rssBase));
     std::printf("receive soak: ratio %.2f (goal <= 1.2)\n", double(last) / double(first));
     return fullAt >= 0 && bench.host().messageBoxes() == 0 ? 0 : 1;
 }
