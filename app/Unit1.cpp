@@ -17,10 +17,12 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QIcon>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -157,7 +159,10 @@ void TForm1::CreateControls()
 
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromLatin1(MainCaption));
-    setWindowIcon(QIcon(QStringLiteral(":/app/icon.png")));
+    // Read as what it is: guessing the format would load every image plugin.
+    QImageReader icon(QStringLiteral(":/app/icon.png"), "png");
+    icon.setAutoDetectImageFormat(false);
+    setWindowIcon(QIcon(QPixmap::fromImage(icon.read())));
     resize(kClientWidth, kClientHeight);
 
     // The design font of the toolkit's windows, which the pixel bounds of

@@ -37,6 +37,8 @@ public:
     void processMessages() override;
 
     int messageBoxes() const { return m_boxes; }
+    // For the next run in the same process.
+    void clearTerminate() { m_terminate = false; }
 
 private:
     int m_boxes = 0;

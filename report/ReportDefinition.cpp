@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -226,7 +227,12 @@ void readPicture(const Node &node, ReportObject &object, const QString &baseFold
     const QString path = QDir(baseFolder).filePath(file);
     if (!QFileInfo(path).isFile())
         fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
-    if (!object.picture.load(path))
+    // Read first as what its name says: guessing the format loads every
+    // image plugin, which only a picture named otherwise needs.
+    QImageReader reader(path, QFileInfo(path).suffix().toLower().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+    object.picture = reader.read();
+    if (object.picture.isNull() && !object.picture.load(path))
         fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
 }
 

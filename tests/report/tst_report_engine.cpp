@@ -34,6 +34,8 @@ private Q_SLOTS:
     void badDefinitions_data();
     void badDefinitions();
     void loadFailureKeepsTheDefinition();
+    void picturesReadWhateverTheirName_data();
+    void picturesReadWhateverTheirName();
     void missingDefinitionFile();
 
     void prepareFillsPlaceholders();
@@ -91,6 +93,12 @@ void TestReportEngine::initTestCase()
     QImage logo(20, 10, QImage::Format_RGB32);
     logo.fill(Qt::blue);
     QVERIFY(logo.save(FDir.filePath(QStringLiteral("logo.png"))));
+    // The same picture under names that say another format, or none.
+    QVERIFY(logo.save(FDir.filePath(QStringLiteral("logo.BMP")), "BMP"));
+    QVERIFY(logo.save(FDir.filePath(QStringLiteral("png-named.bmp")), "PNG"));
+    QVERIFY(logo.save(FDir.filePath(QStringLiteral("logo")), "PNG"));
+    QFile junk(FDir.filePath(QStringLiteral("junk.png")));
+    QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("not a picture") > 0);
 }
 
 QByteArray TestReportEngine::definition(const QByteArray &from, const QByteArray &to) const
@@ -312,6 +320,37 @@ void TestReportEngine::loadFailureKeepsTheDefinition()
     report.PrepareReport();
     QCOMPARE(report.PreparedPages().first().object(QStringLiteral("Text1"))->lines.first(),
              QStringLiteral("A is kept"));
+}
+
+void TestReportEngine::picturesReadWhateverTheirName_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("read");
+
+    // A picture is read first as what its name says (so that no image
+    // plugin is loaded to guess), then by its content.
+    QTest::newRow("png") << QByteArray("logo.png") << true;
+    QTest::newRow("bmp, name in capitals") << QByteArray("logo.BMP") << true;
+    QTest::newRow("png named .bmp") << QByteArray("png-named.bmp") << true;
+    QTest::newRow("no suffix") << QByteArray("logo") << true;
+    QTest::newRow("not a picture") << QByteArray("junk.png") << false;
+}
+
+void TestReportEngine::picturesReadWhateverTheirName()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, read);
+
+    TfrxReport report;
+    const QString message = errorOf([&] { load(report, definition("logo.png", file)); });
+    if (!read) {
+        QVERIFY2(message.contains(QLatin1String("cannot read the picture")), qPrintable(message));
+        return;
+    }
+    QVERIFY2(message.isEmpty(), qPrintable(message));
+    const QImage picture = report.Definition().objects.last().picture;
+    QCOMPARE(picture.size(), QSize(20, 10));
+    QCOMPARE(QColor(picture.pixel(5, 5)), QColor(Qt::blue));
 }
 
 void TestReportEngine::missingDefinitionFile()
