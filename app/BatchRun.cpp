@@ -1,6 +1,7 @@
 #include "app/BatchRun.h"
 
 #include "app/Application.h"
+#include "app/RunRecord.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
@@ -22,8 +23,9 @@ void printError(const QString &line)
 
 } // namespace
 
-BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *host)
-    : m_options(options), m_host(host)
+BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *host,
+                   RunRecord *record)
+    : m_options(options), m_host(host), m_record(record)
 {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, &BatchRun::timeOut);
@@ -51,7 +53,18 @@ void BatchRun::start()
     if (m_options.timeoutSeconds <= 0)
         return;
     m_timeout.start(m_options.timeoutSeconds * 1000);
-    m_watchdog.start(std::chrono::seconds(m_options.timeoutSeconds + WatchdogGraceSeconds));
+    // A loop blocked past its time-out still leaves its record, with what
+    // is known without the loop's thread.
+    std::function<void()> recordEnd;
+    if (m_record && m_record->wanted()) {
+        recordEnd = [record = m_record] {
+            QString error;
+            record->write(dialogue::RunFacts(), ProgramOptions::TimeoutExitCode,
+                          QString::fromLatin1(RunWatchdog::EndLine), &error);
+        };
+    }
+    m_watchdog.start(std::chrono::seconds(m_options.timeoutSeconds + WatchdogGraceSeconds),
+                     std::move(recordEnd));
 }
 
 void BatchRun::boxShown(const QString &line)
@@ -130,9 +143,24 @@ void BatchRun::timeOut()
                       QStringLiteral("time-out after %1 s").arg(m_options.timeoutSeconds));
 }
 
+void BatchRun::writeRecord(TForm1 &window, RunOutcome &outcome)
+{
+    if (!m_record)
+        return;
+    QString error;
+    if (m_record->write(window.runFacts(), outcome.exitStatus(m_options.batch),
+                        outcome.endReason(m_options.batch), &error))
+        return;
+    const QString line = QStringLiteral("Could not write the run's record: ") + error;
+    printError(line);
+    window.log(line);
+    outcome.recordRecordFailure(error);
+}
+
 int BatchRun::finish(TForm1 &window)
 {
-    const RunOutcome &outcome = window.Outcome();
+    RunOutcome &outcome = window.Outcome();
+    writeRecord(window, outcome);
     if (m_options.batch) {
         const QString line = outcome.endLine(true);
         printError(line);

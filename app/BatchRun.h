@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class RunOutcome;
+class RunRecord;
 class TForm1;
 
 namespace platform {
@@ -29,8 +31,10 @@ class BatchRun : public QObject
     Q_OBJECT
 public:
     // host: the batch host when --batch is given, else null. Its boxes go to
-    // the message log of the window there is.
-    BatchRun(const ProgramOptions &options, platform::BatchHostServices *host);
+    // the message log of the window there is. record: where the run's
+    // record goes (--record), else null.
+    BatchRun(const ProgramOptions &options, platform::BatchHostServices *host,
+             RunRecord *record = nullptr);
     ~BatchRun() override;
     BatchRun(const BatchRun &) = delete;
     BatchRun &operator=(const BatchRun &) = delete;
@@ -40,9 +44,10 @@ public:
     void start();
     // After the window's start-up, with its production run dispatched.
     void started(TForm1 &window);
-    // Once the message loop has ended: the exit status; with --batch the
-    // run's last line ("run ended: 0 done") goes to standard error and the
-    // message log.
+    // Once the message loop has ended: the exit status; the run's record is
+    // written (a record that cannot be written fails the run), then with
+    // --batch the run's last line ("run ended: 0 done") goes to standard
+    // error and the message log.
     int finish(TForm1 &window);
 
     // Time the loop gets to end after the time-out before the process is
@@ -58,9 +63,12 @@ private:
     void exceptionShown(const QString &message);
     // SIGTERM or SIGINT: the run ends.
     void interrupted(const QString &signalName);
+    // The run's record, with the status and reason the outcome gives.
+    void writeRecord(TForm1 &window, RunOutcome &outcome);
 
     ProgramOptions m_options;
     platform::BatchHostServices *m_host;
+    RunRecord *m_record;
     QTimer m_timeout;
     RunWatchdog m_watchdog;
     std::unique_ptr<platform::TerminationSignals> m_signals;

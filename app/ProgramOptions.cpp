@@ -98,7 +98,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             name == QLatin1String("--registry") || name == QLatin1String("--log-file") ||
             name == QLatin1String("--timeout") || name == QLatin1String("--firmware-server") ||
             name == QLatin1String("--print-to") || name == QLatin1String("--capture") ||
-            name == QLatin1String("--expect-version") || name == QLatin1String("--device");
+            name == QLatin1String("--expect-version") || name == QLatin1String("--device") ||
+            name == QLatin1String("--record");
         if (!known)
             return failed(options, QStringLiteral("unknown option %1").arg(name));
         if (!hasValue || value.isEmpty())
@@ -144,6 +145,8 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.printTo = folder.absoluteFilePath();
         } else if (name == QLatin1String("--capture")) {
             options.captureFile = value;
+        } else if (name == QLatin1String("--record")) {
+            options.recordFile = value;
         } else if (name == QLatin1String("--device")) {
             options.device = value.trimmed();
             if (options.device.isEmpty())
@@ -188,6 +191,9 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
         if (!options.device.isEmpty())
             return failed(options, QStringLiteral("option --device does not go with --list, "
                                                   "which lists every device"));
+        if (!options.recordFile.isEmpty())
+            return failed(options, QStringLiteral("option --record does not go with --list, "
+                                                  "which runs nothing"));
         // Listing runs nothing: a production command line would be lost.
         if (options.programArguments.size() > 1)
             return failed(options, QStringLiteral("option --list takes no production command line "
@@ -249,6 +255,16 @@ QString ProgramOptions::usage(const QString &programName)
                "                     (2.11 or V2.11)\n"
                "  --force            load a firmware file whose name names another\n"
                "                     generation than the device's (vemo3.bin into a Vemo2)\n"
+               "  --record=FILE      when the run ends, however it ends, append one line\n"
+               "                     to FILE: a JSON object with the keys started, ended,\n"
+               "                     host, pid, version, run, device, generation, serial,\n"
+               "                     path, firmwareBefore, firmwareAfter, firmwareAnswer,\n"
+               "                     serialWritten, firmwareFile, imagePath, imageSize,\n"
+               "                     imageSha256, bytesTaken, deviation, calibrationDate,\n"
+               "                     certificate, status and reason (null: not known);\n"
+               "                     written in one piece and synced, so that instances\n"
+               "                     running at once can share FILE; a FILE that cannot be\n"
+               "                     opened, or is no regular file, is a bad value\n"
                "  -h, --help         show this help and exit\n"
                "  -V, --version      show the version and exit\n"
                "  --                 end of options\n"

@@ -37,6 +37,7 @@ public:
     QString logFile;      // mirror of the message log; "-" is standard output
     QString printTo;      // folder for certificates as PDF files; empty: the printer
     QString captureFile;  // pcap capture of the USB traffic; "-" is standard output
+    QString recordFile;   // the file each run appends its record to (JSON Lines)
     // The maker's web server the firmware installers are fetched from.
     QString firmwareServer = QString::fromLatin1(download::FirmwareServer::DefaultAddress);
     // No operator: boxes are logged and answered with their default button,

@@ -40,6 +40,13 @@ void RunOutcome::recordException(const QString &message)
     m_exception = true;
 }
 
+void RunOutcome::recordRecordFailure(const QString &error)
+{
+    if (!m_recordFailed)
+        m_recordError = error;
+    m_recordFailed = true;
+}
+
 EndKind RunOutcome::finalKind(bool batch, QString *why) const
 {
     if (m_timedOut) {
@@ -55,6 +62,11 @@ EndKind RunOutcome::finalKind(bool batch, QString *why) const
     }
     if (m_exception) {
         *why = exception;
+        return EndKind::Failed;
+    }
+    // A line script relies on the record: a run whose record is lost failed.
+    if (m_recordFailed) {
+        *why = QStringLiteral("record not written: %1").arg(m_recordError);
         return EndKind::Failed;
     }
     // An operator saw the boxes and may end the program at any point.
@@ -90,4 +102,11 @@ QString RunOutcome::endLine(bool batch) const
     QString why;
     const EndKind kind = finalKind(batch, &why);
     return QStringLiteral("run ended: %1 %2").arg(exitStatusOf(kind)).arg(why);
+}
+
+QString RunOutcome::endReason(bool batch) const
+{
+    QString why;
+    finalKind(batch, &why);
+    return why;
 }

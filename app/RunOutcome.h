@@ -28,6 +28,8 @@ public:
     void recordBox(const QString &line);
     // An exception that reached the application (its display was shown).
     void recordException(const QString &message);
+    // The run's record (--record) could not be written whole.
+    void recordRecordFailure(const QString &error);
 
     bool ended() const { return m_ended; }
     bool failed() const { return m_ended && m_kind != dialogue::EndKind::Done; }
@@ -45,6 +47,8 @@ public:
     // The kind the exit status stands for, and why, as one line:
     // "run ended: 0 done", "run ended: 3 time-out after 60 s", ...
     QString endLine(bool batch) const;
+    // Why, as the end line gives it.
+    QString endReason(bool batch) const;
 
     // The word the end line gives a run that reached its end.
     static constexpr const char *DoneWord = "done";
@@ -64,4 +68,6 @@ private:
     QString m_firstBox;
     bool m_exception = false;
     QString m_exceptionMessage;
+    bool m_recordFailed = false;
+    QString m_recordError;
 };

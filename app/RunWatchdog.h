@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -19,7 +20,10 @@ public:
     RunWatchdog &operator=(const RunWatchdog &) = delete;
 
     // Starts watching; the process ends after this long unless stopped.
-    void start(std::chrono::milliseconds deadline);
+    // beforeEnd, when set, runs on the watchdog's thread just before the
+    // process ends (after the line on standard error): it must touch
+    // nothing the blocked loop's thread may be changing.
+    void start(std::chrono::milliseconds deadline, std::function<void()> beforeEnd = {});
     void stop();
 
     // What it writes to standard error as it ends the process.

@@ -702,8 +702,13 @@ int TForm1::timerInterval(Timer timer)
 void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
                               const QByteArray &setDate)
 {
+    // The reply's line break is no part of the values.
+    runFacts().noteCalibration(dialogue::DeviceText::decode(deviation).trimmed(),
+                               dialogue::DeviceText::decode(setDate).trimmed());
     try {
         dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
+        if (!frReport1->LastPdfFile().isEmpty())
+            runFacts().noteCertificateFile(frReport1->LastPdfFile());
     } catch (const std::exception &e) {
         // An unattended run reports a certificate that could not be made.
         FOutcome.recordCertificateFailure(QString::fromUtf8(e.what()));

@@ -5,6 +5,7 @@
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
+#include "app/RunRecord.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
@@ -224,13 +225,42 @@ int runWindow(const ProgramOptions &options, BatchRun &run)
     return run.finish(window);
 }
 
+// The record of a run that ended before its window (--record): what it knew
+// then. A record that cannot be written is said on standard error, and
+// fails a run that had not failed.
+int recordEarlyEnd(RunRecord &record, int status, const QString &reason)
+{
+    QString error;
+    if (record.write(dialogue::RunFacts(), status, reason, &error))
+        return status;
+    printLine(stderr, QStringLiteral("vemotool: could not write the run's record: ") + error);
+    return status == 0 ? ProgramOptions::RunFailedExitCode : status;
+}
+
+// A bad input found before the window: its line, its status, its record
+// (which gives the line without the program's name).
+int inputError(RunRecord &record, const QString &message)
+{
+    printLine(stderr, message);
+    QString reason = message;
+    if (reason.startsWith(QLatin1String("vemotool: ")))
+        reason.remove(0, 10);
+    return recordEarlyEnd(record, ProgramOptions::ErrorExitCode, reason);
+}
+
 // An exception that escaped the window and its loop: shown, and the run
 // failed, with or without an operator.
-int exceptionEnd(const ProgramOptions &options, const QString &message)
+int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString &message)
 {
     platform::host().showException(message);
     RunOutcome outcome;
     outcome.recordException(message);
+    QString error;
+    if (!record.write(dialogue::RunFacts(), outcome.exitStatus(options.batch),
+                      outcome.endReason(options.batch), &error)) {
+        printLine(stderr, QStringLiteral("Could not write the run's record: ") + error);
+        outcome.recordRecordFailure(error);
+    }
     if (options.batch)
         printLine(stderr, outcome.endLine(true));
     return outcome.exitStatus(options.batch);
@@ -238,13 +268,13 @@ int exceptionEnd(const ProgramOptions &options, const QString &message)
 
 // Everything after the application exists: the host, the key store, the
 // USB backend and the window; an error escaping them is shown.
-int runProgram(const ProgramOptions &options, RunInputs &inputs)
+int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &record)
 {
     // No operator in a batch run: boxes are logged and answered at once.
     platform::BatchHostServices batchHost;
     if (options.batch)
         platform::setHost(&batchHost);
-    BatchRun run(options, options.batch ? &batchHost : nullptr);
+    BatchRun run(options, options.batch ? &batchHost : nullptr, &record);
     int status = 0;
     try {
         registry::KeyStore::setDefaultStore(inputs.keyStore.get());
@@ -254,9 +284,9 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs)
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
-        status = exceptionEnd(options, QString::fromUtf8(e.what()));
+        status = exceptionEnd(options, record, QString::fromUtf8(e.what()));
     } catch (...) {
-        status = exceptionEnd(options, QString());
+        status = exceptionEnd(options, record, QString());
     }
     platform::setHost(nullptr);
     return status;
@@ -278,11 +308,21 @@ int main(int argc, char *argv[])
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
 
+    // The run starts now; its record file is opened first, so that every
+    // later end of the run, a bad input too, leaves its record. One that
+    // cannot be opened ends the run before anything else.
+    RunRecord record(options);
+    if (record.wanted()) {
+        QString error;
+        if (!record.open(&error))
+            return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
+    }
+
     RunInputs inputs;
     if (const QString error = checkInputs(options, inputs); !error.isEmpty())
-        return optionError(error);
+        return inputError(record, error);
     if (const QString error = preparePlatform(options); !error.isEmpty())
-        return optionError(error);
+        return inputError(record, error);
 
     // Created before any window or device exists; every component instance
     // of the run writes into it.
@@ -290,7 +330,8 @@ int main(int argc, char *argv[])
     if (!options.captureFile.isEmpty()) {
         QString error;
         if (!capture.start(options.captureFile, &error))
-            return optionError(QStringLiteral("vemotool: bad value for --capture: %1").arg(error));
+            return inputError(record,
+                              QStringLiteral("vemotool: bad value for --capture: %1").arg(error));
     }
 
     VemoApplication app(argc, argv);
@@ -301,5 +342,5 @@ int main(int argc, char *argv[])
     // The desktop entry the window belongs to: its icon and name in the
     // task bar of a desktop that installed the package.
     QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
-    return runProgram(options, inputs);
+    return runProgram(options, inputs, record);
 }

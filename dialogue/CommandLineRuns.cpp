@@ -8,6 +8,7 @@
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
+#include "registry/RegTools.h"
 
 #include <QFile>
 
@@ -61,6 +62,7 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
                QStringLiteral("More than one Vemo found, please disconnect others"));
         return;
     }
+    NoteChosenDevice();
     // Nothing is sent to a device of another generation than the file's.
     const QString otherGeneration =
         GenerationGuard::Refusal(FWindow, file, qMax(0, FWindow.selectedDeviceIndex()));
@@ -95,9 +97,23 @@ QString CommandLineRuns::UnusableImage(const QString &file)
     QFile image(file);
     if (!image.open(QIODevice::ReadOnly))
         return QStringLiteral("Firmware file cannot be read: ") + file;
-    if (image.size() == 0)
+    // Read whole: what the run's record names until the transfer reads it
+    // again (an update that never gets that far still says which image).
+    const QByteArray bytes = image.readAll();
+    if (image.error() != QFileDevice::NoError)
+        return QStringLiteral("Firmware file cannot be read: ") + file;
+    FWindow.runFacts().noteImage(file, bytes);
+    if (bytes.isEmpty())
         return QStringLiteral("Firmware file is empty: ") + file;
     return QString();
+}
+
+void CommandLineRuns::NoteChosenDevice()
+{
+    const int index = qMax(0, FWindow.selectedDeviceIndex());
+    const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
+    if (index < listed.size())
+        FWindow.runFacts().noteDevice(FWindow.regTools().GetDeviceName(index), listed.at(index));
 }
 
 void CommandLineRuns::Refuse(EndKind kind, const QString &text)
@@ -133,8 +149,10 @@ void CommandLineRuns::SerialRun(const QByteArray &serialNumber)
     if (FWindow.deviceChoice().hasNamed()) {
         if (!SelectNamedDevice())
             return;
+        NoteChosenDevice();
         FWindow.openClick();
     } else if (FWindow.deviceItemCount() == 1) {
+        NoteChosenDevice();
         FWindow.openClick();
     }
     TVemoUSBinterface *link = FWindow.link();

@@ -39,8 +39,11 @@ private:
     // refused with a line naming what is attached.
     bool SelectNamedDevice();
     // Why an image file cannot be loaded (empty, unreadable); empty when it
-    // can, and for an installer.
-    static QString UnusableImage(const QString &file);
+    // can, and for an installer. The image read is noted for the record.
+    QString UnusableImage(const QString &file);
+    // The device the run works with, as the list describes it, noted for
+    // the record.
+    void NoteChosenDevice();
     // A box with the error icon, then the request to end the program.
     void Refuse(EndKind kind, const QString &text);
     // One line, then the request to end the program.

@@ -72,10 +72,13 @@ void ConnectionControl::OpenClick()
 
     // Followed from now on, by where it is plugged in.
     usbio::DeviceDescription opened;
-    if (link->DescribeDevice(index, opened) == usbio::status::Success)
+    const bool described = link->DescribeDevice(index, opened) == usbio::status::Success;
+    if (described)
         choice.follow(FWindow, index, opened);
 
     const QString deviceName = FWindow.regTools().GetDeviceName(index);
+    if (described)
+        FWindow.runFacts().noteDevice(deviceName, opened);
     FWindow.log(QStringLiteral("Device opend: ") + deviceName + QStringLiteral(" #") +
                 QString::number(index + 1));
     StartReading();

@@ -118,6 +118,11 @@ void FirmwareUpdate::SendFirmwareFile()
         host.setBusyCursor(false);
         return;
     }
+    // What goes into the device, as the link read it.
+    if (link->FileTransferRunning()) {
+        FWindow.runFacts().noteImage(image, link->FileImage());
+        FWindow.runFacts().noteTransferStarted();
+    }
     FWindow.setProgressVisible(true);
     for (Control control : {Control::Update, Control::ChooseFile, Control::DownloadB})
         FWindow.setControlEnabled(control, false);
@@ -133,6 +138,7 @@ void FirmwareUpdate::TransferProgress(int percent)
 
 void FirmwareUpdate::TransferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs)
 {
+    FWindow.runFacts().noteBytesTaken(size);
     FWindow.log(QStringLiteral("Firmware update complete: %1, %2 bytes in %3 s")
                     .arg(QFile::decodeName(fileName))
                     .arg(size)
@@ -147,6 +153,7 @@ void FirmwareUpdate::TransferComplete(const QByteArray &fileName, qint64 size, q
 void FirmwareUpdate::TransferFailed(const QByteArray &fileName, qint64 taken, qint64 size,
                                     usbio::Status reason)
 {
+    FWindow.runFacts().noteBytesTaken(taken);
     const QString cause = failureCause(reason, LinkCalls::statusText(FWindow, reason));
     FWindow.log(QStringLiteral("Firmware transfer failed: %1, %2 of %3 bytes taken: %4")
                     .arg(QFile::decodeName(fileName))

@@ -37,10 +37,16 @@ void UpdateVerification::DeviceArrived()
     // can come inside it.
     FPhase = Phase::WaitingForAnswer;
     FWindow.openClick();
+    // The open disables its button only when the device opened; the version
+    // it gives in its descriptors now is the one it came back with.
+    const bool opened = !FWindow.controlEnabled(WindowPort::Control::Open);
+    if (opened) {
+        if (const auto &back = FWindow.deviceChoice().followed())
+            FWindow.runFacts().noteFirmwareAfter(back->release);
+    }
     if (FPhase != Phase::WaitingForAnswer)
         return;
-    // The open disables its button only when the device opened.
-    if (FWindow.controlEnabled(WindowPort::Control::Open))
+    if (!opened)
         Fail(QStringLiteral("the device came back but did not open"));
 }
 
@@ -52,6 +58,7 @@ void UpdateVerification::LineShown(const QByteArray &line)
     if (answer.isEmpty())
         return;
     FWindow.log(QString::fromLatin1(AnswerPrefix) + answer);
+    FWindow.runFacts().noteFirmwareAnswer(answer);
     const QString expected = FWindow.runSettings().expectVersion;
     if (!expected.isEmpty() && !answerHoldsVersion(answer, expected)) {
         Fail(QStringLiteral("firmware after update is '%1', not %2").arg(answer, expected));

@@ -2,6 +2,7 @@
 
 #include "dialogue/DeviceChoice.h"
 #include "dialogue/EndKind.h"
+#include "dialogue/RunFacts.h"
 #include "dialogue/RunSettings.h"
 #include "dialogue/WindowState.h"
 #include "usbio/Status.h"
@@ -130,6 +131,10 @@ public:
     DeviceChoice &deviceChoice() { return FDeviceChoice; }
     const DeviceChoice &deviceChoice() const { return FDeviceChoice; }
 
+    // ---- What the run found out, for its record (--record) -------------------
+    RunFacts &runFacts() { return FRunFacts; }
+    const RunFacts &runFacts() const { return FRunFacts; }
+
     // ---- The window's handlers that other handlers call --------------------
     virtual void openClick() = 0;
     virtual void closeClick() = 0;
@@ -166,6 +171,7 @@ private:
     WindowState FState;
     DeviceChoice FDeviceChoice;
     RunSettings FSettings;
+    RunFacts FRunFacts;
     QString FLastLinkFailure;
 };
 

@@ -120,6 +120,8 @@ public:
     usbio::Status SendFile(const AnsiString &FileName);
     // A transfer started and has not ended yet.
     bool FileTransferRunning() const { return FFileSending; }
+    // The image of the running transfer, as SendFile read it.
+    QByteArray FileImage() const { return FFileData; }
     // The percentage OnFileProgress reports once Sent of Size bytes (Size > 0)
     // are handed over.
     static int FileProgressPercent(qint64 Sent, qint64 Size);

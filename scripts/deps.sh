@@ -9,6 +9,8 @@ VEMO_PACKAGES=(
     qt6-base-dev qt6-qpa-plugins libqt6printsupport6 libgl-dev
     libusb-1.0-0-dev libcurl4-openssl-dev
     umockdev libumockdev-dev
+    # the production station script reads the records with it
+    python3
     fonts-liberation xvfb xauth
     libcups2-dev poppler-utils cups printer-driver-cups-pdf
     tshark

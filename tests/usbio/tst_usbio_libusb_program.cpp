@@ -12,6 +12,7 @@
 #include "tests/usbio/umockdev/UsbMockBus.h"
 #include "tests/usbio/umockdev/UsbMockDevice.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,8 +20,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+#include <vector>
 
 #include <unistd.h>
 
@@ -36,7 +41,9 @@ const QString kNoVemoDetected =
 class Program
 {
 public:
-    explicit Program(const QStringList &options)
+    // heldDescriptors: descriptors the program finds open when it starts
+    // (see fourInstancesRecordTheirUpdates).
+    explicit Program(const QStringList &options, int heldDescriptors = 0)
     {
         m_process.setWorkingDirectory(m_dir.path());
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -44,11 +51,23 @@ public:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         m_process.setProcessEnvironment(environment);
         // The options come before a production command line in options.
-        m_process.start(QStringLiteral(VEMOTOOL_PATH),
-                        QStringList{QStringLiteral("--registry=") +
-                                        m_dir.filePath(QStringLiteral("registry.json")),
-                                    QStringLiteral("--log-file=-")} +
-                            options);
+        const QStringList arguments =
+            QStringList{QStringLiteral("--registry=") +
+                            m_dir.filePath(QStringLiteral("registry.json")),
+                        QStringLiteral("--log-file=-")} +
+            options;
+        if (heldDescriptors == 0) {
+            m_process.start(QStringLiteral(VEMOTOOL_PATH), arguments);
+            return;
+        }
+        QString held;
+        for (int fd = 3; fd < 3 + heldDescriptors; ++fd)
+            held += QStringLiteral(" %1</dev/null").arg(fd);
+        m_process.start(QStringLiteral("/bin/sh"),
+                        QStringList{QStringLiteral("-c"),
+                                    QStringLiteral("exec%1 \"$0\" \"$@\"").arg(held),
+                                    QStringLiteral(VEMOTOOL_PATH)} +
+                            arguments);
     }
     ~Program()
     {
@@ -125,6 +144,7 @@ private Q_SLOTS:
     void namedDeviceIsTheOnlyOneOpened_data();
     void namedDeviceIsTheOnlyOneOpened();
     void twoInstancesUpdateTwoDevicesAtOnce();
+    void fourInstancesRecordTheirUpdates();
 };
 
 namespace {
@@ -398,6 +418,118 @@ void TestLibusbProgram::twoInstancesUpdateTwoDevicesAtOnce()
     QVERIFY(devices.at(0)->commands().isEmpty());
     QVERIFY(devices.at(1)->commands().isEmpty());
     QCOMPARE(devices.at(0)->opens() + devices.at(1)->opens(), 0);
+}
+
+// A production station: four instances at once, one per device behind the
+// hub, each a verified, calibrated and recorded update named by serial
+// number, all on one key store, one record file and one certificate
+// folder. Each device holds its own image; the record file has one whole
+// line per run with its device and image; a fifth run naming a serial
+// number that is not attached ends with 4 and touches no device.
+void TestLibusbProgram::fourInstancesRecordTheirUpdates()
+{
+    UsbMockBus mock;
+    const QList<UsbMockDevice *> devices = hubOfFour(mock, 300);
+    const QStringList serials{"100000001", "200000002", "300000003", "200000004"};
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("certificates")));
+    const QString registry = dir.filePath(QStringLiteral("registry.json"));
+    const QString record = dir.filePath(QStringLiteral("record.jsonl"));
+    const QStringList shared{QStringLiteral("--usb=libusb"),
+                             QStringLiteral("--batch"),
+                             QStringLiteral("--timeout=150"),
+                             QStringLiteral("--verify"),
+                             QStringLiteral("--registry=") + registry,
+                             QStringLiteral("--record=") + record,
+                             QStringLiteral("--print-to=") +
+                                 dir.filePath(QStringLiteral("certificates"))};
+    QList<QByteArray> images;
+    QStringList paths;
+    for (int i = 0; i < devices.size(); ++i) {
+        QByteArray image(64 * (20 + 5 * i) + 3 * i + 1, '\0');
+        for (int b = 0; b < image.size(); ++b)
+            image[b] = char((b * (5 + i) + b / 64 + i) & 0xFF);
+        images << image;
+        paths << dir.filePath(QStringLiteral("image%1.bin").arg(i));
+        QFile file(paths.last());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(image);
+    }
+    // The mock hands uevents to a socket named after its descriptor number
+    // in the process: each instance finds a different number of descriptors
+    // open, so that the four instances' sockets differ and all hear every
+    // event.
+    std::vector<std::unique_ptr<Program>> programs;
+    for (int i = 0; i < devices.size(); ++i)
+        programs.push_back(std::make_unique<Program>(
+            shared + QStringList{QStringLiteral("--device=") + serials.at(i), paths.at(i),
+                                 QStringLiteral("/CALIBRATE")},
+            i));
+    QString diagnostics;
+    QList<int> statuses;
+    for (auto &program : programs) {
+        statuses << program->waitForExit(180000);
+        diagnostics +=
+            program->log().join(QLatin1Char('\n')) + program->errors() + QStringLiteral("\n----\n");
+    }
+    QVERIFY2(statuses == QList<int>({0, 0, 0, 0}), qPrintable(diagnostics));
+    for (int i = 0; i < devices.size(); ++i)
+        QCOMPARE(devices.at(i)->image(), images.at(i));
+
+    QFile recordFile(record);
+    QVERIFY(recordFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = recordFile.readAll().split('\n');
+    QCOMPARE(lines.size(), 5); // four lines and the empty rest after the last break
+    QSet<QString> seen;
+    for (int l = 0; l < 4; ++l) {
+        QJsonParseError error;
+        const QJsonObject one = QJsonDocument::fromJson(lines.at(l), &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, lines.at(l).constData());
+        const int i = int(serials.indexOf(one.value(QStringLiteral("serial")).toString()));
+        QVERIFY2(i >= 0, lines.at(l).constData());
+        seen.insert(serials.at(i));
+        QCOMPARE(one.value(QStringLiteral("status")).toInt(-1), 0);
+        QCOMPARE(one.value(QStringLiteral("device")).toString(), serials.at(i));
+        QCOMPARE(one.value(QStringLiteral("path")).toString(), QStringLiteral("1-1.%1").arg(i + 1));
+        QCOMPARE(one.value(QStringLiteral("imageSha256")).toString(),
+                 QString::fromLatin1(
+                     QCryptographicHash::hash(images.at(i), QCryptographicHash::Sha256).toHex()));
+        QCOMPARE(one.value(QStringLiteral("bytesTaken")).toInt(), images.at(i).size());
+        QCOMPARE(one.value(QStringLiteral("firmwareBefore")).toString(), QStringLiteral("2.10"));
+        QCOMPARE(one.value(QStringLiteral("firmwareAfter")).toString(), QStringLiteral("2.11"));
+        QVERIFY(QFileInfo(one.value(QStringLiteral("certificate")).toString()).isFile());
+    }
+    QCOMPARE(seen.size(), 4);
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("certificates")))
+                 .entryList({QStringLiteral("*.pdf")}, QDir::Files)
+                 .size(),
+             4);
+    QFile registryFile(registry);
+    QVERIFY(registryFile.open(QIODevice::ReadOnly));
+    QJsonParseError registryError;
+    QVERIFY(QJsonDocument::fromJson(registryFile.readAll(), &registryError).isObject());
+    QCOMPARE(registryError.error, QJsonParseError::NoError);
+
+    // A serial number that is not attached: nothing opened, nothing sent.
+    QList<int> opens;
+    QList<int> commands;
+    for (UsbMockDevice *device : devices) {
+        opens << device->opens();
+        commands << int(device->commands().size());
+    }
+    Program absent(shared + QStringList{QStringLiteral("--device=999999999"), paths.at(0)});
+    QCOMPARE(absent.waitForExit(90000), 4);
+    for (int i = 0; i < devices.size(); ++i) {
+        QCOMPARE(devices.at(i)->opens(), opens.at(i));
+        QCOMPARE(int(devices.at(i)->commands().size()), commands.at(i));
+    }
+    recordFile.seek(0);
+    const QList<QByteArray> after = recordFile.readAll().split('\n');
+    QCOMPARE(after.size(), 6);
+    const QJsonObject last = QJsonDocument::fromJson(after.at(4)).object();
+    QCOMPARE(last.value(QStringLiteral("status")).toInt(), 4);
+    QVERIFY(last.value(QStringLiteral("serial")).isNull());
+    QCOMPARE(last.value(QStringLiteral("device")).toString(), QStringLiteral("999999999"));
 }
 
 VEMO_UMOCKDEV_TEST_MAIN(TestLibusbProgram)
