@@ -202,6 +202,9 @@ void TestProgramOptions::errors_data()
     QTest::newRow("device without value") << QStringList{"--device"} << "--device";
     QTest::newRow("device of blanks") << QStringList{"--device=  "} << "--device";
     QTest::newRow("device with list") << QStringList{"--device=1-2", "--list"} << "--device";
+    QTest::newRow("record without value") << QStringList{"--record"} << "--record";
+    QTest::newRow("record with an empty value") << QStringList{"--record="} << "--record";
+    QTest::newRow("record with list") << QStringList{"--record=r.jsonl", "--list"} << "--record";
     QTest::newRow("json without list") << QStringList{"--json"} << "--json";
     QTest::newRow("list with a value") << QStringList{"--list=all"} << "--list";
     QTest::newRow("json with a value") << QStringList{"--list", "--json=yes"} << "--json";
