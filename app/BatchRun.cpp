@@ -60,7 +60,8 @@ void BatchRun::start()
         recordEnd = [record = m_record] {
             QString error;
             record->write(dialogue::RunFacts(), ProgramOptions::TimeoutExitCode,
-                          QString::fromLatin1(RunWatchdog::EndLine), &error);
+                          QString::fromLatin1(RunWatchdog::EndLine), &error,
+                          RunRecord::Facts::Lost);
         };
     }
     m_watchdog.start(std::chrono::seconds(m_options.timeoutSeconds + WatchdogGraceSeconds),

@@ -63,7 +63,7 @@ QString RunRecord::timeText(const QDateTime &time)
 }
 
 QByteArray RunRecord::line(const dialogue::RunFacts &facts, int status, const QString &reason,
-                           const QDateTime &ended) const
+                           const QDateTime &ended, Facts known) const
 {
     const ProductionCommandLine run = ProductionCommandLine::parse(m_arguments);
     const bool update = run.run == ProductionCommandLine::Run::Update;
@@ -94,7 +94,7 @@ QByteArray RunRecord::line(const dialogue::RunFacts &facts, int status, const QS
     // An update that never started its transfer gave the device nothing;
     // one still running when the run ended took an unknown part.
     QJsonValue taken = orNull(facts.bytesTaken());
-    if (taken.isNull() && update && !facts.transferStarted())
+    if (taken.isNull() && update && known == Facts::Known && !facts.transferStarted())
         taken = 0;
     record.insert(QStringLiteral("bytesTaken"), taken);
     record.insert(QStringLiteral("deviation"), orNull(facts.deviation()));
@@ -106,7 +106,7 @@ QByteArray RunRecord::line(const dialogue::RunFacts &facts, int status, const QS
 }
 
 bool RunRecord::write(const dialogue::RunFacts &facts, int status, const QString &reason,
-                      QString *error)
+                      QString *error, Facts known)
 {
     if (!wanted() || m_written.exchange(true))
         return true;
@@ -114,5 +114,5 @@ bool RunRecord::write(const dialogue::RunFacts &facts, int status, const QString
         *error = QStringLiteral("'%1' is not open").arg(m_path);
         return false;
     }
-    return m_file.append(line(facts, status, reason, QDateTime::currentDateTime()), error);
+    return m_file.append(line(facts, status, reason, QDateTime::currentDateTime(), known), error);
 }

@@ -36,14 +36,24 @@ public:
     // Opens the file; false with the reason.
     bool open(QString *error);
 
+    // What is known of the run's facts: all it noted, or (a run ended from
+    // outside its loop, or whose window an exception took) nothing: then
+    // not even that no transfer started.
+    enum class Facts
+    {
+        Known,
+        Lost,
+    };
+
     // The record of the run, ended at ended, as one line ending in "\n".
     QByteArray line(const dialogue::RunFacts &facts, int status, const QString &reason,
-                    const QDateTime &ended) const;
+                    const QDateTime &ended, Facts known = Facts::Known) const;
     // Appends the record, once: only the first call of a run writes (from
     // any thread: the run's watchdog ends a blocked run with it). True when
     // there is nothing to write or it was written whole; else false with
     // the reason.
-    bool write(const dialogue::RunFacts &facts, int status, const QString &reason, QString *error);
+    bool write(const dialogue::RunFacts &facts, int status, const QString &reason, QString *error,
+               Facts known = Facts::Known);
 
     // "2026-12-11T03:50:27.123+01:00": local time with its offset from UTC.
     static QString timeText(const QDateTime &time);

@@ -256,8 +256,9 @@ int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString
     RunOutcome outcome;
     outcome.recordException(message);
     QString error;
+    // The window the run's facts were noted in is gone.
     if (!record.write(dialogue::RunFacts(), outcome.exitStatus(options.batch),
-                      outcome.endReason(options.batch), &error)) {
+                      outcome.endReason(options.batch), &error, RunRecord::Facts::Lost)) {
         printLine(stderr, QStringLiteral("Could not write the run's record: ") + error);
         outcome.recordRecordFailure(error);
     }

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void endings_data();
     void endings();
     void interruptedTransfer();
+    void blockedRunEndedByItsWatchdog();
     void unopenableRecordFile_data();
     void unopenableRecordFile();
     void recordThatCannotBeWrittenFailsTheRun();
@@ -436,6 +437,30 @@ void TestRunRecord::interruptedTransfer()
     QCOMPARE(record.value("imageSha256").toString(), sha256(image));
     QCOMPARE(record.value("serial").toString(), QStringLiteral("000000001"));
     QVERIFY(record.value("firmwareAfter").isNull());
+}
+
+// An installer that never returns blocks the loop past the time-out: the
+// watchdog ends the process, and the record says so, with what is known
+// without the loop (how far a transfer got is not).
+void TestRunRecord::blockedRunEndedByItsWatchdog()
+{
+    writeFile(QStringLiteral("vemo2.exe"), "#!/bin/sh\nexec sleep 30\n");
+    QVERIFY(QFile::setPermissions(path(QStringLiteral("vemo2.exe")),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const Run result = run({QStringLiteral("vemo2.exe")}, {QStringLiteral("--timeout=1")});
+    QCOMPARE(result.exitCode, 3);
+
+    const QList<QJsonObject> all = records();
+    QCOMPARE(all.size(), 1);
+    const QJsonObject record = all.first();
+    QCOMPARE(record.value("status").toInt(), 3);
+    QCOMPARE(record.value("reason").toString(),
+             QStringLiteral("vemotool: the run did not end after its time-out; ending it"));
+    QCOMPARE(record.value("run").toString(), QStringLiteral("update"));
+    QCOMPARE(record.value("firmwareFile").toString(), QStringLiteral("vemo2.exe"));
+    QVERIFY(record.value("bytesTaken").isNull());
+    QVERIFY(record.value("serial").isNull());
+    QVERIFY(kTime.match(record.value("ended").toString()).hasMatch());
 }
 
 void TestRunRecord::unopenableRecordFile_data()
