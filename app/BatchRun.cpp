@@ -6,6 +6,7 @@
 #include "platform/HostServices.h"
 #include "platform/TerminationSignals.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -41,7 +42,7 @@ BatchRun::~BatchRun()
         app->onException = nullptr;
 }
 
-void BatchRun::start()
+void BatchRun::start(std::optional<std::chrono::steady_clock::time_point> runStart)
 {
     if (m_options.batch) {
         m_signals = std::make_unique<platform::TerminationSignals>();
@@ -50,8 +51,14 @@ void BatchRun::start()
     }
     if (m_options.timeoutSeconds <= 0)
         return;
-    m_timeout.start(m_options.timeoutSeconds * 1000);
-    m_watchdog.start(std::chrono::seconds(m_options.timeoutSeconds + WatchdogGraceSeconds));
+    using std::chrono::milliseconds;
+    const auto now = std::chrono::steady_clock::now();
+    const milliseconds spent =
+        std::chrono::duration_cast<milliseconds>(now - runStart.value_or(now));
+    const milliseconds left =
+        std::max(milliseconds(0), milliseconds(m_options.timeoutSeconds * 1000LL) - spent);
+    m_timeout.start(int(left.count()));
+    m_watchdog.start(left + std::chrono::seconds(WatchdogGraceSeconds));
 }
 
 void BatchRun::boxShown(const QString &line)
@@ -132,6 +139,9 @@ void BatchRun::timeOut()
 
 int BatchRun::finish(TForm1 &window)
 {
+    // A log file removed or replaced since its last look counts before the
+    // run's last line is decided.
+    window.CheckLogFile();
     const RunOutcome &outcome = window.Outcome();
     if (m_options.batch) {
         const QString line = outcome.endLine(true);

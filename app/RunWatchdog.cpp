@@ -10,14 +10,20 @@ RunWatchdog::~RunWatchdog()
     stop();
 }
 
-void RunWatchdog::start(std::chrono::milliseconds deadline)
+std::string RunWatchdog::startUpEndLine(int seconds)
+{
+    return "vemotool: time-out after " + std::to_string(seconds) +
+           " s, still starting (reading its files or reaching the display); ending it";
+}
+
+void RunWatchdog::start(std::chrono::milliseconds deadline, const std::string &endLine)
 {
     const auto until = std::chrono::steady_clock::now() + deadline;
-    m_thread = std::thread([this, until] {
+    m_thread = std::thread([this, until, endLine] {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (m_stop.wait_until(lock, until, [this] { return m_stopping; }))
             return;
-        std::fputs(EndLine, stderr);
+        std::fputs(endLine.c_str(), stderr);
         std::fputc('\n', stderr);
         std::fflush(stderr);
         std::_Exit(ProgramOptions::TimeoutExitCode);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 // The last resort of a run with a time-out: when the message loop is
@@ -18,13 +19,17 @@ public:
     RunWatchdog(const RunWatchdog &) = delete;
     RunWatchdog &operator=(const RunWatchdog &) = delete;
 
-    // Starts watching; the process ends after this long unless stopped.
-    void start(std::chrono::milliseconds deadline);
+    // Starts watching; the process ends after this long unless stopped,
+    // with endLine on standard error.
+    void start(std::chrono::milliseconds deadline, const std::string &endLine = EndLine);
     void stop();
 
     // What it writes to standard error as it ends the process.
     static constexpr const char *EndLine =
         "vemotool: the run did not end after its time-out; ending it";
+    // What it writes when start-up (reading the files, reaching the
+    // display) has not got as far as the run's own time-out by then.
+    static std::string startUpEndLine(int seconds);
 
 private:
     std::thread m_thread;

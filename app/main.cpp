@@ -5,6 +5,7 @@
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
+#include "app/RunWatchdog.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -207,15 +209,26 @@ int listDevices(const ProgramOptions &options, int &argc, char *argv[])
     return 0;
 }
 
+// The time-out of a run counts from the process's start. Until the run's own
+// time-out takes over, with the message loop to end the run in, a watchdog
+// ends a start-up that blocks (a file system that hangs, a display that does
+// not answer).
+struct StartUpClock
+{
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    RunWatchdog watchdog;
+};
+
 // The window from its start-up to the end of the message loop; the exit
 // status of the run.
-int runWindow(const ProgramOptions &options, BatchRun &run)
+int runWindow(const ProgramOptions &options, BatchRun &run, StartUpClock &clock)
 {
     // The window records the full path of the running program.
     QStringList arguments = options.programArguments;
     arguments[0] = QCoreApplication::applicationFilePath();
 
-    run.start();
+    run.start(clock.started);
+    clock.watchdog.stop();
     TForm1 window(arguments, options);
     window.show();
     run.started(window);
@@ -238,7 +251,7 @@ int exceptionEnd(const ProgramOptions &options, const QString &message)
 
 // Everything after the application exists: the host, the key store, the
 // USB backend and the window; an error escaping them is shown.
-int runProgram(const ProgramOptions &options, RunInputs &inputs)
+int runProgram(const ProgramOptions &options, RunInputs &inputs, StartUpClock &clock)
 {
     // No operator in a batch run: boxes are logged and answered at once.
     platform::BatchHostServices batchHost;
@@ -250,7 +263,7 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs)
         registry::KeyStore::setDefaultStore(inputs.keyStore.get());
         {
             const UsbBackend backend(options, inputs);
-            status = runWindow(options, run);
+            status = runWindow(options, run, clock);
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
@@ -278,6 +291,12 @@ int main(int argc, char *argv[])
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
 
+    // From here on the run may wait: its time-out runs.
+    StartUpClock clock;
+    if (options.timeoutSeconds > 0)
+        clock.watchdog.start(std::chrono::seconds(options.timeoutSeconds),
+                             RunWatchdog::startUpEndLine(options.timeoutSeconds));
+
     RunInputs inputs;
     if (const QString error = checkInputs(options, inputs); !error.isEmpty())
         return optionError(error);
@@ -301,5 +320,5 @@ int main(int argc, char *argv[])
     // The desktop entry the window belongs to: its icon and name in the
     // task bar of a desktop that installed the package.
     QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
-    return runProgram(options, inputs);
+    return runProgram(options, inputs, clock);
 }

@@ -92,12 +92,7 @@ QString CommandLineRuns::UnusableImage(const QString &file)
     // An installer's image is looked at when it has run.
     if (FirmwareUpdate::isInstaller(file))
         return QString();
-    QFile image(file);
-    if (!image.open(QIODevice::ReadOnly))
-        return QStringLiteral("Firmware file cannot be read: ") + file;
-    if (image.size() == 0)
-        return QStringLiteral("Firmware file is empty: ") + file;
-    return QString();
+    return FirmwareUpdate::unusableImageText(file, QStringLiteral("Firmware file"));
 }
 
 void CommandLineRuns::Refuse(EndKind kind, const QString &text)

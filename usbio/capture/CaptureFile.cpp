@@ -1,5 +1,7 @@
 #include "usbio/capture/CaptureFile.h"
 
+#include "files/RegularFile.h"
+
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QtEndian>
@@ -34,6 +36,14 @@ bool CaptureFile::open(const QString &path, QString *error)
         opened = m_file.open(stdout, QIODevice::WriteOnly);
     } else {
         m_name = QStringLiteral("'%1'").arg(path);
+        // A FIFO would block the open until a reader comes (for ever, before
+        // any time-out runs), a device swallow the packets: a capture is a
+        // regular file, or standard output.
+        if (const QString why = files::RegularFile::checkForWriting(path); !why.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("cannot create %1: %2").arg(m_name, why);
+            return false;
+        }
         m_file.setFileName(path);
         // Unbuffered: each packet goes to the system in one write.
         opened = m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
