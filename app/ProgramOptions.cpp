@@ -1,5 +1,7 @@
 #include "app/ProgramOptions.h"
 
+#include "files/RegularFile.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -112,10 +114,15 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.usbBackend = value;
             usbGiven = true;
         } else if (name == QLatin1String("--sim")) {
-            const QFileInfo file(value);
-            if (!file.isFile() || !file.isReadable())
-                return failed(options,
-                              QStringLiteral("bad value for --sim: cannot read '%1'").arg(value));
+            // Looked at, not opened: a FIFO would block the open.
+            QString why =
+                files::RegularFile::checkForReading(value, files::RegularFile::InputLimit);
+            if (why.isEmpty() && !QFileInfo(value).isReadable())
+                why = QStringLiteral("no permission to read it");
+            if (!why.isEmpty())
+                return failed(
+                    options,
+                    QStringLiteral("bad value for --sim: cannot read '%1': %2").arg(value, why));
             options.simFile = value;
         } else if (name == QLatin1String("--firmware-server")) {
             const download::FirmwareServer server(value);

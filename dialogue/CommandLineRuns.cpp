@@ -10,6 +10,7 @@
 #include "platform/HostServices.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace dialogue {
 
@@ -40,6 +41,13 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     }
 
     const QString &file = FLastRun.firmwareFile;
+    // Something that is there but is no file (a FIFO, a device, a folder)
+    // is named as what it is, not as missing.
+    if (!platform::host().fileExists(file) && QFileInfo::exists(file)) {
+        Stop(EndKind::BadInput,
+             FirmwareUpdate::unusableImageText(file, QStringLiteral("Firmware file")));
+        return;
+    }
     if (!platform::host().fileExists(file)) {
         Refuse(EndKind::BadInput, QStringLiteral("File not found"));
         return;
