@@ -22,6 +22,7 @@
 #include <QFileInfo>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -279,6 +280,12 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs, StartUpClock &c
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A reader that went away (the other end of --log-file=- or
+    // --capture=-) fails the write, which is then said and counted, instead
+    // of ending the program without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Names that are not text in the locale's encoding are refused, never
     // turned into the name of another file.
     QString decodeError;

@@ -45,7 +45,8 @@ private:
     QString make(const QString &name, const QString &what);
     // A simulator file with no device, or with one quick Vemo2.
     QString simFile(bool withDevice);
-    void start(QProcess &process, const QStringList &arguments);
+    // closedPipe: standard output a pipe whose reader has gone.
+    void start(QProcess &process, const QStringList &arguments, bool closedPipe = false);
     // Waits (never for ever: a blocked run is the fault), killing it then.
     static Result finish(QProcess &process);
     static QStringList lines(const QByteArray &bytes);
@@ -102,7 +103,7 @@ QString TestInputFiles::simFile(bool withDevice)
     return sim;
 }
 
-void TestInputFiles::start(QProcess &process, const QStringList &arguments)
+void TestInputFiles::start(QProcess &process, const QStringList &arguments, bool closedPipe)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
@@ -111,9 +112,21 @@ void TestInputFiles::start(QProcess &process, const QStringList &arguments)
     env.insert(QStringLiteral("TMPDIR"), m_dir->path());
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(m_dir->path());
-    process.start(QStringLiteral(VEMOTOOL_PATH),
-                  QStringList{QStringLiteral("--batch"), QStringLiteral("--timeout=5")} +
-                      arguments);
+    const QStringList command =
+        QStringList{QStringLiteral(VEMOTOOL_PATH), QStringLiteral("--batch"),
+                    QStringLiteral("--timeout=5")} +
+        arguments;
+    if (!closedPipe) {
+        process.start(command.first(), command.mid(1));
+        return;
+    }
+    // "true" reads nothing and ends at once; the shell gives the program's
+    // exit status.
+    process.start(QStringLiteral("/bin/bash"),
+                  QStringList{QStringLiteral("-c"),
+                              QStringLiteral("set -o pipefail; \"$@\" | true"),
+                              QStringLiteral("closed-pipe")} +
+                      command);
 }
 
 TestInputFiles::Result TestInputFiles::finish(QProcess &process)
@@ -238,13 +251,19 @@ void TestInputFiles::firmwareFileRefused()
 void TestInputFiles::logFileThatCannotBeWritten_data()
 {
     QTest::addColumn<QString>("logFile");
-    QTest::addColumn<QString>("standardOutput"); // where standard output goes; empty: a pipe
+    // Where standard output goes: a file, "closed" (a pipe no one reads any
+    // more), empty (a pipe).
+    QTest::addColumn<QString>("standardOutput");
     QTest::addColumn<QString>("why");
 
     QTest::newRow("standard output on a full device")
         << "-"
         << "/dev/full"
         << "cannot write '-': No space left on device";
+    QTest::newRow("standard output a pipe whose reader went away")
+        << "-"
+        << "closed"
+        << "cannot write '-': Broken pipe";
     QTest::newRow("a read-only folder") << "ro/run.log"
                                         << ""
                                         << "Permission denied";
@@ -267,11 +286,16 @@ void TestInputFiles::logFileThatCannotBeWritten()
         logFile = path(logFile);
     }
     QProcess process;
-    if (!standardOutput.isEmpty())
+    if (standardOutput.startsWith(QLatin1Char('/')))
         process.setStandardOutputFile(standardOutput);
-    start(process, {QStringLiteral("--sim=") + simFile(false),
-                    QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
-                    QStringLiteral("--log-file=") + logFile});
+    // An update that takes its time: most of its lines come after the pipe
+    // closed, whenever that was.
+    const QString image = make(QStringLiteral("vemo2.bin"), QStringLiteral("file"));
+    start(process,
+          {QStringLiteral("--sim=") + simFile(true),
+           QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
+           QStringLiteral("--log-file=") + logFile, image},
+          standardOutput == QLatin1String("closed"));
     const Result result = finish(process);
 
     QVERIFY2(result.finished, "the run blocked");
@@ -287,6 +311,8 @@ void TestInputFiles::logFileThatCannotBeWritten()
     const QString lost = QStringLiteral("vemotool: The log file cannot be kept: ") + why;
     QCOMPARE(result.standardError,
              (QStringList{lost, QStringLiteral("run ended: 1 log file lost: ") + why}));
+    // The run itself went to its end: the device took the image.
+    QCOMPARE(QDir(path(QStringLiteral("images"))).entryList(QDir::Files).size(), 1);
 }
 
 void TestInputFiles::logFileLostDuringTheRun_data()
