@@ -7,6 +7,7 @@
 #include "platform/HostServices.h"
 #include "platform/TerminationSignals.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -43,7 +44,7 @@ BatchRun::~BatchRun()
         app->onException = nullptr;
 }
 
-void BatchRun::start()
+void BatchRun::start(std::optional<std::chrono::steady_clock::time_point> runStart)
 {
     if (m_options.batch) {
         m_signals = std::make_unique<platform::TerminationSignals>();
@@ -52,7 +53,13 @@ void BatchRun::start()
     }
     if (m_options.timeoutSeconds <= 0)
         return;
-    m_timeout.start(m_options.timeoutSeconds * 1000);
+    using std::chrono::milliseconds;
+    const auto now = std::chrono::steady_clock::now();
+    const milliseconds spent =
+        std::chrono::duration_cast<milliseconds>(now - runStart.value_or(now));
+    const milliseconds left =
+        std::max(milliseconds(0), milliseconds(m_options.timeoutSeconds * 1000LL) - spent);
+    m_timeout.start(int(left.count()));
     // A loop blocked past its time-out still leaves its record, with what
     // is known without the loop's thread.
     std::function<void()> recordEnd;
@@ -64,7 +71,7 @@ void BatchRun::start()
                           RunRecord::Facts::Lost);
         };
     }
-    m_watchdog.start(std::chrono::seconds(m_options.timeoutSeconds + WatchdogGraceSeconds),
+    m_watchdog.start(left + std::chrono::seconds(WatchdogGraceSeconds), RunWatchdog::EndLine,
                      std::move(recordEnd));
 }
 
@@ -160,6 +167,9 @@ void BatchRun::writeRecord(TForm1 &window, RunOutcome &outcome)
 
 int BatchRun::finish(TForm1 &window)
 {
+    // A log file removed or replaced since its last look counts before the
+    // run's last line is decided.
+    window.CheckLogFile();
     RunOutcome &outcome = window.Outcome();
     writeRecord(window, outcome);
     if (m_options.batch) {

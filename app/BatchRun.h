@@ -7,7 +7,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class RunOutcome;
 class RunRecord;
@@ -40,8 +42,10 @@ public:
     BatchRun &operator=(const BatchRun &) = delete;
 
     // Before the window: the time-out covers start-up, whose production run
-    // may already wait for the device; so do the signals.
-    void start();
+    // may already wait for the device; so do the signals. The time-out runs
+    // from runStart (the process's start, which a start-up watchdog covered
+    // until now); without one, from now.
+    void start(std::optional<std::chrono::steady_clock::time_point> runStart = std::nullopt);
     // After the window's start-up, with its production run dispatched.
     void started(TForm1 &window);
     // Once the message loop has ended: the exit status; the run's record is

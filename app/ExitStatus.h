@@ -21,12 +21,14 @@ inline constexpr ExitStatusRow ExitStatusTable[] = {
      "certificate made) and no message box was shown"},
     {dialogue::EndKind::Failed, 1,
      "failed otherwise: a message box was shown, the certificate could not be made or "
-     "its reply never came, the serial number did not read back, an exception, "
-     "SIGTERM or SIGINT outside a transfer"},
+     "its reply never came, the serial number did not read back, the log file could "
+     "not be written, an exception, SIGTERM or SIGINT outside a transfer"},
     {dialogue::EndKind::BadInput, 2,
-     "a bad option or value, a simulator or key-store file that cannot be read, no "
-     "display without --batch, a firmware file missing, empty or unreadable, an "
-     "installer that does not start or leaves no image"},
+     "a bad option or value, a simulator, key-store or log file that cannot be used "
+     "(also one that is not a regular file, or one read whole that is larger than "
+     "its bound), no display without --batch, a firmware file missing, empty, "
+     "unreadable, not a regular file or larger than 32 MiB, an installer that does "
+     "not start or leaves no image"},
     {dialogue::EndKind::TimeOut, 3, "--timeout ran out"},
     {dialogue::EndKind::NoDevice, 4,
      "no usable device: none, several, it would not open, the firmware file names "

@@ -1,21 +1,42 @@
 #include "app/LogFile.h"
 
+#include "files/RegularFile.h"
+#include "platform/FileIdentity.h"
+
 #include <cstdio>
 
 bool LogFile::open(const QString &path, QString *error)
 {
     close();
+    FPath = path;
+    FStandardOutput = path == QLatin1String("-");
     bool ok = false;
-    if (path == QLatin1String("-")) {
+    if (FStandardOutput) {
         // Not in append mode: standard output may be a pipe, which cannot seek.
         ok = FFile.open(stdout, QIODevice::WriteOnly);
     } else {
+        // A FIFO would block the open until a reader comes (for ever, before
+        // any time-out runs), a device take the lines nowhere: the copy is a
+        // regular file, or standard output.
+        if (const QString why = files::RegularFile::checkForWriting(path); !why.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("cannot write '%1': %2").arg(path, why);
+            return false;
+        }
         FFile.setFileName(path);
         ok = FFile.open(QIODevice::WriteOnly | QIODevice::Append);
     }
     if (!ok && error)
         *error = QStringLiteral("cannot write '%1': %2").arg(path, FFile.errorString());
+    if (ok)
+        FSinceCheck.start();
     return ok;
+}
+
+void LogFile::openFailed(const QString &path, const QString &error)
+{
+    FPath = path;
+    fail(error);
 }
 
 bool LogFile::isOpen() const
@@ -25,15 +46,53 @@ bool LogFile::isOpen() const
 
 void LogFile::close()
 {
-    if (FFile.isOpen())
-        FFile.close();
+    if (!FFile.isOpen())
+        return;
+    if (!FFile.flush()) {
+        fail(QStringLiteral("cannot write '%1': %2").arg(FPath, FFile.errorString()));
+        return;
+    }
+    FFile.close();
 }
 
 void LogFile::writeLine(const QString &line)
 {
     if (!FFile.isOpen())
         return;
-    FFile.write(line.toUtf8());
-    FFile.write("\n", 1);
-    FFile.flush();
+    const QByteArray bytes = line.toUtf8() + '\n';
+    if (FFile.write(bytes) != bytes.size() || !FFile.flush()) {
+        fail(QStringLiteral("cannot write '%1': %2").arg(FPath, FFile.errorString()));
+        return;
+    }
+    if (FSinceCheck.hasExpired(PlaceCheckIntervalMs))
+        check();
+}
+
+void LogFile::check()
+{
+    if (!FFile.isOpen())
+        return;
+    FSinceCheck.restart();
+    if (!placeHolds())
+        fail(QStringLiteral("'%1' was removed or replaced while the run wrote into it").arg(FPath));
+}
+
+bool LogFile::placeHolds()
+{
+    if (FStandardOutput)
+        return true;
+    return platform::FileIdentity::pathNamesOpenFile(FPath, FFile.handle());
+}
+
+void LogFile::fail(const QString &why)
+{
+    if (!FFailure.isEmpty())
+        return;
+    FFailure = why;
+    // Nothing more goes to a copy that is lost: its failure is said once.
+    // (Standard output itself stays open: the file only wraps it.)
+    if (FFile.isOpen())
+        FFile.close();
+    if (onFailure)
+        onFailure(why);
 }

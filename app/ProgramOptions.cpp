@@ -1,5 +1,7 @@
 #include "app/ProgramOptions.h"
 
+#include "files/RegularFile.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
@@ -113,10 +115,15 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             options.usbBackend = value;
             usbGiven = true;
         } else if (name == QLatin1String("--sim")) {
-            const QFileInfo file(value);
-            if (!file.isFile() || !file.isReadable())
-                return failed(options,
-                              QStringLiteral("bad value for --sim: cannot read '%1'").arg(value));
+            // Looked at, not opened: a FIFO would block the open.
+            QString why =
+                files::RegularFile::checkForReading(value, files::RegularFile::InputLimit);
+            if (why.isEmpty() && !QFileInfo(value).isReadable())
+                why = QStringLiteral("no permission to read it");
+            if (!why.isEmpty())
+                return failed(
+                    options,
+                    QStringLiteral("bad value for --sim: cannot read '%1': %2").arg(value, why));
             options.simFile = value;
         } else if (name == QLatin1String("--firmware-server")) {
             const download::FirmwareServer server(value);
@@ -222,7 +229,8 @@ QString ProgramOptions::usage(const QString &programName)
                "                     (default: $VEMO_REGISTRY, else a file in the user's\n"
                "                     configuration folder)\n"
                "  --log-file=FILE    append every line of the message log to FILE, flushed\n"
-               "                     line by line; '-' is standard output\n"
+               "                     line by line; '-' is standard output; a log that\n"
+               "                     cannot be written fails a --batch run (status 1)\n"
                "  --firmware-server=URL\n"
                "                     the maker's web server the firmware installers are\n"
                "                     downloaded from: http://HOST[:PORT] or\n"
@@ -268,6 +276,10 @@ QString ProgramOptions::usage(const QString &programName)
                "  -h, --help         show this help and exit\n"
                "  -V, --version      show the version and exit\n"
                "  --                 end of options\n"
+               "\n"
+               "Files are regular files: a FIFO, a device or a folder is refused at once\n"
+               "(only '-' names standard output). Read whole, the simulator file and the\n"
+               "key store may hold at most 16 MiB, a firmware image at most 32 MiB.\n"
                "\n"
                "Production command lines (after the options):\n"
                "  /SERIALnnnnnnnnn          write the nine-character serial number nnnnnnnnn\n"

@@ -47,6 +47,12 @@ void RunOutcome::recordRecordFailure(const QString &error)
     m_recordFailed = true;
 }
 
+void RunOutcome::recordLogFileFailure(const QString &why)
+{
+    if (m_logFileFailure.isEmpty())
+        m_logFileFailure = why;
+}
+
 EndKind RunOutcome::finalKind(bool batch, QString *why) const
 {
     if (m_timedOut) {
@@ -85,6 +91,12 @@ EndKind RunOutcome::finalKind(bool batch, QString *why) const
     }
     if (!m_ended) {
         *why = QStringLiteral("the run did not reach its end");
+        return EndKind::Failed;
+    }
+    // A line script reads the run's log: a run whose log was lost did not
+    // leave what it was asked to.
+    if (!m_logFileFailure.isEmpty()) {
+        *why = QStringLiteral("log file lost: %1").arg(m_logFileFailure);
         return EndKind::Failed;
     }
     *why = QString::fromLatin1(DoneWord);

@@ -30,19 +30,22 @@ public:
     void recordException(const QString &message);
     // The run's record (--record) could not be written whole.
     void recordRecordFailure(const QString &error);
+    // The copy of the message log (--log-file) could not be kept.
+    void recordLogFileFailure(const QString &why);
 
     bool ended() const { return m_ended; }
     bool failed() const { return m_ended && m_kind != dialogue::EndKind::Done; }
     dialogue::EndKind kind() const { return m_kind; }
     bool certificateFailed() const { return m_certificateFailed; }
     bool timedOut() const { return m_timedOut; }
+    bool logFileFailed() const { return !m_logFileFailure.isEmpty(); }
     QString reason() const { return m_reason; }
 
     // The process's exit status. Without --batch the time-out, a failed end
     // of a production run and an exception count (an operator saw the boxes
     // and may end the program at any point); with it the run must have
     // reached its end without a failure, a box, an exception or a
-    // certificate that could not be made.
+    // certificate that could not be made, and with its log file kept.
     int exitStatus(bool batch) const;
     // The kind the exit status stands for, and why, as one line:
     // "run ended: 0 done", "run ended: 3 time-out after 60 s", ...
@@ -70,4 +73,5 @@ private:
     QString m_exceptionMessage;
     bool m_recordFailed = false;
     QString m_recordError;
+    QString m_logFileFailure;
 };

@@ -10,14 +10,21 @@ RunWatchdog::~RunWatchdog()
     stop();
 }
 
-void RunWatchdog::start(std::chrono::milliseconds deadline, std::function<void()> beforeEnd)
+std::string RunWatchdog::startUpEndLine(int seconds)
+{
+    return "vemotool: time-out after " + std::to_string(seconds) +
+           " s, still starting (reading its files or reaching the display); ending it";
+}
+
+void RunWatchdog::start(std::chrono::milliseconds deadline, const std::string &endLine,
+                        std::function<void()> beforeEnd)
 {
     const auto until = std::chrono::steady_clock::now() + deadline;
-    m_thread = std::thread([this, until, beforeEnd = std::move(beforeEnd)] {
+    m_thread = std::thread([this, until, endLine, beforeEnd = std::move(beforeEnd)] {
         std::unique_lock<std::mutex> lock(m_mutex);
         if (m_stop.wait_until(lock, until, [this] { return m_stopping; }))
             return;
-        std::fputs(EndLine, stderr);
+        std::fputs(endLine.c_str(), stderr);
         std::fputc('\n', stderr);
         std::fflush(stderr);
         if (beforeEnd)

@@ -31,6 +31,7 @@
 #include <QShowEvent>
 #include <QTimer>
 
+#include <cstdio>
 #include <exception>
 #include <stdexcept>
 
@@ -113,9 +114,10 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     deviceChoice().setNamed(Options.device);
 
     if (!Options.logFile.isEmpty()) {
+        FLogFile.onFailure = [this](const QString &why) { LogFileLost(why); };
         QString error;
         if (!FLogFile.open(Options.logFile, &error))
-            LogLine(QStringLiteral("Could not open the log file: %1").arg(error));
+            FLogFile.openFailed(Options.logFile, error);
     }
 
     // The certificate lives with the window. A definition that does not load
@@ -437,6 +439,17 @@ void TForm1::LogLine(const QString &Line)
                            "from the view%2")
                 .arg(Message->lineLimit())
                 .arg(FLogFile.isOpen() ? QStringLiteral("; the log file keeps them") : QString()));
+}
+
+void TForm1::LogFileLost(const QString &why)
+{
+    FOutcome.recordLogFileFailure(why);
+    const QString line = QStringLiteral("The log file cannot be kept: %1").arg(why);
+    const QByteArray bytes = (QStringLiteral("vemotool: ") + line).toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+    // The copy is closed by now: the line goes to the window only.
+    LogLine(line);
 }
 
 void TForm1::LogLine(const AnsiString &Line)

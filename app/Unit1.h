@@ -225,6 +225,9 @@ public:
     dialogue::SerialReadBack &ReadBack() { return FReadBack; }
     // How an unattended update ends besides its transfer.
     dialogue::UpdateEnding &Ending() { return FEnding; }
+    // Looks whether the log file (--log-file) still holds, before the run's
+    // last line: a copy lost is said once and fails an unattended run.
+    void CheckLogFile() { FLogFile.check(); }
 
 Q_SIGNALS:
     // Shutdown reports its steps, so their order can be followed from
@@ -242,6 +245,9 @@ private:
     void ConnectHandlers();
     void DestroyLink();
     void StopTimers();
+    // The copy of the message log was lost: said once, on standard error and
+    // in the message log, and recorded for the exit status.
+    void LogFileLost(const QString &why);
     QWidget *ControlWidget(Control control) const;
     QTimer *TimerObject(Timer timer) const;
 

@@ -6,6 +6,7 @@
 #include "app/ProgramOptions.h"
 #include "app/RunOutcome.h"
 #include "app/RunRecord.h"
+#include "app/RunWatchdog.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
@@ -21,6 +22,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -208,15 +211,26 @@ int listDevices(const ProgramOptions &options, int &argc, char *argv[])
     return 0;
 }
 
+// The time-out of a run counts from the process's start. Until the run's own
+// time-out takes over, with the message loop to end the run in, a watchdog
+// ends a start-up that blocks (a file system that hangs, a display that does
+// not answer).
+struct StartUpClock
+{
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    RunWatchdog watchdog;
+};
+
 // The window from its start-up to the end of the message loop; the exit
 // status of the run.
-int runWindow(const ProgramOptions &options, BatchRun &run)
+int runWindow(const ProgramOptions &options, BatchRun &run, StartUpClock &clock)
 {
     // The window records the full path of the running program.
     QStringList arguments = options.programArguments;
     arguments[0] = QCoreApplication::applicationFilePath();
 
-    run.start();
+    run.start(clock.started);
+    clock.watchdog.stop();
     TForm1 window(arguments, options);
     window.show();
     run.started(window);
@@ -269,7 +283,8 @@ int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString
 
 // Everything after the application exists: the host, the key store, the
 // USB backend and the window; an error escaping them is shown.
-int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &record)
+int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &record,
+               StartUpClock &clock)
 {
     // No operator in a batch run: boxes are logged and answered at once.
     platform::BatchHostServices batchHost;
@@ -281,7 +296,7 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &reco
         registry::KeyStore::setDefaultStore(inputs.keyStore.get());
         {
             const UsbBackend backend(options, inputs);
-            status = runWindow(options, run);
+            status = runWindow(options, run, clock);
         }
         registry::KeyStore::setDefaultStore(nullptr);
     } catch (const std::exception &e) {
@@ -297,6 +312,12 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &reco
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A reader that went away (the other end of --log-file=- or
+    // --capture=-) fails the write, which is then said and counted, instead
+    // of ending the program without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     // Names that are not text in the locale's encoding are refused, never
     // turned into the name of another file.
     QString decodeError;
@@ -309,10 +330,28 @@ int main(int argc, char *argv[])
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
 
-    // The run starts now; its record file is opened first, so that every
-    // later end of the run, a bad input too, leaves its record. One that
-    // cannot be opened ends the run before anything else.
+    // From here on the run may wait: its time-out runs, and a start-up that
+    // blocks past it still leaves its record.
     RunRecord record(options);
+    StartUpClock clock;
+    if (options.timeoutSeconds > 0) {
+        std::function<void()> recordEnd;
+        if (record.wanted()) {
+            recordEnd = [&record, seconds = options.timeoutSeconds] {
+                QString error;
+                record.write(dialogue::RunFacts(), ProgramOptions::TimeoutExitCode,
+                             QStringLiteral("time-out after %1 s, still starting").arg(seconds),
+                             &error, RunRecord::Facts::Lost);
+            };
+        }
+        clock.watchdog.start(std::chrono::seconds(options.timeoutSeconds),
+                             RunWatchdog::startUpEndLine(options.timeoutSeconds),
+                             std::move(recordEnd));
+    }
+
+    // The record file is opened first, so that every later end of the run,
+    // a bad input too, leaves its record. One that cannot be opened ends the
+    // run before anything else.
     if (record.wanted()) {
         QString error;
         if (!record.open(&error))
@@ -343,5 +382,5 @@ int main(int argc, char *argv[])
     // The desktop entry the window belongs to: its icon and name in the
     // task bar of a desktop that installed the package.
     QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
-    return runProgram(options, inputs, record);
+    return runProgram(options, inputs, record, clock);
 }

@@ -6,11 +6,13 @@
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
 #include "dialogue/WindowPort.h"
+#include "files/RegularFile.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace dialogue {
 
@@ -41,6 +43,13 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     }
 
     const QString &file = FLastRun.firmwareFile;
+    // Something that is there but is no file (a FIFO, a device, a folder)
+    // is named as what it is, not as missing.
+    if (!platform::host().fileExists(file) && QFileInfo::exists(file)) {
+        Stop(EndKind::BadInput,
+             FirmwareUpdate::unusableImageText(file, QStringLiteral("Firmware file")));
+        return;
+    }
     if (!platform::host().fileExists(file)) {
         Refuse(EndKind::BadInput, QStringLiteral("File not found"));
         return;
@@ -94,18 +103,16 @@ QString CommandLineRuns::UnusableImage(const QString &file)
     // An installer's image is looked at when it has run.
     if (FirmwareUpdate::isInstaller(file))
         return QString();
-    QFile image(file);
-    if (!image.open(QIODevice::ReadOnly))
-        return QStringLiteral("Firmware file cannot be read: ") + file;
-    // Read whole: what the run's record names until the transfer reads it
-    // again (an update that never gets that far still says which image).
-    const QByteArray bytes = image.readAll();
-    if (image.error() != QFileDevice::NoError)
-        return QStringLiteral("Firmware file cannot be read: ") + file;
-    FWindow.runFacts().noteImage(file, bytes);
-    if (bytes.isEmpty())
-        return QStringLiteral("Firmware file is empty: ") + file;
-    return QString();
+    const QString problem =
+        FirmwareUpdate::unusableImageText(file, QStringLiteral("Firmware file"));
+    // Read whole (within its bound): what the run's record names until the
+    // transfer reads it again (an update that never gets that far still
+    // says which image).
+    QByteArray bytes;
+    QString readError;
+    if (files::RegularFile::read(file, files::RegularFile::FirmwareImageLimit, &bytes, &readError))
+        FWindow.runFacts().noteImage(file, bytes);
+    return problem;
 }
 
 void CommandLineRuns::NoteChosenDevice()

@@ -4,6 +4,7 @@
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
 #include "dialogue/WindowPort.h"
+#include "files/RegularFile.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
@@ -26,6 +27,24 @@ bool FirmwareUpdate::isInstaller(const QString &fileName)
 {
     // Only ASCII letters change case: ".EXE" in any mix of cases.
     return fileName.right(4).toLatin1().toUpper() == ".EXE";
+}
+
+QString FirmwareUpdate::unusableImageText(const QString &file, const QString &what)
+{
+    using files::RegularFile;
+    RegularFile::Problem problem = RegularFile::Problem::None;
+    RegularFile::checkForReading(file, RegularFile::FirmwareImageLimit, &problem);
+    if (problem == RegularFile::Problem::NotRegular)
+        return QStringLiteral("%1 is not a regular file: %2").arg(what, file);
+    if (problem == RegularFile::Problem::TooLarge)
+        return QStringLiteral("%1 is larger than %2: %3")
+            .arg(what, RegularFile::sizeText(RegularFile::FirmwareImageLimit), file);
+    QFile image(file);
+    if (problem != RegularFile::Problem::None || !image.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1 cannot be read: %2").arg(what, file);
+    if (image.size() == 0)
+        return QStringLiteral("%1 is empty: %2").arg(what, file);
+    return QString();
 }
 
 QString FirmwareUpdate::imagePath(const QString &tempDirectory, const QString &deviceName)

@@ -58,6 +58,10 @@ public:
 
     // "vemo2.exe" in any letter case: an installer to run first.
     static bool isInstaller(const QString &fileName);
+    // Why an image file cannot be sent, as "WHAT is empty: FILE" (not a
+    // regular file, larger than an image can be, cannot be read, empty);
+    // empty when it can. Looked at without blocking: a FIFO is not opened.
+    static QString unusableImageText(const QString &file, const QString &what);
     // Where an installer leaves the image for a device name.
     static QString imagePath(const QString &tempDirectory, const QString &deviceName);
     // The installer's one argument.

@@ -59,13 +59,10 @@ void UpdateEnding::EndUnsentImage(const QString &file, bool installer)
                                       : QStringLiteral("firmware image missing: ") + image);
         return;
     }
-    QFile readable(image);
-    if (!readable.open(QIODevice::ReadOnly)) {
-        Finish(EndKind::BadInput, QStringLiteral("firmware file cannot be read: ") + image);
-        return;
-    }
-    if (readable.size() == 0) {
-        Finish(EndKind::BadInput, QStringLiteral("firmware file is empty: ") + image);
+    if (const QString unusable =
+            FirmwareUpdate::unusableImageText(image, QStringLiteral("firmware file"));
+        !unusable.isEmpty()) {
+        Finish(EndKind::BadInput, unusable);
         return;
     }
     const QString why = FWindow.lastLinkFailure();

@@ -1,8 +1,10 @@
 #include "link/VemoUSBinterface.h"
 
+#include "files/RegularFile.h"
 #include "platform/HostServices.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMetaObject>
 #include <QTimer>
 
@@ -512,30 +514,33 @@ usbio::Status TVemoUSBinterface::SendFile(const AnsiString &FileName)
 
     // The whole file now, in one go: what is sent is the file as it is when
     // the transfer starts, whatever happens to it on disk meanwhile.
-    std::FILE *file = std::fopen(FileName.constData(), "rb");
-    if (!file)
-        return usbio::status::FileOpenFailed;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        size = std::ftell(file);
-    if (size < 0 || size > std::numeric_limits<qint32>::max() ||
-        std::fseek(file, 0, SEEK_SET) != 0) {
-        std::fclose(file);
+    // Looked at before it is opened: a FIFO would block the open, a device
+    // never end, and a huge file be read whole into memory.
+    using files::RegularFile;
+    QByteArray data;
+    RegularFile::Problem problem = RegularFile::Problem::None;
+    if (!RegularFile::read(QFile::decodeName(FileName), RegularFile::FirmwareImageLimit, &data,
+                           nullptr, &problem)) {
+        switch (problem) {
+        case RegularFile::Problem::NotRegular:
+            return usbio::status::FileNotRegular;
+        case RegularFile::Problem::TooLarge:
+            return usbio::status::FileTooLarge;
+        case RegularFile::Problem::ReadFailed:
+            return usbio::status::FileReadFailed;
+        case RegularFile::Problem::None:
+        case RegularFile::Problem::Missing:
+        case RegularFile::Problem::OpenFailed:
+            break;
+        }
         return usbio::status::FileOpenFailed;
     }
-    if (size == 0) {
-        std::fclose(file);
+    if (data.isEmpty())
         return usbio::status::FileEmpty;
-    }
-    QByteArray data(qsizetype(size), Qt::Uninitialized);
-    const size_t got = std::fread(data.data(), 1, size_t(size), file);
-    std::fclose(file);
-    if (got != size_t(size))
-        return usbio::status::FileReadFailed;
 
     FFileData = data;
     FFileName = FileName;
-    FFileSize = qint32(size);
+    FFileSize = qint32(data.size());
     FFileSending = true;
     FFileStopping = false;
     FFileSent = 0;

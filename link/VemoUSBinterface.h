@@ -115,8 +115,10 @@ public:
     void FinishCommandWrite();
     // Reads the whole file into memory (the image sent is the file as it
     // is now) and hands its first chunk over. FileOpenFailed when it cannot
-    // be opened or is too large, FileEmpty, FileReadFailed when it cannot be
-    // read whole, TransferRunning while a transfer runs.
+    // be opened, FileNotRegular for a device, FIFO, socket or folder (which
+    // would block or never end), FileTooLarge past the bound of a firmware
+    // image, FileEmpty, FileReadFailed when it cannot be read whole,
+    // TransferRunning while a transfer runs.
     usbio::Status SendFile(const AnsiString &FileName);
     // A transfer started and has not ended yet.
     bool FileTransferRunning() const { return FFileSending; }

@@ -73,7 +73,18 @@ CURLcode curl_easy_setopt(CURL *handle, CURLoption option, ...)
     if (!function)
         return CURLE_FAILED_INIT;
     va_list value;
+    // libcurl's declaration fixes the signature. An enum of int's size is
+    // passed as it is, so va_start is sound here; clang warns of promotion
+    // for any enum.
+    static_assert(sizeof(CURLoption) == sizeof(int), "CURLoption is passed as an int");
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
     va_start(value, option);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
     CURLcode result = CURLE_UNKNOWN_OPTION;
     switch (option / 10000 * 10000) {
     case CURLOPTTYPE_LONG:

@@ -1,5 +1,6 @@
 #include "registry/KeyStore.h"
 
+#include "files/RegularFile.h"
 #include "registry/KeyNode.h"
 #include "registry/RegistryFormat.h"
 
@@ -162,10 +163,9 @@ struct KeyStore::Impl
     {
         if (!fresh)
             return false;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return true;
-        if (file.readAll() != freshContent || file.error() != QFileDevice::NoError)
+        QByteArray content;
+        if (!files::RegularFile::read(path, files::RegularFile::InputLimit, &content, nullptr) ||
+            content != freshContent)
             return true;
         remember(stamp, freshContent);
         return false;
@@ -205,16 +205,11 @@ struct KeyStore::Impl
         }
         if (!stamp.exists)
             return true; // a missing file is an empty store
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = file.errorString();
+        // A FIFO or a device in its place would block or never end; a
+        // store is a few kilobytes.
+        QByteArray content;
+        if (!files::RegularFile::read(path, files::RegularFile::InputLimit, &content, error))
             return false;
-        }
-        const QByteArray content = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
-            *error = file.errorString();
-            return false;
-        }
         remember(stamp, content);
         return RegistryFormat::parse(content, read, error);
     }

@@ -1,5 +1,6 @@
 #include "report/ReportDefinition.h"
 
+#include "files/RegularFile.h"
 #include "report/Placeholders.h"
 #include "report/ReportError.h"
 
@@ -225,8 +226,10 @@ void readPicture(const Node &node, ReportObject &object, const QString &baseFold
              QStringLiteral("the picture \"%1\" is not a file of the definition's folder")
                  .arg(file));
     const QString path = QDir(baseFolder).filePath(file);
-    if (!QFileInfo(path).isFile())
-        fail(node.where(), QStringLiteral("cannot read the picture \"%1\"").arg(path));
+    if (const QString why =
+            files::RegularFile::checkForReading(path, files::RegularFile::InputLimit);
+        !why.isEmpty())
+        fail(node.where(), QStringLiteral("cannot read the picture \"%1\": %2").arg(path, why));
     // Read first as what its name says: guessing the format loads every
     // image plugin, which only a picture named otherwise needs.
     QImageReader reader(path, QFileInfo(path).suffix().toLower().toLatin1());

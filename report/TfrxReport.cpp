@@ -1,5 +1,6 @@
 #include "report/TfrxReport.h"
 
+#include "files/RegularFile.h"
 #include "report/Expression.h"
 #include "report/Placeholders.h"
 #include "report/ReportOutput.h"
@@ -32,11 +33,12 @@ TfrxReport::~TfrxReport() = default;
 
 void TfrxReport::LoadFromFile(const QString &fileName)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ReportError(QStringLiteral("Cannot read the report definition \"%1\": %2")
-                              .arg(fileName, file.errorString()));
-    LoadFromText(file.readAll(), QFileInfo(fileName).absolutePath());
+    QByteArray text;
+    QString why;
+    if (!files::RegularFile::read(fileName, files::RegularFile::InputLimit, &text, &why))
+        throw ReportError(
+            QStringLiteral("Cannot read the report definition \"%1\": %2").arg(fileName, why));
+    LoadFromText(text, QFileInfo(fileName).absolutePath());
 }
 
 void TfrxReport::LoadFromText(const QByteArray &text, const QString &baseFolder)

@@ -50,6 +50,8 @@ using Status = quint32;
     X(FileOpenFailed, 0xE0010002, "The file cannot be opened")                                     \
     X(FileEmpty, 0xE0010003, "The file is empty")                                                  \
     X(FileReadFailed, 0xE0010004, "The file could not be read to its end")                         \
+    X(FileNotRegular, 0xE0010005, "The file is not a regular file")                                \
+    X(FileTooLarge, 0xE0010006, "The file is larger than any firmware image (32 MiB)")             \
     /* The dialogue: a send when the window no longer holds a link. */                             \
     X(NoLink, 0xE0010010, "The device link is closed")
 

@@ -9,9 +9,11 @@
 #include "tests/support/TestMain.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <stdexcept>
@@ -37,6 +39,7 @@ private Q_SLOTS:
     void exceptionInAHandler();
     void reasonKept_data();
     void reasonKept();
+    void logFileLostInTheWindow();
     void watchdog_data();
     void watchdog();
 };
@@ -81,7 +84,8 @@ void TestRunEnd::exitStatus_data()
 {
     // Each event: "done", "failed:REASON" (done or failed, the kind from the
     // reason), "KIND:REASON" (an end of that kind), "box:LINE",
-    // "certificate:ERROR", "timeout:SECONDS", "exception:MESSAGE".
+    // "certificate:ERROR", "timeout:SECONDS", "exception:MESSAGE",
+    // "logfile:WHY" (the copy of the message log lost).
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<bool>("batch");
     QTest::addColumn<int>("status");
@@ -144,6 +148,22 @@ void TestRunEnd::exitStatus_data()
     // an operator.
     QTest::newRow("operator's run, exception")
         << QStringList{"exception:"} << false << 1 << "run ended: 1 exception: unknown";
+    // A run whose log file was lost left no record for the line script:
+    // failed, unless a worse kind holds already.
+    QTest::newRow("done, log file lost")
+        << QStringList{"logfile:cannot write '-': No space left on device", "done"} << true << 1
+        << "run ended: 1 log file lost: cannot write '-': No space left on device";
+    QTest::newRow("log file lost after a failed end")
+        << QStringList{"NoDevice:No Vemo found", "logfile:x"} << true << 4
+        << "run ended: 4 No Vemo found";
+    QTest::newRow("log file lost, timed out")
+        << QStringList{"logfile:x", "timeout:5"} << true << 3 << "run ended: 3 time-out after 5 s";
+    QTest::newRow("log file lost, the first reason kept")
+        << QStringList{"logfile:first", "logfile:second", "done"} << true << 1
+        << "run ended: 1 log file lost: first";
+    // An operator saw the line in the window.
+    QTest::newRow("operator's run, log file lost")
+        << QStringList{"logfile:x", "done"} << false << 0 << "run ended: 0 done";
 }
 
 void TestRunEnd::exitStatus()
@@ -169,6 +189,8 @@ void TestRunEnd::exitStatus()
             outcome.recordTimeOut(rest.toInt());
         else if (what == QLatin1String("exception"))
             outcome.recordException(rest);
+        else if (what == QLatin1String("logfile"))
+            outcome.recordLogFileFailure(rest);
         else {
             QVERIFY2(kEndKinds.contains(what), qPrintable(event));
             outcome.recordEnd(kEndKinds.value(what), rest);
@@ -262,6 +284,36 @@ void TestRunEnd::reasonKept()
     QVERIFY(outcome.ended());
     QCOMPARE(outcome.failed(), failed.contains(true));
     QCOMPARE(outcome.reason(), kept);
+}
+
+// An operator's window whose log file goes away: the window says so once and
+// goes on; the operator's run still ends with 0, an unattended one with 1.
+void TestRunEnd::logFileLostInTheWindow()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString log = dir.filePath(QStringLiteral("run.log"));
+    WindowFixture fixture;
+    ProgramOptions options;
+    options.logFile = log;
+    TForm1 &window = fixture.start({}, options);
+    window.log(QStringLiteral("before"));
+    QVERIFY(QFile::remove(log));
+    window.CheckLogFile();
+    window.log(QStringLiteral("after"));
+    window.CheckLogFile();
+
+    const QString lost = QStringLiteral("The log file cannot be kept: '%1' was removed or "
+                                        "replaced while the run wrote into it")
+                             .arg(log);
+    QCOMPARE(fixture.log().count(lost), 1);
+    QCOMPARE(fixture.log().mid(fixture.log().size() - 2),
+             (QStringList{lost, QStringLiteral("after")}));
+    QVERIFY(!QFile::exists(log));
+    QVERIFY(window.Outcome().logFileFailed());
+    window.Outcome().recordEnd(EndKind::Done, QStringLiteral("done"));
+    QCOMPARE(window.Outcome().exitStatus(false), 0);
+    QCOMPARE(window.Outcome().exitStatus(true), 1);
 }
 
 void TestRunEnd::watchdog_data()

@@ -28,17 +28,19 @@ const QList<Layer> &layers()
 {
     static const QList<Layer> table = {
         // folder               may include                                      host headers
+        // What any layer asks of a named file before it opens it: Qt only.
+        {"files", {}, false},
         {"platform", {}, true},
-        {"registry", {}, false},
-        {"report", {}, false},
+        {"registry", {"files"}, false},
+        {"report", {"files"}, false},
         {"usbio/devicemodel", {}, false},
         {"usbio", {}, false},
         {"usbio/common", {"usbio", "usbio/devicemodel", "registry"}, false},
-        {"usbio/sim", {"usbio", "usbio/common", "usbio/devicemodel"}, false},
+        {"usbio/sim", {"usbio", "usbio/common", "usbio/devicemodel", "files"}, false},
         {"usbio/libusb", {"usbio", "usbio/common", "usbio/devicemodel"}, true},
-        {"usbio/capture", {"usbio"}, false},
-        {"link", {"usbio", "platform"}, false},
-        {"dialogue", {"link", "report", "registry", "platform", "usbio"}, false},
+        {"usbio/capture", {"usbio", "files"}, false},
+        {"link", {"usbio", "platform", "files"}, false},
+        {"dialogue", {"link", "report", "registry", "platform", "usbio", "files"}, false},
         {"download", {"dialogue", "registry", "platform"}, false},
         {"app", {"*"}, false},
         // The build's helper that makes the desktop icons: Qt only.

@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 using usbio::Status;
 namespace st = usbio::status;
 
@@ -89,6 +92,7 @@ private Q_SLOTS:
     void failedStart();
     void emptyFileRefused();
     void missingFileRefused();
+    void unreadableFileRefused_data();
     void unreadableFileRefused();
     void sendWhileRunningRefused();
     void imageIsTheFileAsItWasAtTheStart_data();
@@ -379,19 +383,47 @@ void LinkFileTest::sendWhileRunningRefused()
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);
 }
 
+void LinkFileTest::unreadableFileRefused_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<Status>("status");
+
+    // A folder opens for reading but gives no bytes.
+    QTest::newRow("a folder") << "folder" << st::FileNotRegular;
+    // Its open would wait for a writer, for ever.
+    QTest::newRow("a FIFO") << "fifo" << st::FileNotRegular;
+    // It never ends: read whole, it would fill the memory.
+    QTest::newRow("a device") << "/dev/zero" << st::FileNotRegular;
+    // Larger than any image a loader takes: not read into memory.
+    QTest::newRow("past the bound of an image")
+        << QStringLiteral("sparse %1").arg(32 * 1024 * 1024 + 1) << st::FileTooLarge;
+}
+
 void LinkFileTest::unreadableFileRefused()
 {
-    // A folder opens for reading but gives no bytes: nothing starts.
+    QFETCH(QString, what);
+    QFETCH(Status, status);
+
+    // Nothing starts, and nothing blocks.
     LinkFixture f;
     QCOMPARE(f.open(), Status(0));
     const QByteArray image = f.writeFile("x");
-    const QByteArray folder = image.left(image.lastIndexOf('/'));
+    QByteArray file = image + ".other";
+    if (what == QLatin1String("folder")) {
+        file = image.left(image.lastIndexOf('/'));
+    } else if (what == QLatin1String("fifo")) {
+        QVERIFY(::mkfifo(file.constData(), 0600) == 0);
+    } else if (what.startsWith(QLatin1Char('/'))) {
+        file = QFile::encodeName(what);
+    } else if (what.startsWith(QLatin1String("sparse "))) {
+        QFile sparse(QFile::decodeName(file));
+        QVERIFY(sparse.open(QIODevice::WriteOnly));
+        QVERIFY(sparse.resize(what.section(QLatin1Char(' '), 1).toLongLong()));
+    }
     const int descriptors = LinkFixture::openDescriptors();
     f.journal().calls.clear();
 
-    const Status status = f.link().SendFile(folder);
-    QVERIFY2(status == st::FileOpenFailed || status == st::FileReadFailed,
-             qPrintable(QString::number(status, 16)));
+    QCOMPARE(f.link().SendFile(file), status);
     QVERIFY(f.journal().calls.isEmpty());
     QVERIFY(!f.link().FileTransferRunning());
     QCOMPARE(LinkFixture::openDescriptors(), descriptors);

@@ -16,12 +16,17 @@
 #include "usbio/capture/CaptureFile.h"
 #include "usbio/capture/UsbCapture.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <sys/types.h>
 
 using namespace usbio;
 
@@ -92,6 +97,7 @@ private Q_SLOTS:
     void fileThatCannotBeCreated_data();
     void fileThatCannotBeCreated();
     void programCapturesToStandardOutput();
+    void packetsOfAnEventGoOutTogether();
 
 private:
     // The session's capture, written once and read by several tests.
@@ -362,6 +368,9 @@ void TestCapture::fileThatCannotBeCreated_data()
     QTest::addColumn<QString>("path"); // "TMP/" stands for a folder of the test
     QTest::newRow("in a missing folder") << "TMP/no-such-folder/usb.pcap";
     QTest::newRow("a folder") << "TMP/";
+    // Its open would wait for a reader, for ever.
+    QTest::newRow("a FIFO") << "TMP/FIFO";
+    QTest::newRow("a device") << "/dev/full";
 }
 
 void TestCapture::fileThatCannotBeCreated()
@@ -369,6 +378,8 @@ void TestCapture::fileThatCannotBeCreated()
     QFETCH(QString, path);
     QTemporaryDir dir;
     path.replace(QLatin1String("TMP/"), dir.path() + QLatin1Char('/'));
+    if (path.endsWith(QLatin1String("/FIFO")))
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
     SimFixture sim;
 
     UsbCapture capture;
@@ -417,6 +428,50 @@ void TestCapture::programCapturesToStandardOutput()
     }
     QVERIFY2(written.contains("DEVNR123456789\r"), written.constData());
     QVERIFY2(received.contains("DEVNR123456789\r"), received.constData());
+}
+
+// The packets written while an event's handlers run go out together when
+// they have run; an event handled inside a wait of another writes all that
+// was collected, and so does the event loop before it waits.
+void TestCapture::packetsOfAnEventGoOutTogether()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("batch.pcap"));
+    const auto written = [&] { return QFileInfo(path).size(); };
+    CaptureFile file;
+    QVERIFY(file.open(path));
+    const qint64 header = written();
+    UsbmonPacket packet;
+    packet.endpoint = 0x02;
+    packet.length = 4;
+    packet.data = "abcd";
+
+    file.write(packet); // outside any event: at once
+    const qint64 one = written() - header;
+    QVERIFY(one > 0);
+    {
+        const CaptureFile::Batch event(file);
+        file.write(packet);
+        QCOMPARE(written(), header + one);
+        {
+            const CaptureFile::Batch nested(file);
+            file.write(packet);
+        }
+        QCOMPARE(written(), header + 3 * one);
+        file.write(packet);
+        QCOMPARE(written(), header + 3 * one);
+    }
+    QCOMPARE(written(), header + 4 * one);
+    {
+        const CaptureFile::Batch event(file);
+        file.write(packet);
+        // A wait inside the handler: the loop blocks, the packet is out.
+        QEventLoop wait;
+        QTimer::singleShot(20, &wait, &QEventLoop::quit);
+        wait.exec();
+        QCOMPARE(written(), header + 5 * one);
+    }
+    QCOMPARE(written(), header + 5 * one);
 }
 
 VEMO_TEST_MAIN(TestCapture)

@@ -883,6 +883,9 @@ void TestComponent::errorTextOfEveryStatus_data()
     QTest::newRow("file empty") << status::FileEmpty << QStringLiteral("The file is empty");
     QTest::newRow("file read short")
         << status::FileReadFailed << QStringLiteral("The file could not be read to its end");
+    QTest::newRow("file not regular")
+        << status::FileNotRegular << QStringLiteral("The file is not a regular file");
+    QTest::newRow("file too large") << status::FileTooLarge << QStringLiteral("larger than");
     QTest::newRow("no link") << status::NoLink << QStringLiteral("The device link is closed");
     QTest::newRow("unknown") << Status(0xE0FFFF01) << QStringLiteral("Unknown error 0xE0FFFF01");
     QTest::newRow("unknown small") << Status(0x1F) << QStringLiteral("Unknown error 0x0000001F");

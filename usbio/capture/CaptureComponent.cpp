@@ -43,6 +43,9 @@ CaptureComponent::~CaptureComponent()
 
 void CaptureComponent::innerEvent(EventId id, const EventObjectRef &object)
 {
+    // What the handlers do with the event (take the read and start the
+    // next, hand over the next chunk) goes out with its packet, at once.
+    const CaptureFile::Batch batch(*m_file);
     if (id == EventId::WriteComplete && !m_writes.isEmpty()) {
         // Writes on a pipe complete in the order they were queued.
         const PendingWrite write = m_writes.takeFirst();

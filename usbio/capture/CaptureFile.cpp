@@ -1,5 +1,8 @@
 #include "usbio/capture/CaptureFile.h"
 
+#include "files/RegularFile.h"
+
+#include <QAbstractEventDispatcher>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QtEndian>
@@ -34,6 +37,14 @@ bool CaptureFile::open(const QString &path, QString *error)
         opened = m_file.open(stdout, QIODevice::WriteOnly);
     } else {
         m_name = QStringLiteral("'%1'").arg(path);
+        // A FIFO would block the open until a reader comes (for ever, before
+        // any time-out runs), a device swallow the packets: a capture is a
+        // regular file, or standard output.
+        if (const QString why = files::RegularFile::checkForWriting(path); !why.isEmpty()) {
+            if (error)
+                *error = QStringLiteral("cannot create %1: %2").arg(m_name, why);
+            return false;
+        }
         m_file.setFileName(path);
         // Unbuffered: each packet goes to the system in one write.
         opened = m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
@@ -59,8 +70,47 @@ bool CaptureFile::open(const QString &path, QString *error)
         m_file.close();
         return false;
     }
-    m_record.reserve(kRecordHeaderSize + UsbmonPacket::HeaderSize + 64);
+    m_pending.reserve(4 * (kRecordHeaderSize + UsbmonPacket::HeaderSize + 64));
     return true;
+}
+
+CaptureFile::~CaptureFile()
+{
+    QObject::disconnect(m_loopWatch);
+    flush();
+}
+
+CaptureFile::Batch::Batch(CaptureFile &file) : m_file(file), m_outer(file.m_batching)
+{
+    m_file.m_batching = true;
+    m_file.watchLoop();
+}
+
+CaptureFile::Batch::~Batch()
+{
+    m_file.m_batching = m_outer;
+    m_file.flush();
+}
+
+void CaptureFile::watchLoop()
+{
+    if (m_loopWatch)
+        return;
+    if (QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance())
+        m_loopWatch =
+            QObject::connect(loop, &QAbstractEventDispatcher::aboutToBlock, [this] { flush(); });
+}
+
+void CaptureFile::flush()
+{
+    if (m_pending.isEmpty())
+        return;
+    if (m_file.isOpen() && !writeAll(m_pending)) {
+        qCWarning(lcCapture, "writing the USB capture to %s failed (%s); the capture ends here",
+                  qPrintable(m_name), qPrintable(m_file.errorString()));
+        m_file.close();
+    }
+    m_pending.resize(0);
 }
 
 void CaptureFile::write(UsbmonPacket &packet)
@@ -73,22 +123,21 @@ void CaptureFile::write(UsbmonPacket &packet)
     packet.seconds = now / 1000000;
     packet.microseconds = qint32(now % 1000000);
 
-    m_record.resize(kRecordHeaderSize);
-    packet.appendTo(m_record, SnapshotLength - UsbmonPacket::HeaderSize);
-    const quint32 captured = quint32(m_record.size() - kRecordHeaderSize);
+    // The record goes after the packets collected before it.
+    const qsizetype start = m_pending.size();
+    m_pending.resize(start + kRecordHeaderSize);
+    packet.appendTo(m_pending, SnapshotLength - UsbmonPacket::HeaderSize);
+    const quint32 captured = quint32(m_pending.size() - start - kRecordHeaderSize);
     // On the wire: the header and every byte of the transfer, captured or
     // not (an IN submission asks for bytes it does not carry).
     const quint32 wire = UsbmonPacket::HeaderSize + packet.length;
-    char *h = m_record.data();
+    char *h = m_pending.data() + start;
     qToLittleEndian(quint32(packet.seconds), h);
     qToLittleEndian(quint32(packet.microseconds), h + 4);
     qToLittleEndian(captured, h + 8);
     qToLittleEndian(std::max(wire, captured), h + 12);
-    if (!writeAll(m_record)) {
-        qCWarning(lcCapture, "writing the USB capture to %s failed (%s); the capture ends here",
-                  qPrintable(m_name), qPrintable(m_file.errorString()));
-        m_file.close();
-    }
+    if (!m_batching)
+        flush();
 }
 
 bool CaptureFile::writeAll(const QByteArray &bytes)

@@ -1,5 +1,7 @@
 #include "usbio/sim/SimConfig.h"
 
+#include "files/RegularFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -364,13 +366,14 @@ std::optional<Status> SimConfig::parseStatus(const QJsonValue &value)
 
 bool SimConfig::load(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray json;
+    QString why;
+    if (!files::RegularFile::read(path, files::RegularFile::InputLimit, &json, &why)) {
         if (error)
-            *error = QStringLiteral("%1: cannot be read: %2").arg(path, file.errorString());
+            *error = QStringLiteral("%1: cannot be read: %2").arg(path, why);
         return false;
     }
-    return parse(file.readAll(), path, error);
+    return parse(json, path, error);
 }
 
 bool SimConfig::parse(const QByteArray &json, const QString &fileName, QString *error)
