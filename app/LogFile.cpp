@@ -24,7 +24,8 @@ bool LogFile::open(const QString &path, QString *error)
             return false;
         }
         FFile.setFileName(path);
-        ok = FFile.open(QIODevice::WriteOnly | QIODevice::Append);
+        // Unbuffered: each line is one write, appended at the file's end.
+        ok = FFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     }
     if (!ok && error)
         *error = QStringLiteral("cannot write '%1': %2").arg(path, FFile.errorString());
@@ -59,6 +60,8 @@ void LogFile::writeLine(const QString &line)
 {
     if (!FFile.isOpen())
         return;
+    // One write of the whole line: a program killed at any moment leaves
+    // whole lines behind it.
     const QByteArray bytes = line.toUtf8() + '\n';
     if (FFile.write(bytes) != bytes.size() || !FFile.flush()) {
         fail(QStringLiteral("cannot write '%1': %2").arg(FPath, FFile.errorString()));

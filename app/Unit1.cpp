@@ -7,6 +7,7 @@
 #include "dialogue/Intervals.h"
 #include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
+#include "platform/TerminationSignals.h"
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
 
@@ -734,6 +735,11 @@ void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &devi
 
 void TForm1::endProgram(dialogue::EndKind kind, const QString &reason)
 {
+    // A signal that came while the run took its last step (the certificate,
+    // the check) and still waits for the loop ends the run first: a run that
+    // was interrupted before its end is not done.
+    if (kind == dialogue::EndKind::Done)
+        platform::TerminationSignals::deliverPending();
     // The update's done end may wait for its certificate or its check.
     if (FEnding.HoldsEnd(kind, reason))
         return;

@@ -10,6 +10,7 @@
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
+#include "platform/TerminationSignals.h"
 #include "registry/KeyStore.h"
 #include "usbio/Backend.h"
 #include "usbio/capture/UsbCapture.h"
@@ -329,6 +330,11 @@ int main(int argc, char *argv[])
         return listDevices(options, argc, argv);
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
+    // A batch run ends cleanly on SIGTERM and SIGINT from its first step:
+    // one that comes before the run can take it waits for it (no thread
+    // exists yet, so every later one waits too).
+    if (options.batch)
+        platform::TerminationSignals::holdUntilInstalled();
 
     // From here on the run may wait: its time-out runs, and a start-up that
     // blocks past it still leaves its record.

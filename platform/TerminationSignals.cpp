@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
@@ -16,6 +17,22 @@ namespace {
 int g_pipe[2] = {-1, -1};
 struct sigaction g_previousTerm;
 struct sigaction g_previousInt;
+// The installed instance, for deliverPending().
+TerminationSignals *g_instance = nullptr;
+// holdUntilInstalled() blocked the signals: the instance lets them through.
+bool g_held = false;
+
+void releaseHeld()
+{
+    if (!g_held)
+        return;
+    g_held = false;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
@@ -31,9 +48,11 @@ extern "C" void onTerminationSignal(int signalNumber)
 
 TerminationSignals::TerminationSignals()
 {
-    if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        if (g_pipe[0] < 0)
-            g_pipe[0] = g_pipe[1] = -1;
+    if (g_pipe[0] >= 0)
+        return; // another instance holds them
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        g_pipe[0] = g_pipe[1] = -1;
+        releaseHeld(); // they end the process as before
         return;
     }
     struct sigaction action = {};
@@ -45,6 +64,7 @@ TerminationSignals::TerminationSignals()
         ::close(g_pipe[0]);
         ::close(g_pipe[1]);
         g_pipe[0] = g_pipe[1] = -1;
+        releaseHeld();
         return;
     }
     if (::sigaction(SIGINT, &action, &g_previousInt) != 0) {
@@ -52,17 +72,22 @@ TerminationSignals::TerminationSignals()
         ::close(g_pipe[0]);
         ::close(g_pipe[1]);
         g_pipe[0] = g_pipe[1] = -1;
+        releaseHeld();
         return;
     }
     m_installed = true;
+    g_instance = this;
     m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { readPending(); });
+    // Signals held since the program's start reach the handlers now.
+    releaseHeld();
 }
 
 TerminationSignals::~TerminationSignals()
 {
     if (!m_installed)
         return;
+    g_instance = nullptr;
     m_notifier.reset();
     ::sigaction(SIGTERM, &g_previousTerm, nullptr);
     ::sigaction(SIGINT, &g_previousInt, nullptr);
@@ -81,6 +106,31 @@ QString TerminationSignals::nameOf(int signalNumber)
     default:
         return QStringLiteral("signal %1").arg(signalNumber);
     }
+}
+
+void TerminationSignals::holdUntilInstalled()
+{
+    if (g_held || g_pipe[0] >= 0)
+        return;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    g_held = ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+bool TerminationSignals::deliverPending()
+{
+    if (!g_instance)
+        return false;
+    // Each one read is told; a receiver may end the instance itself.
+    bool any = false;
+    unsigned char byte = 0;
+    while (g_instance && g_pipe[0] >= 0 && ::read(g_pipe[0], &byte, 1) == 1) {
+        any = true;
+        Q_EMIT g_instance->received(nameOf(byte));
+    }
+    return any;
 }
 
 void TerminationSignals::readPending()

@@ -15,6 +15,11 @@ namespace platform {
 // received() from the loop (nested waits included), never inside the
 // interrupted code. One instance at a time; the handlers before it are put
 // back when it goes.
+//
+// A program that means to take them over calls holdUntilInstalled() first
+// thing, before it starts any thread: from then until an instance is
+// installed the signals wait (blocked) instead of killing it in the middle
+// of its start-up, and the instance then receives them.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -31,6 +36,17 @@ public:
 
     // The signal's name: "SIGTERM", "SIGINT".
     static QString nameOf(int signalNumber);
+
+    // Blocks SIGTERM and SIGINT for the calling thread and the threads it
+    // starts later, until an instance installs its handlers (or the process
+    // ends). Call it from main() before any thread exists.
+    static void holdUntilInstalled();
+
+    // Hands out the signals that have arrived and are still waiting for the
+    // loop, now, as received() of the installed instance (if any): for a
+    // step that must not be taken once a signal came, such as ending a run
+    // as done. False when none was waiting.
+    static bool deliverPending();
 
 Q_SIGNALS:
     void received(const QString &signalName);

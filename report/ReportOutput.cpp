@@ -12,6 +12,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <cups/cups.h>
 
@@ -94,27 +95,33 @@ QString ReportOutput::saveNewPdf(const QList<PreparedPage> &pages, const QString
 {
     const QString stem = safeFileName(baseName) + QLatin1Char('-') +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // Written aside under a hidden name first and then given its own: a file
+    // of a certificate's name is always whole, also when the program is
+    // killed while it writes.
+    QTemporaryFile file(
+        QDir(folder).filePath(QLatin1Char('.') + stem + QStringLiteral("-XXXXXX.part")));
+    if (!file.open())
+        throw ReportError(
+            QStringLiteral("Cannot write into \"%1\": %2").arg(folder, file.errorString()));
+    writePdf(pages, file, title);
+    if (!file.flush() || file.error() != QFileDevice::NoError)
+        throw ReportError(
+            QStringLiteral("Cannot write \"%1\": %2").arg(file.fileName(), file.errorString()));
+    file.close();
     for (int n = 1; n <= kMaxSameName; ++n) {
         const QString name =
             stem + (n > 1 ? QStringLiteral("-%1").arg(n) : QString()) + QStringLiteral(".pdf");
         const QString path = QDir(folder).filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (QFileInfo::exists(path))
-                continue;
+        // Renaming never replaces a file that is there (another certificate
+        // of the same second, of this program or another).
+        QFile written(file.fileName());
+        if (written.rename(path)) {
+            file.setAutoRemove(false);
+            return path;
+        }
+        if (!QFileInfo::exists(path))
             throw ReportError(
-                QStringLiteral("Cannot write \"%1\": %2").arg(path, file.errorString()));
-        }
-        try {
-            writePdf(pages, file, title);
-            if (!file.flush() || file.error() != QFileDevice::NoError)
-                throw ReportError(
-                    QStringLiteral("Cannot write \"%1\": %2").arg(path, file.errorString()));
-        } catch (...) {
-            file.remove();
-            throw;
-        }
-        return path;
+                QStringLiteral("Cannot write \"%1\": %2").arg(path, written.errorString()));
     }
     throw ReportError(QStringLiteral("Cannot write \"%1\": %2 files of that name exist already")
                           .arg(QDir(folder).filePath(stem + QStringLiteral(".pdf")))

@@ -528,7 +528,8 @@ void TestReportEngine::printToFolderNeverOverwrites()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().startsWith("%PDF-"));
     }
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 4);
+    // Nothing else is left in the folder, hidden or not.
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 4);
 }
 
 void TestReportEngine::printerErrors_data()

@@ -43,15 +43,21 @@ void DeviceKeys::recordInstance(const PresentDevice &device) const
 {
     registry::KeyStore &keys = keyStore();
     const QString path = instanceKeyPath(device);
+    const QString service = QStringLiteral("Service");
+    const QString description = QStringLiteral("DeviceDesc");
     try {
-        if (keys.keyExists(registry::RootKey::LocalMachine, path))
+        // A key is whole with both values: a program killed between its
+        // writes leaves a key without them, which the next one completes.
+        if (keys.valueExists(registry::RootKey::LocalMachine, path, service) &&
+            keys.valueExists(registry::RootKey::LocalMachine, path, description))
             return;
-        keys.createKey(registry::RootKey::LocalMachine, path);
-        keys.writeString(registry::RootKey::LocalMachine, path, QStringLiteral("Service"),
-                         QStringLiteral("VemoUSB"));
-        keys.writeString(registry::RootKey::LocalMachine, path, QStringLiteral("DeviceDesc"),
-                         QString::fromLatin1(generationName(device.generation)) +
-                             QStringLiteral(" USB device"));
+        if (!keys.valueExists(registry::RootKey::LocalMachine, path, service))
+            keys.writeString(registry::RootKey::LocalMachine, path, service,
+                             QStringLiteral("VemoUSB"));
+        if (!keys.valueExists(registry::RootKey::LocalMachine, path, description))
+            keys.writeString(registry::RootKey::LocalMachine, path, description,
+                             QString::fromLatin1(generationName(device.generation)) +
+                                 QStringLiteral(" USB device"));
     } catch (const registry::RegistryError &error) {
         qCWarning(lcKeys) << "cannot record the device instance" << path << ":" << error.what();
     }

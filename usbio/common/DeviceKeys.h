@@ -35,7 +35,8 @@ public:
     // store: where devices are published; the default store when null.
     explicit DeviceKeys(registry::KeyStore *store = nullptr);
 
-    // Creates the persistent key of the instance when it is missing.
+    // Creates the persistent key of the instance with its values when it is
+    // missing, and writes the values a key lacks.
     void recordInstance(const PresentDevice &device) const;
     // Rewrites the list of present devices, in this order.
     void publish(const QList<PresentDevice> &present) const;
