@@ -19,6 +19,8 @@ private Q_SLOTS:
     void signalsComeFromTheLoop();
     void previousHandlersComeBack();
     void oneInstanceAtATime();
+    void heldSignalsWaitForTheInstance();
+    void pendingSignalsDeliveredAtOnce();
 };
 
 namespace {
@@ -87,6 +89,41 @@ void TestTerminationSignals::oneInstanceAtATime()
     QSignalSpy spy(&first, &TerminationSignals::received);
     std::raise(SIGINT);
     QTRY_COMPARE(spy.size(), 1);
+}
+
+void TestTerminationSignals::heldSignalsWaitForTheInstance()
+{
+    // Held from the program's start: they neither end the process nor get
+    // lost before an instance is there.
+    TerminationSignals::holdUntilInstalled();
+    std::raise(SIGTERM);
+    std::raise(SIGINT);
+    TerminationSignals signalsSeen;
+    QVERIFY(signalsSeen.installed());
+    QSignalSpy spy(&signalsSeen, &TerminationSignals::received);
+    QTRY_COMPARE(spy.size(), 2);
+    QStringList got{spy.at(0).first().toString(), spy.at(1).first().toString()};
+    got.sort();
+    QCOMPARE(got, (QStringList{"SIGINT", "SIGTERM"}));
+    // Once the instance is in they are no longer held.
+    std::raise(SIGTERM);
+    QTRY_COMPARE(spy.size(), 3);
+}
+
+void TestTerminationSignals::pendingSignalsDeliveredAtOnce()
+{
+    QVERIFY(!TerminationSignals::deliverPending()); // no instance
+    TerminationSignals signalsSeen;
+    QSignalSpy spy(&signalsSeen, &TerminationSignals::received);
+    QVERIFY(!TerminationSignals::deliverPending()); // nothing waiting
+    std::raise(SIGINT);
+    QCOMPARE(spy.size(), 0);
+    // Told now, inside the caller, and once only: the loop has none left.
+    QVERIFY(TerminationSignals::deliverPending());
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.first().first().toString(), QStringLiteral("SIGINT"));
+    QTest::qWait(50);
+    QCOMPARE(spy.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestTerminationSignals)
