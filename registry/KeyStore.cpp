@@ -337,12 +337,21 @@ struct KeyStore::Impl
             ensureOverlayKey(root, segments, false).setValue(name, value);
             return;
         }
+        // A value that is there already as written is not saved again:
+        // instances of a station recording the same device at once would
+        // otherwise queue on the lock for saves that change nothing.
         modify([&](KeyTree &tree) {
+            bool changed = false;
             KeyNode *node = &rootOf(tree, root);
-            for (const QString &segment : segments)
-                node = &node->ensureChild(segment);
+            for (const QString &segment : segments) {
+                bool created = false;
+                node = &node->ensureChild(segment, &created);
+                changed = changed || created;
+            }
+            const KeyNode::NamedValue *before = node->findValue(name);
+            changed = changed || !before || before->value != value;
             node->setValue(name, value);
-            return true;
+            return changed;
         });
     }
 

@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 using registry::KeyStore;
 using registry::RegistryError;
@@ -292,6 +293,37 @@ private Q_SLOTS:
         }
         QVERIFY(!third.valueExists(LM, "B", "3"));
         QCOMPARE(third.subKeyNames(LM, "A"), QStringList{"Sub"});
+    }
+
+    // A write that changes nothing saves nothing (the file stays the very
+    // same file: a save puts a new one in its place), so instances that
+    // record the same values at once do not queue on the lock for nothing.
+    void unchangedValuesAreNotSavedAgain()
+    {
+        const auto fileId = [this] {
+            struct stat info
+            {};
+            return ::stat(QFile::encodeName(storePath()).constData(), &info) == 0
+                       ? qint64(info.st_ino)
+                       : qint64(-1);
+        };
+        KeyStore store(storePath());
+        store.writeString(LM, "A\\B", "Text", "one");
+        store.writeInteger(LM, "A\\B", "Number", 7);
+        const qint64 saved = fileId();
+        QVERIFY(saved >= 0);
+        KeyStore other(storePath());
+        other.writeString(LM, "a\\b", "text", "one");
+        other.writeInteger(LM, "A\\B", "Number", 7);
+        QCOMPARE(fileId(), saved);
+        // The same text as a number is a change, and so is a new key.
+        other.writeInteger(LM, "A\\B", "Text", 1);
+        const qint64 changed = fileId();
+        QVERIFY(changed != saved);
+        other.writeInteger(LM, "A\\B\\C", "Number", 7);
+        QVERIFY(fileId() != changed);
+        QCOMPARE(KeyStore(storePath()).readInteger(LM, "A\\B", "Text"), 1);
+        QCOMPARE(KeyStore(storePath()).readInteger(LM, "A\\B\\C", "Number"), 7);
     }
 
     // Programs started at once on one store, each writing values of its own
