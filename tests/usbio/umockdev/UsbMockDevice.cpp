@@ -26,6 +26,15 @@ struct UsbMockDevice::Urb
     UMockdevIoctlData *data = nullptr; // the URB, kept until it is reaped
     quint8 endpoint = 0;
     bool done = false; // status and length are set; waiting to be reaped
+    // When it finished, counted over the device's life: the reap gives the
+    // finished URBs back in this order, as the kernel does.
+    quint64 finishedAs = 0;
+    // An IN URB that took a packet: written into its buffer when it is
+    // reaped, on the handler's thread (the only one that may reach the
+    // host's memory).
+    bool filled = false;
+    QByteArray packet;
+    bool failed = false; // an IN URB that ends with a bus error
     // An OUT URB the device takes later: when (on the mock's clock), and
     // what it takes.
     qint64 dueMs = -1;
@@ -219,6 +228,7 @@ void UsbMockDevice::failNextReads(int count)
 {
     QMutexLocker lock(&m_lock);
     m_failReads = count;
+    serviceReads();
 }
 
 void UsbMockDevice::failNextClaim(int error)
@@ -295,8 +305,40 @@ int UsbMockDevice::claims() const
 void UsbMockDevice::sendToHost(const QByteArray &packet)
 {
     QMutexLocker lock(&m_lock);
-    if (m_onBus)
-        m_inPackets.append(packet);
+    if (!m_onBus)
+        return;
+    m_inPackets.append(packet);
+    serviceReads();
+}
+
+void UsbMockDevice::finish(Urb &urb)
+{
+    urb.done = true;
+    urb.finishedAs = ++m_finished;
+}
+
+void UsbMockDevice::serviceReads()
+{
+    // As the host controller does: a read pending on the device takes the
+    // next packet the device has at once (or fails, when a failure is due),
+    // whenever the host gets round to reaping it. A packet the device sent
+    // before it left is in the host's hands then, not lost with the device.
+    if (!m_onBus || m_plugs.empty())
+        return;
+    for (Urb &urb : m_plugs.back()->flying) {
+        if (!(urb.endpoint & 0x80) || urb.done)
+            continue;
+        if (m_failReads > 0) {
+            --m_failReads;
+            urb.failed = true;
+        } else if (!m_inPackets.isEmpty()) {
+            urb.filled = true;
+            urb.packet = m_inPackets.takeFirst();
+        } else {
+            return;
+        }
+        finish(urb);
+    }
 }
 
 void UsbMockDevice::restart(int offBusMs)
@@ -477,7 +519,11 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
                     Qt::QueuedConnection);
             }
         }
+        if (entry.done)
+            entry.finishedAs = ++m_finished;
         plug.flying.append(entry);
+        if (entry.endpoint & 0x80)
+            serviceReads();
         succeed();
         return true;
     }
@@ -490,7 +536,7 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
                 } else {
                     urbOf(urb.data)->status = -ENOENT;
                     urbOf(urb.data)->actual_length = 0;
-                    urb.done = true;
+                    finish(urb);
                     succeed();
                 }
                 return true;
@@ -507,7 +553,7 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
             if (urb.done || urb.dueMs < 0 || urb.dueMs > mockClockMs() || gone)
                 continue;
             usbdevfs_urb *raw = urbOf(urb.data);
-            urb.done = true;
+            finish(urb);
             if (m_halted.contains(urb.endpoint)) {
                 raw->status = -EPIPE;
                 raw->actual_length = 0;
@@ -522,42 +568,40 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
                 this, [this, session, endpoint, bytes] { deliver(session, endpoint, bytes); },
                 Qt::QueuedConnection);
         }
-        // As the kernel gives them back: in the order they finished. One that
-        // finished already (an OUT URB the device took at its submission)
-        // comes before an IN URB that finishes only now, with data the
-        // device may have queued in answer to it.
+        // As the kernel gives them back: in the order they finished. An IN
+        // URB finishes when the device has a packet for it (see
+        // serviceReads), so an OUT URB the device took at its submission
+        // comes before the read that carries the device's answer to it.
         int pick = -1;
-        for (int i = 0; i < plug.flying.size() && pick < 0; ++i) {
-            if (plug.flying.at(i).client == client && plug.flying.at(i).done)
+        for (int i = 0; i < plug.flying.size(); ++i) {
+            const Urb &urb = plug.flying.at(i);
+            if (urb.client == client && urb.done &&
+                (pick < 0 || urb.finishedAs < plug.flying.at(pick).finishedAs))
                 pick = i;
         }
-        for (int i = 0; i < plug.flying.size() && pick < 0; ++i) {
+        // A device that left ends the rest with ENODEV, one at each reap.
+        for (int i = 0; i < plug.flying.size() && pick < 0 && gone; ++i) {
             Urb &urb = plug.flying[i];
             if (urb.client != client)
                 continue;
+            urbOf(urb.data)->status = -ENODEV;
+            urbOf(urb.data)->actual_length = 0;
+            finish(urb);
+            pick = i;
+        }
+        if (pick >= 0 && plug.flying.at(pick).filled) {
+            Urb &urb = plug.flying[pick];
             usbdevfs_urb *raw = urbOf(urb.data);
-            if (gone) {
-                raw->status = -ENODEV;
-                raw->actual_length = 0;
-                urb.done = true;
-            } else if ((urb.endpoint & 0x80) && m_failReads > 0) {
-                --m_failReads;
-                raw->status = -EPROTO;
-                raw->actual_length = 0;
-                urb.done = true;
-            } else if ((urb.endpoint & 0x80) && !m_inPackets.isEmpty()) {
-                const QByteArray packet = m_inPackets.takeFirst();
-                const int length = qMin(int(packet.size()), raw->buffer_length);
-                UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(
-                    urb.data, offsetof(usbdevfs_urb, buffer), size_t(raw->buffer_length), nullptr);
-                std::memcpy(buffer->data, packet.constData(), size_t(length));
-                g_object_unref(buffer);
-                raw->actual_length = length;
-                raw->status = packet.size() > raw->buffer_length ? -EOVERFLOW : 0;
-                urb.done = true;
-            }
-            if (urb.done)
-                pick = i;
+            const int length = qMin(int(urb.packet.size()), raw->buffer_length);
+            UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(
+                urb.data, offsetof(usbdevfs_urb, buffer), size_t(raw->buffer_length), nullptr);
+            std::memcpy(buffer->data, urb.packet.constData(), size_t(length));
+            g_object_unref(buffer);
+            raw->actual_length = length;
+            raw->status = urb.packet.size() > raw->buffer_length ? -EOVERFLOW : 0;
+        } else if (pick >= 0 && plug.flying.at(pick).failed) {
+            urbOf(plug.flying.at(pick).data)->status = -EPROTO;
+            urbOf(plug.flying.at(pick).data)->actual_length = 0;
         }
         if (pick >= 0) {
             UMockdevIoctlData *picked = plug.flying.at(pick).data;

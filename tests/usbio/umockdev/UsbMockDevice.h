@@ -100,6 +100,10 @@ private:
     struct Urb;
     bool ioctl(Plug &plug, void *client);
     void deliver(quint64 session, quint8 endpoint, const QByteArray &bytes);
+    // With the lock held: the device's packets (and due read failures) go
+    // into the reads pending on its current plug-in, oldest first.
+    void serviceReads();
+    void finish(Urb &urb);
     void attachNode(Plug &plug);
 
     UsbMockBus *m_bus;
@@ -122,6 +126,7 @@ private:
     bool m_holdWrites = false;
     int m_writeDelayMs = 0;
     int m_failReads = 0;
+    quint64 m_finished = 0; // URBs finished over the device's life
     int m_failClaim = 0;
     QList<quint8> m_halted;
     QList<quint8> m_clearedHalts;
