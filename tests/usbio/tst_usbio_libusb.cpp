@@ -141,6 +141,7 @@ private Q_SLOTS:
     void imageByteExact_data();
     void imageByteExact();
     void disconnectWithTransfersInFlight();
+    void answerSentJustBeforeLeavingIsRead();
     void stallOnTheImagePipe();
     void plugAndPlayOfTheVendorsDevicesOnly();
     void arrivalWaitsForTheDeviceNode();
@@ -619,6 +620,53 @@ void TestLibusb::disconnectWithTransfersInFlight()
     pipes.reader->CloseDevice();
     QCOMPARE(pipes.reader->ResetPipe(), status::NotOpened);
     QCOMPARE(f.component()->EnumerateDevices(kGuid), 0);
+}
+
+// The device answers and leaves the bus at once (it restarts right after
+// its reply), and libusb hears of both before the event loop gets to
+// either: the answer had reached the host before the device left, so its
+// reads complete with it, and only the reads still pending end with
+// DeviceGone, before the removal is announced.
+void TestLibusb::answerSentJustBeforeLeavingIsRead()
+{
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    Pipes pipes(f);
+    QVERIFY(pipes.ok());
+    QCOMPARE(pipes.reader->EnablePnPNotification(kGuid), status::Success);
+    QList<Status> reads;
+    QByteArray received;
+    connect(pipes.reader.get(), &Component::eventRaised, this, [&](EventId id) {
+        if (id == EventId::ReadComplete) {
+            Status status = 0;
+            received += readOne(*pipes.reader, nullptr, &status);
+            reads.append(status);
+        }
+    });
+    QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 5; }));
+    LibusbFixture::settle();
+
+    device->sendToHost("ABGL26-12-11 +0.");
+    device->sendToHost("000\r");
+    device->unplug();
+    // libusb takes the removal in now, on this thread, as its hotplug
+    // thread would have by the time the event loop looks.
+    libusb_context *other = nullptr;
+    QCOMPARE(libusb_init(&other), 0);
+    libusb_device **list = nullptr;
+    const ssize_t listed = libusb_get_device_list(other, &list);
+    libusb_free_device_list(list, 1);
+    libusb_exit(other);
+    QCOMPARE(listed, ssize_t(0));
+
+    QVERIFY(pipes.readerEvents->waitFor(EventId::PnPRemoveNotification, 1));
+    LibusbFixture::settle(100);
+    QCOMPARE(received, QByteArray("ABGL26-12-11 +0.000\r"));
+    QCOMPARE(reads, (QList<Status>{status::Success, status::Success, status::DeviceGone,
+                                   status::DeviceGone, status::DeviceGone}));
+    QCOMPARE(pipes.readerEvents->ids().last(), EventId::PnPRemoveNotification);
 }
 
 // The loader refuses a chunk: the write raises no completion, the pipe

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace usbio {
 
@@ -93,6 +94,7 @@ void LibusbBackend::start()
                      .arg(usbFileSystem);
 
     m_pump = std::make_unique<LibusbEventPump>(m_context);
+    m_pump->setRoundEnd([this] { queueHeard(); });
     if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
         // Watching starts before the first look, so nothing falls between.
         libusb_hotplug_callback_handle handle = 0;
@@ -135,6 +137,7 @@ void LibusbBackend::stop()
     for (auto it = m_arriving.cbegin(); it != m_arriving.cend(); ++it)
         libusb_unref_device(it.key());
     m_arriving.clear();
+    m_heard.clear();
     m_devices.clear();
     // Hotplug work still queued holds libusb's devices: it goes while
     // libusb is there to take them back.
@@ -150,18 +153,33 @@ void LibusbBackend::hotplugNotified(libusb_device *device, bool arrived)
     // closed here. The device is kept until the queued work is done, or
     // dropped: the backend may stop before the event loop gets to it (a
     // device restarting as the program ends), and stop() lets it go then.
-    const std::shared_ptr<libusb_device> held(libusb_ref_device(device), &libusb_unref_device);
-    QMetaObject::invokeMethod(
-        this,
-        [this, held, arrived] {
-            if (!m_context)
-                return;
-            if (arrived)
-                arrive(held.get(), 0);
-            else
-                leave(held.get());
-        },
-        Qt::QueuedConnection);
+    m_heard.append(
+        {std::shared_ptr<libusb_device>(libusb_ref_device(device), &libusb_unref_device), arrived});
+    if (!m_pump || !m_pump->handling())
+        queueHeard();
+}
+
+void LibusbBackend::queueHeard()
+{
+    // libusb reports a removal in the same round as the transfers the
+    // device finished before it left (a reply, then a restart), and the
+    // removal first. The round's transfer completions are queued by now, so
+    // the reads the host already had are taken before the removal ends
+    // them: a reply sent just before a restart is not lost.
+    const QList<Heard> heard = std::exchange(m_heard, {});
+    for (const Heard &one : heard) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, held = one.device, arrived = one.arrived] {
+                if (!m_context)
+                    return;
+                if (arrived)
+                    arrive(held.get(), 0);
+                else
+                    leave(held.get());
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void LibusbBackend::arrive(libusb_device *device, int waitedMs)

@@ -72,9 +72,11 @@ private:
 
     void start();
     void stop();
-    // From libusb's hotplug callback, inside its event handling: records
-    // and queues, nothing more.
+    // From libusb's hotplug callback, inside its event handling: records,
+    // nothing more. The round's records are queued for the event loop when
+    // the round ends (queueHeard).
     void hotplugNotified(libusb_device *device, bool arrived);
+    void queueHeard();
     friend struct LibusbHotplug;
     // An arrival is reported once the node can be opened, or when the wait
     // is over.
@@ -93,6 +95,13 @@ private:
     QList<std::shared_ptr<LibusbDevice>> m_devices;
     // Arrived, not reported yet: waiting for the node to be accessible.
     QHash<libusb_device *, int> m_arriving;
+    // Heard in the current round of libusb's event handling, not queued yet.
+    struct Heard
+    {
+        std::shared_ptr<libusb_device> device;
+        bool arrived = false;
+    };
+    QList<Heard> m_heard;
     QList<LibusbComponent *> m_components;
 };
 

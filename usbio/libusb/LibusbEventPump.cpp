@@ -91,6 +91,8 @@ void LibusbEventPump::handleReady()
     timeval zero{0, 0};
     libusb_handle_events_timeout_completed(m_context, &zero, nullptr);
     m_handling = false;
+    if (m_roundEnd)
+        m_roundEnd();
     armTimeout();
 }
 
@@ -103,6 +105,8 @@ bool LibusbEventPump::handleUntil(const std::function<bool()> &done, int timeout
         // Short slices: libusb busy-loops on a device that answers nothing.
         timeval slice{0, 10 * 1000};
         libusb_handle_events_timeout_completed(m_context, &slice, nullptr);
+        if (m_roundEnd)
+            m_roundEnd();
     }
     m_handling = nested;
     armTimeout();

@@ -29,6 +29,12 @@ public:
     // Runs libusb's own event handling (not Qt's) until done() holds or
     // timeoutMs has passed; the stops wait for their cancellations this way.
     bool handleUntil(const std::function<bool()> &done, int timeoutMs);
+    // Whether libusb's event handling is running now (its callbacks are
+    // being called).
+    bool handling() const { return m_handling; }
+    // Called after each round of libusb's event handling, once every
+    // callback of the round has run.
+    void setRoundEnd(std::function<void()> roundEnd) { m_roundEnd = std::move(roundEnd); }
 
 private:
     struct Watch
@@ -48,6 +54,7 @@ private:
     // Only used where libusb leaves its timeouts to the caller.
     QTimer m_timeout;
     bool m_handling = false;
+    std::function<void()> m_roundEnd;
 };
 
 } // namespace usbio
