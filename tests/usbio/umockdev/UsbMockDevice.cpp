@@ -39,6 +39,11 @@ struct UsbMockDevice::Urb
     // what it takes.
     qint64 dueMs = -1;
     QByteArray bytes;
+    // An OUT URB the firmware is taking (on the main thread): it finishes
+    // once the firmware has acted on it. Named by id there.
+    quint64 id = 0;
+    bool taking = false;
+    bool taken = false; // taken whole: its status is set when it is reaped
 };
 
 // One plug-in of the device: its node and handler. A host that still has
@@ -362,6 +367,38 @@ void UsbMockDevice::imageReceived(const QByteArray &image)
     Q_EMIT imageArrived(image);
 }
 
+UsbMockDevice::Urb *UsbMockDevice::findTaking(quint64 session, quint64 id)
+{
+    for (const std::unique_ptr<Plug> &plug : m_plugs) {
+        if (plug->session != session)
+            continue;
+        for (Urb &urb : plug->flying) {
+            if (urb.id == id)
+                return urb.done ? nullptr : &urb;
+        }
+    }
+    return nullptr;
+}
+
+void UsbMockDevice::take(quint64 session, quint8 endpoint, const QByteArray &bytes, quint64 id)
+{
+    {
+        QMutexLocker lock(&m_lock);
+        Urb *urb = findTaking(session, id);
+        if (!urb)
+            return; // discarded, or the host closed the device
+        urb->taking = false;
+        if (session != m_session || !m_onBus)
+            return; // gone before it got there: the reap ends it with ENODEV
+        // Taken: the write completes as the firmware gets the data, before
+        // its answer, also when the firmware restarts the device on it (the
+        // loader request, the last chunk of an image).
+        urb->taken = true;
+        finish(*urb);
+    }
+    deliver(session, endpoint, bytes);
+}
+
 void UsbMockDevice::deliver(quint64 session, quint8 endpoint, const QByteArray &bytes)
 {
     {
@@ -490,8 +527,7 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
         if (urb->endpoint & 0x80) {
             ++m_inSubmitted;
         } else {
-            // The device takes OUT data at once; the firmware acts on it on
-            // its own thread.
+            // OUT data goes to the firmware, on the main thread.
             UMockdevIoctlData *buffer = umockdev_ioctl_data_resolve(
                 data, offsetof(usbdevfs_urb, buffer), size_t(urb->buffer_length), nullptr);
             const QByteArray bytes(reinterpret_cast<const char *>(buffer->data),
@@ -499,7 +535,8 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
             g_object_unref(buffer);
             if (m_stallNext.removeOne(urb->endpoint) && !m_halted.contains(urb->endpoint))
                 m_halted.append(urb->endpoint);
-            entry.done = !m_holdWrites && m_writeDelayMs <= 0;
+            entry.done =
+                m_holdWrites || m_writeDelayMs > 0 ? false : m_halted.contains(urb->endpoint);
             if (m_holdWrites) {
                 // In flight until discarded; the device never sees it.
             } else if (m_writeDelayMs > 0) {
@@ -510,12 +547,19 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
                 urb->status = -EPIPE;
                 urb->actual_length = 0;
             } else {
-                urb->status = 0;
-                urb->actual_length = urb->buffer_length;
+                // The device takes it, and the write completes, when its
+                // firmware gets to it: a device whose firmware is busy holds
+                // the host's next write back (its endpoint refuses more data
+                // meanwhile), so the host cannot run ahead of the firmware
+                // by more than a write.
+                entry.id = ++m_urbIds;
+                entry.taking = true;
                 const quint64 session = plug.session;
                 const quint8 endpoint = urb->endpoint;
+                const quint64 id = entry.id;
                 QMetaObject::invokeMethod(
-                    this, [this, session, endpoint, bytes] { deliver(session, endpoint, bytes); },
+                    this,
+                    [this, session, endpoint, bytes, id] { take(session, endpoint, bytes, id); },
                     Qt::QueuedConnection);
             }
         }
@@ -582,7 +626,7 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
         // A device that left ends the rest with ENODEV, one at each reap.
         for (int i = 0; i < plug.flying.size() && pick < 0 && gone; ++i) {
             Urb &urb = plug.flying[i];
-            if (urb.client != client)
+            if (urb.client != client || urb.taking)
                 continue;
             urbOf(urb.data)->status = -ENODEV;
             urbOf(urb.data)->actual_length = 0;
@@ -599,6 +643,10 @@ bool UsbMockDevice::ioctl(Plug &plug, void *clientData)
             g_object_unref(buffer);
             raw->actual_length = length;
             raw->status = urb.packet.size() > raw->buffer_length ? -EOVERFLOW : 0;
+        } else if (pick >= 0 && plug.flying.at(pick).taken) {
+            usbdevfs_urb *raw = urbOf(plug.flying.at(pick).data);
+            raw->status = 0;
+            raw->actual_length = raw->buffer_length;
         } else if (pick >= 0 && plug.flying.at(pick).failed) {
             urbOf(plug.flying.at(pick).data)->status = -EPROTO;
             urbOf(plug.flying.at(pick).data)->actual_length = 0;

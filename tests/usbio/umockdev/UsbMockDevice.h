@@ -24,6 +24,12 @@ class UsbMockBus;
 // Threads: the ioctl handler runs on umockdev's own thread and touches only
 // the URB lists and the device's IN queue, under a lock; OUT data reaches
 // the firmware on the main thread, where the firmware lives.
+//
+// Timing, as a real device and host controller have it: a write completes
+// when the firmware gets its data (so the host cannot run ahead of the
+// firmware by more than a write), and a read pending on the device takes
+// the next packet the firmware sends at once (so an answer sent just
+// before a restart is in the host's hands, not lost with the device).
 class UsbMockDevice : public QObject, public usbio::DeviceModelHost
 {
     Q_OBJECT
@@ -100,6 +106,11 @@ private:
     struct Urb;
     bool ioctl(Plug &plug, void *client);
     void deliver(quint64 session, quint8 endpoint, const QByteArray &bytes);
+    // An OUT URB finishes and its data reaches the firmware.
+    void take(quint64 session, quint8 endpoint, const QByteArray &bytes, quint64 id);
+    // With the lock held: the URB id of the plug-in session, while it is
+    // not finished.
+    Urb *findTaking(quint64 session, quint64 id);
     // With the lock held: the device's packets (and due read failures) go
     // into the reads pending on its current plug-in, oldest first.
     void serviceReads();
@@ -127,6 +138,7 @@ private:
     int m_writeDelayMs = 0;
     int m_failReads = 0;
     quint64 m_finished = 0; // URBs finished over the device's life
+    quint64 m_urbIds = 0;
     int m_failClaim = 0;
     QList<quint8> m_halted;
     QList<quint8> m_clearedHalts;
