@@ -421,10 +421,14 @@ void TestLibusbProgram::twoInstancesUpdateTwoDevicesAtOnce()
 }
 
 // A production station: four instances at once, one per device behind the
-// hub, each a verified and recorded update named by serial number, all on
-// one key store and one record file. Each device holds its own image; the record file has one whole
-// line per run with its device and image; a fifth run naming a serial
-// number that is not attached ends with 4 and touches no device.
+// hub, each a calibrated, verified and recorded update named by serial
+// number, all on one key store and one record file. Each instance asks its
+// device for its calibration and sends it into its loader at once, while
+// the other devices leave for their loaders and come back: each still gets
+// its device's answers and makes its certificate. Each device holds its own
+// image; the record file has one whole line per run with its device, image
+// and certificate; a fifth run naming a serial number that is not attached
+// ends with 4 and touches no device.
 void TestLibusbProgram::fourInstancesRecordTheirUpdates()
 {
     UsbMockBus mock;
@@ -462,7 +466,9 @@ void TestLibusbProgram::fourInstancesRecordTheirUpdates()
     std::vector<std::unique_ptr<Program>> programs;
     for (int i = 0; i < devices.size(); ++i)
         programs.push_back(std::make_unique<Program>(
-            shared + QStringList{QStringLiteral("--device=") + serials.at(i), paths.at(i)}, 8 * i));
+            shared + QStringList{QStringLiteral("--device=") + serials.at(i), paths.at(i),
+                                 QStringLiteral("/CALIBRATE")},
+            8 * i));
     QList<int> statuses;
     for (auto &program : programs)
         statuses << program->waitForExit(180000);
@@ -495,6 +501,12 @@ void TestLibusbProgram::fourInstancesRecordTheirUpdates()
         QCOMPARE(one.value(QStringLiteral("bytesTaken")).toInt(), images.at(i).size());
         QCOMPARE(one.value(QStringLiteral("firmwareBefore")).toString(), QStringLiteral("2.10"));
         QCOMPARE(one.value(QStringLiteral("firmwareAfter")).toString(), QStringLiteral("2.11"));
+        QCOMPARE(one.value(QStringLiteral("run")).toString(), QStringLiteral("calibrated-update"));
+        QCOMPARE(one.value(QStringLiteral("deviation")).toString(), QStringLiteral("+0.000"));
+        const QString certificate = one.value(QStringLiteral("certificate")).toString();
+        QVERIFY2(certificate.contains(QStringLiteral("Certificate-") + serials.at(i)) &&
+                     QFile::exists(certificate),
+                 lines.at(l).constData());
     }
     QCOMPARE(seen.size(), 4);
     QFile registryFile(registry);
