@@ -204,6 +204,14 @@ void TestConcurrentRuns::programsAtOnce()
     qputenv("CUPS_SERVER", "/nonexistent/vemo-test/cups.sock");
     std::vector<std::unique_ptr<QProcess>> processes;
     const QList<int> codes = runAll(processes, QStringLiteral(VEMOTOOL_PATH), arguments, 480000);
+    // A run that failed says why in its record.
+    if (codes != QList<int>(kInstances, 0)) {
+        for (const QJsonObject &one : records())
+            qWarning("record of %s: %d %s",
+                     qPrintable(one.value(QStringLiteral("imagePath")).toString()),
+                     one.value(QStringLiteral("status")).toInt(),
+                     qPrintable(one.value(QStringLiteral("reason")).toString()));
+    }
     QCOMPARE(codes, QList<int>(kInstances, 0));
 
     // Each device took its own image, byte for byte.
