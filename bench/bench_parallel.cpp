@@ -14,6 +14,8 @@
 // speed-up the machine's CPUs allow: N runs at once cannot take less than
 // one run's wall time, nor less than their CPU time spread over the CPUs.
 
+#include "bench/QuietSpawn.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -108,19 +110,7 @@ std::vector<QByteArray> commandLine(const Station &station, int index)
 // Starts one instance with its output discarded (its log file holds it).
 pid_t spawn(const std::vector<QByteArray> &arguments)
 {
-    std::vector<char *> argv;
-    for (const QByteArray &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.constData()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        qFatal("cannot start %s", argv[0]);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return bench::spawnQuiet(arguments);
 }
 
 struct Finished

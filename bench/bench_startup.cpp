@@ -6,6 +6,8 @@
 // text sets up). Wall time and peak memory of
 // each run, the two taking turns; the best of several runs of each.
 
+#include "bench/QuietSpawn.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QElapsedTimer>
@@ -37,32 +39,19 @@ struct Run
 
 Run runOnce(const std::vector<QByteArray> &arguments)
 {
-    std::vector<char *> argv;
-    for (const QByteArray &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.constData()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-
     Run run;
     QElapsedTimer timer;
     timer.start();
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        qFatal("cannot start %s", argv[0]);
+    const pid_t pid = bench::spawnQuiet(arguments);
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid)
-        qFatal("cannot wait for %s", argv[0]);
+        qFatal("cannot wait for %s", arguments.front().constData());
     run.ms = double(timer.nsecsElapsed()) / 1e6;
     run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
     run.peakKiB = usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    posix_spawn_file_actions_destroy(&actions);
     return run;
 }
 
