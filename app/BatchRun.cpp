@@ -11,8 +11,6 @@
 #include <chrono>
 #include <cstdio>
 
-using dialogue::EndKind;
-
 namespace {
 
 void printError(const QString &line)
@@ -30,10 +28,30 @@ BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *h
 {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, &BatchRun::timeOut);
+    // A box of the batch host is one line of the run; it may end a run
+    // that waits. The window of the run exists from the start of its
+    // start-up.
     if (m_host)
-        m_host->logLine = [this](const QString &line) { boxShown(line); };
+        m_host->logLine = [this](const QString &line) {
+            if (m_dialogue)
+                m_dialogue->boxShown(line);
+        };
     if (auto *app = qobject_cast<VemoApplication *>(QCoreApplication::instance()))
-        app->onException = [this](const QString &message) { exceptionShown(message); };
+        app->onException = [this](const QString &message) {
+            if (m_dialogue)
+                m_dialogue->exceptionShown(message);
+        };
+}
+
+void BatchRun::attach(dialogue::DeviceDialogue &dialogue)
+{
+    m_dialogue = &dialogue;
+}
+
+void BatchRun::detach(dialogue::DeviceDialogue &dialogue)
+{
+    if (m_dialogue == &dialogue)
+        m_dialogue = nullptr;
 }
 
 BatchRun::~BatchRun()
@@ -75,88 +93,35 @@ void BatchRun::start(std::optional<std::chrono::steady_clock::time_point> runSta
                      std::move(recordEnd));
 }
 
-void BatchRun::boxShown(const QString &line)
-{
-    // The window of the run (it exists from the start of its start-up).
-    if (!Form1)
-        return;
-    Form1->Outcome().recordBox(line);
-    Form1->log(line);
-    Form1->ReadBack().BoxShown(line);
-    Form1->Ending().BoxShown(line);
-}
-
-void BatchRun::exceptionShown(const QString &message)
-{
-    if (Form1)
-        Form1->Outcome().recordException(message);
-}
-
 void BatchRun::interrupted(const QString &signalName)
 {
-    // A run that has ended already is left to end as it did.
-    if (platform::host().terminateRequested())
-        return;
-    if (!Form1) {
+    if (!m_dialogue) {
         platform::host().terminate();
         return;
     }
-    Form1->ReadBack().Abandon();
-    Form1->Ending().Interrupted(signalName);
+    m_dialogue->interrupted(signalName);
 }
 
 void BatchRun::started(TForm1 &window)
 {
-    if (!m_options.batch || window.Outcome().timedOut())
-        return;
-    using Run = dialogue::ProductionCommandLine::Run;
-    const dialogue::CommandLineRuns &runs = window.Runs();
-    switch (runs.LastRun().run) {
-    case Run::None:
-        // Nothing to run: start-up is all there is.
-        window.endProgram(EndKind::Done, QStringLiteral("nothing to run"));
-        return;
-    case Run::Serial:
-        if (!runs.SerialWritten()) {
-            window.endProgram(runs.SerialDeviceOpen() ? EndKind::Failed : EndKind::NoDevice,
-                              QStringLiteral("Error writing serial number!"));
-            return;
-        }
-        window.ReadBack().Start(runs.LastRun().serialNumber);
-        return;
-    case Run::Update:
-        // The update ends the program itself: when it is done, or as failed.
-        return;
-    }
+    window.Dialogue().startedUp();
 }
 
 void BatchRun::timeOut()
 {
-    const QString line =
-        QStringLiteral("Timed out after %1 s: the run did not end").arg(m_options.timeoutSeconds);
-    printError(line);
+    printError(
+        QStringLiteral("Timed out after %1 s: the run did not end").arg(m_options.timeoutSeconds));
     // Still in start-up or not, the window exists: the loop runs only with it.
-    if (!Form1)
-        return;
-    Form1->ReadBack().Abandon();
-    Form1->log(line);
-    // A device that does not come back after its update did not take it.
-    QString verification;
-    if (Form1->Ending().TimeOutEnd(m_options.timeoutSeconds, &verification)) {
-        Form1->endProgram(EndKind::ImageNotLoaded, verification);
-        return;
-    }
-    Form1->Outcome().recordTimeOut(m_options.timeoutSeconds);
-    Form1->endProgram(EndKind::TimeOut,
-                      QStringLiteral("time-out after %1 s").arg(m_options.timeoutSeconds));
+    if (m_dialogue)
+        m_dialogue->timedOut(m_options.timeoutSeconds);
 }
 
-void BatchRun::writeRecord(TForm1 &window, RunOutcome &outcome)
+void BatchRun::writeRecord(TForm1 &window, dialogue::RunOutcome &outcome)
 {
     if (!m_record)
         return;
     QString error;
-    if (m_record->write(window.runFacts(), outcome.exitStatus(m_options.batch),
+    if (m_record->write(window.Dialogue().runFacts(), outcome.exitStatus(m_options.batch),
                         outcome.endReason(m_options.batch), &error))
         return;
     const QString line = QStringLiteral("Could not write the run's record: ") + error;
@@ -170,7 +135,7 @@ int BatchRun::finish(TForm1 &window)
     // A log file removed or replaced since its last look counts before the
     // run's last line is decided.
     window.CheckLogFile();
-    RunOutcome &outcome = window.Outcome();
+    dialogue::RunOutcome &outcome = window.Outcome();
     writeRecord(window, outcome);
     if (m_options.batch) {
         const QString line = outcome.endLine(true);

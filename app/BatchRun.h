@@ -11,23 +11,25 @@
 #include <memory>
 #include <optional>
 
-class RunOutcome;
 class RunRecord;
 class TForm1;
+
+namespace dialogue {
+class DeviceDialogue;
+class RunOutcome;
+} // namespace dialogue
 
 namespace platform {
 class BatchHostServices;
 class TerminationSignals;
 } // namespace platform
 
-// What --batch and --timeout add to a run: the run ends by itself when it
-// has reached its end or failed, never later than the time-out, SIGTERM and
-// SIGINT end it cleanly, and the exit status tells a line script which of
-// these it was (RunOutcome), in the run's last line too.
-//
-// The serial run writes and then reads the serial number back ("DEVNR?",
-// dialogue::SerialReadBack), so a status of 0 means the device holds the
-// number it was given.
+// The process's side of an unattended run (--batch, --timeout, --record):
+// the time-out's timer and the watchdog behind it, SIGTERM and SIGINT, the
+// batch host's boxes and an exception reaching the application are handed
+// to the window's dialogue (dialogue::DeviceDialogue decides what each
+// does to the run); at the end the run's record is written and its last
+// line ("run ended: 0 done") said, from the dialogue's outcome.
 class BatchRun : public QObject
 {
     Q_OBJECT
@@ -46,6 +48,10 @@ public:
     // from runStart (the process's start, which a start-up watchdog covered
     // until now); without one, from now.
     void start(std::optional<std::chrono::steady_clock::time_point> runStart = std::nullopt);
+    // The window's dialogue, from before its start-up to its end: what the
+    // run hears goes there.
+    void attach(dialogue::DeviceDialogue &dialogue);
+    void detach(dialogue::DeviceDialogue &dialogue);
     // After the window's start-up, with its production run dispatched.
     void started(TForm1 &window);
     // Once the message loop has ended: the exit status; the run's record is
@@ -60,15 +66,10 @@ public:
 
 private:
     void timeOut();
-    // A box of the batch host: one line in the message log; it also ends a
-    // run that waits for a reply.
-    void boxShown(const QString &line);
-    // An exception reached the application's display.
-    void exceptionShown(const QString &message);
     // SIGTERM or SIGINT: the run ends.
     void interrupted(const QString &signalName);
     // The run's record, with the status and reason the outcome gives.
-    void writeRecord(TForm1 &window, RunOutcome &outcome);
+    void writeRecord(TForm1 &window, dialogue::RunOutcome &outcome);
 
     ProgramOptions m_options;
     platform::BatchHostServices *m_host;
@@ -76,4 +77,5 @@ private:
     QTimer m_timeout;
     RunWatchdog m_watchdog;
     std::unique_ptr<platform::TerminationSignals> m_signals;
+    dialogue::DeviceDialogue *m_dialogue = nullptr;
 };

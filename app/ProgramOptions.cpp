@@ -20,7 +20,7 @@ ProgramOptions failed(ProgramOptions options, const QString &message)
 QString exitStatusLines()
 {
     QString lines;
-    for (const ExitStatusRow &row : ExitStatusTable) {
+    for (const dialogue::ExitStatusRow &row : dialogue::ExitStatusTable) {
         const QStringList words = QString::fromLatin1(row.when).split(QLatin1Char(' '));
         QString line = QStringLiteral("  %1  ").arg(row.status);
         const QString indent(line.size(), QLatin1Char(' '));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ExitStatus.h"
+#include "dialogue/ExitStatus.h"
 #include "download/FirmwareServer.h"
 
 #include <QString>
@@ -23,10 +23,10 @@ public:
         Error,   // print errorMessage, exit 2
     };
 
-    // Exit statuses of the program, from the one table (app/ExitStatus.h).
-    static constexpr int RunFailedExitCode = exitStatusOf(dialogue::EndKind::Failed);
-    static constexpr int ErrorExitCode = exitStatusOf(dialogue::EndKind::BadInput);
-    static constexpr int TimeoutExitCode = exitStatusOf(dialogue::EndKind::TimeOut);
+    // Exit statuses of the program, from the one table (dialogue/ExitStatus.h).
+    static constexpr int RunFailedExitCode = dialogue::exitStatusOf(dialogue::EndKind::Failed);
+    static constexpr int ErrorExitCode = dialogue::exitStatusOf(dialogue::EndKind::BadInput);
+    static constexpr int TimeoutExitCode = dialogue::exitStatusOf(dialogue::EndKind::TimeOut);
 
     Action action = Action::Run;
     QString errorMessage; // one line, names the offending option

@@ -1,13 +1,12 @@
 #include "app/Unit1.h"
 
+#include "app/BatchRun.h"
 #include "dialogue/Certificate.h"
 #include "dialogue/CommandList.h"
 #include "dialogue/DeviceText.h"
-#include "dialogue/GenerationGuard.h"
 #include "dialogue/Intervals.h"
 #include "download/FirmwareDownload.h"
 #include "platform/HostServices.h"
-#include "platform/TerminationSignals.h"
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
 
@@ -35,8 +34,6 @@
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
-
-TForm1 *Form1 = nullptr;
 
 // Resources of a static library are registered by hand, from the global
 // namespace.
@@ -89,30 +86,20 @@ QFont courierNew()
 
 } // namespace
 
-TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent)
+TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, BatchRun *Run,
+               QWidget *parent)
     : QWidget(parent), FArguments(Arguments), FAnchors(QSize(kClientWidth, kClientHeight)),
-      FFirmwareServer(Options.firmwareServer)
+      FRun(Run), FFirmwareServer(Options.firmwareServer)
 {
-    // Start-up runs the production command lines, whose handlers reach the
-    // window through Form1 while the constructor is still running.
-    if (!Form1)
-        Form1 = this;
     CreateControls();
     ConnectHandlers();
-    // An unattended serial run ends on the device's serial reply.
-    FIncoming.OnSerialReply = [this](bool accepted, const QByteArray &serial) {
-        FReadBack.SerialReply(accepted, serial);
-    };
-    // An unattended update waits for its certificate and, with --verify,
-    // for the device's answer after it.
-    FIncoming.OnLineShown = [this](const QByteArray &line) { FEnding.LineShown(line); };
-    FIncoming.OnCertificate = [this](bool made, const QString &error) {
-        FEnding.CertificateMade(made, error);
-    };
-    setRunSettings({Options.force, Options.verify, Options.expectVersion});
-
+    FDialogue.setRunSettings({Options.force, Options.verify, Options.expectVersion, Options.batch});
     // The device the run works with, before start-up lists the devices.
-    deviceChoice().setNamed(Options.device);
+    FDialogue.deviceChoice().setNamed(Options.device);
+    // Start-up runs the production command lines: their boxes and a signal
+    // reach the dialogue from its first step.
+    if (FRun)
+        FRun->attach(FDialogue);
 
     if (!Options.logFile.isEmpty()) {
         FLogFile.onFailure = [this](const QString &why) { LogFileLost(why); };
@@ -136,11 +123,11 @@ TForm1::TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWid
     try {
         FormCreate(this);
     } catch (const std::exception &e) {
-        FOutcome.recordException(QString::fromUtf8(e.what()));
+        FDialogue.exceptionShown(QString::fromUtf8(e.what()));
         platform::host().showException(QString::fromUtf8(e.what()));
         platform::host().terminate();
     } catch (...) {
-        FOutcome.recordException(QString());
+        FDialogue.exceptionShown(QString());
         platform::host().showException(QString());
         platform::host().terminate();
     }
@@ -152,8 +139,8 @@ TForm1::~TForm1()
     // the registry probe.
     DestroyLink();
     FormDestroy(this);
-    if (Form1 == this)
-        Form1 = nullptr;
+    if (FRun)
+        FRun->detach(FDialogue);
 }
 
 void TForm1::CreateControls()
@@ -238,13 +225,13 @@ void TForm1::CreateControls()
     setHint(Update, "Program new Firmware");
     FAnchors.place(Update, QRect(280, 108, 91, 25), A::AnchorTop | A::AnchorRight);
 
-    Button1 = makeControl<QPushButton>(this, "Button1");
-    Button1->setText(QStringLiteral("SleepTest 5s"));
-    FAnchors.place(Button1, QRect(448, 40, 89, 25));
+    SleepTestB = makeControl<QPushButton>(this, "Button1");
+    SleepTestB->setText(QStringLiteral("SleepTest 5s"));
+    FAnchors.place(SleepTestB, QRect(448, 40, 89, 25));
 
-    Button2 = makeControl<QPushButton>(this, "Button2");
-    Button2->setText(QStringLiteral("200xOpen/Close"));
-    FAnchors.place(Button2, QRect(448, 72, 89, 25));
+    OpenCloseTestB = makeControl<QPushButton>(this, "Button2");
+    OpenCloseTestB->setText(QStringLiteral("200xOpen/Close"));
+    FAnchors.place(OpenCloseTestB, QRect(448, 72, 89, 25));
 
     WithCR = makeControl<QCheckBox>(this, "WithCR");
     WithCR->setText(QStringLiteral("With CR"));
@@ -301,9 +288,9 @@ void TForm1::CreateControls()
     EchoCB->setChecked(false);
     FAnchors.place(EchoCB, QRect(808, 16, 97, 17));
 
-    DTPB = makeControl<QPushButton>(this, "DTPB");
-    DTPB->setText(QStringLiteral("200xDTP"));
-    FAnchors.place(DTPB, QRect(808, 40, 75, 25));
+    DTPTestB = makeControl<QPushButton>(this, "DTPB");
+    DTPTestB->setText(QStringLiteral("200xDTP"));
+    FAnchors.place(DTPTestB, QRect(808, 40, 75, 25));
 
     VemosL = makeControl<QLabel>(this, "VemosL");
     VemosL->setText(QStringLiteral("Vemo's available:"));
@@ -324,10 +311,11 @@ void TForm1::CreateControls()
     FAnchors.place(BugLabel, QRect(16, 466, 192, 13), A::AnchorLeft | A::AnchorBottom);
 
     // The tab order of the layout, service area included.
-    const QList<QWidget *> tabOrder{
-        DevicesCB,     Open,         Close,     Message, SendCommand, FileNameE,      ChooseFile,
-        ProgressBar1,  Update,       Button1,   Button2, WithCR,      FilterLifeTick, Command,
-        WithoutFilter, Count10sWind, DownloadB, EchoCB,  DTPB};
+    const QList<QWidget *> tabOrder{DevicesCB,      Open,       Close,          Message,
+                                    SendCommand,    FileNameE,  ChooseFile,     ProgressBar1,
+                                    Update,         SleepTestB, OpenCloseTestB, WithCR,
+                                    FilterLifeTick, Command,    WithoutFilter,  Count10sWind,
+                                    DownloadB,      EchoCB,     DTPTestB};
     for (int i = 0; i + 1 < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder.at(i), tabOrder.at(i + 1));
 
@@ -352,11 +340,12 @@ void TForm1::ConnectHandlers()
     connect(SendCommand, &QPushButton::clicked, this, [this] { SendCommandClick(SendCommand); });
     connect(ChooseFile, &QPushButton::clicked, this, [this] { ChooseFileClick(ChooseFile); });
     connect(Update, &QPushButton::clicked, this, [this] { UpdateClick(Update); });
-    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
-    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(Button2); });
+    connect(SleepTestB, &QPushButton::clicked, this, [this] { SleepTestBClick(SleepTestB); });
+    connect(OpenCloseTestB, &QPushButton::clicked, this,
+            [this] { OpenCloseTestBClick(OpenCloseTestB); });
     connect(Count10sWind, &QPushButton::clicked, this, [this] { Count10sWindClick(Count10sWind); });
     connect(DownloadB, &QPushButton::clicked, this, [this] { DownloadBClick(DownloadB); });
-    connect(DTPB, &QPushButton::clicked, this, [this] { DTPBClick(DTPB); });
+    connect(DTPTestB, &QPushButton::clicked, this, [this] { DTPTestBClick(DTPTestB); });
 
     connect(RestartVemoTimer, &QTimer::timeout, this,
             [this] { RestartVemoTimerTimer(RestartVemoTimer); });
@@ -444,7 +433,7 @@ void TForm1::LogLine(const QString &Line)
 
 void TForm1::LogFileLost(const QString &why)
 {
-    FOutcome.recordLogFileFailure(why);
+    FDialogue.outcome().recordLogFileFailure(why);
     const QString line = QStringLiteral("The log file cannot be kept: %1").arg(why);
     const QByteArray bytes = (QStringLiteral("vemotool: ") + line).toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
@@ -467,18 +456,18 @@ void TForm1::FormCreate(QObject *)
 {
     // The probe first: start-up reads the registry from its first step on.
     RegTools = new TRegTools();
-    FStartUp.Run(FArguments);
+    FDialogue.start(FArguments);
 }
 
 int TForm1::RefreshDeviceList()
 {
-    return FDeviceList.Refresh();
+    return FDialogue.refreshDeviceList();
 }
 
 void TForm1::FormCloseQuery(QObject *, bool &CanClose)
 {
     // While an image streams the operator is asked first.
-    CanClose = FUpdate.CloseQuery();
+    CanClose = FDialogue.closeQuery();
 }
 
 void TForm1::FormClose(QObject *)
@@ -486,7 +475,7 @@ void TForm1::FormClose(QObject *)
     StopTimers();
     // A running transfer ends with its chunk in flight, reported and logged
     // while the window still listens.
-    FUpdate.StopTransfer();
+    FDialogue.windowClosing();
     DestroyLink();
 }
 
@@ -713,165 +702,129 @@ int TForm1::timerInterval(Timer timer)
     return TimerObject(timer)->interval();
 }
 
-void TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
-                              const QByteArray &setDate)
+QString TForm1::printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                                 const QByteArray &setDate)
 {
-    // The reply's line break is no part of the values.
-    runFacts().noteCalibration(dialogue::DeviceText::decode(deviation).trimmed(),
-                               dialogue::DeviceText::decode(setDate).trimmed());
-    try {
-        dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
-        if (!frReport1->LastPdfFile().isEmpty())
-            runFacts().noteCertificateFile(frReport1->LastPdfFile());
-    } catch (const std::exception &e) {
-        // An unattended run reports a certificate that could not be made.
-        FOutcome.recordCertificateFailure(QString::fromUtf8(e.what()));
-        throw;
-    } catch (...) {
-        FOutcome.recordCertificateFailure();
-        throw;
-    }
+    dialogue::PrintCertificate(*frReport1, serialNo, deviation, setDate);
+    return frReport1->LastPdfFile();
 }
 
-void TForm1::endProgram(dialogue::EndKind kind, const QString &reason)
-{
-    // A signal that came while the run took its last step (the certificate,
-    // the check) and still waits for the loop ends the run first: a run that
-    // was interrupted before its end is not done.
-    if (kind == dialogue::EndKind::Done)
-        platform::TerminationSignals::deliverPending();
-    // The update's done end may wait for its certificate or its check.
-    if (FEnding.HoldsEnd(kind, reason))
-        return;
-    FOutcome.recordEnd(kind, reason);
-    platform::host().terminate();
-}
-
-// ---- Handlers: each forwards to the unit that does the work ---------------------
+// ---- Handlers: each forwards to the dialogue ------------------------------------------
 
 void TForm1::SendCommandClick(QObject *)
 {
-    FOperator.SendCommandClick();
+    FDialogue.operatorFunctions().SendCommandClick();
 }
 
 void TForm1::CommandKeyDown(QObject *, int &Key, Qt::KeyboardModifiers)
 {
-    FOperator.CommandKeyDown(Key);
+    FDialogue.operatorFunctions().CommandKeyDown(Key);
 }
 
 void TForm1::ChooseFileClick(QObject *)
 {
-    FOperator.ChooseFileClick();
+    FDialogue.operatorFunctions().ChooseFileClick();
 }
 
 void TForm1::BugLabelClick(QObject *)
 {
-    FOperator.BugLabelClick();
+    FDialogue.operatorFunctions().BugLabelClick();
 }
 
-void TForm1::Button1Click(QObject *)
+void TForm1::SleepTestBClick(QObject *)
 {
-    FOperator.Button1Click();
+    FDialogue.operatorFunctions().SleepTestClick();
 }
 
-void TForm1::Button2Click(QObject *)
+void TForm1::OpenCloseTestBClick(QObject *)
 {
-    FOperator.Button2Click();
+    FDialogue.operatorFunctions().OpenCloseTestClick();
 }
 
 void TForm1::Count10sWindClick(QObject *)
 {
-    FOperator.Count10sWindClick();
+    FDialogue.operatorFunctions().Count10sWindClick();
 }
 
 void TForm1::VemoWindTimer(QObject *)
 {
-    FOperator.VemoWindTimer();
+    FDialogue.timerTick(Timer::VemoWind);
 }
 
-void TForm1::DTPBClick(QObject *)
+void TForm1::DTPTestBClick(QObject *)
 {
-    FOperator.DTPBClick();
+    FDialogue.operatorFunctions().DTPTestClick();
 }
 
 void TForm1::OpenClick(QObject *)
 {
-    FConnection.OpenClick();
+    FDialogue.openClick();
 }
 
 void TForm1::CloseClick(QObject *)
 {
-    FConnection.CloseClick();
+    FDialogue.closeClick();
 }
 
 void TForm1::PnPRemoveNotification(TObject *, const IDispatchRef &)
 {
-    FConnection.PnPRemoveNotification();
+    FDialogue.pnpRemoveNotification();
 }
 
 void TForm1::PnPAddNotification(TObject *, const IDispatchRef &)
 {
-    FConnection.PnPAddNotification();
-    FEnding.DeviceArrived();
+    FDialogue.pnpAddNotification();
 }
 
 void TForm1::ShowDriverInfo()
 {
-    FConnection.ShowDriverInfo();
+    FDialogue.connection().ShowDriverInfo();
 }
 
 void TForm1::DeviceDataReceived(TObject *, const AnsiString &Data)
 {
-    FIncoming.DeviceDataReceived(Data);
+    FDialogue.deviceDataReceived(Data);
 }
 
 void TForm1::UpdateClick(QObject *)
 {
-    // Another generation's firmware goes in only when the operator says so.
-    if (!dialogue::GenerationGuard::OperatorAgrees(*this))
-        return;
-    FUpdate.UpdateClick();
+    FDialogue.updateClick();
 }
 
 void TForm1::BWFTimerTimer(QObject *)
 {
-    FUpdate.BWFTimerTimer();
+    FDialogue.timerTick(Timer::BWF);
 }
 
 void TForm1::RestartVemoTimerTimer(QObject *)
 {
-    FUpdate.RestartVemoTimerTimer();
-}
-
-void TForm1::SendFirmwareFile()
-{
-    // The update sends the image; an unattended run that cannot ends at once.
-    FEnding.SendFirmwareFile();
+    FDialogue.timerTick(Timer::RestartVemo);
 }
 
 void TForm1::TransferProgress(TObject *, int Percent)
 {
-    FUpdate.TransferProgress(Percent);
+    FDialogue.transferProgress(Percent);
 }
 
 void TForm1::TransferFailed(TObject *, const AnsiString &FileName, qint64 Sent, qint64 Size,
                             usbio::Status Reason)
 {
-    FEnding.TransferFailed(Sent, Size);
-    FUpdate.TransferFailed(FileName, Sent, Size, Reason);
+    FDialogue.transferFailed(FileName, Sent, Size, Reason);
 }
 
 void TForm1::TransferComplete(TObject *, const AnsiString &FileName, qint64 Size, qint64 ElapsedMs)
 {
-    FUpdate.TransferComplete(FileName, Size, ElapsedMs);
+    FDialogue.transferComplete(FileName, Size, ElapsedMs);
 }
 
 void TForm1::DispatchCommandLine(const QStringList &Args)
 {
-    FRuns.Dispatch(Args);
+    FDialogue.dispatchCommandLine(Args);
 }
 
 void TForm1::DownloadBClick(QObject *)
 {
-    download::FirmwareDownload(*this, Downloader, FFirmwareServer).DownloadBClick();
+    download::FirmwareDownload download(*this, Downloader, FFirmwareServer);
+    download.DeviceNamed = FDialogue.deviceChoice().hasNamed();
+    download.DownloadBClick();
 }

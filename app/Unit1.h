@@ -5,16 +5,8 @@
 #include "app/LogView.h"
 #include "app/OpenDialog.h"
 #include "app/ProgramOptions.h"
-#include "app/RunOutcome.h"
-#include "dialogue/CommandLineRuns.h"
-#include "dialogue/ConnectionControl.h"
-#include "dialogue/DeviceList.h"
-#include "dialogue/FirmwareUpdate.h"
-#include "dialogue/IncomingLines.h"
-#include "dialogue/OperatorFunctions.h"
-#include "dialogue/SerialReadBack.h"
-#include "dialogue/StartUp.h"
-#include "dialogue/UpdateEnding.h"
+#include "dialogue/DeviceDialogue.h"
+#include "dialogue/RunOutcome.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 
@@ -29,6 +21,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class BatchRun;
 class TRegTools;
 class TfrxReport;
 class TIdHTTP;
@@ -38,22 +31,25 @@ inline constexpr const char *ApplicationTitle = "Vemo USB update Demo";
 // The window's caption; also the subject of the bug-report mail.
 inline constexpr const char *MainCaption = "Vemo USB Update V" VEMO_VERSION;
 
-// The program's one window and the composition root of the dialogue: it
-// owns the registry probe, the device link and the dialogue's units, shows
-// the message log, and each of its handlers forwards to the unit that does
-// the work. The window state (Updating, AutoUpdate, SerialNo, PendingChunk)
-// is the port's (dialogue::WindowState).
+// The program's one window: it owns the registry probe, the device link,
+// the certificate report and the timers, builds the layout, shows the
+// message log, and is the widget side of the device dialogue
+// (dialogue::WindowPort). Each of its handlers forwards in one line to the
+// dialogue it holds (dialogue::DeviceDialogue), which owns the units and
+// routes every event; the window decides nothing.
 //
 // The constructor builds the layout and runs FormCreate to its end, as the
 // toolkit runs OnCreate (an error escaping it is shown through the host's
 // exception display and ends the program); the arguments are the program's
 // own (argument 0 is the program path), so several windows can live in one
-// process.
+// process. run: the unattended run's watch (--batch, --timeout), told of
+// the dialogue before start-up so that its boxes and signals reach it.
 class TForm1 : public QWidget, public dialogue::WindowPort
 {
     Q_OBJECT
 public:
-    TForm1(const QStringList &Arguments, const ProgramOptions &Options, QWidget *parent = nullptr);
+    TForm1(const QStringList &Arguments, const ProgramOptions &Options, BatchRun *Run = nullptr,
+           QWidget *parent = nullptr);
     ~TForm1() override;
 
     // Controls, in tab order; the two labels take no focus.
@@ -66,8 +62,8 @@ public:
     QPushButton *ChooseFile = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QPushButton *Update = nullptr;
-    QPushButton *Button1 = nullptr;
-    QPushButton *Button2 = nullptr;
+    QPushButton *SleepTestB = nullptr;     // object name "Button1"
+    QPushButton *OpenCloseTestB = nullptr; // object name "Button2"
     QCheckBox *WithCR = nullptr;
     QCheckBox *FilterLifeTick = nullptr;
     QComboBox *Command = nullptr;
@@ -75,7 +71,7 @@ public:
     QPushButton *Count10sWind = nullptr;
     QPushButton *DownloadB = nullptr;
     QCheckBox *EchoCB = nullptr;
-    QPushButton *DTPB = nullptr;
+    QPushButton *DTPTestB = nullptr; // object name "DTPB"
     QLabel *VemosL = nullptr;
     QLabel *BugLabel = nullptr;
 
@@ -121,11 +117,11 @@ public:
     void CommandKeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
     void ChooseFileClick(QObject *Sender);
     void BugLabelClick(QObject *Sender);
-    void Button1Click(QObject *Sender);
-    void Button2Click(QObject *Sender);
+    void SleepTestBClick(QObject *Sender);
+    void OpenCloseTestBClick(QObject *Sender);
     void Count10sWindClick(QObject *Sender);
     void VemoWindTimer(QObject *Sender);
-    void DTPBClick(QObject *Sender);
+    void DTPTestBClick(QObject *Sender);
 
     // Device connection.
     void OpenClick(QObject *Sender);
@@ -141,7 +137,6 @@ public:
     void UpdateClick(QObject *Sender);
     void BWFTimerTimer(QObject *Sender);
     void RestartVemoTimerTimer(QObject *Sender);
-    void SendFirmwareFile();
     void TransferProgress(TObject *Sender, int Percent);
     // The link's transfer ended before all of the image was handed over.
     void TransferFailed(TObject *Sender, const AnsiString &FileName, qint64 Sent, qint64 Size,
@@ -165,7 +160,6 @@ public:
     TRegTools &regTools() override { return *RegTools; }
     int deviceItemCount() override;
     int selectedDeviceIndex() override;
-    int refreshDeviceList() override { return RefreshDeviceList(); }
     void clearDeviceItems() override;
     void addDeviceItem(const QString &text) override;
     void selectDeviceItem(int index) override;
@@ -189,42 +183,15 @@ public:
     bool timerEnabled(Timer timer) override;
     void setTimerInterval(Timer timer, int milliseconds) override;
     int timerInterval(Timer timer) override;
-    void openClick() override { OpenClick(this); }
-    void closeClick() override { CloseClick(this); }
-    void updateClick() override { UpdateClick(this); }
-    void sendFirmwareFile() override { SendFirmwareFile(); }
-    void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
-                          const QByteArray &setDate) override;
-    void dispatchCommandLine(const QStringList &arguments) override
-    {
-        DispatchCommandLine(arguments);
-    }
-    using dialogue::WindowPort::endProgram;
-    void endProgram(dialogue::EndKind kind, const QString &reason) override;
-    void pnpRemoveNotification() override { PnPRemoveNotification(this, IDispatchRef()); }
-    void pnpAddNotification() override { PnPAddNotification(this, IDispatchRef()); }
-    void deviceDataReceived(const QByteArray &chunk) override { DeviceDataReceived(this, chunk); }
-    void transferProgress(int percent) override { TransferProgress(this, percent); }
-    void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
-                        usbio::Status reason) override
-    {
-        TransferFailed(this, fileName, sent, size, reason);
-    }
-    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override
-    {
-        TransferComplete(this, fileName, size, elapsedMs);
-    }
+    QString printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                             const QByteArray &setDate) override;
 
-    // How the run went: its ends, a certificate that could not be made, the
-    // time-out; the exit status of an unattended run comes from it.
-    RunOutcome &Outcome() { return FOutcome; }
-    const RunOutcome &Outcome() const { return FOutcome; }
-    // What the command line ran.
-    const dialogue::CommandLineRuns &Runs() const { return FRuns; }
-    // The read-back that ends an unattended serial run.
-    dialogue::SerialReadBack &ReadBack() { return FReadBack; }
-    // How an unattended update ends besides its transfer.
-    dialogue::UpdateEnding &Ending() { return FEnding; }
+    // The device dialogue: the units, the run's state and how it ends.
+    dialogue::DeviceDialogue &Dialogue() { return FDialogue; }
+    const dialogue::DeviceDialogue &Dialogue() const { return FDialogue; }
+    // How the run went; the exit status of an unattended run comes from it.
+    dialogue::RunOutcome &Outcome() { return FDialogue.outcome(); }
+    const dialogue::RunOutcome &Outcome() const { return FDialogue.outcome(); }
     // Looks whether the log file (--log-file) still holds, before the run's
     // last line: a copy lost is said once and fails an unattended run.
     void CheckLogFile() { FLogFile.check(); }
@@ -255,19 +222,9 @@ private:
     AnchorLayout FAnchors;
     LogFile FLogFile;
     bool FCentred = false;
-    RunOutcome FOutcome;
-    // What each handler does lives in the dialogue's units.
-    dialogue::StartUp FStartUp{*this};
-    dialogue::DeviceList FDeviceList{*this};
-    dialogue::ConnectionControl FConnection{*this};
-    dialogue::OperatorFunctions FOperator{*this};
-    dialogue::IncomingLines FIncoming{*this};
-    dialogue::FirmwareUpdate FUpdate{*this};
-    dialogue::CommandLineRuns FRuns{*this};
-    dialogue::SerialReadBack FReadBack{*this};
-    dialogue::UpdateEnding FEnding{*this, FUpdate, FRuns};
+    // What each handler does lives in the dialogue.
+    dialogue::DeviceDialogue FDialogue{*this};
+    BatchRun *FRun = nullptr;
     // The maker's web server of the firmware download.
     QString FFirmwareServer;
 };
-
-extern TForm1 *Form1;

@@ -4,10 +4,10 @@
 #include "app/DeviceListing.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
-#include "app/RunOutcome.h"
 #include "app/RunRecord.h"
 #include "app/RunWatchdog.h"
 #include "app/Unit1.h"
+#include "dialogue/RunOutcome.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "platform/TerminationSignals.h"
@@ -232,7 +232,7 @@ int runWindow(const ProgramOptions &options, BatchRun &run, StartUpClock &clock)
 
     run.start(clock.started);
     clock.watchdog.stop();
-    TForm1 window(arguments, options);
+    TForm1 window(arguments, options, &run);
     window.show();
     run.started(window);
     // An end requested during start-up: the loop is not entered.
@@ -268,7 +268,7 @@ int inputError(RunRecord &record, const QString &message)
 int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString &message)
 {
     platform::host().showException(message);
-    RunOutcome outcome;
+    dialogue::RunOutcome outcome;
     outcome.recordException(message);
     QString error;
     // The window the run's facts were noted in is gone.

@@ -1,7 +1,8 @@
 #include "dialogue/CommandLineRuns.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/DeviceText.h"
-#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/FirmwareFile.h"
 #include "dialogue/GenerationGuard.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
@@ -29,6 +30,10 @@ void reportStep(WindowPort &window, const QString &what)
 
 } // namespace
 
+CommandLineRuns::CommandLineRuns(DeviceDialogue &dialogue)
+    : FDialogue(dialogue), FWindow(dialogue.window())
+{}
+
 void CommandLineRuns::Dispatch(const QStringList &arguments)
 {
     FLastRun = ProductionCommandLine::parse(arguments);
@@ -47,7 +52,7 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     // is named as what it is, not as missing.
     if (!platform::host().fileExists(file) && QFileInfo::exists(file)) {
         Stop(EndKind::BadInput,
-             FirmwareUpdate::unusableImageText(file, QStringLiteral("Firmware file")));
+             FirmwareFile::unusableImageText(file, QStringLiteral("Firmware file")));
         return;
     }
     if (!platform::host().fileExists(file)) {
@@ -59,7 +64,7 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
         Stop(EndKind::BadInput, unusable);
         return;
     }
-    if (FWindow.deviceChoice().hasNamed()) {
+    if (FDialogue.deviceChoice().hasNamed()) {
         // Any number of devices: the named one must be there.
         if (!SelectNamedDevice())
             return;
@@ -74,14 +79,14 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     NoteChosenDevice();
     // Nothing is sent to a device of another generation than the file's.
     const QString otherGeneration =
-        GenerationGuard::Refusal(FWindow, file, qMax(0, FWindow.selectedDeviceIndex()));
+        GenerationGuard::Refusal(FDialogue, file, qMax(0, FWindow.selectedDeviceIndex()));
     if (!otherGeneration.isEmpty()) {
         Stop(EndKind::NoDevice, otherGeneration);
         return;
     }
 
-    FWindow.setAutoUpdate(true);
-    FWindow.openClick();
+    FDialogue.update().beginUnattended(FLastRun.calibrate);
+    FDialogue.openClick();
     // The open disables its button only when the device opened.
     if (FWindow.controlEnabled(WindowPort::Control::Open)) {
         Refuse(EndKind::NoDevice, QStringLiteral("Could not open device"));
@@ -95,23 +100,22 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     if (platform::host().terminateRequested())
         return;
     FWindow.log(QStringLiteral("Automatic Update progress started! ") + FWindow.fileName());
-    FWindow.updateClick();
+    FDialogue.updateClick();
 }
 
 QString CommandLineRuns::UnusableImage(const QString &file)
 {
     // An installer's image is looked at when it has run.
-    if (FirmwareUpdate::isInstaller(file))
+    if (FirmwareFile::isInstaller(file))
         return QString();
-    const QString problem =
-        FirmwareUpdate::unusableImageText(file, QStringLiteral("Firmware file"));
+    const QString problem = FirmwareFile::unusableImageText(file, QStringLiteral("Firmware file"));
     // Read whole (within its bound): what the run's record names until the
     // transfer reads it again (an update that never gets that far still
     // says which image).
     QByteArray bytes;
     QString readError;
     if (files::RegularFile::read(file, files::RegularFile::FirmwareImageLimit, &bytes, &readError))
-        FWindow.runFacts().noteImage(file, bytes);
+        FDialogue.runFacts().noteImage(file, bytes);
     return problem;
 }
 
@@ -120,24 +124,24 @@ void CommandLineRuns::NoteChosenDevice()
     const int index = qMax(0, FWindow.selectedDeviceIndex());
     const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
     if (index < listed.size())
-        FWindow.runFacts().noteDevice(FWindow.regTools().GetDeviceName(index), listed.at(index));
+        FDialogue.runFacts().noteDevice(FWindow.regTools().GetDeviceName(index), listed.at(index));
 }
 
 void CommandLineRuns::Refuse(EndKind kind, const QString &text)
 {
     platform::host().messageBox(text, QStringLiteral("Error"), kErrorBox);
-    FWindow.endProgram(kind, text);
+    FDialogue.end(kind, text);
 }
 
 void CommandLineRuns::Stop(EndKind kind, const QString &line)
 {
     FWindow.log(line);
-    FWindow.endProgram(kind, line);
+    FDialogue.end(kind, line);
 }
 
 bool CommandLineRuns::SelectNamedDevice()
 {
-    DeviceChoice &choice = FWindow.deviceChoice();
+    DeviceChoice &choice = FDialogue.deviceChoice();
     const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
     const DeviceChoice::Lookup lookup = DeviceChoice::find(listed, choice.named());
     if (lookup.result == DeviceChoice::Lookup::Result::Found) {
@@ -153,14 +157,14 @@ void CommandLineRuns::SerialRun(const QByteArray &serialNumber)
     // The write needs an open device: the one listed device (or the one
     // named) is opened as for an unattended update. With none or several
     // there is nothing to write to.
-    if (FWindow.deviceChoice().hasNamed()) {
+    if (FDialogue.deviceChoice().hasNamed()) {
         if (!SelectNamedDevice())
             return;
         NoteChosenDevice();
-        FWindow.openClick();
+        FDialogue.openClick();
     } else if (FWindow.deviceItemCount() == 1) {
         NoteChosenDevice();
-        FWindow.openClick();
+        FDialogue.openClick();
     }
     TVemoUSBinterface *link = FWindow.link();
     const bool open = link && link->Opened;

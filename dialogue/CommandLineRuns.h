@@ -9,6 +9,7 @@
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // The production runs, started at the end of start-up with the command
@@ -18,7 +19,7 @@ class WindowPort;
 class CommandLineRuns
 {
 public:
-    explicit CommandLineRuns(WindowPort &window) : FWindow(window) {}
+    explicit CommandLineRuns(DeviceDialogue &dialogue);
 
     // arguments: those after the program path.
     void Dispatch(const QStringList &arguments);
@@ -49,6 +50,7 @@ private:
     // One line, then the request to end the program.
     void Stop(EndKind kind, const QString &line);
 
+    DeviceDialogue &FDialogue;
     WindowPort &FWindow;
     ProductionCommandLine FLastRun;
     bool FSerialWritten = false;

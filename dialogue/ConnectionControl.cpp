@@ -1,5 +1,6 @@
 #include "dialogue/ConnectionControl.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/Generations.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
@@ -7,8 +8,6 @@
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
-
-#include <exception>
 
 namespace dialogue {
 
@@ -37,21 +36,25 @@ void setControls(WindowPort &window, std::initializer_list<Control> controls, bo
 
 } // namespace
 
-void ConnectionControl::OpenClick()
+ConnectionControl::ConnectionControl(DeviceDialogue &dialogue)
+    : FDialogue(dialogue), FWindow(dialogue.window())
+{}
+
+bool ConnectionControl::OpenClick(Mode mode)
 {
     if (FWindow.deviceItemCount() == 0)
-        return;
+        return false;
     BusyCursor busy;
 
     // A run told its device opens that one and no other. During an update
     // the device that came back is selected already.
-    DeviceChoice &choice = FWindow.deviceChoice();
-    if (choice.hasNamed() && !FWindow.updating()) {
+    DeviceChoice &choice = FDialogue.deviceChoice();
+    if (choice.hasNamed() && mode == Mode::Normal) {
         const QList<usbio::DeviceDescription> listed = DeviceChoice::describeListed(FWindow);
         const DeviceChoice::Lookup lookup = DeviceChoice::find(listed, choice.named());
         if (lookup.result != DeviceChoice::Lookup::Result::Found) {
             FWindow.log(DeviceChoice::lookupLine(FWindow, listed, choice.named(), lookup));
-            return;
+            return false;
         }
         FWindow.selectDeviceItem(lookup.index);
     }
@@ -59,7 +62,7 @@ void ConnectionControl::OpenClick()
     const int index = FWindow.selectedDeviceIndex();
     TVemoUSBinterface *link = FWindow.link();
     if (!link)
-        return;
+        return false;
     const usbio::Status status = link->OpenDevice(index);
     // The link may have shown its driver box, which handles messages.
     if (status != usbio::status::Success) {
@@ -67,7 +70,7 @@ void ConnectionControl::OpenClick()
         if (status == usbio::status::VersionMismatch)
             platform::host().messageBox(QStringLiteral("Please update Vemo USB driver!"),
                                         QStringLiteral("Wrong driver version"), kErrorBox);
-        return;
+        return false;
     }
 
     // Followed from now on, by where it is plugged in.
@@ -78,7 +81,7 @@ void ConnectionControl::OpenClick()
 
     const QString deviceName = FWindow.regTools().GetDeviceName(index);
     if (described)
-        FWindow.runFacts().noteDevice(deviceName, opened);
+        FDialogue.runFacts().noteDevice(deviceName, opened);
     FWindow.log(QStringLiteral("Device opend: ") + deviceName + QStringLiteral(" #") +
                 QString::number(index + 1));
     StartReading();
@@ -89,15 +92,15 @@ void ConnectionControl::OpenClick()
     const std::initializer_list<Control> deviceControls{Control::Close, Control::SendCommand,
                                                         Control::Update, Control::ChooseFile,
                                                         Control::DownloadB};
-    if (FWindow.updating()) {
+    if (mode == Mode::Update) {
         // The device came back in its loader during an update.
-        FWindow.setTimerEnabled(Timer::BWF, true);
         setControls(FWindow, deviceControls, false);
     } else {
         LinkCalls::logFailure(FWindow, QStringLiteral("Error writing Command: "),
                               LinkCalls::sendCommand(FWindow, protocol::NewFirmwareQuery));
         setControls(FWindow, deviceControls, true);
     }
+    return true;
 }
 
 void ConnectionControl::StartReading()
@@ -162,8 +165,8 @@ void ConnectionControl::CloseClick()
     }
     FWindow.log(QStringLiteral("Device closed"));
     // Closed during an update, the device is followed to its loader and back.
-    if (!FWindow.updating())
-        FWindow.deviceChoice().forget();
+    if (!FDialogue.update().updating())
+        FDialogue.deviceChoice().forget();
     setControls(FWindow, {Control::Open, Control::DevicesCB}, true);
     setControls(FWindow, {Control::Close, Control::Update, Control::ChooseFile, Control::DownloadB},
                 false);
@@ -176,78 +179,39 @@ bool ConnectionControl::OpenDeviceStillAttached()
     return link && link->Opened && link->DeviceAddress(address) == usbio::status::Success;
 }
 
-void ConnectionControl::PnPRemoveNotification()
+bool ConnectionControl::PnPRemoveNotification()
 {
     // Another device left (another instance's, restarting into its loader,
     // say): the open one and what runs on it go on.
     if (OpenDeviceStillAttached()) {
         FWindow.log(QStringLiteral("OnPnPRemoveNotification"));
-        FWindow.refreshDeviceList();
-        return;
+        FDialogue.refreshDeviceList();
+        return false;
     }
-    FWindow.clearSerialNo();
+    FDialogue.clearSerialNo();
     FWindow.log(QStringLiteral("OnPnPRemoveNotification"));
     if (TVemoUSBinterface *link = FWindow.link())
         link->StopReceive();
     CloseClick();
-    FWindow.refreshDeviceList();
-    if (FWindow.updating())
-        FWindow.setTimerEnabled(Timer::RestartVemo, true);
+    FDialogue.refreshDeviceList();
+    return true;
 }
 
-void ConnectionControl::PnPAddNotification()
+int ConnectionControl::PnPAddNotification()
 {
     // Another device arrived while the open one is still there: it is only
     // listed.
     if (OpenDeviceStillAttached()) {
         FWindow.log(QStringLiteral("OnPnPAddNotification"));
-        FWindow.refreshDeviceList();
-        return;
+        FDialogue.refreshDeviceList();
+        return -1;
     }
-    FWindow.clearSerialNo();
+    FDialogue.clearSerialNo();
     FWindow.log(QStringLiteral("OnPnPAddNotification"));
     TVemoUSBinterface *link = FWindow.link();
     if (link && link->Opened)
         CloseClick();
-    const int count = FWindow.refreshDeviceList();
-    // Without a running update an arriving device is only listed.
-    if (count > 0 && FWindow.updating()) {
-        // Only the device that left comes back into the update: at its
-        // path, and no other device in its place.
-        DeviceChoice &choice = FWindow.deviceChoice();
-        if (choice.following()) {
-            const DeviceChoice::Return back =
-                choice.findReturn(FWindow, DeviceChoice::describeListed(FWindow));
-            switch (back.result) {
-            case DeviceChoice::Return::Result::NotYet:
-                return; // the restart reminder goes on
-            case DeviceChoice::Return::Result::Other:
-                RefuseOtherDevice(back.line + QStringLiteral("; it is not loaded"));
-                return;
-            case DeviceChoice::Return::Result::Back:
-                FWindow.selectDeviceItem(back.index);
-                break;
-            }
-        }
-        FWindow.setTimerEnabled(Timer::RestartVemo, false);
-        try {
-            FWindow.openClick();
-        } catch (const std::exception &) {
-            FWindow.log(QStringLiteral("Could not open Device"));
-        }
-    }
-}
-
-void ConnectionControl::RefuseOtherDevice(const QString &line)
-{
-    FWindow.setTimerEnabled(Timer::RestartVemo, false);
-    FWindow.setTimerEnabled(Timer::BWF, false);
-    FWindow.log(line);
-    if (FWindow.autoUpdate()) {
-        FWindow.endProgram(EndKind::ImageNotLoaded, line);
-        return;
-    }
-    platform::host().messageBox(line, QStringLiteral("Error"), kErrorBox);
+    return FDialogue.refreshDeviceList();
 }
 
 } // namespace dialogue

@@ -4,23 +4,36 @@
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // The window's work with one device: opening the selected device (the named
 // one, when the run was told which) and preparing the window for its
-// generation, closing it, following it as it leaves and joins the bus
-// (re-opening it by itself while an update runs, where it left), and the
-// driver line with its warning for an old driver. Plug-and-play events of
-// other devices leave an open device alone.
+// generation, closing it, the list kept current as devices leave and join
+// the bus, and the driver line with its warning for an old driver.
+// Plug-and-play events of other devices leave an open device alone. What an
+// update does with the device leaving and coming back is the update flow's.
 class ConnectionControl
 {
 public:
-    explicit ConnectionControl(WindowPort &window) : FWindow(window) {}
+    enum class Mode
+    {
+        Normal, // asks the new firmware's version, the device controls on
+        Update, // the device came back in its loader: nothing is asked, the controls stay off
+    };
 
-    void OpenClick();
+    explicit ConnectionControl(DeviceDialogue &dialogue);
+
+    // Opens the selected device; true when it opened.
+    bool OpenClick(Mode mode);
     void CloseClick();
-    void PnPRemoveNotification();
-    void PnPAddNotification();
+    // A device left: true when it was the open one (or none was open), which
+    // is closed now; false when the open device is still there (another's
+    // event: the list is rebuilt, nothing else).
+    bool PnPRemoveNotification();
+    // A device arrived: the number of devices listed now, or -1 when the
+    // open device is still there (another's event: only listed).
+    int PnPAddNotification();
     void ShowDriverInfo();
 
     // The driver version text read as a number ("2.10" is 2.1); a text that
@@ -35,13 +48,11 @@ public:
 private:
     // A device is open and has not left the bus: an event of another one.
     bool OpenDeviceStillAttached();
-    // Another device came back where the updated one left: it is not
-    // opened; an unattended update ends (and is not loaded into it).
-    void RefuseOtherDevice(const QString &line);
     // Starts reading on the newly opened device, retrying with a pipe reset.
     void StartReading();
     void PrepareForGeneration(const QString &deviceName);
 
+    DeviceDialogue &FDialogue;
     WindowPort &FWindow;
 };
 

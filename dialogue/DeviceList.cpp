@@ -1,11 +1,15 @@
 #include "dialogue/DeviceList.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
 
 namespace dialogue {
+
+DeviceList::DeviceList(DeviceDialogue &dialogue) : FDialogue(dialogue), FWindow(dialogue.window())
+{}
 
 bool DeviceList::isKnownName(const QString &name)
 {
@@ -38,7 +42,7 @@ int DeviceList::Refresh()
     if (count > 0) {
         // The first, unless a device is followed or named: then that one
         // (none while the named one is not attached).
-        DeviceChoice &choice = FWindow.deviceChoice();
+        DeviceChoice &choice = FDialogue.deviceChoice();
         const int selected = choice.following() || choice.hasNamed()
                                  ? choice.selection(DeviceChoice::describeListed(FWindow))
                                  : 0;

@@ -4,6 +4,7 @@
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // The device list: one item per device the link finds, in the link's order,
@@ -15,7 +16,7 @@ class WindowPort;
 class DeviceList
 {
 public:
-    explicit DeviceList(WindowPort &window) : FWindow(window) {}
+    explicit DeviceList(DeviceDialogue &dialogue);
 
     // Rebuilds the window's list; the number of devices the link found, 0
     // after an unknown one (or without a link).
@@ -27,6 +28,7 @@ public:
     static QString itemText(const QString &name, int index);
 
 private:
+    DeviceDialogue &FDialogue;
     WindowPort &FWindow;
 };
 

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QString>
-
 namespace dialogue {
 
-// What kind of end a run came to. The dialogue says which; the program turns
-// each kind into its exit status (app/ExitStatus.h holds the one table).
+// What kind of end a run came to. Whoever ends a run says which; the exit
+// status comes from the one table of dialogue/ExitStatus.h, never from the
+// text of a reason.
 enum class EndKind
 {
     Done,           // the run reached its end
@@ -15,13 +14,5 @@ enum class EndKind
     NoDevice,       // no usable device: none, several, not opened, another generation
     ImageNotLoaded, // the image did not get into the device
 };
-
-// A failed transfer ends the run with a reason that begins so
-// ("transfer failed: device removed at 2048 of 8000 bytes").
-inline constexpr const char *TransferFailedPrefix = "transfer failed:";
-
-// The kind of an end given as done or failed with its reason: a failure whose
-// reason begins with TransferFailedPrefix is ImageNotLoaded, any other Failed.
-EndKind endKindFor(bool failed, const QString &reason);
 
 } // namespace dialogue

@@ -1,5 +1,6 @@
 #include "dialogue/GenerationGuard.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/Generations.h"
 #include "dialogue/WindowPort.h"
 #include "platform/HostServices.h"
@@ -19,12 +20,12 @@ QString GenerationGuard::OtherGeneration(WindowPort &window, const QString &file
     return named == *deviceName ? QString() : named;
 }
 
-QString GenerationGuard::Refusal(WindowPort &window, const QString &file, int index)
+QString GenerationGuard::Refusal(DeviceDialogue &dialogue, const QString &file, int index)
 {
-    if (window.runSettings().force)
+    if (dialogue.runSettings().force)
         return QString();
     QString device;
-    const QString named = OtherGeneration(window, file, index, &device);
+    const QString named = OtherGeneration(dialogue.window(), file, index, &device);
     if (named.isEmpty())
         return QString();
     return QStringLiteral("Firmware of another generation: %1 is for a %2, the device is a %3 "
@@ -32,14 +33,15 @@ QString GenerationGuard::Refusal(WindowPort &window, const QString &file, int in
         .arg(QFileInfo(file).fileName(), named, device);
 }
 
-bool GenerationGuard::OperatorAgrees(WindowPort &window)
+bool GenerationGuard::OperatorAgrees(DeviceDialogue &dialogue)
 {
     platform::HostServices &host = platform::host();
+    WindowPort &window = dialogue.window();
     // The update's own checks come first, with their own boxes.
     const QString file = window.fileName();
     // Update works with the one device, or the named one among others.
-    const bool oneDevice = window.deviceChoice().hasNamed() || window.deviceItemCount() == 1;
-    if (window.autoUpdate() || !oneDevice || !host.fileExists(file))
+    const bool oneDevice = dialogue.deviceChoice().hasNamed() || window.deviceItemCount() == 1;
+    if (dialogue.update().unattended() || !oneDevice || !host.fileExists(file))
         return true;
     QString device;
     const QString named =

@@ -4,6 +4,7 @@
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // Keeps one generation's firmware out of another generation's device: a
@@ -17,12 +18,12 @@ public:
     // The line that refuses file for the listed device at index; empty when
     // the file may go in (it names no generation or the device's own, or the
     // run forces it).
-    static QString Refusal(WindowPort &window, const QString &file, int index);
+    static QString Refusal(DeviceDialogue &dialogue, const QString &file, int index);
 
     // The operator pressed Update: when the file names another generation
     // than the one listed device, a Yes/No box asks (No by default). True to
     // go on with the update; unattended runs were checked when they started.
-    static bool OperatorAgrees(WindowPort &window);
+    static bool OperatorAgrees(DeviceDialogue &dialogue);
 
     static constexpr const char *QuestionCaption = "Firmware of another generation";
 

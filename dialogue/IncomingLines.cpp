@@ -1,6 +1,7 @@
 #include "dialogue/IncomingLines.h"
 
 #include "dialogue/ChunkRules.h"
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/DeviceText.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
@@ -11,30 +12,27 @@
 
 namespace dialogue {
 
+IncomingLines::IncomingLines(DeviceDialogue &dialogue)
+    : FDialogue(dialogue), FWindow(dialogue.window())
+{}
+
 void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
 {
     const ChunkOutcome outcome =
-        ChunkRules::apply(chunk, FWindow.pendingChunk(), FWindow.filterLifeTick());
+        ChunkRules::apply(chunk, FDialogue.pendingChunk(), FWindow.filterLifeTick());
     FWindow.rawLog(outcome.rawLine);
     if (outcome.beep)
         platform::host().beep();
 
     switch (outcome.action) {
     case ChunkOutcome::Action::LoaderReady:
-        // Announced again while the image streams: the transfer goes on as
-        // it is.
-        if (LinkCalls::fileTransferRunning(FWindow)) {
-            FWindow.log(QString::fromLatin1(BlankIgnored));
-            return;
-        }
-        FWindow.setTimerEnabled(WindowPort::Timer::BWF, false);
-        FWindow.log(QStringLiteral("sending File...."));
-        FWindow.sendFirmwareFile();
+        // Not shown, and the held chunk stays: the update takes it from here.
+        FDialogue.loaderReady();
         return;
     case ChunkOutcome::Action::Hidden:
         return;
     case ChunkOutcome::Action::Held:
-        FWindow.holdChunk(outcome.text);
+        FDialogue.holdChunk(outcome.text);
         return;
     case ChunkOutcome::Action::Shown:
         break;
@@ -50,10 +48,9 @@ void IncomingLines::DeviceDataReceived(const QByteArray &chunk)
         SerialReply(line);
     if (protocol::isCalibrationReply(line))
         CalibrationReply(line);
-    if (OnLineShown)
-        OnLineShown(line);
+    FDialogue.lineShown(line);
     // Last, so a chunk held by a nested call is dropped with this line.
-    FWindow.clearPendingChunk();
+    FDialogue.clearPendingChunk();
 }
 
 void IncomingLines::Echo(const QByteArray &line)
@@ -70,17 +67,15 @@ void IncomingLines::SerialReply(const QByteArray &line)
 {
     if (protocol::serialReplyAccepted(line)) {
         const QByteArray serial = protocol::serialOf(line);
-        FWindow.setSerialNo(serial);
-        if (OnSerialReply)
-            OnSerialReply(true, serial);
+        FDialogue.setSerialNo(serial);
+        FDialogue.serialReply(true, serial);
         return;
     }
     platform::host().messageBox(QStringLiteral("Error length of device number"),
                                 QStringLiteral("Please check device number!") +
                                     DeviceText::decode(line),
                                 platform::MB_OK | platform::MB_ICONERROR);
-    if (OnSerialReply)
-        OnSerialReply(false, QByteArray());
+    FDialogue.serialReply(false, QByteArray());
 }
 
 void IncomingLines::CalibrationReply(const QByteArray &line)
@@ -89,15 +84,14 @@ void IncomingLines::CalibrationReply(const QByteArray &line)
     QString error;
     bool made = false;
     try {
-        FWindow.printCertificate(FWindow.serialNo(), protocol::deviationOf(line),
-                                 protocol::calibrationDateOf(line));
+        FDialogue.printCertificate(FDialogue.serialNo(), protocol::deviationOf(line),
+                                   protocol::calibrationDateOf(line));
         made = true;
     } catch (const std::exception &raised) {
         error = QString::fromUtf8(raised.what());
         FWindow.log(QStringLiteral("Could not create Report:") + error);
     }
-    if (OnCertificate)
-        OnCertificate(made, error);
+    FDialogue.certificateMade(made, error);
 }
 
 } // namespace dialogue

@@ -29,7 +29,6 @@ bool LinkCalls::logFailure(WindowPort &window, const QString &prefix, usbio::Sta
     if (status == usbio::status::Success)
         return true;
     const QString line = prefix + statusText(window, status);
-    window.noteLinkFailure(line);
     window.log(line);
     return false;
 }

@@ -1,5 +1,6 @@
 #include "dialogue/OperatorFunctions.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/DeviceText.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
@@ -8,6 +9,10 @@
 #include <Qt>
 
 namespace dialogue {
+
+OperatorFunctions::OperatorFunctions(DeviceDialogue &dialogue)
+    : FDialogue(dialogue), FWindow(dialogue.window())
+{}
 
 void OperatorFunctions::SendLogged(const QByteArray &text)
 {
@@ -51,7 +56,7 @@ void OperatorFunctions::BugLabelClick()
     platform::host().openUrl(bugReportAddress(FWindow.caption(), platform::host().osVersion()));
 }
 
-void OperatorFunctions::Button1Click()
+void OperatorFunctions::SleepTestClick()
 {
     // Blocks without handling messages: the test is what the window does
     // when it cannot answer.
@@ -60,16 +65,16 @@ void OperatorFunctions::Button1Click()
     platform::host().setBusyCursor(false);
 }
 
-void OperatorFunctions::Button2Click()
+void OperatorFunctions::OpenCloseTestClick()
 {
     for (int cycle = 0; cycle < TestRepeats; ++cycle) {
         // The window closed inside a wait of the loop: nothing to test any more.
         if (!FWindow.link())
             return;
-        FWindow.openClick();
+        FDialogue.openClick();
         if (!FWindow.link())
             return;
-        FWindow.closeClick();
+        FDialogue.closeClick();
     }
 }
 
@@ -84,7 +89,7 @@ void OperatorFunctions::VemoWindTimer()
     SendLogged(protocol::WindTest);
 }
 
-void OperatorFunctions::DTPBClick()
+void OperatorFunctions::DTPTestClick()
 {
     for (int write = 0; write < TestRepeats; ++write) {
         if (!FWindow.link())

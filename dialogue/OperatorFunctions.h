@@ -6,6 +6,7 @@
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // Where bug reports go: the caption of the bug label and the mail's recipient.
@@ -17,7 +18,7 @@ inline constexpr const char *SupportAddress = "support@orvik.example";
 class OperatorFunctions
 {
 public:
-    explicit OperatorFunctions(WindowPort &window) : FWindow(window) {}
+    explicit OperatorFunctions(DeviceDialogue &dialogue);
 
     void SendCommandClick();
     // key is Qt's key code; Enter (either key) sends, every key goes on to
@@ -25,11 +26,13 @@ public:
     void CommandKeyDown(int key);
     void ChooseFileClick();
     void BugLabelClick();
-    void Button1Click(); // sleep test
-    void Button2Click(); // 200 open/close cycles
+    // The service area's tests: the window blocked for the sleep test, 200
+    // open/close cycles, the periodic wind test, 200 "DTP" commands.
+    void SleepTestClick();
+    void OpenCloseTestClick();
     void Count10sWindClick();
     void VemoWindTimer();
-    void DTPBClick(); // 200 "DTP" commands
+    void DTPTestClick();
 
     // The bug report's mailto: address, nothing percent-encoded.
     static QString bugReportAddress(const QString &caption, const platform::OsVersion &os);
@@ -42,6 +45,7 @@ private:
     // Sends text and logs a failure as "Error writing Command: ".
     void SendLogged(const QByteArray &text);
 
+    DeviceDialogue &FDialogue;
     WindowPort &FWindow;
 };
 

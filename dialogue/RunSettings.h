@@ -16,6 +16,10 @@ struct RunSettings
     bool verify = false;
     // With verify: the version the answer must hold; empty: any.
     QString expectVersion;
+    // No operator watches (--batch): boxes are answered at once, a run with
+    // nothing to do ends, a serial run reads its number back, and every
+    // failure counts for the exit status.
+    bool batch = false;
 };
 
 } // namespace dialogue

@@ -1,10 +1,15 @@
 #include "dialogue/SerialReadBack.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
 #include "dialogue/WindowPort.h"
 
 namespace dialogue {
+
+SerialReadBack::SerialReadBack(DeviceDialogue &dialogue)
+    : FDialogue(dialogue), FWindow(dialogue.window())
+{}
 
 void SerialReadBack::Start(const QByteArray &wanted)
 {
@@ -19,7 +24,7 @@ void SerialReadBack::Start(const QByteArray &wanted)
     FWindow.log(line);
     // A box inside the send may have ended the run already.
     if (FWaiting)
-        Finish(true, line);
+        Finish(EndKind::Failed, line);
 }
 
 void SerialReadBack::SerialReply(bool accepted, const QByteArray &serial)
@@ -28,29 +33,30 @@ void SerialReadBack::SerialReply(bool accepted, const QByteArray &serial)
         return;
     if (!accepted) {
         // Its box has said why; no other reply will come.
-        Finish(true, QStringLiteral("Error length of device number"));
+        Finish(EndKind::Failed, QStringLiteral("Error length of device number"));
         return;
     }
     if (serial == FWanted) {
         FWindow.log(QStringLiteral("serial number read back: ") + QString::fromLatin1(serial));
-        Finish(false, QStringLiteral("serial number read back"));
+        Finish(EndKind::Done, QStringLiteral("serial number read back"));
         return;
     }
     FWindow.log(QStringLiteral("serial number read back differs: ") + QString::fromLatin1(serial));
-    Finish(true, QStringLiteral("serial number read back differs"));
+    Finish(EndKind::Failed, QStringLiteral("serial number read back differs"));
 }
 
 void SerialReadBack::BoxShown(const QString &line)
 {
     if (FWaiting)
-        Finish(true, line.isEmpty() ? QStringLiteral("a message box was shown")
+        Finish(EndKind::Failed, line.isEmpty()
+                                    ? QStringLiteral("a message box was shown")
                                     : QStringLiteral("a message box was shown: ") + line);
 }
 
-void SerialReadBack::Finish(bool failed, const QString &reason)
+void SerialReadBack::Finish(EndKind kind, const QString &reason)
 {
     FWaiting = false;
-    FWindow.endProgram(failed, reason);
+    FDialogue.end(kind, reason);
 }
 
 } // namespace dialogue

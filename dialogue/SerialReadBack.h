@@ -1,10 +1,13 @@
 #pragma once
 
+#include "dialogue/EndKind.h"
+
 #include <QByteArray>
 #include <QString>
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // The end of an unattended serial run: the device is asked for its serial
@@ -15,7 +18,7 @@ class WindowPort;
 class SerialReadBack
 {
 public:
-    explicit SerialReadBack(WindowPort &window) : FWindow(window) {}
+    explicit SerialReadBack(DeviceDialogue &dialogue);
 
     // Sends the query for the number that was written.
     void Start(const QByteArray &wanted);
@@ -33,8 +36,9 @@ public:
 
 private:
     // The last thing the read-back does: it ends the program.
-    void Finish(bool failed, const QString &reason);
+    void Finish(EndKind kind, const QString &reason);
 
+    DeviceDialogue &FDialogue;
     WindowPort &FWindow;
     QByteArray FWanted;
     bool FWaiting = false;

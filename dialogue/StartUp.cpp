@@ -1,5 +1,6 @@
 #include "dialogue/StartUp.h"
 
+#include "dialogue/DeviceDialogue.h"
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
@@ -9,12 +10,14 @@
 
 namespace dialogue {
 
+StartUp::StartUp(DeviceDialogue &dialogue) : FDialogue(dialogue), FWindow(dialogue.window()) {}
+
 const QString StartUp::SelfKey = QStringLiteral("Software\\ORVIK\\Vemo");
 const QString StartUp::SelfValue = QStringLiteral("VemoUSBDemo");
 
 void StartUp::Run(const QStringList &arguments)
 {
-    FWindow.clearSerialNo();
+    FDialogue.clearSerialNo();
     RecordProgramPath(arguments.value(0));
     ReportDrivers();
     ReportRegisteredDevices();
@@ -28,7 +31,7 @@ void StartUp::Run(const QStringList &arguments)
     if (FWindow.deviceItemCount() == 0)
         FWindow.log(QString::fromLatin1(NoVemoDetected));
     if (arguments.size() > 1)
-        FWindow.dispatchCommandLine(arguments.mid(1));
+        FDialogue.dispatchCommandLine(arguments.mid(1));
 }
 
 void StartUp::RecordProgramPath(const QString &programPath)
@@ -81,9 +84,7 @@ void StartUp::PutWindowAtRest()
         FWindow.setControlEnabled(control, false);
     FWindow.setProgressVisible(false);
 
-    FWindow.setUpdating(false);
-    FWindow.setAutoUpdate(false);
-    FWindow.clearPendingChunk();
+    FDialogue.clearPendingChunk();
 }
 
 void StartUp::WireLink()
@@ -98,7 +99,7 @@ void StartUp::WireLink()
         FWindow.log(link->EnablePnP() == usbio::status::Success
                         ? QStringLiteral("PnPNotification enabled")
                         : QStringLiteral("PnPNotification failed"));
-        FWindow.refreshDeviceList();
+        FDialogue.refreshDeviceList();
         FWindow.log(host.currentDirectory());
     } catch (...) {
         host.messageBox(QStringLiteral("USBIOCOM not registered! Use regsvr32 usbio230.dll"),
@@ -110,24 +111,26 @@ void StartUp::WireLink()
 
 void StartUp::BindLink(TVemoUSBinterface &link)
 {
-    WindowPort &window = FWindow;
-    link.OnDeviceRemoved = [&window](TObject *, const IDispatchRef &) {
-        window.pnpRemoveNotification();
+    DeviceDialogue &dialogue = FDialogue;
+    link.OnDeviceRemoved = [&dialogue](TObject *, const IDispatchRef &) {
+        dialogue.pnpRemoveNotification();
     };
-    link.OnDeviceArrived = [&window](TObject *, const IDispatchRef &) {
-        window.pnpAddNotification();
+    link.OnDeviceArrived = [&dialogue](TObject *, const IDispatchRef &) {
+        dialogue.pnpAddNotification();
     };
-    link.OnDataReceived = [&window](TObject *, AnsiString &data) {
-        window.deviceDataReceived(data);
+    link.OnDataReceived = [&dialogue](TObject *, AnsiString &data) {
+        dialogue.deviceDataReceived(data);
     };
-    link.OnFileProgress = [&window](TObject *, int percent) { window.transferProgress(percent); };
-    link.OnFileFailed = [&window](TObject *, const AnsiString &fileName, qint64 sent, qint64 size,
-                                  usbio::Status reason) {
-        window.transferFailed(fileName, sent, size, reason);
+    link.OnFileProgress = [&dialogue](TObject *, int percent) {
+        dialogue.transferProgress(percent);
     };
-    link.OnFileComplete = [&window](TObject *, const AnsiString &fileName, qint64 size,
-                                    qint64 elapsedMs) {
-        window.transferComplete(fileName, size, elapsedMs);
+    link.OnFileFailed = [&dialogue](TObject *, const AnsiString &fileName, qint64 sent, qint64 size,
+                                    usbio::Status reason) {
+        dialogue.transferFailed(fileName, sent, size, reason);
+    };
+    link.OnFileComplete = [&dialogue](TObject *, const AnsiString &fileName, qint64 size,
+                                      qint64 elapsedMs) {
+        dialogue.transferComplete(fileName, size, elapsedMs);
     };
 }
 

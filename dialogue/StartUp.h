@@ -7,18 +7,19 @@ class TVemoUSBinterface;
 
 namespace dialogue {
 
+class DeviceDialogue;
 class WindowPort;
 
 // The window's start-up, once the window has made its registry probe: the
 // program records its path, reports the drivers and the devices the
 // registry knows, puts the controls and the window state at rest, makes the
-// link through the window and binds its callbacks to the window's handlers,
+// link through the window and binds its callbacks to the dialogue,
 // connects it, enables plug-and-play, fills the device list and hands any
 // command line on. Nothing here waits for a device reply.
 class StartUp
 {
 public:
-    explicit StartUp(WindowPort &window) : FWindow(window) {}
+    explicit StartUp(DeviceDialogue &dialogue);
 
     // arguments: as the program got them, the program path first.
     void Run(const QStringList &arguments);
@@ -43,6 +44,7 @@ private:
     void WireLink();
     void BindLink(TVemoUSBinterface &link);
 
+    DeviceDialogue &FDialogue;
     WindowPort &FWindow;
 };
 

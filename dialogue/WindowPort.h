@@ -1,24 +1,18 @@
 #pragma once
 
-#include "dialogue/DeviceChoice.h"
-#include "dialogue/EndKind.h"
-#include "dialogue/RunFacts.h"
-#include "dialogue/RunSettings.h"
-#include "dialogue/WindowState.h"
-#include "usbio/Status.h"
-
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 
 class TRegTools;
 class TVemoUSBinterface;
 
 namespace dialogue {
 
-// What the device dialogue needs of the main window: its controls, its
-// state, its link and its handlers. The window implements it; the dialogue
-// units hold nothing else of the window, so they run without one in tests
+// What the device dialogue needs of the main window's widgets: the message
+// log, the device list, the controls, the timers, the file field and the
+// progress bar, and the link and registry probe the window owns. The window
+// implements it and only shows and forwards; what a run knows and decides
+// lives in DeviceDialogue, so the dialogue runs without a widget in tests
 // (tests/support/FakeWindowPort).
 //
 // The link returned by link() can be destroyed by anything that processes
@@ -68,8 +62,6 @@ public:
     virtual int deviceItemCount() = 0;
     // Index of the selected item, -1 when none is.
     virtual int selectedDeviceIndex() = 0;
-    // Rebuilds the device list; the number of devices, 0 after an unknown one.
-    virtual int refreshDeviceList() = 0;
     // Empties the list and its edit text.
     virtual void clearDeviceItems() = 0;
     virtual void addDeviceItem(const QString &text) = 0;
@@ -104,75 +96,12 @@ public:
     virtual void setTimerInterval(Timer timer, int milliseconds) = 0;
     virtual int timerInterval(Timer timer) = 0;
 
-    // ---- Window state ------------------------------------------------------
-    WindowState state() const { return FState; }
-    bool updating() const { return FState.updating; }
-    bool autoUpdate() const { return FState.autoUpdate; }
-    QByteArray serialNo() const { return FState.serialNo; }
-    QByteArray pendingChunk() const { return FState.pendingChunk; }
-    void setUpdating(bool on) { FState.updating = on; }
-    void setAutoUpdate(bool on) { FState.autoUpdate = on; }
-    void setSerialNo(const QByteArray &serial) { FState.serialNo = serial; }
-    void clearSerialNo() { FState.serialNo.clear(); }
-    void holdChunk(const QByteArray &chunk) { FState.pendingChunk = chunk; }
-    void clearPendingChunk() { FState.pendingChunk.clear(); }
-
-    // The last failure a link call logged (LinkCalls::logFailure), its whole
-    // line; whoever needs to say why an operation did not run clears it
-    // before and reads it after.
-    QString lastLinkFailure() const { return FLastLinkFailure; }
-    void noteLinkFailure(const QString &line) { FLastLinkFailure = line; }
-
-    // ---- How the production runs were asked for ------------------------------
-    const RunSettings &runSettings() const { return FSettings; }
-    void setRunSettings(const RunSettings &settings) { FSettings = settings; }
-
-    // ---- The device the window works with (--device) and the one it follows
-    DeviceChoice &deviceChoice() { return FDeviceChoice; }
-    const DeviceChoice &deviceChoice() const { return FDeviceChoice; }
-
-    // ---- What the run found out, for its record (--record) -------------------
-    RunFacts &runFacts() { return FRunFacts; }
-    const RunFacts &runFacts() const { return FRunFacts; }
-
-    // ---- The window's handlers that other handlers call --------------------
-    virtual void openClick() = 0;
-    virtual void closeClick() = 0;
-    virtual void updateClick() = 0;
-    virtual void sendFirmwareFile() = 0;
-    // Fills and prints the accuracy certificate; raises the report engine's
-    // error when it cannot be made.
-    virtual void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
-                                  const QByteArray &setDate) = 0;
-    // Hands the arguments after the program path to the command-line runs.
-    virtual void dispatchCommandLine(const QStringList &arguments) = 0;
-    // Ends the program: the end of an unattended run, of the kind given;
-    // reason says in a few words what ended it.
-    virtual void endProgram(EndKind kind, const QString &reason) = 0;
-    // The same, done or failed: a failed end whose reason begins with
-    // "transfer failed:" is an image that did not get into the device.
-    void endProgram(bool failed, const QString &reason)
-    {
-        endProgram(endKindFor(failed, reason), reason);
-    }
-
-    // ---- The window's handlers that the link calls -------------------------
-    // Start-up binds the link's callbacks to these.
-    virtual void pnpRemoveNotification() = 0;
-    virtual void pnpAddNotification() = 0;
-    virtual void deviceDataReceived(const QByteArray &chunk) = 0;
-    virtual void transferProgress(int percent) = 0;
-    virtual void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
-                                usbio::Status reason) = 0;
-    // The device took the last chunk of the image: the update is complete.
-    virtual void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) = 0;
-
-private:
-    WindowState FState;
-    DeviceChoice FDeviceChoice;
-    RunSettings FSettings;
-    RunFacts FRunFacts;
-    QString FLastLinkFailure;
+    // ---- The certificate ---------------------------------------------------
+    // Fills and prints the accuracy certificate with the report the window
+    // holds; the PDF file it was written to, or empty when it went to a
+    // printer. Raises the report engine's error when it cannot be made.
+    virtual QString printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                                     const QByteArray &setDate) = 0;
 };
 
 } // namespace dialogue

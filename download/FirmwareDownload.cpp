@@ -83,8 +83,7 @@ void FirmwareDownload::DownloadBClick()
     // fetched from, so a file is never named after another generation.
     // The first device's, as ever; with a device named (--device) among
     // others, that device's (the one selected), not another generation's.
-    const int device =
-        FWindow.deviceChoice().hasNamed() ? qMax(0, FWindow.selectedDeviceIndex()) : 0;
+    const int device = DeviceNamed ? qMax(0, FWindow.selectedDeviceIndex()) : 0;
     const dialogue::Installer installer =
         dialogue::installerFor(FWindow.regTools().GetDeviceName(device));
     if (installer.fileName.isEmpty())

@@ -38,6 +38,10 @@ public:
     // the target file cannot be created.
     void DownloadBClick();
 
+    // The run was told its device (--device): the selected device's
+    // generation decides, not device 0's.
+    bool DeviceNamed = false;
+
     // The client's events.
     void DownloaderStatus(QObject *ASender, TIdStatus AStatus, const QString &AStatusText);
     void DownloaderHeadersAvailable(QObject *Sender, const QByteArrayList &AHeaders,

@@ -5,7 +5,7 @@
 // serial and calibration replies all see it. The check boxes are set from
 // the input too.
 
-#include "dialogue/IncomingLines.h"
+#include "dialogue/DeviceDialogue.h"
 #include "fuzz/FuzzInput.h"
 #include "registry/KeyStore.h"
 #include "tests/support/FakeWindowPort.h"
@@ -13,15 +13,10 @@
 
 namespace {
 
-// The window's handler forwards every chunk to the dialogue.
-class FuzzWindow : public FakeWindowPort
+// The window's widgets, and the dialogue over them as the window holds it.
+struct FuzzWindow : FakeWindowPort
 {
-public:
-    void deviceDataReceived(const QByteArray &chunk) override
-    {
-        incoming.DeviceDataReceived(chunk);
-    }
-    dialogue::IncomingLines incoming{*this};
+    dialogue::DeviceDialogue dialogue{*this};
 };
 
 } // namespace
@@ -53,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (zero >= 0)
             chunk.truncate(zero);
         chunks << chunk;
-        window.deviceDataReceived(chunk);
+        window.dialogue.deviceDataReceived(chunk);
 
         // A held chunk is always a whole piece of 16.
-        const QByteArray held = window.pendingChunk();
+        const QByteArray held = window.dialogue.pendingChunk();
         FUZZ_CHECK(held.isEmpty() || held.size() == 16, held);
     }
 

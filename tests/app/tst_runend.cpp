@@ -1,8 +1,8 @@
 #include "app/Application.h"
 #include "app/BatchRun.h"
-#include "app/ExitStatus.h"
+#include "dialogue/ExitStatus.h"
 #include "app/ProgramOptions.h"
-#include "app/RunOutcome.h"
+#include "dialogue/dialogue::RunOutcome.h"
 #include "app/RunWatchdog.h"
 #include "app/Unit1.h"
 #include "tests/app/WindowFixture.h"
@@ -173,7 +173,7 @@ void TestRunEnd::exitStatus()
     QFETCH(int, status);
     QFETCH(QString, line);
 
-    RunOutcome outcome;
+    dialogue::RunOutcome outcome;
     for (const QString &event : std::as_const(events)) {
         const QString what = event.section(QLatin1Char(':'), 0, 0);
         const QString rest = event.section(QLatin1Char(':'), 1);
@@ -207,21 +207,21 @@ void TestRunEnd::exitStatusTable()
     for (auto it = kEndKinds.cbegin(); it != kEndKinds.cend(); ++it) {
         const dialogue::EndKind kind = it.value();
         int rows = 0;
-        for (const ExitStatusRow &row : ExitStatusTable) {
+        for (const dialogue::ExitStatusRow &row : dialogue::ExitStatusTable) {
             if (row.kind == kind) {
                 ++rows;
                 QVERIFY(!statuses.contains(row.status));
                 statuses << row.status;
-                QCOMPARE(exitStatusOf(kind), row.status);
+                QCOMPARE(dialogue::exitStatusOf(kind), row.status);
             }
         }
         QVERIFY2(rows == 1, qPrintable(it.key()));
     }
-    QCOMPARE(exitStatusOf(dialogue::EndKind::Done), 0);
-    QCOMPARE(ProgramOptions::ErrorExitCode, exitStatusOf(dialogue::EndKind::BadInput));
+    QCOMPARE(dialogue::exitStatusOf(dialogue::EndKind::Done), 0);
+    QCOMPARE(ProgramOptions::ErrorExitCode, dialogue::exitStatusOf(dialogue::EndKind::BadInput));
     // Every row is in --help, with its number.
     const QString usage = ProgramOptions::usage(QStringLiteral("vemotool"));
-    for (const ExitStatusRow &row : ExitStatusTable)
+    for (const dialogue::ExitStatusRow &row : dialogue::ExitStatusTable)
         QVERIFY2(usage.contains(QStringLiteral("\n  %1  ").arg(row.status)), qPrintable(usage));
 }
 
@@ -277,7 +277,7 @@ void TestRunEnd::reasonKept()
     QFETCH(QStringList, reasons);
     QFETCH(QString, kept);
 
-    RunOutcome outcome;
+    dialogue::RunOutcome outcome;
     QVERIFY(!outcome.ended());
     for (int i = 0; i < failed.size(); ++i)
         outcome.recordEnd(failed.at(i), reasons.at(i));

@@ -1,4 +1,3 @@
-#include "dialogue/ConnectionControl.h"
 #include "link/VemoUSBinterface.h"
 #include "tests/support/DialogueRig.h"
 #include "tests/support/TestBytes.h"
@@ -13,9 +12,9 @@ using usbio::Generation;
 using Control = dialogue::WindowPort::Control;
 using Timer = dialogue::WindowPort::Timer;
 
-// The connection control without a window, where a handler of the window
-// does what the real one rarely does: a close whose transfer's end opens
-// the device again, and an open that raises inside a plug-and-play arrival.
+// The connection control without a window, where something does what
+// rarely happens: a close whose transfer's end opens the device again, and
+// an open that raises inside a plug-and-play arrival.
 class TestConnection : public QObject
 {
     Q_OBJECT
@@ -39,29 +38,6 @@ QString controlsState(FakeWindowPort &window)
     return on.join(QLatin1Char(' '));
 }
 
-// A window whose handler of a cut-short transfer opens the device again.
-class ReopeningRig : public DialogueRig
-{
-public:
-    void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
-                        usbio::Status reason) override
-    {
-        DialogueRig::transferFailed(fileName, sent, size, reason);
-        link()->OpenDevice(0);
-    }
-};
-
-// A window whose Open raises (the registry probe failing under it).
-class RaisingOpenRig : public DialogueRig
-{
-public:
-    void openClick() override
-    {
-        FakeWindowPort::openClick();
-        throw std::runtime_error("the registry cannot be read");
-    }
-};
-
 } // namespace
 
 void TestConnection::closeThatLeavesTheDeviceOpen()
@@ -73,15 +49,22 @@ void TestConnection::closeThatLeavesTheDeviceOpen()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(testBytes(1000));
     }
-    ReopeningRig rig;
+    DialogueRig rig;
     rig.attach(Generation::Vemo2, "000004711");
     rig.start();
-    rig.connection.OpenClick();
+    rig.dialogue.openClick();
+    // Whoever hears of the cut-short transfer opens the device again.
+    const TFileFailedEvent bound = rig.link()->OnFileFailed;
+    rig.link()->OnFileFailed = [&](TObject *sender, const AnsiString &fileName, qint64 sent,
+                                   qint64 size, usbio::Status reason) {
+        bound(sender, fileName, sent, size, reason);
+        rig.link()->OpenDevice(0);
+    };
     QCOMPARE(controlsState(rig), QStringLiteral("off off on on on on on"));
     QCOMPARE(rig.link()->SendFile(QFile::encodeName(image)), usbio::status::Success);
     const int before = int(rig.lines.size());
 
-    rig.connection.CloseClick();
+    rig.dialogue.closeClick();
 
     QVERIFY(rig.link()->Opened);
     const QStringList added = rig.linesFrom(before);
@@ -95,49 +78,62 @@ void TestConnection::closeThatLeavesTheDeviceOpen()
 void TestConnection::reopenDuringAnUpdate_data()
 {
     QTest::addColumn<bool>("openRaises");
-    QTest::addColumn<QString>("line"); // empty: the refused open's own
 
-    QTest::newRow("open raises") << true << "Could not open Device";
+    // Something under the open raises after the device opened (the probe
+    // failing mid-way): said in one line, and the update waits for a replug.
+    QTest::newRow("open raises") << true;
     // A refused open only has its own line.
-    QTest::newRow("open refused") << false << "";
+    QTest::newRow("open refused") << false;
 }
 
 void TestConnection::reopenDuringAnUpdate()
 {
     QFETCH(bool, openRaises);
-    QFETCH(QString, line);
 
-    std::unique_ptr<DialogueRig> rig =
-        openRaises ? std::make_unique<RaisingOpenRig>() : std::make_unique<DialogueRig>();
-    rig->start();
+    DialogueRig rig;
+    rig.start();
     // The device is away, restarting into its loader.
-    rig->setUpdating(true);
-    rig->setTimerEnabled(Timer::RestartVemo, true);
-    const int before = int(rig->lines.size());
+    rig.dialogue.update().setStateForTest(dialogue::UpdateFlow::State::DeviceAway);
+    rig.setTimerEnabled(Timer::RestartVemo, true);
+    const int before = int(rig.lines.size());
+    if (openRaises) {
+        rig.onLog = [](const QString &line) {
+            if (line.startsWith(QLatin1String("Device opend: ")))
+                throw std::runtime_error("the registry cannot be read");
+        };
+    }
 
     usbio::SimDeviceSettings settings;
     settings.serialNumber = "000004711";
-    usbio::SimDevice *device = rig->bus().attach(settings);
-    device->faults().openStatus = usbio::status::AccessDenied;
-    QTRY_VERIFY(rig->handlerCalls.contains(QStringLiteral("openClick")));
+    usbio::SimDevice *device = rig.bus().attach(settings);
+    if (!openRaises)
+        device->faults().openStatus = usbio::status::AccessDenied;
+    const QString last =
+        openRaises
+            ? QStringLiteral("Could not open Device")
+            : QStringLiteral("Open: ") +
+                  QString::fromLocal8Bit(rig.link()->StatusText(usbio::status::AccessDenied));
+    QTRY_VERIFY(rig.lines.contains(last));
+    rig.onLog = nullptr;
 
-    if (line.isEmpty())
-        line = QStringLiteral("Open: ") +
-               QString::fromLocal8Bit(rig->link()->StatusText(usbio::status::AccessDenied));
-    QCOMPARE(rig->linesFrom(before), (QStringList{"OnPnPAddNotification", line}));
-    QVERIFY(!rig->timerEnabled(Timer::RestartVemo));
-    QVERIFY(!rig->timerEnabled(Timer::BWF));
-    QVERIFY(!rig->link()->Opened);
+    const QStringList added = rig.linesFrom(before);
+    QCOMPARE(added.first(), QStringLiteral("OnPnPAddNotification"));
+    QCOMPARE(added.last(), last);
+    QCOMPARE(added.size(), openRaises ? 3 : 2);
+    QVERIFY(!rig.timerEnabled(Timer::RestartVemo));
+    QVERIFY(!rig.timerEnabled(Timer::BWF));
+    QCOMPARE(rig.link()->Opened, openRaises);
     // The update goes on, waiting for the device.
-    QVERIFY(rig->updating());
-    QCOMPARE(rig->deviceItems, QStringList{"Vemo2 #1"});
+    QCOMPARE(rig.updateState(), dialogue::UpdateFlow::State::Stalled);
+    QVERIFY(rig.dialogue.update().updating());
+    QCOMPARE(rig.deviceItems, QStringList{"Vemo2 #1"});
 }
 
 void TestConnection::reopenWithADamagedKeyStore()
 {
     DialogueRig rig;
     rig.start();
-    rig.setUpdating(true);
+    rig.dialogue.update().setStateForTest(dialogue::UpdateFlow::State::DeviceAway);
     rig.setTimerEnabled(Timer::RestartVemo, true);
     QVERIFY(QFile::exists(rig.store().filePath()));
     // Another program spoils the key store while the device restarts.
@@ -151,12 +147,12 @@ void TestConnection::reopenWithADamagedKeyStore()
     usbio::SimDeviceSettings settings;
     settings.serialNumber = "000004711";
     rig.bus().attach(settings);
-    QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("openClick")));
+    QTRY_VERIFY(rig.link()->Opened);
 
     // The device list and the open go on from the keys read before.
     QCOMPARE(rig.deviceItems, QStringList{"Vemo2 #1"});
     QVERIFY(rig.link()->Opened);
-    QVERIFY(rig.updating());
+    QCOMPARE(rig.updateState(), dialogue::UpdateFlow::State::LoaderOpen);
     QVERIFY(rig.timerEnabled(Timer::BWF));
     QVERIFY(rig.host().boxes().isEmpty());
     QCOMPARE(rig.linesFrom(before).value(0), QStringLiteral("OnPnPAddNotification"));

@@ -161,7 +161,7 @@ void TestDeviceChoice::listSelectsTheNamedDevice()
     QFETCH(int, selected);
     DialogueRig rig;
     attachAll(rig);
-    rig.deviceChoice().setNamed(named);
+    rig.dialogue.deviceChoice().setNamed(named);
     rig.start();
     // Every device is listed, whichever is named.
     QCOMPARE(rig.deviceItems.size(), kBench.size());
@@ -206,7 +206,7 @@ void TestDeviceChoice::runsWorkWithTheNamedDeviceOnly()
     QTemporaryDir dir;
     DialogueRig rig;
     const QList<usbio::SimDevice *> devices = attachAll(rig);
-    rig.deviceChoice().setNamed(named);
+    rig.dialogue.deviceChoice().setNamed(named);
     rig.start({serialRun ? QStringLiteral("/SERIAL123456789") : imageFile(dir)});
 
     if (device < 0) {
@@ -236,23 +236,23 @@ void TestDeviceChoice::openOfTheWindowOpensTheNamedDevice()
 {
     DialogueRig rig;
     const QList<usbio::SimDevice *> devices = attachAll(rig);
-    rig.deviceChoice().setNamed(QStringLiteral("1-2"));
+    rig.dialogue.deviceChoice().setNamed(QStringLiteral("1-2"));
     rig.start();
     // The operator picks another item: Open still opens the named device.
     rig.selectDeviceItem(0);
-    rig.connection.OpenClick();
+    rig.dialogue.openClick();
     QVERIFY(rig.link()->Opened);
     QCOMPARE(rig.selectedDeviceIndex(), 4);
     QCOMPARE(rig.lines.filter(QStringLiteral("Device opend:")),
              QStringList{QStringLiteral("Device opend: Vemo #5")});
-    rig.connection.CloseClick();
+    rig.dialogue.closeClick();
 
     // Gone: nothing is opened, and the line says what is attached.
     rig.bus().detach(devices.at(4));
     QTRY_COMPARE(rig.deviceItems.size(), kBench.size() - 1);
     QCOMPARE(rig.selectedDeviceIndex(), -1);
     const int before = int(rig.lines.size());
-    rig.connection.OpenClick();
+    rig.dialogue.openClick();
     QVERIFY(!rig.link()->Opened);
     const QStringList added = rig.linesFrom(before);
     QCOMPARE(added.size(), 1);
@@ -269,7 +269,7 @@ void TestDeviceChoice::updateFollowsTheDeviceByItsPath()
     QList<usbio::SimDevice *> devices;
     for (const Bench &b : kBench)
         devices << attachBench(rig, b, 30);
-    rig.deviceChoice().setNamed(QStringLiteral("300000001"));
+    rig.dialogue.deviceChoice().setNamed(QStringLiteral("300000001"));
     const QString image = imageFile(dir, 64 * 3 + 5);
     rig.start({image});
 
@@ -277,7 +277,7 @@ void TestDeviceChoice::updateFollowsTheDeviceByItsPath()
     // others hear nothing of it.
     usbio::SimDevice *named = devices.at(1);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 10000);
-    QCOMPARE(rig.ends.first().failed, false);
+    QCOMPARE(rig.ends.first().failed(), false);
     QCOMPARE(named->image(), QByteArray(64 * 3 + 5, 'i'));
     QCOMPARE(rig.lines.filter(QStringLiteral("Device opend:")),
              (QStringList{"Device opend: Vemo3 #2", "Device opend: Vemo3 #2"}));
@@ -292,7 +292,7 @@ void TestDeviceChoice::loaderWithoutSerialKeepsTheNumberKnown()
     DialogueRig rig;
     attachAll(rig);
     rig.start();
-    DeviceChoice &choice = rig.deviceChoice();
+    DeviceChoice &choice = rig.dialogue.deviceChoice();
     choice.follow(
         rig, 1,
         described(QStringLiteral("1-1.2"), QStringLiteral("300000001"), usbio::kVemo3ProductId));
@@ -348,12 +348,13 @@ void TestDeviceChoice::anotherDeviceWhereTheUpdatedOneLeft()
 
     DialogueRig rig;
     const QList<usbio::SimDevice *> devices = attachAll(rig);
-    rig.deviceChoice().setNamed(QStringLiteral("1-1.2"));
+    rig.dialogue.deviceChoice().setNamed(QStringLiteral("1-1.2"));
     rig.start();
-    rig.connection.OpenClick();
+    rig.dialogue.openClick();
     QVERIFY(rig.link()->Opened);
-    rig.setUpdating(true);
-    rig.setAutoUpdate(autoUpdate);
+    rig.dialogue.update().setStateForTest(dialogue::UpdateFlow::State::LoaderOpen);
+    if (autoUpdate)
+        rig.dialogue.update().beginUnattended(false);
 
     // The device leaves for its loader, and something else arrives.
     rig.bus().detach(devices.at(1));
@@ -440,7 +441,7 @@ void TestDeviceChoice::verificationFollowsTheUpdatedDevice()
 
     QTemporaryDir dir;
     DialogueRig rig;
-    rig.setRunSettings({false, true, QString()});
+    rig.dialogue.setRunSettings({false, true, QString()});
     QList<usbio::SimDevice *> devices;
     for (const Bench &b : kBench) {
         if (!named.isEmpty() || b.id == QLatin1String("1-1.2"))
@@ -463,7 +464,7 @@ void TestDeviceChoice::verificationFollowsTheUpdatedDevice()
         settings.instanceId = QStringLiteral("newcomer");
         newcomer = rig.bus().attach(settings);
     });
-    rig.deviceChoice().setNamed(named);
+    rig.dialogue.deviceChoice().setNamed(named);
     rig.start({imageFile(dir, 64 * 3 + 5)});
 
     QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 10000);

@@ -119,7 +119,7 @@ void TestDeviceList::refresh()
                                 QString::number(renamed), path);
     connectLink(rig);
 
-    QCOMPARE(rig.deviceList.Refresh(), count);
+    QCOMPARE(rig.dialogue.refreshDeviceList(), count);
     QCOMPARE(rig.deviceItems, items);
     QCOMPARE(rig.selectedItem, items.isEmpty() ? -1 : 0);
     QCOMPARE(rig.lines, lines);
@@ -135,7 +135,7 @@ void TestDeviceList::refreshReplacesWhatWasListed()
     rig.addDeviceItem(QStringLiteral("Vemo #2"));
     rig.selectDeviceItem(1);
 
-    QCOMPARE(rig.deviceList.Refresh(), 1);
+    QCOMPARE(rig.dialogue.refreshDeviceList(), 1);
     QCOMPARE(rig.deviceItems, QStringList{"Vemo3 #1"});
     QCOMPARE(rig.selectedItem, 0);
 }
@@ -154,7 +154,7 @@ void TestDeviceList::unknownDeviceEmptiesWhatWasListedDuringItsBox()
         listedDuringTheBox = rig.deviceItems;
     };
 
-    QCOMPARE(rig.deviceList.Refresh(), 0);
+    QCOMPARE(rig.dialogue.refreshDeviceList(), 0);
     QCOMPARE(listedDuringTheBox, QStringList{"Vemo2 #1"});
     QVERIFY(rig.deviceItems.isEmpty());
 }
@@ -165,7 +165,7 @@ void TestDeviceList::noLinkListsNothing()
     rig.attach(Generation::Vemo2, "000000001");
     rig.addDeviceItem(QStringLiteral("Vemo2 #1"));
 
-    QCOMPARE(rig.deviceList.Refresh(), 0);
+    QCOMPARE(rig.dialogue.refreshDeviceList(), 0);
     QVERIFY(rig.deviceItems.isEmpty());
     QVERIFY(rig.lines.isEmpty());
     QVERIFY(rig.host().boxes().isEmpty());

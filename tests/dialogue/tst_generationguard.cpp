@@ -86,7 +86,7 @@ void TestGenerationGuard::refusal()
     DialogueRig rig;
     rig.attach(device, "000000001");
     rig.start();
-    rig.setRunSettings({force, false, QString()});
+    rig.dialogue.setRunSettings({force, false, QString()});
     QCOMPARE(dialogue::GenerationGuard::Refusal(rig, file, 0), line);
 }
 
@@ -122,7 +122,8 @@ void TestGenerationGuard::operatorIsAsked()
     rig.start();
     rig.host().presentFiles << QStringLiteral("/fw/") + file;
     rig.setFileName(QStringLiteral("/fw/") + file);
-    rig.setAutoUpdate(unattended);
+    if (unattended)
+        rig.dialogue.update().beginUnattended(false);
     if (answer != 0)
         rig.host().queueAnswer(answer);
     rig.host().clearCalls();
@@ -146,7 +147,7 @@ void TestGenerationGuard::operatorIsAskedAboutTheNamedDevice()
     DialogueRig rig;
     rig.attach(Generation::Vemo3, "000000001");
     rig.attach(Generation::Vemo2, "000000002");
-    rig.deviceChoice().setNamed(QStringLiteral("000000002"));
+    rig.dialogue.deviceChoice().setNamed(QStringLiteral("000000002"));
     rig.start();
     QCOMPARE(rig.selectedDeviceIndex(), 1);
     rig.host().presentFiles << QStringLiteral("/fw/vemo3.bin");

@@ -37,10 +37,10 @@ void TestIncoming::calibrationReplyPrints()
 
     DialogueRig rig;
     rig.printError = printError;
-    rig.setSerialNo("VX1234567");
+    rig.dialogue.setSerialNo("VX1234567");
 
-    rig.incoming.DeviceDataReceived("ABGL24-06-01 +0.");
-    rig.incoming.DeviceDataReceived("00123\r");
+    rig.dialogue.incoming().DeviceDataReceived("ABGL24-06-01 +0.");
+    rig.dialogue.incoming().DeviceDataReceived("00123\r");
 
     QCOMPARE(rig.lines, lines);
     QCOMPARE(rig.certificates.size(), 1);
@@ -51,7 +51,7 @@ void TestIncoming::calibrationReplyPrints()
     // A certificate that cannot be made is only a line: no box, nothing ends.
     QVERIFY(rig.host().boxes().isEmpty());
     QVERIFY(rig.ends.isEmpty());
-    QVERIFY(rig.pendingChunk().isEmpty());
+    QVERIFY(rig.dialogue.pendingChunk().isEmpty());
 }
 
 void TestIncoming::serialReplyHandedOn_data()
@@ -73,15 +73,15 @@ void TestIncoming::serialReplyHandedOn()
     QFETCH(QByteArray, serial);
 
     DialogueRig rig;
-    rig.setSerialNo("OLDSERIAL");
+    rig.dialogue.setSerialNo("OLDSERIAL");
     QList<QPair<bool, QByteArray>> told;
     QByteArray stateWhenTold;
-    rig.incoming.OnSerialReply = [&](bool isAccepted, const QByteArray &number) {
+    rig.dialogue.incoming().OnSerialReply = [&](bool isAccepted, const QByteArray &number) {
         told << qMakePair(isAccepted, number);
-        stateWhenTold = rig.serialNo();
+        stateWhenTold = rig.dialogue.serialNo();
     };
 
-    rig.incoming.DeviceDataReceived(line);
+    rig.dialogue.incoming().DeviceDataReceived(line);
 
     QCOMPARE(told.size(), 1);
     QCOMPARE(told.first().first, accepted);
@@ -89,7 +89,7 @@ void TestIncoming::serialReplyHandedOn()
     // Told after the number is taken (or its box shown).
     const QByteArray kept = accepted ? serial : QByteArray("OLDSERIAL");
     QCOMPARE(stateWhenTold, kept);
-    QCOMPARE(rig.serialNo(), kept);
+    QCOMPARE(rig.dialogue.serialNo(), kept);
     QCOMPARE(rig.host().boxTexts(),
              accepted ? QStringList{} : QStringList{"Error length of device number"});
 }
@@ -99,7 +99,7 @@ void TestIncoming::echoWithoutALink()
     DialogueRig rig;
     rig.echoTicked = true;
 
-    rig.incoming.DeviceDataReceived("HELLO\r");
+    rig.dialogue.incoming().DeviceDataReceived("HELLO\r");
 
     // Both echo writes fail and say so; the line itself is shown first.
     const QString closed = usbio::statusDescription(usbio::status::NoLink);

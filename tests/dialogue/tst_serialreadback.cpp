@@ -79,29 +79,29 @@ void TestSerialReadBack::replyDecidesTheRun()
     device->clearRecords();
     const int before = int(rig.lines.size());
 
-    rig.readBack.Start(kWritten);
-    QVERIFY(rig.readBack.Waiting());
+    rig.dialogue.readBack().Start(kWritten);
+    QVERIFY(rig.dialogue.readBack().Waiting());
     QTRY_COMPARE(device->receivedCommands(), QList<QByteArray>{"DEVNR?"});
     QVERIFY(rig.ends.isEmpty());
 
     if (event == QLatin1String("box"))
-        rig.readBack.BoxShown();
+        rig.dialogue.readBack().BoxShown();
     else if (event == QLatin1String("abandoned"))
-        rig.readBack.Abandon();
+        rig.dialogue.readBack().Abandon();
     else
-        rig.readBack.SerialReply(event == QLatin1String("accepted"), serial);
+        rig.dialogue.readBack().SerialReply(event == QLatin1String("accepted"), serial);
 
     const int ends = reason.isEmpty() ? 0 : 1;
     QCOMPARE(rig.linesFrom(before), lines);
     QCOMPARE(rig.ends.size(), ends);
     if (ends) {
-        QCOMPARE(rig.ends.first().failed, failed);
+        QCOMPARE(rig.ends.first().failed(), failed);
         QCOMPARE(rig.ends.first().reason, reason);
     }
-    QVERIFY(!rig.readBack.Waiting());
+    QVERIFY(!rig.dialogue.readBack().Waiting());
     // Over: later replies and boxes change nothing.
-    rig.readBack.SerialReply(true, kWritten);
-    rig.readBack.BoxShown();
+    rig.dialogue.readBack().SerialReply(true, kWritten);
+    rig.dialogue.readBack().BoxShown();
     QCOMPARE(rig.ends.size(), ends);
     QCOMPARE(rig.linesFrom(before), lines);
 }
@@ -123,21 +123,21 @@ void TestSerialReadBack::queryThatCannotBeSent()
         rig.start();
     const int before = int(rig.lines.size());
 
-    rig.readBack.Start(kWritten);
+    rig.dialogue.readBack().Start(kWritten);
 
     QCOMPARE(rig.linesFrom(before), QStringList{"Could not read the serial number back"});
     QCOMPARE(rig.ends.size(), 1);
-    QVERIFY(rig.ends.first().failed);
+    QVERIFY(rig.ends.first().failed());
     QCOMPARE(rig.ends.first().reason, QStringLiteral("Could not read the serial number back"));
-    QVERIFY(!rig.readBack.Waiting());
+    QVERIFY(!rig.dialogue.readBack().Waiting());
 }
 
 void TestSerialReadBack::nothingWaitsBeforeTheQuery()
 {
     DialogueRig rig;
-    rig.readBack.SerialReply(true, kWritten);
-    rig.readBack.SerialReply(false, QByteArray());
-    rig.readBack.BoxShown();
+    rig.dialogue.readBack().SerialReply(true, kWritten);
+    rig.dialogue.readBack().SerialReply(false, QByteArray());
+    rig.dialogue.readBack().BoxShown();
     QVERIFY(rig.ends.isEmpty());
     QVERIFY(rig.lines.isEmpty());
 }
@@ -171,15 +171,17 @@ void TestSerialReadBack::deviceReplies()
     serialRun(rig, answers);
     rig.host().clearCalls();
 
-    rig.readBack.Start(kWritten);
+    rig.dialogue.readBack().Start(kWritten);
     QTRY_COMPARE(rig.ends.size(), 1);
 
-    QCOMPARE(rig.ends.first().failed, failed);
+    QCOMPARE(rig.ends.first().failed(), failed);
     if (!line.isEmpty())
         QCOMPARE(rig.lines.last(), line);
     QCOMPARE(rig.host().boxTexts(),
              box ? QStringList{"Error length of device number"} : QStringList{});
-    QCOMPARE(rig.serialNo(), box ? QByteArray() : answer.isEmpty() ? kWritten : answer.mid(5, 9));
+    QCOMPARE(rig.dialogue.serialNo(), box                ? QByteArray()
+                                      : answer.isEmpty() ? kWritten
+                                                         : answer.mid(5, 9));
 }
 
 QTEST_GUILESS_MAIN(TestSerialReadBack)

@@ -149,19 +149,16 @@ void TestStartUp::windowLeftAtRest()
     DialogueRig rig;
     rig.attach(Generation::Vemo2, "000004711");
     // Whatever the window held before.
-    rig.setUpdating(true);
-    rig.setAutoUpdate(true);
-    rig.setSerialNo("123456789");
-    rig.holdChunk("0123456789ABCDEF");
+    rig.dialogue.setSerialNo("123456789");
+    rig.dialogue.holdChunk("0123456789ABCDEF");
     rig.progressVisible = true;
 
     rig.start();
 
-    const dialogue::WindowState state = rig.state();
-    QVERIFY(!state.updating);
-    QVERIFY(!state.autoUpdate);
-    QVERIFY(state.serialNo.isEmpty());
-    QVERIFY(state.pendingChunk.isEmpty());
+    QCOMPARE(rig.updateState(), dialogue::UpdateFlow::State::Idle);
+    QVERIFY(!rig.dialogue.update().unattended());
+    QVERIFY(rig.dialogue.serialNo().isEmpty());
+    QVERIFY(rig.dialogue.pendingChunk().isEmpty());
     QVERIFY(!rig.progressVisible);
     for (Control off : {Control::Close, Control::SendCommand, Control::Update, Control::ChooseFile,
                         Control::DownloadB})
@@ -187,69 +184,69 @@ void TestStartUp::linkBoundToTheWindowsHandlers()
     DialogueRig rig;
     usbio::SimDevice *first = rig.attach(Generation::Vemo2, "000004711");
     rig.start();
-    rig.handlerCalls.clear();
+    const int from = int(rig.lines.size());
 
     // Arrival, then the device's text, then the end of a transfer and a
-    // transfer cut short, each reaches the window's handler.
+    // transfer cut short, each reaches the dialogue.
     rig.attach(Generation::Vemo3, "000004712");
-    QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("pnpAddNotification")));
+    QTRY_VERIFY(rig.linesFrom(from).contains(QStringLiteral("OnPnPAddNotification")));
     QCOMPARE(rig.deviceItems, (QStringList{"Vemo2 #1", "Vemo3 #2"}));
 
     TVemoUSBinterface *link = rig.link();
     QCOMPARE(link->OpenDevice(0), usbio::status::Success);
     QCOMPARE(link->StartReceive(false), usbio::status::Success);
     first->sendToHost("OK\r");
-    QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("deviceDataReceived OK\r")));
+    QTRY_VERIFY(rig.rawLines.contains("OK\r\t3"));
     QCOMPARE(rig.lines.last(), QStringLiteral("OK"));
 
     QCOMPARE(link->SendFile(QFile::encodeName(image)), usbio::status::Success);
-    QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("transferComplete ") + image +
-                                          QStringLiteral(" 1000")));
-    QVERIFY(rig.handlerCalls.contains(QStringLiteral("transferProgress 100")));
+    QTRY_VERIFY(rig.lines.last().startsWith(QStringLiteral("Firmware update complete: ") + image +
+                                            QStringLiteral(", 1000 bytes in ")));
+    QVERIFY(rig.progressPositions.contains(100));
     // The close stops a transfer after its chunk in flight.
     QCOMPARE(link->SendFile(QFile::encodeName(image)), usbio::status::Success);
     link->CloseDevice();
-    QCOMPARE(rig.handlerCalls.last(),
-             QStringLiteral("transferFailed ") + image + QStringLiteral(" 64/1000 Cancelled"));
+    QCOMPARE(rig.lines.last(), QStringLiteral("Firmware transfer failed: ") + image +
+                                   QStringLiteral(", 64 of 1000 bytes taken: stopped"));
 
     rig.bus().detach(first);
-    QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("pnpRemoveNotification")));
+    QTRY_VERIFY(rig.linesFrom(from).contains(QStringLiteral("OnPnPRemoveNotification")));
     QCOMPARE(rig.deviceItems, QStringList{"Vemo3 #1"});
 }
 
 void TestStartUp::commandLineHandedOnLast_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("dispatch"); // empty: none
+    QTest::addColumn<int>("run");          // ProductionCommandLine::Run
+    QTest::addColumn<QString>("runsLine"); // the run's first line; empty: none
 
-    QTest::newRow("no arguments") << QStringList{} << "";
-    QTest::newRow("serial run") << QStringList{"/SERIAL123456789"}
-                                << "dispatchCommandLine /SERIAL123456789";
+    using Run = dialogue::ProductionCommandLine::Run;
+    QTest::newRow("no arguments") << QStringList{} << int(Run::None) << "";
+    QTest::newRow("serial run") << QStringList{"/SERIAL123456789"} << int(Run::Serial)
+                                << "Error writing serial number!";
     QTest::newRow("every argument after the path")
-        << QStringList{"/fw/vemo2.bin", "/CALIBRATE", "x"}
-        << "dispatchCommandLine /fw/vemo2.bin /CALIBRATE x";
+        << QStringList{"/fw/vemo2.bin", "/CALIBRATE", "x"} << int(Run::Update) << "";
 }
 
 void TestStartUp::commandLineHandedOnLast()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, dispatch);
+    QFETCH(int, run);
+    QFETCH(QString, runsLine);
 
-    // The window's port itself: the dispatch is only recorded.
-    ScopedHost host;
-    TempKeyStore store;
-    usbio::SimBus bus(&store.store());
-    bus.install();
-    FakeWindowPort window;
-    dialogue::StartUp(window).Run(QStringList{DialogueRig::ProgramPath} + arguments);
+    DialogueRig rig;
+    rig.start(arguments);
 
     // Start-up has logged everything before it hands on.
-    QCOMPARE(window.lines.last(), kNoVemoDetected);
-    QCOMPARE(window.handlerCalls.filter(QStringLiteral("dispatchCommandLine")).size(),
-             dispatch.isEmpty() ? 0 : 1);
-    if (!dispatch.isEmpty())
-        QCOMPARE(window.handlerCalls.last(), dispatch);
-    window.destroyLink();
+    const int handedOn = int(rig.lines.indexOf(kNoVemoDetected));
+    QVERIFY(handedOn >= 0);
+    QCOMPARE(int(rig.dialogue.runs().LastRun().run), run);
+    QCOMPARE(rig.linesFrom(handedOn + 1),
+             runsLine.isEmpty() ? QStringList() : QStringList{runsLine});
+    if (run == int(dialogue::ProductionCommandLine::Run::Update)) {
+        QCOMPARE(rig.dialogue.runs().LastRun().firmwareFile, QStringLiteral("/fw/vemo2.bin"));
+        QVERIFY(rig.dialogue.runs().LastRun().calibrate);
+    }
 }
 
 void TestStartUp::missingComponentStillRunsTheCommandLine()
@@ -273,7 +270,7 @@ void TestStartUp::missingComponentStillRunsTheCommandLine()
                                       "No Vemo found|Error|16"}));
     QCOMPARE(rig.lines.last(), kNoVemoDetected);
     QCOMPARE(rig.ends.size(), 1);
-    QVERIFY(rig.ends.first().failed);
+    QVERIFY(rig.ends.first().failed());
     QCOMPARE(rig.ends.first().reason, QStringLiteral("No Vemo found"));
 }
 

@@ -159,7 +159,7 @@ void TestTransfer::unattendedUpdateEndsWhenTheDeviceHasTheImage()
     rig.destroyLink();
     QCOMPARE(atTheEnd, image);
     QCOMPARE(rig.ends.size(), 1);
-    QVERIFY(!rig.ends.first().failed);
+    QVERIFY(!rig.ends.first().failed());
     QCOMPARE(rig.ends.first().reason, QStringLiteral("the device took the whole image"));
     QCOMPARE(received(device), image);
     QTRY_COMPARE(device->image(), image);
@@ -222,7 +222,7 @@ void TestTransfer::transferCutShort()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
     QVERIFY(struck);
     QCOMPARE(rig.ends.size(), 1);
-    QVERIFY(rig.ends.first().failed);
+    QVERIFY(rig.ends.first().failed());
     QCOMPARE(rig.ends.first().reason, reason);
     QCOMPARE(received(device), image.left(2048));
     QVERIFY(rig.lines.filter(QStringLiteral("Firmware update complete")).isEmpty());
@@ -272,7 +272,7 @@ void TestTransfer::secondBlankDuringTheTransfer()
              (QStringList{"off", "off", "off", "off", "off", "updating", "bar"}));
     QCOMPARE(rig.handlerCalls.count(QStringLiteral("sendFirmwareFile")), 1);
     QVERIFY(rig.lines.filter(QStringLiteral("Error SendFile")).isEmpty());
-    QVERIFY(!rig.ends.first().failed);
+    QVERIFY(!rig.ends.first().failed());
     QCOMPARE(received(device), image);
 }
 
@@ -294,7 +294,7 @@ void TestTransfer::fileRewrittenDuringTheTransfer()
 
     QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
     QVERIFY(rewritten);
-    QVERIFY(!rig.ends.first().failed);
+    QVERIFY(!rig.ends.first().failed());
     QCOMPARE(received(device), image);
     QTRY_COMPARE(device->image(), image);
     const QStringList complete = rig.lines.filter(QStringLiteral("Firmware update complete: "));
@@ -346,10 +346,10 @@ void TestTransfer::stopTransferLetsTheChunkInFlightFinish()
     QCOMPARE(received(device), image.left(qMin(size, 33 * 64)));
     QVERIFY(!rig.link()->Opened);
     if (done) {
-        QVERIFY(!rig.ends.first().failed);
+        QVERIFY(!rig.ends.first().failed());
         QCOMPARE(rig.ends.first().reason, QStringLiteral("the device took the whole image"));
     } else {
-        QVERIFY(rig.ends.first().failed);
+        QVERIFY(rig.ends.first().failed());
         QCOMPARE(rig.ends.first().reason,
                  QStringLiteral("transfer failed: stopped at 2112 of %1 bytes").arg(size));
     }

@@ -127,7 +127,7 @@ void TestUpdateEnding::unsentImageEndsTheRun()
     QVERIFY2(reason.endsWith(QLatin1Char('*')) ? got.startsWith(reason.chopped(1)) : got == reason,
              qPrintable(got));
     QVERIFY(device->image().isEmpty());
-    QVERIFY(!rig.ending.TransferRunning());
+    QVERIFY(!(rig.updateState() == dialogue::UpdateFlow::State::Transferring));
 }
 
 void TestUpdateEnding::operatorsUnsentImageEndsNothing()
@@ -137,13 +137,13 @@ void TestUpdateEnding::operatorsUnsentImageEndsNothing()
     settings.loaderAnnouncesBlank = true;
     usbio::SimDevice *device = rig.bus().attach(settings);
     rig.start();
-    rig.openClick();
+    rig.dialogue.openClick();
     rig.setFileName(writeFile(QStringLiteral("vemo2.bin"), testBytes(100)));
     rig.onLog = [&](const QString &line) {
         if (line == QLatin1String("sending File...."))
             device->faults().startWritingStatus = usbio::status::TransferFailed;
     };
-    rig.updateClick();
+    rig.dialogue.updateClick();
     QTRY_VERIFY(!rig.lines.filter(QStringLiteral("Error SendFile: ")).isEmpty());
     // The operator may start again: nothing ends the program.
     QTest::qWait(50);
@@ -160,15 +160,15 @@ void TestUpdateEnding::secondLoaderReadyDuringTheTransfer()
             device->faults().writeCompletionDelayMs = 5;
     };
     device = startRun(rig, writeFile(QStringLiteral("vemo2.bin"), image));
-    QTRY_VERIFY(rig.ending.TransferRunning());
+    QTRY_VERIFY((rig.updateState() == dialogue::UpdateFlow::State::Transferring));
     rig.onLog = nullptr;
     // The loader's readiness again: the running transfer goes on.
-    rig.deviceDataReceived("Flash is BLANK\r");
+    rig.dialogue.deviceDataReceived("Flash is BLANK\r");
     QVERIFY(rig.ends.isEmpty());
     QTRY_COMPARE(device->image(), image);
     // Done, and only done (the completion may repeat it).
     QTRY_VERIFY(!rig.ends.isEmpty());
-    for (const FakeWindowPort::End &end : std::as_const(rig.ends))
+    for (const DialogueRig::End &end : std::as_const(rig.ends))
         QCOMPARE(end.kind, EndKind::Done);
 }
 
@@ -199,7 +199,7 @@ void TestUpdateEnding::calibrationCertificate()
 
     DialogueRig rig;
     rig.printError = printError;
-    rig.ending.CalibrationGraceMs = lateReply ? 60000 : 300;
+    rig.dialogue.update().CalibrationGraceMs = lateReply ? 60000 : 300;
     QMap<QByteArray, QByteArray> answers;
     if (!replies)
         answers.insert("ABGL?", QByteArray());
@@ -209,10 +209,10 @@ void TestUpdateEnding::calibrationCertificate()
     if (lateReply) {
         // The update's end waits for the reply.
         QTRY_VERIFY(rig.handlerCalls.contains(QStringLiteral("endProgram held")));
-        QVERIFY(rig.ending.Waiting());
+        QVERIFY(rig.dialogue.update().waitingAfterUpdate());
         QTest::qWait(100);
         QVERIFY(rig.ends.isEmpty());
-        rig.deviceDataReceived("ABGL24-06-01 +0.001\r");
+        rig.dialogue.deviceDataReceived("ABGL24-06-01 +0.001\r");
     }
     // The first end decides (the transfer's completion may repeat a done end).
     QTRY_VERIFY(!rig.ends.isEmpty());
@@ -259,7 +259,7 @@ void TestUpdateEnding::verification()
     QFETCH(QString, answerLine);
 
     DialogueRig rig;
-    rig.setRunSettings({false, true, expected});
+    rig.dialogue.setRunSettings({false, true, expected});
     usbio::SimDevice *device = startRun(
         rig, writeFile(QStringLiteral("firmware.bin"), testBytes(1000)), {}, {}, lifeTickMs);
     // Once it has the image, the device is no longer what it was.
@@ -278,7 +278,7 @@ void TestUpdateEnding::verification()
         QCOMPARE(rig.ends.first().reason, reason);
     QCOMPARE(rig.lines.filter(QStringLiteral("firmware after update: ")),
              answerLine.isEmpty() ? QStringList() : QStringList{answerLine});
-    QVERIFY(!rig.ending.Waiting());
+    QVERIFY(!rig.dialogue.update().waitingAfterUpdate());
 }
 
 void TestUpdateEnding::answerHoldsVersion_data()
@@ -316,16 +316,16 @@ void TestUpdateEnding::answerHoldsVersion()
 void TestUpdateEnding::timeOutWhileVerifying()
 {
     DialogueRig rig;
-    rig.setRunSettings({false, true, QString()});
+    rig.dialogue.setRunSettings({false, true, QString()});
     QString reason;
-    QVERIFY(!rig.ending.TimeOutEnd(7, &reason));
+    QVERIFY(!rig.dialogue.update().timeOutEnd(7, &reason));
     // A whole number of chunks: the device waits for more and never
     // restarts, though the transfer is done.
     usbio::SimDevice *device =
         startRun(rig, writeFile(QStringLiteral("firmware.bin"), testBytes(6400)));
-    QTRY_VERIFY(rig.ending.Waiting());
+    QTRY_VERIFY(rig.dialogue.update().waitingAfterUpdate());
     QVERIFY(device->onBus() && device->inLoader());
-    QVERIFY(rig.ending.TimeOutEnd(7, &reason));
+    QVERIFY(rig.dialogue.update().timeOutEnd(7, &reason));
     QCOMPARE(reason,
              QStringLiteral("verification failed: the device did not come back within 7 s"));
     QVERIFY(rig.ends.isEmpty());
@@ -358,14 +358,14 @@ void TestUpdateEnding::interrupted()
         // The update has asked for the loader; no transfer yet.
         QVERIFY(rig.lines.contains(QStringLiteral("Automatic Update progress started! ") +
                                    m_dir.filePath(QStringLiteral("vemo2.bin"))));
-        QVERIFY(!rig.ending.TransferRunning());
+        QVERIFY(!(rig.updateState() == dialogue::UpdateFlow::State::Transferring));
     }
     rig.onLog = nullptr;
-    rig.ending.Interrupted(QStringLiteral("SIGTERM"));
+    rig.dialogue.interrupted(QStringLiteral("SIGTERM"));
 
     // One end, the signal's: the transfer's own end is folded into it.
     QCOMPARE(rig.ends.size(), 1);
-    const FakeWindowPort::End end = rig.ends.first();
+    const DialogueRig::End end = rig.ends.first();
     if (!duringTransfer) {
         QCOMPARE(end.kind, EndKind::Failed);
         QCOMPARE(end.reason, QStringLiteral("interrupted by SIGTERM"));
@@ -386,13 +386,13 @@ void TestUpdateEnding::interrupted()
 void TestUpdateEnding::loaderAgainAfterTheUpdate()
 {
     DialogueRig rig;
-    rig.setRunSettings({false, true, QString()});
+    rig.dialogue.setRunSettings({false, true, QString()});
     usbio::SimDevice *device =
         startRun(rig, writeFile(QStringLiteral("firmware.bin"), testBytes(6400)));
-    QTRY_VERIFY(rig.ending.Waiting());
+    QTRY_VERIFY(rig.dialogue.update().waitingAfterUpdate());
     const int chunks = int(device->receivedChunks().size());
     // The loader announces its blank flash again: it has no image.
-    rig.deviceDataReceived("Flash is BLANK\r");
+    rig.dialogue.deviceDataReceived("Flash is BLANK\r");
     QCOMPARE(rig.ends.size(), 1);
     QCOMPARE(rig.ends.first().kind, EndKind::ImageNotLoaded);
     QCOMPARE(rig.ends.first().reason,
@@ -405,14 +405,14 @@ void TestUpdateEnding::loaderAgainAfterTheUpdate()
 void TestUpdateEnding::boxWhileWaiting()
 {
     DialogueRig rig;
-    rig.setRunSettings({false, true, QString()});
+    rig.dialogue.setRunSettings({false, true, QString()});
     startRun(rig, writeFile(QStringLiteral("firmware.bin"), testBytes(6400)));
-    QTRY_VERIFY(rig.ending.Waiting());
-    rig.ending.BoxShown(QStringLiteral("Error: something"));
+    QTRY_VERIFY(rig.dialogue.update().waitingAfterUpdate());
+    rig.dialogue.boxShown(QStringLiteral("Error: something"));
     QCOMPARE(rig.ends.size(), 1);
     QCOMPARE(rig.ends.first().kind, EndKind::Failed);
     QCOMPARE(rig.ends.first().reason, QStringLiteral("a message box was shown: Error: something"));
-    QVERIFY(!rig.ending.Waiting());
+    QVERIFY(!rig.dialogue.update().waitingAfterUpdate());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateEnding)

@@ -90,6 +90,7 @@ struct Rig
     TestHttpServer server;
     FakeWindowPort window;
     TIdHTTP *downloader = nullptr;
+    bool deviceNamed = false;
 
     Rig() { fake().tempDir = temp.path(); }
 
@@ -107,9 +108,11 @@ struct Rig
     void download(const QString &serverAddress = QString(),
                   FirmwareDownload::ClientFactory createClient = {})
     {
-        FirmwareDownload(window, downloader, serverAddress.isEmpty() ? server.url() : serverAddress,
-                         std::move(createClient))
-            .DownloadBClick();
+        FirmwareDownload download(window, downloader,
+                                  serverAddress.isEmpty() ? server.url() : serverAddress,
+                                  std::move(createClient));
+        download.DeviceNamed = deviceNamed;
+        download.DownloadBClick();
     }
 
     QStringList boxes()
@@ -240,7 +243,7 @@ void TestFirmwareDownload::namedDeviceAmongOthersDecidesTheGeneration()
     rig.recordDevice(kVemo2);
     rig.store->writeString(registry::RootKey::LocalMachine, kServiceEnum, QStringLiteral("1"),
                            kVemo3);
-    rig.window.deviceChoice().setNamed(named);
+    rig.deviceNamed = !named.isEmpty();
     rig.window.selectedItem = selected;
     rig.server.setReply(reply(200, "OK", 1000, 7));
     rig.download();

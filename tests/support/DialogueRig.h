@@ -1,26 +1,21 @@
 #pragma once
 
-#include "dialogue/CommandLineRuns.h"
-#include "dialogue/ConnectionControl.h"
-#include "dialogue/DeviceList.h"
-#include "dialogue/FirmwareUpdate.h"
-#include "dialogue/IncomingLines.h"
-#include "dialogue/SerialReadBack.h"
-#include "dialogue/StartUp.h"
-#include "dialogue/UpdateEnding.h"
+#include "dialogue/DeviceDialogue.h"
+#include "dialogue/EndKind.h"
 #include "tests/support/FakeWindowPort.h"
 #include "tests/support/ScopedHost.h"
 #include "tests/support/TempKeyStore.h"
 #include "usbio/sim/SimBus.h"
 #include "usbio/sim/SimDevice.h"
 
+#include <QList>
+
 #include <memory>
 
-// The dialogue's units wired to a FakeWindowPort the way the window wires
-// them, with the host fake, a key store of its own and the simulated bus:
-// the dialogue runs from start-up on without a widget. Each handler is
-// recorded, then does what the window's does. Devices are attached before
-// start().
+// The device dialogue over a FakeWindowPort, as the window holds it, with
+// the host fake, a key store of its own and the simulated bus: the dialogue
+// runs from start-up on without a widget, routed exactly as in the program
+// (the window routes nothing itself). Devices are attached before start().
 class DialogueRig : public FakeWindowPort
 {
 public:
@@ -38,38 +33,28 @@ public:
     usbio::SimDevice *attach(usbio::Generation generation, const QByteArray &serial);
 
     // Start-up as the window's creation runs it; arguments after the
-    // program path (ProgramPath is argument 0).
+    // program path (ProgramPath is argument 0). Then, as the program does
+    // once start-up is over, the dialogue hears it (a --batch run with
+    // nothing to do ends there).
     void start(const QStringList &arguments = {});
     // The log entries added since the entry at index from.
     QStringList linesFrom(int from) const { return lines.mid(from); }
+    // The update's state.
+    dialogue::UpdateFlow::State updateState() const { return dialogue.update().state(); }
 
-    dialogue::StartUp startUp{*this};
-    dialogue::DeviceList deviceList{*this};
-    dialogue::ConnectionControl connection{*this};
-    dialogue::IncomingLines incoming{*this};
-    dialogue::FirmwareUpdate update{*this};
-    dialogue::CommandLineRuns runs{*this};
-    dialogue::SerialReadBack readBack{*this};
-    dialogue::UpdateEnding ending{*this, update, runs};
+    // Every end the dialogue recorded, in order (the first failed one
+    // decides the run, dialogue.outcome()).
+    struct End
+    {
+        dialogue::EndKind kind = dialogue::EndKind::Done;
+        QString reason;
+        bool failed() const { return kind != dialogue::EndKind::Done; }
+    };
+    QList<End> ends;
+    // Every state the update entered, in order.
+    QList<dialogue::UpdateFlow::State> states;
 
-    // ---- The window's handlers, forwarded to the units -----------------------
-    int refreshDeviceList() override;
-    void openClick() override;
-    void closeClick() override;
-    void updateClick() override;
-    void sendFirmwareFile() override;
-    void dispatchCommandLine(const QStringList &arguments) override;
-    void pnpRemoveNotification() override;
-    void pnpAddNotification() override;
-    void deviceDataReceived(const QByteArray &chunk) override;
-    void transferProgress(int percent) override;
-    void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
-                        usbio::Status reason) override;
-    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override;
-    // The update's done end may be held for its certificate or check (as
-    // the window holds it); every other end is recorded.
-    using FakeWindowPort::endProgram;
-    void endProgram(dialogue::EndKind kind, const QString &reason) override;
+    dialogue::DeviceDialogue dialogue{*this};
 
 private:
     ScopedHost m_host;

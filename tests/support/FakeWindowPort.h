@@ -11,14 +11,13 @@
 #include <functional>
 #include <memory>
 
-// The main window as the dialogue sees it, without a widget: it keeps what
-// the window would show (the message log, the raw log, the device list, the
-// controls' and timers' states, the file field, the progress bar) and
-// records every handler the dialogue calls. A handler does nothing more
-// unless a subclass forwards it to a unit (DialogueRig does, as the window
-// does). The link comes from createLink() and is the port's until
-// destroyLink() or the port's end; the registry probe reads the default key
-// store.
+// The main window's widgets as the dialogue sees them, without a widget: it
+// keeps what the window would show (the message log, the raw log, the
+// device list, the controls' and timers' states, the file field, the
+// progress bar) and the certificates it was asked to print. The link comes
+// from createLink() and is the port's until destroyLink() or the port's
+// end; the registry probe reads the default key store. DialogueRig puts a
+// DeviceDialogue over it, as the window holds one.
 class FakeWindowPort : public dialogue::WindowPort
 {
 public:
@@ -48,6 +47,8 @@ public:
     // -1: never set.
     bool progressVisible = false;
     int progressPosition = -1;
+    // Every position the bar was set to, in order.
+    QList<int> progressPositions;
     int progressMaximum = -1;
     // The bar's position at each repaint, and whether it was visible then.
     QList<int> progressRepaints;
@@ -71,16 +72,6 @@ public:
 
     // ---- What the dialogue asked of the window -------------------------------
 
-    // Every handler called, in order, by its port name ("openClick",
-    // "pnpAddNotification", "dispatchCommandLine /SERIAL123456789", ...).
-    QStringList handlerCalls;
-    struct End
-    {
-        bool failed = false;
-        QString reason;
-        dialogue::EndKind kind = dialogue::EndKind::Done;
-    };
-    QList<End> ends;
     struct Certificate
     {
         QByteArray serialNo;
@@ -91,6 +82,8 @@ public:
     // When set, printCertificate() records the certificate and then raises
     // a std::runtime_error with this message, as a printer that fails.
     QString printError;
+    // What printCertificate() says it wrote.
+    QString certificateFile;
     // Links made by createLink(), the current one included.
     int linksCreated = 0;
 
@@ -107,7 +100,6 @@ public:
     TRegTools &regTools() override { return m_regTools; }
     int deviceItemCount() override { return int(deviceItems.size()); }
     int selectedDeviceIndex() override { return selectedItem; }
-    int refreshDeviceList() override;
     void clearDeviceItems() override;
     void addDeviceItem(const QString &text) override { deviceItems << text; }
     void selectDeviceItem(int index) override { selectedItem = index; }
@@ -119,7 +111,11 @@ public:
     QString openDialogFilter() override { return dialogFilter; }
     void setOpenDialogFilter(const QString &filter) override { dialogFilter = filter; }
     void setProgressVisible(bool visible) override { progressVisible = visible; }
-    void setProgressPosition(int position) override { progressPosition = position; }
+    void setProgressPosition(int position) override
+    {
+        progressPosition = position;
+        progressPositions << position;
+    }
     void setProgressMaximum(int maximum) override { progressMaximum = maximum; }
     void repaintProgress() override;
     bool withCR() override { return withCRTicked; }
@@ -131,22 +127,8 @@ public:
     bool timerEnabled(Timer timer) override { return timers.value(timer).enabled; }
     void setTimerInterval(Timer timer, int milliseconds) override;
     int timerInterval(Timer timer) override { return timers.value(timer).interval; }
-    void openClick() override { handlerCalls << QStringLiteral("openClick"); }
-    void closeClick() override { handlerCalls << QStringLiteral("closeClick"); }
-    void updateClick() override { handlerCalls << QStringLiteral("updateClick"); }
-    void sendFirmwareFile() override { handlerCalls << QStringLiteral("sendFirmwareFile"); }
-    void printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
-                          const QByteArray &setDate) override;
-    void dispatchCommandLine(const QStringList &arguments) override;
-    using dialogue::WindowPort::endProgram;
-    void endProgram(dialogue::EndKind kind, const QString &reason) override;
-    void pnpRemoveNotification() override;
-    void pnpAddNotification() override;
-    void deviceDataReceived(const QByteArray &chunk) override;
-    void transferProgress(int percent) override;
-    void transferFailed(const QByteArray &fileName, qint64 sent, qint64 size,
-                        usbio::Status reason) override;
-    void transferComplete(const QByteArray &fileName, qint64 size, qint64 elapsedMs) override;
+    QString printCertificate(const QByteArray &serialNo, const QByteArray &deviation,
+                             const QByteArray &setDate) override;
 
 private:
     TRegTools m_regTools;

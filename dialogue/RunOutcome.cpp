@@ -1,8 +1,8 @@
-#include "app/RunOutcome.h"
+#include "dialogue/RunOutcome.h"
 
-#include "app/ExitStatus.h"
+#include "dialogue/ExitStatus.h"
 
-using dialogue::EndKind;
+namespace dialogue {
 
 void RunOutcome::recordEnd(EndKind kind, const QString &reason)
 {
@@ -122,3 +122,5 @@ QString RunOutcome::endReason(bool batch) const
     finalKind(batch, &why);
     return why;
 }
+
+} // namespace dialogue

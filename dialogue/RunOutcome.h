@@ -4,6 +4,8 @@
 
 #include <QString>
 
+namespace dialogue {
+
 // How a run went, recorded in one place: every end the window was asked for
 // (its kind, and in a few words why), the message boxes an unattended run
 // showed, a certificate that could not be made, an exception that reached
@@ -15,13 +17,7 @@ public:
     // The program was asked to end. A failed end stays failed whatever ends
     // follow; the kind and reason kept are the first failed end's, else the
     // first end's.
-    void recordEnd(dialogue::EndKind kind, const QString &reason);
-    // Done, or failed: a reason beginning with "transfer failed:" is an
-    // image that did not get into the device, any other a failure.
-    void recordEnd(bool failed, const QString &reason)
-    {
-        recordEnd(dialogue::endKindFor(failed, reason), reason);
-    }
+    void recordEnd(EndKind kind, const QString &reason);
     void recordCertificateFailure(const QString &error = QString());
     void recordTimeOut(int seconds);
     // A box of an unattended run, as its line ("Error: No Vemo found").
@@ -34,8 +30,8 @@ public:
     void recordLogFileFailure(const QString &why);
 
     bool ended() const { return m_ended; }
-    bool failed() const { return m_ended && m_kind != dialogue::EndKind::Done; }
-    dialogue::EndKind kind() const { return m_kind; }
+    bool failed() const { return m_ended && m_kind != EndKind::Done; }
+    EndKind kind() const { return m_kind; }
     bool certificateFailed() const { return m_certificateFailed; }
     bool timedOut() const { return m_timedOut; }
     bool logFileFailed() const { return !m_logFileFailure.isEmpty(); }
@@ -58,10 +54,10 @@ public:
 
 private:
     // The kind the status is made of, and its reason.
-    dialogue::EndKind finalKind(bool batch, QString *why) const;
+    EndKind finalKind(bool batch, QString *why) const;
 
     bool m_ended = false;
-    dialogue::EndKind m_kind = dialogue::EndKind::Done;
+    EndKind m_kind = EndKind::Done;
     QString m_reason;
     bool m_certificateFailed = false;
     QString m_certificateError;
@@ -75,3 +71,5 @@ private:
     QString m_recordError;
     QString m_logFileFailure;
 };
+
+} // namespace dialogue
