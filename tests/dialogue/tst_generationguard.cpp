@@ -87,7 +87,7 @@ void TestGenerationGuard::refusal()
     rig.attach(device, "000000001");
     rig.start();
     rig.dialogue.setRunSettings({force, false, QString()});
-    QCOMPARE(dialogue::GenerationGuard::Refusal(rig, file, 0), line);
+    QCOMPARE(dialogue::GenerationGuard::Refusal(rig.dialogue, file, 0), line);
 }
 
 void TestGenerationGuard::operatorIsAsked_data()
@@ -128,7 +128,7 @@ void TestGenerationGuard::operatorIsAsked()
         rig.host().queueAnswer(answer);
     rig.host().clearCalls();
 
-    QCOMPARE(dialogue::GenerationGuard::OperatorAgrees(rig), goesOn);
+    QCOMPARE(dialogue::GenerationGuard::OperatorAgrees(rig.dialogue), goesOn);
     QCOMPARE(rig.host().boxes().size(), asked ? 1 : 0);
     if (asked) {
         const FakeHostServices::Call box = rig.host().boxes().first();
@@ -154,7 +154,7 @@ void TestGenerationGuard::operatorIsAskedAboutTheNamedDevice()
     rig.setFileName(QStringLiteral("/fw/vemo3.bin"));
     rig.host().clearCalls();
 
-    QVERIFY(!dialogue::GenerationGuard::OperatorAgrees(rig));
+    QVERIFY(!dialogue::GenerationGuard::OperatorAgrees(rig.dialogue));
     QCOMPARE(rig.host().boxes().size(), 1);
     QVERIFY2(rig.host().boxes().first().text.contains(QStringLiteral("but the device is a Vemo2")),
              qPrintable(rig.host().boxes().first().text));

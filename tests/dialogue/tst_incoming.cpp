@@ -1,4 +1,3 @@
-#include "dialogue/IncomingLines.h"
 #include "tests/support/DialogueRig.h"
 
 #include <QTest>
@@ -72,24 +71,26 @@ void TestIncoming::serialReplyHandedOn()
     QFETCH(bool, accepted);
     QFETCH(QByteArray, serial);
 
+    // A device that does not answer the query itself: the test's line is
+    // the reply the read-back waits for.
     DialogueRig rig;
+    usbio::SimDeviceSettings settings;
+    settings.answers.insert("DEVNR?", QByteArray());
+    rig.bus().attach(settings);
+    rig.start();
+    rig.dialogue.openClick();
     rig.dialogue.setSerialNo("OLDSERIAL");
-    QList<QPair<bool, QByteArray>> told;
-    QByteArray stateWhenTold;
-    rig.dialogue.incoming().OnSerialReply = [&](bool isAccepted, const QByteArray &number) {
-        told << qMakePair(isAccepted, number);
-        stateWhenTold = rig.dialogue.serialNo();
-    };
+    rig.dialogue.readBack().Start(accepted ? serial : QByteArray("123456789"));
+    QVERIFY(rig.dialogue.readBack().Waiting());
 
-    rig.dialogue.incoming().DeviceDataReceived(line);
+    rig.dialogue.deviceDataReceived(line);
 
-    QCOMPARE(told.size(), 1);
-    QCOMPARE(told.first().first, accepted);
-    QCOMPARE(told.first().second, serial);
-    // Told after the number is taken (or its box shown).
-    const QByteArray kept = accepted ? serial : QByteArray("OLDSERIAL");
-    QCOMPARE(stateWhenTold, kept);
-    QCOMPARE(rig.dialogue.serialNo(), kept);
+    // The reply was handed on once its number was taken (or its box shown).
+    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(rig.ends.first().kind, accepted ? dialogue::EndKind::Done : dialogue::EndKind::Failed);
+    QCOMPARE(rig.ends.first().reason, accepted ? QStringLiteral("serial number read back")
+                                               : QStringLiteral("Error length of device number"));
+    QCOMPARE(rig.dialogue.serialNo(), accepted ? serial : QByteArray("OLDSERIAL"));
     QCOMPARE(rig.host().boxTexts(),
              accepted ? QStringList{} : QStringList{"Error length of device number"});
 }

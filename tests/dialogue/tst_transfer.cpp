@@ -1,5 +1,4 @@
-#include "dialogue/FirmwareUpdate.h"
-#include "dialogue/IncomingLines.h"
+#include "dialogue/UpdateFlow.h"
 #include "link/VemoUSBinterface.h"
 #include "tests/support/DialogueRig.h"
 #include "tests/support/TestBytes.h"
@@ -41,26 +40,28 @@ private Q_SLOTS:
     void stopTransferLetsTheChunkInFlightFinish();
 
 private:
-    // A rig whose transfer handlers also run the test's hook (after the
-    // unit's own), with one quick Vemo2 whose loader announces its blank
-    // flash by itself.
+    // A rig that also runs the test's hooks: at each move of the progress
+    // bar (a chunk handed over), and when the run ends; with one quick Vemo2
+    // whose loader announces its blank flash by itself.
     class Rig : public DialogueRig
     {
     public:
+        Rig()
+        {
+            const auto recordEnd = dialogue.OnEnd;
+            dialogue.OnEnd = [this, recordEnd](dialogue::EndKind kind, const QString &reason) {
+                if (onEnd)
+                    onEnd();
+                recordEnd(kind, reason);
+            };
+        }
         std::function<void(int percent)> onProgress;
         std::function<void()> onEnd;
-        void transferProgress(int percent) override
+        void setProgressPosition(int percent) override
         {
-            DialogueRig::transferProgress(percent);
+            DialogueRig::setProgressPosition(percent);
             if (onProgress)
                 onProgress(percent);
-        }
-        using DialogueRig::endProgram;
-        void endProgram(dialogue::EndKind kind, const QString &reason) override
-        {
-            if (onEnd)
-                onEnd();
-            DialogueRig::endProgram(kind, reason);
         }
     };
     usbio::SimDevice *attach(Rig &rig, int imageSize);
@@ -122,7 +123,7 @@ void TestTransfer::failureCause_data()
 void TestTransfer::failureCause()
 {
     QFETCH(int, reason);
-    QTEST(dialogue::FirmwareUpdate::failureCause(usbio::Status(reason), QStringLiteral("the text")),
+    QTEST(dialogue::UpdateFlow::failureCause(usbio::Status(reason), QStringLiteral("the text")),
           "text");
 }
 
@@ -170,7 +171,7 @@ void TestTransfer::unattendedUpdateEndsWhenTheDeviceHasTheImage()
              qPrintable(complete.first()));
     QVERIFY2(complete.first().contains(QRegularExpression(QStringLiteral(" in \\d+\\.\\d s$"))),
              qPrintable(complete.first()));
-    QVERIFY(!rig.updating());
+    QVERIFY(!rig.dialogue.update().updating());
     QVERIFY(!rig.progressVisible);
     QVERIFY(rig.lines.filter(QStringLiteral("Firmware transfer failed")).isEmpty());
 }
@@ -232,7 +233,7 @@ void TestTransfer::transferCutShort()
         failed.first().startsWith(
             QStringLiteral("Firmware transfer failed: %1, 2048 of 8000 bytes taken: ").arg(path)),
         qPrintable(failed.first()));
-    QVERIFY(!rig.updating());
+    QVERIFY(!rig.dialogue.update().updating());
 }
 
 // The loader announces its blank flash again while the image streams (a
@@ -254,12 +255,12 @@ void TestTransfer::secondBlankDuringTheTransfer()
         device->sendToHost("Flash is BLANK\r");
     };
     rig.onLog = [&](const QString &line) {
-        if (line != QLatin1String(dialogue::IncomingLines::BlankIgnored))
+        if (line != QLatin1String(dialogue::UpdateFlow::BlankIgnored))
             return;
         for (Control control : {Control::Update, Control::SendCommand, Control::DownloadB,
                                 Control::ChooseFile, Control::Close})
             controlsAtSecondBlank << (rig.controlEnabled(control) ? "on" : "off");
-        controlsAtSecondBlank << (rig.updating() ? "updating" : "not updating");
+        controlsAtSecondBlank << (rig.dialogue.update().updating() ? "updating" : "not updating");
         controlsAtSecondBlank << (rig.progressVisible ? "bar" : "no bar");
     };
     rig.start({path});
@@ -267,10 +268,10 @@ void TestTransfer::secondBlankDuringTheTransfer()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
     QCOMPARE(blanks, 1);
     QCOMPARE(rig.lines.count(QStringLiteral("sending File....")), 1);
-    QCOMPARE(rig.lines.count(QString::fromLatin1(dialogue::IncomingLines::BlankIgnored)), 1);
+    QCOMPARE(rig.lines.count(QString::fromLatin1(dialogue::UpdateFlow::BlankIgnored)), 1);
     QCOMPARE(controlsAtSecondBlank,
              (QStringList{"off", "off", "off", "off", "off", "updating", "bar"}));
-    QCOMPARE(rig.handlerCalls.count(QStringLiteral("sendFirmwareFile")), 1);
+    QCOMPARE(rig.states.count(dialogue::UpdateFlow::State::Transferring), 1);
     QVERIFY(rig.lines.filter(QStringLiteral("Error SendFile")).isEmpty());
     QVERIFY(!rig.ends.first().failed());
     QCOMPARE(received(device), image);
@@ -335,7 +336,7 @@ void TestTransfer::stopTransferLetsTheChunkInFlightFinish()
         // With it in flight, the stop.
         if (in == 32 && !stopped) {
             stopped = true;
-            QTimer::singleShot(0, [&] { rig.update.StopTransfer(); });
+            QTimer::singleShot(0, [&] { rig.dialogue.windowClosing(); });
         }
     };
     rig.start({path});
