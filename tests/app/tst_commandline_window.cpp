@@ -38,7 +38,6 @@ private Q_SLOTS:
     void calibrationWritesRefused();
     void serialRun_data();
     void serialRun();
-    void windowIsKnownDuringStartUp();
 };
 
 void TestCommandLineWindow::parse_data()
@@ -188,7 +187,7 @@ void TestCommandLineWindow::dispatchRefusals()
     QVERIFY(fixture.host().terminateRequested());
     QVERIFY(form.Outcome().failed());
     QCOMPARE(form.Outcome().kind(), kind);
-    QVERIFY(!form.updating());
+    QVERIFY(!form.Dialogue().update().updating());
     const QStringList log = fixture.log();
     line.replace(QLatin1String("DIR"), dir.path());
     if (!line.isEmpty()) {
@@ -214,8 +213,8 @@ void TestCommandLineWindow::unattendedUpdateStarts()
     const int opened = log.indexOf(QStringLiteral("Device opend: Vemo2 #1"));
     QVERIFY(opened > 0);
     QCOMPARE(log.last(), QStringLiteral("Automatic Update progress started! ") + file);
-    QVERIFY(form.autoUpdate());
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().unattended());
+    QVERIFY(form.Dialogue().update().updating());
     QCOMPARE(form.FileNameE->text(), file);
     QVERIFY(fixture.host().boxes().isEmpty());
     QVERIFY(!fixture.host().terminateRequested());
@@ -300,7 +299,7 @@ void TestCommandLineWindow::calibrationWritesRefused()
         QCOMPARE(log.count(QLatin1String(line)), 1);
     QVERIFY(log.filter(QStringLiteral("calibrate date written")).isEmpty());
     QVERIFY(log.contains(QStringLiteral("Automatic Update progress started! ") + file));
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
     QVERIFY(!fixture.host().terminateRequested());
 }
 
@@ -341,7 +340,7 @@ void TestCommandLineWindow::serialRun()
     QVERIFY(fixture.host().boxes().isEmpty());
     // The program carries on as after an ordinary start.
     QVERIFY(!fixture.host().terminateRequested());
-    QVERIFY(!form.autoUpdate());
+    QVERIFY(!form.Dialogue().update().unattended());
     const bool written = line.startsWith(QStringLiteral("serial number written"));
     if (written) {
         QTRY_COMPARE(attached.first()->serialNumber(), QByteArray("12345ABCD"));
@@ -353,19 +352,6 @@ void TestCommandLineWindow::serialRun()
     }
     if (openFails)
         QCOMPARE(fixture.log().filter(QStringLiteral("Open: ")).size(), 1);
-}
-
-void TestCommandLineWindow::windowIsKnownDuringStartUp()
-{
-    WindowFixture fixture;
-    TForm1 *during = nullptr;
-    fixture.host().onBox = [&](const FakeHostServices::Call &) { during = Form1; };
-    Form1 = nullptr;
-    TForm1 &form = fixture.start({QStringLiteral("/no/such/file.bin")});
-    QCOMPARE(fixture.boxes(), QStringList{"File not found|Error|16"});
-    QCOMPARE(during, &form);
-    fixture.destroyWindow();
-    QVERIFY(Form1 == nullptr);
 }
 
 int main(int argc, char *argv[])

@@ -1,5 +1,6 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
+#include "dialogue/UpdateFlow.h"
 #include "registry/KeyStore.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestMain.h"
@@ -158,11 +159,11 @@ void TestConnectionWindow::controlsFollowOpenAndClose()
     QCOMPARE(fixture.log().last(), QStringLiteral("Device closed"));
 
     // An open during an update leaves every device control off.
-    form.setUpdating(true);
+    form.Dialogue().update().setStateForTest(dialogue::UpdateFlow::State::LoaderOpen);
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QCOMPARE(controlsState(form), QStringLiteral("off off off off off off off"));
     QVERIFY(form.BWFTimer->isActive());
-    form.setUpdating(false);
+    form.Dialogue().update().setStateForTest(dialogue::UpdateFlow::State::Idle);
     form.BWFTimer->stop();
     form.CloseClick(&form);
     QCOMPARE(controlsState(form), QStringLiteral("on on off off off off off"));
@@ -298,8 +299,9 @@ void TestConnectionWindow::removal()
     TForm1 &form = fixture.start();
     if (open)
         QTest::mouseClick(form.Open, Qt::LeftButton);
-    form.setUpdating(updating);
-    form.setSerialNo("123456789");
+    form.Dialogue().update().setStateForTest(updating ? dialogue::UpdateFlow::State::LoaderOpen
+                                                      : dialogue::UpdateFlow::State::Idle);
+    form.Dialogue().setSerialNo("123456789");
     const int linesBefore = fixture.log().size();
 
     fixture.bus().detach(device);
@@ -308,7 +310,7 @@ void TestConnectionWindow::removal()
     // The same lines whether a device was open or not.
     QCOMPARE(fixture.log().mid(linesBefore),
              (QStringList{"OnPnPRemoveNotification", "Device closed"}));
-    QVERIFY(form.serialNo().isEmpty());
+    QVERIFY(form.Dialogue().serialNo().isEmpty());
     QVERIFY(!form.USBLink->Opened);
     QCOMPARE(form.DevicesCB->count(), 0);
     QCOMPARE(controlsState(form).left(6), QStringLiteral("on on "));
@@ -346,7 +348,7 @@ void TestConnectionWindow::eventsOfAnotherDeviceLeaveTheOpenOneAlone()
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QTRY_VERIFY(open->receivedCommands().contains(kNsf.toLatin1()));
     QTRY_VERIFY(!fixture.log().filter(QStringLiteral("Vemo3 firmware V")).isEmpty());
-    form.setSerialNo("000000815");
+    form.Dialogue().setSerialNo("000000815");
     const int linesBefore = fixture.log().size();
 
     // The other device restarts (another instance updating it, say): it
@@ -357,7 +359,7 @@ void TestConnectionWindow::eventsOfAnotherDeviceLeaveTheOpenOneAlone()
     QCOMPARE(fixture.log().mid(linesBefore),
              (QStringList{"OnPnPRemoveNotification", "OnPnPAddNotification"}));
     QVERIFY(form.USBLink->Opened);
-    QCOMPARE(form.serialNo(), QByteArray("000000815"));
+    QCOMPARE(form.Dialogue().serialNo(), QByteArray("000000815"));
     QCOMPARE(controlsState(form), QStringLiteral("off off on on on on on"));
     QCOMPARE(form.DevicesCB->count(), 2);
     QCOMPARE(form.DevicesCB->currentIndex(), 1);
@@ -376,7 +378,7 @@ void TestConnectionWindow::eventsOfAnotherDeviceLeaveTheOpenOneAlone()
     fixture.bus().detach(open);
     QTRY_VERIFY(!form.USBLink->Opened);
     QVERIFY(logHas(fixture, QStringLiteral("Device closed")));
-    QVERIFY(form.serialNo().isEmpty());
+    QVERIFY(form.Dialogue().serialNo().isEmpty());
 }
 
 void TestConnectionWindow::arrivalDuringUpdateReopensInUpdateMode()
@@ -387,7 +389,7 @@ void TestConnectionWindow::arrivalDuringUpdateReopensInUpdateMode()
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QTRY_VERIFY(device->receivedCommands().contains(kNsf.toLatin1()));
     device->clearRecords();
-    form.setUpdating(true);
+    form.Dialogue().update().setStateForTest(dialogue::UpdateFlow::State::LoaderOpen);
 
     // The device restarts: it leaves the bus and comes back.
     device->powerCycle(50);

@@ -276,10 +276,10 @@ void TestForm1Layout::members()
     QVERIFY(form.Downloader == nullptr);
     QVERIFY(form.RegTools != nullptr);
     QVERIFY(form.USBLink != nullptr);
-    QVERIFY(!form.updating());
-    QVERIFY(!form.autoUpdate());
-    QVERIFY(form.serialNo().isEmpty());
-    QVERIFY(form.pendingChunk().isEmpty());
+    QVERIFY(!form.Dialogue().update().updating());
+    QVERIFY(!form.Dialogue().update().unattended());
+    QVERIFY(form.Dialogue().serialNo().isEmpty());
+    QVERIFY(form.Dialogue().pendingChunk().isEmpty());
     QCOMPARE(form.Arguments(), QStringList{WindowFixture::ProgramPath});
 }
 

@@ -1,4 +1,5 @@
 #include "app/Unit1.h"
+#include "dialogue/UpdateFlow.h"
 #include "registry/RegTools.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestMain.h"
@@ -201,10 +202,10 @@ void TestForm1Startup::startupLeavesDeviceControlsOff()
     QVERIFY(form.Open->isEnabled());
     QVERIFY(form.DevicesCB->isEnabled());
     QVERIFY(form.ProgressBar1->isHidden());
-    QVERIFY(!form.updating());
-    QVERIFY(!form.autoUpdate());
-    QVERIFY(form.serialNo().isEmpty());
-    QVERIFY(form.pendingChunk().isEmpty());
+    QVERIFY(!form.Dialogue().update().updating());
+    QVERIFY(!form.Dialogue().update().unattended());
+    QVERIFY(form.Dialogue().serialNo().isEmpty());
+    QVERIFY(form.Dialogue().pendingChunk().isEmpty());
     // Start-up waits for nothing from the device and starts no timer.
     QVERIFY(!form.BWFTimer->isActive());
     QVERIFY(!form.RestartVemoTimer->isActive());
@@ -429,7 +430,8 @@ void TestForm1Startup::shutdown()
         QCOMPARE(form.USBLink->OpenDevice(0), usbio::status::Success);
         QVERIFY(form.USBLink->Opened);
     }
-    form.setUpdating(updating);
+    form.Dialogue().update().setStateForTest(updating ? dialogue::UpdateFlow::State::LoaderOpen
+                                                      : dialogue::UpdateFlow::State::Idle);
 
     connect(&form, &TForm1::lifecycleStep, this, [&](const QString &step) {
         seen << step;

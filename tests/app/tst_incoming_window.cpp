@@ -114,7 +114,7 @@ void TestIncomingWindow::loaderReadyIsHandedOver()
     QCOMPARE(added(), QStringList{"sending File...."});
     // Only the raw log has the chunk; the held chunk waits for the next line.
     QCOMPARE(rawLog().last(), QStringLiteral("Flash is BLANK \t15"));
-    QCOMPARE(m_form->pendingChunk(), QByteArray("0123456789ABCDEF"));
+    QCOMPARE(m_form->Dialogue().pendingChunk(), QByteArray("0123456789ABCDEF"));
     QCOMPARE(m_fixture->host().beeps(), 1);
     // The transfer was asked for: with no file there, the cursor went back.
     QCOMPARE(m_fixture->host().journal(), (QStringList{"beep", "cursor busy", "cursor normal"}));
@@ -170,18 +170,18 @@ void TestIncomingWindow::serialReplies()
     QFETCH(QByteArray, chunk);
     QFETCH(QByteArray, serial);
 
-    m_form->setSerialNo("OLDSERIAL");
+    m_form->Dialogue().setSerialNo("OLDSERIAL");
     QList<QByteArray> chunks{chunk};
     if (chunk.size() == 16)
         chunks << QByteArray("\r");
     deviceSends(chunks);
 
     if (!serial.isEmpty()) {
-        QCOMPARE(m_form->serialNo(), serial);
+        QCOMPARE(m_form->Dialogue().serialNo(), serial);
         QVERIFY(m_fixture->host().boxes().isEmpty());
         return;
     }
-    QCOMPARE(m_form->serialNo(), QByteArray("OLDSERIAL"));
+    QCOMPARE(m_form->Dialogue().serialNo(), QByteArray("OLDSERIAL"));
     QCOMPARE(m_fixture->host().boxes().size(), 1);
     const FakeHostServices::Call box = m_fixture->host().lastBox();
     QCOMPARE(box.text, QStringLiteral("Error length of device number"));
@@ -260,11 +260,11 @@ void TestIncomingWindow::nestedCallInsideTheBoxClearsTheHeldChunk()
     m_fixture->host().onBox = [this](const FakeHostServices::Call &) {
         AnsiString chunk("0123456789ABCDEF");
         m_form->DeviceDataReceived(nullptr, chunk);
-        QCOMPARE(m_form->pendingChunk(), QByteArray("0123456789ABCDEF"));
+        QCOMPARE(m_form->Dialogue().pendingChunk(), QByteArray("0123456789ABCDEF"));
     };
     deviceSends({"DEVNR12\r"});
     QCOMPARE(m_fixture->host().boxes().size(), 1);
-    QVERIFY(m_form->pendingChunk().isEmpty());
+    QVERIFY(m_form->Dialogue().pendingChunk().isEmpty());
 
     m_fixture->host().onBox = nullptr;
     deviceSends({"abc\r"});

@@ -251,7 +251,7 @@ void TestOperatorWindow::sleepTestBlocksFiftySeconds()
     TForm1 &form = fixture.start();
     fixture.host().clearCalls();
     form.resize(905, form.height()); // the service area shows
-    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    QTest::mouseClick(form.SleepTestB, Qt::LeftButton);
     QCOMPARE(fixture.host().journal(),
              (QStringList{"cursor busy", "sleep 50000", "cursor normal"}));
     // The fake's sleep does not handle messages either: nothing ran between.
@@ -310,7 +310,7 @@ void TestOperatorWindow::twoHundredOpenCloseCycles()
     TForm1 &form = fixture.start();
     const int before = fixture.log().size();
 
-    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    QTest::mouseClick(form.OpenCloseTestB, Qt::LeftButton);
 
     // Every cycle reports the same three lines, none of them a failure.
     const QStringList added = fixture.log().mid(before);
@@ -337,7 +337,7 @@ void TestOperatorWindow::twoHundredPrinterCommandsArriveInOrder()
     QVERIFY(device);
     const int before = fixture.log().size();
 
-    QTest::mouseClick(form.DTPB, Qt::LeftButton);
+    QTest::mouseClick(form.DTPTestB, Qt::LeftButton);
 
     QTRY_COMPARE(device->receivedPieces().size(), 400);
     for (int i = 0; i < 400; i += 2) {
@@ -361,7 +361,7 @@ void TestOperatorWindow::windowClosedInsideASendStopsTheLoop()
     device->faults().writeCompletionDelayMs = 2;
 
     QTimer::singleShot(30, &form, [&form] { form.close(); });
-    QTest::mouseClick(form.DTPB, Qt::LeftButton);
+    QTest::mouseClick(form.DTPTestB, Qt::LeftButton);
 
     QVERIFY(form.USBLink == nullptr);
     const int sent = device->receivedPieces().size();

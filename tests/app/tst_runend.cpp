@@ -1,10 +1,10 @@
 #include "app/Application.h"
 #include "app/BatchRun.h"
-#include "dialogue/ExitStatus.h"
 #include "app/ProgramOptions.h"
-#include "dialogue/dialogue::RunOutcome.h"
 #include "app/RunWatchdog.h"
 #include "app/Unit1.h"
+#include "dialogue/ExitStatus.h"
+#include "dialogue/RunOutcome.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestMain.h"
 
@@ -82,8 +82,8 @@ int runWatchdogChild(int deadlineMs, int blockedMs)
 
 void TestRunEnd::exitStatus_data()
 {
-    // Each event: "done", "failed:REASON" (done or failed, the kind from the
-    // reason), "KIND:REASON" (an end of that kind), "box:LINE",
+    // Each event: "done", "failed:REASON" (a failed end), "KIND:REASON" (an
+    // end of that kind), "box:LINE",
     // "certificate:ERROR", "timeout:SECONDS", "exception:MESSAGE",
     // "logfile:WHY" (the copy of the message log lost).
     QTest::addColumn<QStringList>("events");
@@ -96,9 +96,9 @@ void TestRunEnd::exitStatus_data()
                                  << "run ended: 1 the run did not reach its end";
     QTest::newRow("failed") << QStringList{"failed:Error writing serial number!"} << true << 1
                             << "run ended: 1 Error writing serial number!";
-    QTest::newRow("a transfer that failed is an image not loaded")
-        << QStringList{"failed:transfer failed: device removed at 2048 of 8000 bytes"} << true << 5
-        << "run ended: 5 transfer failed: device removed at 2048 of 8000 bytes";
+    QTest::newRow("an image not loaded")
+        << QStringList{"ImageNotLoaded:transfer failed: device removed at 2048 of 8000 bytes"}
+        << true << 5 << "run ended: 5 transfer failed: device removed at 2048 of 8000 bytes";
     QTest::newRow("bad input") << QStringList{"BadInput:File not found"} << true << 2
                                << "run ended: 2 File not found";
     QTest::newRow("no usable device")
@@ -178,9 +178,9 @@ void TestRunEnd::exitStatus()
         const QString what = event.section(QLatin1Char(':'), 0, 0);
         const QString rest = event.section(QLatin1Char(':'), 1);
         if (what == QLatin1String("done"))
-            outcome.recordEnd(false, what);
+            outcome.recordEnd(dialogue::EndKind::Done, what);
         else if (what == QLatin1String("failed"))
-            outcome.recordEnd(true, rest);
+            outcome.recordEnd(dialogue::EndKind::Failed, rest);
         else if (what == QLatin1String("box"))
             outcome.recordBox(rest);
         else if (what == QLatin1String("certificate"))
@@ -240,6 +240,8 @@ void TestRunEnd::exceptionInAHandler()
     ProgramOptions options;
     options.batch = batch;
     BatchRun run(options, nullptr);
+    // The window tells the run of its dialogue when it is made with it.
+    run.attach(window.Dialogue());
 
     // A handler raises; the application shows it and goes on.
     RaisingObject raising;
@@ -280,7 +282,8 @@ void TestRunEnd::reasonKept()
     dialogue::RunOutcome outcome;
     QVERIFY(!outcome.ended());
     for (int i = 0; i < failed.size(); ++i)
-        outcome.recordEnd(failed.at(i), reasons.at(i));
+        outcome.recordEnd(failed.at(i) ? dialogue::EndKind::Failed : dialogue::EndKind::Done,
+                          reasons.at(i));
     QVERIFY(outcome.ended());
     QCOMPARE(outcome.failed(), failed.contains(true));
     QCOMPARE(outcome.reason(), kept);

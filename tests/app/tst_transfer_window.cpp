@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
-#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/FirmwareFile.h"
+#include "dialogue/UpdateFlow.h"
 #include "platform/MessageBoxStyle.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestBytes.h"
@@ -89,8 +90,8 @@ void TestTransferWindow::closeWhileTransferRuns()
     const int flags = platform::MB_YESNO | platform::MB_ICONQUESTION | platform::MB_DEFBUTTON2;
     QCOMPARE(s.fixture.boxes(),
              QStringList{QStringLiteral("%1|%2|%3")
-                             .arg(QLatin1String(dialogue::FirmwareUpdate::CloseQuestion),
-                                  QLatin1String(dialogue::FirmwareUpdate::CloseCaption))
+                             .arg(QLatin1String(dialogue::UpdateFlow::CloseQuestion),
+                                  QLatin1String(dialogue::UpdateFlow::CloseCaption))
                              .arg(flags)});
     QCOMPARE(platform::MessageBoxStyle::fromFlags(flags).defaultButton, QMessageBox::No);
 

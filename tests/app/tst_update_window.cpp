@@ -1,8 +1,9 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
-#include "dialogue/FirmwareUpdate.h"
+#include "dialogue/FirmwareFile.h"
 #include "dialogue/GenerationGuard.h"
 #include "dialogue/Intervals.h"
+#include "dialogue/UpdateFlow.h"
 #include "tests/app/WindowFixture.h"
 #include "tests/support/TestBytes.h"
 #include "tests/support/TestMain.h"
@@ -144,12 +145,12 @@ void TestUpdateWindow::installerAndImageNames()
 {
     QFETCH(QString, file);
     QFETCH(bool, installer);
-    QCOMPARE(dialogue::FirmwareUpdate::isInstaller(file), installer);
-    QCOMPARE(dialogue::FirmwareUpdate::imagePath(QStringLiteral("/tmp"), QStringLiteral("Vemo2")),
+    QCOMPARE(dialogue::FirmwareFile::isInstaller(file), installer);
+    QCOMPARE(dialogue::FirmwareFile::imagePath(QStringLiteral("/tmp"), QStringLiteral("Vemo2")),
              QStringLiteral("/tmp/Vemo2.bin"));
-    QCOMPARE(dialogue::FirmwareUpdate::imagePath(QStringLiteral("/tmp/"), QStringLiteral("Vemo3")),
+    QCOMPARE(dialogue::FirmwareFile::imagePath(QStringLiteral("/tmp/"), QStringLiteral("Vemo3")),
              QStringLiteral("/tmp/Vemo3.bin"));
-    QCOMPARE(dialogue::FirmwareUpdate::imagePath(QStringLiteral("/t"), QStringLiteral("vemo2")),
+    QCOMPARE(dialogue::FirmwareFile::imagePath(QStringLiteral("/t"), QStringLiteral("vemo2")),
              QStringLiteral("/t/Vemo.bin"));
 }
 
@@ -178,13 +179,13 @@ void TestUpdateWindow::wholeUpdate()
     const QString name = QString::fromLatin1(usbio::generationName(Generation(generation)));
 
     QTest::mouseClick(form.Update, Qt::LeftButton);
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
     QVERIFY(!form.Update->isEnabled() && !form.SendCommand->isEnabled() &&
             !form.DownloadB->isEnabled());
 
     // Reported done once the device took the last chunk, then the device
     // restarts with it.
-    QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Dialogue().update().updating(), 20000);
     QCOMPARE(m_device->image(), image);
     QVERIFY(!form.ProgressBar1->isVisible());
     QCOMPARE(form.ProgressBar1->value(), 100);
@@ -221,7 +222,7 @@ void TestUpdateWindow::updateThroughAnInstaller()
     };
 
     QTest::mouseClick(form.Update, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Dialogue().update().updating(), 10000);
 
     const QList<FakeHostServices::Call> runs = m_fixture->host().programsRun();
     QCOMPARE(runs.size(), 1);
@@ -245,7 +246,7 @@ void TestUpdateWindow::installerThatCannotStart()
     QCOMPARE(m_fixture->boxes(), QStringList{"Error executing uC-Software|" + installer + "|16"});
     QVERIFY(form.FileNameE->text().isEmpty());
     // Stalled: the update stays set, nothing was sent, the cursor is back.
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
     QVERIFY(m_device->receivedChunks().isEmpty());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(!form.ProgressBar1->isVisible());
@@ -263,7 +264,7 @@ void TestUpdateWindow::installerLeavesNoImage()
     QCOMPARE(m_fixture->host().programsRun().size(), 1);
     QCOMPARE(form.FileNameE->text(), m_dir->path() + QStringLiteral("/Vemo2.bin"));
     QVERIFY(m_fixture->host().boxes().isEmpty());
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(m_device->receivedChunks().isEmpty());
 }
@@ -280,7 +281,7 @@ void TestUpdateWindow::loaderReadyWithoutAnUpdate()
     QTRY_COMPARE(m_device->receivedChunks().join(), image);
     QTRY_VERIFY(!form.ProgressBar1->isVisible());
     QCOMPARE(form.ProgressBar1->value(), 100);
-    QVERIFY(!form.updating());
+    QVERIFY(!form.Dialogue().update().updating());
     QVERIFY(log().contains(QStringLiteral("sending File....")));
 }
 
@@ -289,11 +290,11 @@ void TestUpdateWindow::transferThatCannotStartEndsTheUpdate()
     attach(Generation::Vemo2, 0);
     TForm1 &form = startAndOpen();
     form.FileNameE->setText(writeImage(testBytes(100)));
-    form.setUpdating(true);
+    form.Dialogue().update().setStateForTest(dialogue::UpdateFlow::State::LoaderOpen);
     m_device->faults().startWritingStatus = usbio::status::Busy;
 
     m_device->sendToHost("Flash is BLANK\r");
-    QTRY_VERIFY(!form.updating());
+    QTRY_VERIFY(!form.Dialogue().update().updating());
 
     // The link's box, one line, and nothing running any more.
     QCOMPARE(m_fixture->host().boxes().size(), 1);
@@ -336,7 +337,7 @@ void TestUpdateWindow::updateRefused()
     form.UpdateClick(&form);
 
     QCOMPARE(m_fixture->boxes(), QStringList{box});
-    QVERIFY(!form.updating());
+    QVERIFY(!form.Dialogue().update().updating());
     for (usbio::SimDevice *device : m_fixture->bus().devices())
         QVERIFY(device->receivedPieces().isEmpty());
 }
@@ -375,7 +376,7 @@ void TestUpdateWindow::anotherGenerationAsksFirst()
     if (asked)
         QCOMPARE(m_fixture->host().boxes().first().caption,
                  QString::fromLatin1(dialogue::GenerationGuard::QuestionCaption));
-    QCOMPARE(form.updating(), started);
+    QCOMPARE(form.Dialogue().update().updating(), started);
     QCOMPARE(form.Update->isEnabled(), !started);
     if (started)
         QTRY_VERIFY(m_device->receivedCommands().contains("USB-Vemo:BWF!!!"));
@@ -409,7 +410,7 @@ void TestUpdateWindow::deviceThatNeverComesBack()
     QCOMPARE(
         log().count(QStringLiteral("Did not receive Flash is blank. Sending additional BWF...")),
         bwfLines);
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
     form.RestartVemoTimer->stop();
     form.BWFTimer->stop();
 }
@@ -430,14 +431,15 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
     const QByteArray image = testBytes(size);
     const QString file = writeImage(image);
     form.FileNameE->setText(file);
-    form.setAutoUpdate(unattended);
+    if (unattended)
+        form.Dialogue().update().beginUnattended(false);
     // Slow chunks, so the device can leave in the middle of the image.
     m_device->faults().writeCompletionDelayMs = 1;
 
     QTest::mouseClick(form.Update, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(m_device->receivedChunks().size() > 100, 10000);
     m_fixture->bus().detach(m_device);
-    QTRY_VERIFY(!form.updating());
+    QTRY_VERIFY(!form.Dialogue().update().updating());
 
     // One line naming the file and how far it got; nothing runs any more.
     const QStringList failed = log().filter(QStringLiteral("Firmware transfer failed: "));
@@ -470,7 +472,7 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
     QTest::mouseClick(form.Open, Qt::LeftButton);
     QVERIFY(form.USBLink->Opened);
     QTest::mouseClick(form.Update, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!form.updating(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Dialogue().update().updating(), 10000);
     QCOMPARE(m_device->image(), image);
     QCOMPARE(log().filter(QStringLiteral("Firmware transfer failed: ")).size(), 1);
 }
@@ -478,7 +480,7 @@ void TestUpdateWindow::deviceRemovedHalfWayThroughTheImage()
 void TestUpdateWindow::progressReports()
 {
     TForm1 &form = m_fixture->start();
-    form.setUpdating(true);
+    form.Dialogue().update().setStateForTest(dialogue::UpdateFlow::State::Transferring);
     form.ProgressBar1->setVisible(true);
     m_fixture->host().clearCalls();
 
@@ -487,19 +489,19 @@ void TestUpdateWindow::progressReports()
     QVERIFY(m_fixture->host().busyCursor());
     form.TransferProgress(nullptr, 50);
     QCOMPARE(form.ProgressBar1->value(), 50);
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
 
     // 100 at the hand-over of the last chunk ends nothing: the device may
     // still lose it.
     form.TransferProgress(nullptr, 100);
     QCOMPARE(form.ProgressBar1->value(), 100);
-    QVERIFY(form.updating());
+    QVERIFY(form.Dialogue().update().updating());
     QVERIFY(!form.ProgressBar1->isHidden());
     QVERIFY(m_fixture->host().busyCursor());
 
     // The device took it.
     form.TransferComplete(nullptr, "/fw/vemo2.bin", 100001, 1234);
-    QVERIFY(!form.updating());
+    QVERIFY(!form.Dialogue().update().updating());
     QVERIFY(form.ProgressBar1->isHidden());
     QVERIFY(!m_fixture->host().busyCursor());
     QVERIFY(form.Update->isEnabled() && form.ChooseFile->isEnabled() &&
@@ -510,8 +512,9 @@ void TestUpdateWindow::progressReports()
 
     // An unattended run ends when the device took the last chunk, not at
     // the first 100.
-    form.setAutoUpdate(true);
-    form.setUpdating(true);
+    if (true)
+        form.Dialogue().update().beginUnattended(false);
+    form.Dialogue().update().setStateForTest(dialogue::UpdateFlow::State::Transferring);
     form.TransferProgress(nullptr, 100);
     QVERIFY(!m_fixture->host().terminateRequested());
     QVERIFY(!form.Outcome().ended());
