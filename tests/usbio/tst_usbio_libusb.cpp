@@ -133,6 +133,8 @@ private Q_SLOTS:
     void operationsNeedAnOpenDevice();
     void commandInPiecesAndItsAnswer();
     void fivePendingReadsCompletedInOrder();
+    void slotsFreedByADropTakeWhatWaits_data();
+    void slotsFreedByADropTakeWhatWaits();
     void readCompletionsOfAStoppedSessionAreNotDelivered_data();
     void readCompletionsOfAStoppedSessionAreNotDelivered();
     void cancelledWritesRaiseNoCompletion_data();
@@ -413,6 +415,42 @@ void TestLibusb::fivePendingReadsCompletedInOrder()
     Status status = 0;
     readOne(*reader, nullptr, &status);
     QCOMPARE(status, status::NoData);
+}
+
+void TestLibusb::slotsFreedByADropTakeWhatWaits_data()
+{
+    QTest::addColumn<bool>("abort");
+    QTest::newRow("ResetPipe") << false;
+    QTest::newRow("AbortPipe") << true;
+}
+
+// As on the simulated bus: reading goes on over a reset or an abort of the
+// IN pipe, and the reads started in the freed slots take what the device
+// queued meanwhile.
+void TestLibusb::slotsFreedByADropTakeWhatWaits()
+{
+    QFETCH(bool, abort);
+    LibusbFixture f;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1);
+    f.start();
+    auto reader = f.pipe(kInEndpoint);
+    QVERIFY(reader);
+    EventRecorder events(reader.get());
+    QCOMPARE(reader->StartReading(16, 2, 5), status::Success);
+    QVERIFY(LibusbFixture::waitFor([device] { return device->inUrbsInFlight() == 2; }));
+    device->sendToHost("a");
+    device->sendToHost("b");
+    device->sendToHost("c");
+    QVERIFY(events.waitFor(EventId::ReadComplete, 2));
+    // Two buffers, both holding a finished read: "c" waits at the device.
+    QCOMPARE(reader->finishedReads(), 2);
+    QCOMPARE(reader->pendingReads(), 0);
+
+    QCOMPARE(abort ? reader->AbortPipe() : reader->ResetPipe(), status::Success);
+    QCOMPARE(reader->finishedReads(), 0);
+    QVERIFY(reader->isReading());
+    QVERIFY(events.waitFor(EventId::ReadComplete, 3));
+    QCOMPARE(readOne(*reader), QByteArray("c"));
 }
 
 void TestLibusb::readCompletionsOfAStoppedSessionAreNotDelivered_data()
