@@ -15,7 +15,6 @@
 #include "usbio/libusb/LibusbDevice.h"
 #include "usbio/libusb/LibusbEventPump.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -804,15 +803,15 @@ void TestLibusb::arrivalWaitsForTheDeviceNode()
     QVERIFY(events.waitFor(EventId::PnPRemoveNotification, 1));
     events.clear();
 
-    QElapsedTimer clock;
-    clock.start();
-    device->plug(300);
+    // Far longer than the test waits: an arrival that comes is reported
+    // once the node was there, not at the end of the backend's wait.
+    f.backend->arrivalWaitMs = 10 * 60 * 1000;
+    device->plug(true);
+    // However long the node stays away, the arrival is not reported.
     LibusbFixture::settle(150);
     QVERIFY(events.events.isEmpty());
-    QVERIFY(events.waitFor(EventId::PnPAddNotification, 1));
-    // Reported once the node was there, not at the end of the wait.
-    QVERIFY2(clock.elapsed() < f.backend->arrivalWaitMs,
-             qPrintable(QString::number(clock.elapsed())));
+    device->releaseNode();
+    QVERIFY(events.waitFor(EventId::PnPAddNotification, 1, 30000));
     QCOMPARE(events.ids(), QList<EventId>{EventId::PnPAddNotification});
     auto c = f.component();
     QCOMPARE(c->EnumerateDevices(kGuid), 1);
