@@ -12,6 +12,7 @@
 #include "app/Unit1.h"
 #include "bench/BenchWindow.h"
 #include "dialogue/Intervals.h"
+#include "generations/GenerationTable.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QElapsedTimer>
@@ -72,8 +73,8 @@ int main(int argc, char **argv)
     VemoApplication app(argc, argv);
 
     dialogue::Intervals intervals;
-    intervals.bwfFirstGeneration = kRequestIntervalMs;
-    intervals.bwfLaterGenerations = kRequestIntervalMs;
+    intervals.bwfScale = double(kRequestIntervalMs) /
+                         generations::table().byName(QStringLiteral("Vemo2"))->bwfIntervalMs;
     dialogue::setIntervals(intervals);
 
     const QString image = QStringLiteral(SAMPLE_IMAGE);
