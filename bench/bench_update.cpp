@@ -10,6 +10,7 @@
 
 #include "app/Application.h"
 #include "app/Unit1.h"
+#include "bench/BenchSetup.h"
 #include "bench/BenchWindow.h"
 #include "dialogue/Intervals.h"
 #include "generations/GenerationTable.h"
@@ -67,9 +68,7 @@ double bestUpdate(BenchWindow &bench, usbio::SimDevice *device, const QString &i
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    bench::prepareDisplay(bench::Display::OffscreenUnlessSet);
     VemoApplication app(argc, argv);
 
     dialogue::Intervals intervals;

@@ -116,6 +116,39 @@ QString sorted(const QSet<QString> &set)
     return list.join(QLatin1Char(' '));
 }
 
+// The first cells of the rows of a Markdown page's tables under one heading
+// ("## Options"), up to the next heading of that level or above; the
+// table's heading row and its rule left out.
+QStringList tableKeys(const QString &page, const QString &heading)
+{
+    QStringList keys;
+    bool inside = false;
+    bool headRow = false;
+    for (const QString &line : page.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("## ")) || line.startsWith(QLatin1String("# "))) {
+            inside = line == heading;
+            continue;
+        }
+        if (!inside || !line.startsWith(QLatin1Char('|'))) {
+            headRow = true; // the next table starts with its heading row
+            continue;
+        }
+        // Cells are parted by | that is not escaped (\| inside a cell).
+        const QString first =
+            line.mid(1).section(QRegularExpression(QStringLiteral("(?<!\\\\)\\|")), 0, 0);
+        if (headRow) {
+            headRow = false;
+            continue;
+        }
+        if (first.trimmed().startsWith(QLatin1String("---")))
+            continue;
+        keys << first.trimmed()
+                    .remove(QLatin1Char('`'))
+                    .replace(QLatin1String("\\|"), QLatin1String("|"));
+    }
+    return keys;
+}
+
 // Key=value lines of the [Desktop Entry] group.
 QHash<QString, QString> desktopEntry(const QByteArray &text)
 {
@@ -146,6 +179,8 @@ private Q_SLOTS:
     void manPageDescribesEveryOptionOfHelp();
     void manPageListsEveryExitStatusOfHelp();
     void manPageAndHelpNameEveryGeneration();
+    void commandLinePageDescribesEveryOptionOfHelp();
+    void commandLinePageListsEveryExitStatusOfHelp();
 
 private:
     // The manual page as a reader sees it: plain text, one paragraph a line.
@@ -374,6 +409,30 @@ void TestPackageMetadata::manPageAndHelpNameEveryGeneration()
             QVERIFY2(page.contains(text),
                      qPrintable(generation.name + QStringLiteral(": ") + text));
     }
+// The reference page of the command line, the one a reader of the sources
+// goes to: its table of options and its table of exit statuses against what
+// the program says in --help, both ways.
+void TestPackageMetadata::commandLinePageDescribesEveryOptionOfHelp()
+{
+    const QString page = QString::fromUtf8(readFile(QStringLiteral(VEMO_COMMAND_LINE_PAGE)));
+    QVERIFY(!page.isEmpty());
+    QSet<QString> described;
+    for (const QString &key : tableKeys(page, QStringLiteral("## Options")))
+        for (const QString &option : optionNames(key))
+            described.insert(option);
+    // "--" ends the options; the page says so in its prose.
+    QSet<QString> options = helpOptions(m_help);
+    options.remove(QStringLiteral("--"));
+    QCOMPARE(sorted(described), sorted(options));
+    QVERIFY(page.contains(QLatin1String("after a lone `--`")));
+}
+
+void TestPackageMetadata::commandLinePageListsEveryExitStatusOfHelp()
+{
+    const QString page = QString::fromUtf8(readFile(QStringLiteral(VEMO_COMMAND_LINE_PAGE)));
+    QVERIFY(!page.isEmpty());
+    const QStringList keys = tableKeys(page, QStringLiteral("## Exit status"));
+    QCOMPARE(sorted(QSet<QString>(keys.cbegin(), keys.cend())), sorted(helpExitStatuses(m_help)));
 }
 
 QTEST_GUILESS_MAIN(TestPackageMetadata)

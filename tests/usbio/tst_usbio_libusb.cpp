@@ -830,7 +830,7 @@ void TestLibusb::openRefusedByTheHost_data()
     // What the operator reads (the component's text), in part.
     QTest::addColumn<QString>("text");
 
-    // The advice of the README's "Real devices" depends on this row.
+    // The advice of docs/install.md's "Real devices" depends on this row.
     QTest::newRow("no rights to the node: the udev rule is missing")
         << true << 0 << status::PermissionDenied << QStringLiteral("install the Vemo udev rule");
     QTest::newRow("interface held by another program")
