@@ -1,6 +1,7 @@
 #include "app/ProgramOptions.h"
 
 #include "files/RegularFile.h"
+#include "generations/GenerationTable.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -16,26 +17,32 @@ ProgramOptions failed(ProgramOptions options, const QString &message)
     return options;
 }
 
+// text in lines of at most 78 characters, the first beginning with lead,
+// the others indented as far.
+QString wrapped(const QString &lead, const QString &text)
+{
+    QString lines;
+    QString line = lead;
+    const QString indent(lead.size(), QLatin1Char(' '));
+    bool first = true;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!first && line.size() + 1 + word.size() > 78) {
+            lines += line + QLatin1Char('\n');
+            line = indent;
+            first = true;
+        }
+        line += (first ? QString() : QStringLiteral(" ")) + word;
+        first = false;
+    }
+    return lines + line + QLatin1Char('\n');
+}
+
 // The exit status table, each row's text wrapped to the usage's width.
 QString exitStatusLines()
 {
     QString lines;
-    for (const dialogue::ExitStatusRow &row : dialogue::ExitStatusTable) {
-        const QStringList words = QString::fromLatin1(row.when).split(QLatin1Char(' '));
-        QString line = QStringLiteral("  %1  ").arg(row.status);
-        const QString indent(line.size(), QLatin1Char(' '));
-        bool first = true;
-        for (const QString &word : words) {
-            if (!first && line.size() + 1 + word.size() > 78) {
-                lines += line + QLatin1Char('\n');
-                line = indent;
-                first = true;
-            }
-            line += (first ? QString() : QStringLiteral(" ")) + word;
-            first = false;
-        }
-        lines += line + QLatin1Char('\n');
-    }
+    for (const dialogue::ExitStatusRow &row : dialogue::ExitStatusTable)
+        lines += wrapped(QStringLiteral("  %1  ").arg(row.status), QString::fromLatin1(row.when));
     return lines;
 }
 
@@ -217,8 +224,7 @@ QString ProgramOptions::usage(const QString &programName)
     return QStringLiteral(
                "Usage: %1 [OPTION]... [/SERIALnnnnnnnnn | FIRMWARE-FILE [/CALIBRATE]]\n"
                "\n"
-               "Service tool for the Vemo, Vemo2 and Vemo3 USB timing devices. The whole\n"
-               "manual: see vemotool(1).\n"
+               "%3"
                "\n"
                "Options (they come before the production command line):\n"
                "  --usb=sim|libusb   where devices are found: real USB devices (libusb,\n"
@@ -299,7 +305,10 @@ QString ProgramOptions::usage(const QString &programName)
                "Exit status (without --batch message boxes and a run that did not end\n"
                "by itself do not count):\n"
                "%2")
-        .arg(name, exitStatusLines());
+        .arg(name, exitStatusLines(),
+             wrapped(QString(), QStringLiteral("Service tool for the %1 USB timing devices. The "
+                                               "whole manual: see vemotool(1).")
+                                    .arg(generations::table().namesText())));
 }
 
 QString ProgramOptions::versionText()

@@ -10,6 +10,7 @@
 #include "dialogue/RunOutcome.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
+#include "platform/QtHostServices.h"
 #include "platform/TerminationSignals.h"
 #include "registry/KeyStore.h"
 #include "usbio/Backend.h"
@@ -287,10 +288,11 @@ int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString
 int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &record,
                StartUpClock &clock)
 {
-    // No operator in a batch run: boxes are logged and answered at once.
+    // The desktop for an operator; no operator in a batch run: boxes are
+    // logged and answered at once.
+    platform::QtHostServices desktopHost;
     platform::BatchHostServices batchHost;
-    if (options.batch)
-        platform::setHost(&batchHost);
+    platform::setHost(options.batch ? &batchHost : &desktopHost);
     BatchRun run(options, options.batch ? &batchHost : nullptr, &record);
     int status = 0;
     try {

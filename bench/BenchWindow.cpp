@@ -1,7 +1,6 @@
 #include "bench/BenchWindow.h"
 
 #include "app/Unit1.h"
-#include "platform/HostServices.h"
 #include "usbio/Backend.h"
 #include "usbio/sim/SimDevice.h"
 
@@ -9,25 +8,17 @@
 #include <QDeadlineTimer>
 #include <QPushButton>
 
-BenchWindow::BenchWindow() : m_bus(std::make_unique<usbio::SimBus>(&m_store))
-{
-    platform::setHost(&m_host);
-    registry::KeyStore::setDefaultStore(&m_store);
-    m_bus->install();
-}
+BenchWindow::BenchWindow() = default;
 
 BenchWindow::~BenchWindow()
 {
     // The window's link holds components of the bus: it goes first.
     destroyWindow();
-    m_bus.reset();
-    registry::KeyStore::setDefaultStore(nullptr);
-    platform::setHost(nullptr);
 }
 
 usbio::SimDevice *BenchWindow::attach(const usbio::SimDeviceSettings &settings)
 {
-    return m_bus->attach(settings);
+    return m_sim.attach(settings);
 }
 
 TForm1 &BenchWindow::start(const QStringList &arguments, const ProgramOptions &options)
@@ -46,7 +37,7 @@ void BenchWindow::destroyWindow()
 
 void BenchWindow::open()
 {
-    usbio::SimDevice *device = m_bus->devices().value(0);
+    usbio::SimDevice *device = m_sim.bus().devices().value(0);
     if (!device)
         qFatal("no simulated device to open");
     const int before = int(device->receivedCommands().count("USB-Vemo:NSF?!!"));
@@ -60,9 +51,9 @@ void BenchWindow::open()
 
 bool BenchWindow::runToItsEnd(const QStringList &arguments, int timeoutMs)
 {
-    m_host.clearTerminate();
+    m_sim.host().clearTerminate();
     start(arguments);
-    return waitFor([this] { return m_host.terminateRequested(); }, timeoutMs);
+    return waitFor([this] { return m_sim.host().terminateRequested(); }, timeoutMs);
 }
 
 bool BenchWindow::waitFor(const std::function<bool()> &done, int timeoutMs)
@@ -71,7 +62,7 @@ bool BenchWindow::waitFor(const std::function<bool()> &done, int timeoutMs)
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        m_host.handleMessage(50);
+        m_sim.host().handleMessage(50);
     }
     return true;
 }

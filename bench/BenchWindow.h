@@ -1,9 +1,7 @@
 #pragma once
 
 #include "app/ProgramOptions.h"
-#include "bench/BenchHost.h"
-#include "registry/KeyStore.h"
-#include "usbio/sim/SimBus.h"
+#include "bench/BenchBus.h"
 
 #include <QStringList>
 
@@ -12,13 +10,9 @@
 
 class TForm1;
 
-namespace usbio {
-class SimDevice;
-}
-
-// The program's window over the simulated bus, as a benchmark drives it:
-// the bench host (boxes counted, never blocking), a key store in memory and
-// the bus installed. Construct it after the application object.
+// The program's window over the simulated bus, as a benchmark drives it
+// (BenchBus: the bench host, a key store in memory, the bus installed).
+// Construct it after the application object.
 class BenchWindow
 {
 public:
@@ -27,8 +21,8 @@ public:
     BenchWindow(const BenchWindow &) = delete;
     BenchWindow &operator=(const BenchWindow &) = delete;
 
-    BenchHost &host() { return m_host; }
-    usbio::SimBus &bus() { return *m_bus; }
+    BenchHost &host() { return m_sim.host(); }
+    usbio::SimBus &bus() { return m_sim.bus(); }
     usbio::SimDevice *attach(const usbio::SimDeviceSettings &settings);
 
     // A new window (the one before is destroyed first), started with the
@@ -51,8 +45,6 @@ public:
     bool waitFor(const std::function<bool()> &done, int timeoutMs = 30000);
 
 private:
-    BenchHost m_host;
-    registry::KeyStore m_store{QString()}; // memory only
-    std::unique_ptr<usbio::SimBus> m_bus;
+    BenchBus m_sim;
     std::unique_ptr<TForm1> m_window;
 };

@@ -3,11 +3,10 @@
 // event loop in the same run; and what capturing the traffic (--capture)
 // adds to each chunk of an image.
 
-#include "bench/BenchHost.h"
+#include "bench/BenchBus.h"
+#include "bench/BenchSetup.h"
 #include "link/VemoUSBinterface.h"
-#include "registry/KeyStore.h"
 #include "usbio/capture/UsbCapture.h"
-#include "usbio/sim/SimBus.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QCoreApplication>
@@ -155,14 +154,8 @@ long peakRssKiB()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    BenchHost host;
-    platform::setHost(&host);
-    registry::KeyStore store(QString{}); // memory only
-    registry::KeyStore::setDefaultStore(&store);
-
-    usbio::SimBus bus(&store);
-    bus.install();
-    usbio::SimDevice *device = bus.attach();
+    BenchBus sim;
+    usbio::SimDevice *device = sim.attach();
 
     TVemoUSBinterface link(&app);
     link.ConnectInterfaces();
@@ -170,8 +163,7 @@ int main(int argc, char **argv)
         qFatal("cannot open the simulated device");
 
     QTemporaryDir dir;
-    if (!dir.isValid())
-        qFatal("no temporary directory");
+    bench::scratchFolder(dir);
 
     // Other programs share the machine: each figure is the best of a few
     // rounds, the round trip measured in every round beside the rest.
@@ -229,7 +221,7 @@ int main(int argc, char **argv)
                 plain.nsPerChunk, captured.nsPerChunk, captured.nsPerChunk - plain.nsPerChunk,
                 captured.chunks, plain.intact && captured.intact ? "" : ", IMAGE DIFFERS");
     std::printf("peak memory (ru_maxrss)      : %8ld KiB\n", peakRssKiB());
-    std::printf("message boxes shown          : %8d\n", host.messageBoxes());
+    std::printf("message boxes shown          : %8d\n", sim.host().messageBoxes());
     std::printf("capture overhead: ratio %.2f (goal <= 1.3)\n", ratio);
     return small.intact && large.intact && commandsIntact && plain.intact && captured.intact ? 0
                                                                                              : 1;

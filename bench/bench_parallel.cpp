@@ -14,6 +14,7 @@
 // speed-up the machine's CPUs allow: N runs at once cannot take less than
 // one run's wall time, nor less than their CPU time spread over the CPUs.
 
+#include "bench/BenchSetup.h"
 #include "bench/QuietSpawn.h"
 
 #include <QByteArray>
@@ -209,12 +210,11 @@ Station makeStation(const QTemporaryDir &dir)
 
 int main()
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
+    // The same platform for every program compared, and no display needed.
+    bench::prepareDisplay(bench::Display::Offscreen);
 
     QTemporaryDir dir;
-    if (!dir.isValid())
-        qFatal("no temporary directory");
+    bench::scratchFolder(dir);
     Station station = makeStation(dir);
 
     // A first run brings the files into the page cache and fills the key

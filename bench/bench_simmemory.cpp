@@ -6,10 +6,9 @@
 //
 //   vemo_bench_simmemory [MiB]      (default 128)
 
-#include "bench/BenchHost.h"
+#include "bench/BenchBus.h"
+#include "bench/BenchSetup.h"
 #include "link/VemoUSBinterface.h"
-#include "registry/KeyStore.h"
-#include "usbio/sim/SimBus.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QCoreApplication>
@@ -57,18 +56,14 @@ int main(int argc, char **argv)
     if (mib < 1)
         qFatal("usage: %s [MiB]", argv[0]);
 
-    BenchHost host;
-    platform::setHost(&host);
-    registry::KeyStore store(QString{}); // memory only
-    registry::KeyStore::setDefaultStore(&store);
-    usbio::SimBus bus(&store);
-    bus.install();
+    BenchBus sim;
     usbio::SimDeviceSettings settings;
     settings.loaderAnnouncesBlank = true;
-    usbio::SimDevice *device = bus.attach(settings);
+    usbio::SimDevice *device = sim.attach(settings);
 
     // The image file, written in pieces: the bench holds no copy of it.
     QTemporaryDir dir;
+    bench::scratchFolder(dir);
     const QString path = dir.filePath(QStringLiteral("image.bin"));
     {
         QFile file(path);

@@ -6,6 +6,7 @@
 // text sets up). Wall time and peak memory of
 // each run, the two taking turns; the best of several runs of each.
 
+#include "bench/BenchSetup.h"
 #include "bench/QuietSpawn.h"
 
 #include <QByteArray>
@@ -65,13 +66,11 @@ Run best(const Run &a, const Run &b)
 
 int main()
 {
-    // The same platform for both, and no display needed.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
+    // The same platform for every program compared, and no display needed.
+    bench::prepareDisplay(bench::Display::Offscreen);
 
     QTemporaryDir dir;
-    if (!dir.isValid())
-        qFatal("no temporary directory");
+    bench::scratchFolder(dir);
     const QString config = dir.filePath(QStringLiteral("no-device.json"));
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly) || file.write("{ \"devices\": [] }\n") < 0)

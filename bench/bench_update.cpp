@@ -10,8 +10,10 @@
 
 #include "app/Application.h"
 #include "app/Unit1.h"
+#include "bench/BenchSetup.h"
 #include "bench/BenchWindow.h"
 #include "dialogue/Intervals.h"
+#include "generations/GenerationTable.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QElapsedTimer>
@@ -66,14 +68,12 @@ double bestUpdate(BenchWindow &bench, usbio::SimDevice *device, const QString &i
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    bench::prepareDisplay(bench::Display::OffscreenUnlessSet);
     VemoApplication app(argc, argv);
 
     dialogue::Intervals intervals;
-    intervals.bwfFirstGeneration = kRequestIntervalMs;
-    intervals.bwfLaterGenerations = kRequestIntervalMs;
+    intervals.bwfScale = double(kRequestIntervalMs) /
+                         generations::table().byName(QStringLiteral("Vemo2"))->bwfIntervalMs;
     dialogue::setIntervals(intervals);
 
     const QString image = QStringLiteral(SAMPLE_IMAGE);

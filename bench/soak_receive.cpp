@@ -8,6 +8,7 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "bench/BenchProcess.h"
+#include "bench/BenchSetup.h"
 #include "bench/BenchWindow.h"
 #include "bench/ReceiveFeed.h"
 
@@ -29,9 +30,7 @@ constexpr qint64 kSettled = 300000;
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    bench::prepareDisplay(bench::Display::OffscreenUnlessSet);
     VemoApplication app(argc, argv);
     BenchWindow bench;
     bench.attach({});

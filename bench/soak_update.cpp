@@ -8,6 +8,7 @@
 #include "app/Application.h"
 #include "app/Unit1.h"
 #include "bench/BenchProcess.h"
+#include "bench/BenchSetup.h"
 #include "bench/BenchWindow.h"
 #include "usbio/sim/SimDevice.h"
 
@@ -81,9 +82,7 @@ bool updateAndCommands(BenchWindow &bench, usbio::SimDevice *device, const QStri
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    bench::prepareDisplay(bench::Display::OffscreenUnlessSet);
     VemoApplication app(argc, argv);
 
     const QString image = QStringLiteral(SAMPLE_IMAGE);

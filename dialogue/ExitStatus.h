@@ -7,8 +7,8 @@
 namespace dialogue {
 
 // The program's exit statuses, one row per kind of end: the number a line
-// script reads, and when it comes (for --help and the README). Nothing else
-// writes an exit status number.
+// script reads, and when it comes (for --help, the manual page and
+// docs/command-line.md). Nothing else writes an exit status number.
 struct ExitStatusRow
 {
     EndKind kind;

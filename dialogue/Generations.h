@@ -2,11 +2,13 @@
 
 #include <QString>
 
+// What the window prepares for a device's generation, as the generation
+// table (generations/GenerationTable.cpp) gives it.
 namespace dialogue {
 
-// What the window prepares for each device generation, keyed by the exact,
-// case-sensitive device name the registry probe gives ("Vemo", "Vemo2",
-// "Vemo3"). Any other name gets the first generation's settings.
+// The settings for a device, keyed by the exact, case-sensitive device name
+// the registry probe gives ("Vemo", "Vemo2", "Vemo3"). Any other name gets
+// the first generation's settings.
 struct Generation
 {
     // The file dialog's filter ("description|name;name").
@@ -15,7 +17,8 @@ struct Generation
     // file exists. The maker's installers live at this path from the root
     // of the file system.
     QString defaultFirmwareFile;
-    // How often the loader request is repeated during an update.
+    // How often the loader request is repeated during an update (the
+    // table's period, shortened by Intervals::bwfScale in tests).
     int bwfIntervalMs = 0;
     // The image an installer leaves in the temporary directory.
     QString imageFileName;
@@ -24,8 +27,8 @@ struct Generation
 Generation generationFor(const QString &deviceName);
 
 // The installer the firmware download fetches for a device name, and the
-// path of its address on the maker's server; empty for names other than
-// the three generations.
+// path of its address on the maker's server; empty for names the table
+// does not have.
 struct Installer
 {
     QString fileName;

@@ -1,5 +1,7 @@
 #include "dialogue/Intervals.h"
 
+#include <QtGlobal>
+
 namespace dialogue {
 
 namespace {
@@ -14,6 +16,11 @@ const Intervals &intervals()
 void setIntervals(const Intervals &values)
 {
     g_intervals = values;
+}
+
+int bwfInterval(int generationPeriodMs)
+{
+    return qMax(1, qRound(generationPeriodMs * g_intervals.bwfScale));
 }
 
 } // namespace dialogue

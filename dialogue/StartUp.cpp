@@ -2,6 +2,7 @@
 
 #include "dialogue/DeviceDialogue.h"
 #include "dialogue/WindowPort.h"
+#include "generations/GenerationTable.h"
 #include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
 #include "registry/KeyStore.h"
@@ -53,15 +54,10 @@ void StartUp::RecordProgramPath(const QString &programPath)
 void StartUp::ReportDrivers()
 {
     TRegTools &regTools = FWindow.regTools();
-    FWindow.log(regTools.VemoDriverInstalled() >= 1
-                    ? QStringLiteral("Vemo USB driver installed")
-                    : QStringLiteral("Vemo USB driver not installed"));
-    FWindow.log(regTools.Vemo2DriverInstalled() >= 1
-                    ? QStringLiteral("Vemo2 USB driver installed")
-                    : QStringLiteral("Vemo2 USB driver not installed"));
-    FWindow.log(regTools.Vemo3DriverInstalled() >= 1
-                    ? QStringLiteral("Vemo3 USB driver installed")
-                    : QStringLiteral("Vemo3 USB driver not installed"));
+    for (const generations::Descriptor &generation : generations::table().rows())
+        FWindow.log(generation.name + (regTools.DriverInstalled(generation) >= 1
+                                           ? QStringLiteral(" USB driver installed")
+                                           : QStringLiteral(" USB driver not installed")));
 }
 
 void StartUp::ReportRegisteredDevices()

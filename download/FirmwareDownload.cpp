@@ -1,8 +1,8 @@
 #include "download/FirmwareDownload.h"
 
-#include "dialogue/Generations.h"
 #include "dialogue/WindowPort.h"
 #include "download/FirmwareServer.h"
+#include "generations/GenerationTable.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
 
@@ -84,15 +84,16 @@ void FirmwareDownload::DownloadBClick()
     // The first device's, as ever; with a device named (--device) among
     // others, that device's (the one selected), not another generation's.
     const int device = DeviceNamed ? qMax(0, FWindow.selectedDeviceIndex()) : 0;
-    const dialogue::Installer installer =
-        dialogue::installerFor(FWindow.regTools().GetDeviceName(device));
-    if (installer.fileName.isEmpty())
+    // Only a device name of the generation table has an installer.
+    const generations::Descriptor *generation =
+        generations::table().byName(FWindow.regTools().GetDeviceName(device));
+    if (!generation)
         return;
 
     QString target = tempDirectory;
     if (!target.endsWith(QLatin1Char('/')))
         target += QLatin1Char('/');
-    target += installer.fileName;
+    target += generation->installerFileName;
     const qsizetype length = QFile::encodeName(target).size();
     if (length > kLongestPath) {
         // A shortened path would name another file.
@@ -121,7 +122,7 @@ void FirmwareDownload::DownloadBClick()
                                      .arg(target, file.errorString())
                                      .toStdString());
 
-    const QString address = FirmwareServer(FServer).addressOf(installer.serverPath);
+    const QString address = FirmwareServer(FServer).addressOf(generation->installerServerPath);
     FWindow.log(QStringLiteral("Try to connect..."));
 
     bool fetched = false;

@@ -2,6 +2,7 @@
 
 #include "usbio/Component.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -19,6 +20,8 @@ inline constexpr const char *DIID__IUSBIOInterfaceEvents3 =
 } // namespace USBIOCOMLib
 
 using TObject = QObject;
+// Device text: 8-bit, one byte per character, as the device sends it.
+using AnsiString = QByteArray;
 // The argument of a component event (an IDispatch reference in COM terms);
 // null when the event carries none.
 using IDispatchRef = usbio::EventObjectRef;

@@ -1,19 +1,15 @@
 #pragma once
 
+#include "link/CommandSender.h"
+#include "link/FileTransfer.h"
 #include "link/USBIOCOMLib_TLB.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
 #include <memory>
-
-class QTimer;
-
-// Device text: 8-bit, one byte per character, as the device sends it.
-using AnsiString = QByteArray;
 
 using TDataReceivedEvent = std::function<void(TObject *Sender, AnsiString &Data)>;
 using TFileProgressEvent = std::function<void(TObject *Sender, int Percent)>;
@@ -33,6 +29,9 @@ using TFileCompleteEvent =
 // The program's only path to a device: three component instances, one per
 // pipe (reader on IN 0x81, command writer on OUT 0x01, file writer on OUT
 // 0x02). Failures come back as status codes; only ConnectInterfaces raises.
+// The link opens, closes, scans, hears plug-and-play and reads; its two
+// writing parts, each on its own writer, are the command writes
+// (TCommandSender) and the file transfer (TFileTransfer).
 //
 // A callback is the last thing the link does in the step that calls it: its
 // state is at rest before, and nothing of the link is touched after (where a
@@ -110,23 +109,29 @@ public:
     usbio::Status StartReceive(bool ResetFirst);
     usbio::Status StopReceive();
 
-    usbio::Status SendCommand(const AnsiString &Text);
-    usbio::Status WriteCommandPiece(const AnsiString &Piece);
-    void FinishCommandWrite();
+    usbio::Status SendCommand(const AnsiString &Text) { return FCommandSender.Send(Text); }
+    usbio::Status WriteCommandPiece(const AnsiString &Piece)
+    {
+        return FCommandSender.WritePiece(Piece);
+    }
+    void FinishCommandWrite() { FCommandSender.FinishWrite(); }
     // Reads the whole file into memory (the image sent is the file as it
     // is now) and hands its first chunk over. FileOpenFailed when it cannot
     // be opened, FileNotRegular for a device, FIFO, socket or folder (which
     // would block or never end), FileTooLarge past the bound of a firmware
     // image, FileEmpty, FileReadFailed when it cannot be read whole,
     // TransferRunning while a transfer runs.
-    usbio::Status SendFile(const AnsiString &FileName);
+    usbio::Status SendFile(const AnsiString &FileName) { return FFileTransfer.Start(FileName); }
     // A transfer started and has not ended yet.
-    bool FileTransferRunning() const { return FFileSending; }
+    bool FileTransferRunning() const { return FFileTransfer.Running(); }
     // The image of the running transfer, as SendFile read it.
-    QByteArray FileImage() const { return FFileData; }
+    QByteArray FileImage() const { return FFileTransfer.Image(); }
     // The percentage OnFileProgress reports once Sent of Size bytes (Size > 0)
     // are handed over.
-    static int FileProgressPercent(qint64 Sent, qint64 Size);
+    static int FileProgressPercent(qint64 Sent, qint64 Size)
+    {
+        return TFileTransfer::ProgressPercent(Sent, Size);
+    }
 
 private:
     // The reader, the command writer and the file writer, in this order.
@@ -134,75 +139,21 @@ private:
     void PnPRemoved(TObject *Sender, const IDispatchRef &Obj);
     void PnPArrived(TObject *Sender, const IDispatchRef &Obj);
     void ReadComplete(TObject *Sender, const IDispatchRef &Obj);
-    void CommandWriteComplete(TObject *Sender, const IDispatchRef &Obj);
-    void FileWriteComplete(TObject *Sender, const IDispatchRef &Obj);
-    // Leaves nothing of a piece whose hand-over failed behind, so the next
-    // command neither waits for a completion that never comes nor finds the
-    // writer started.
-    void AbandonCommandPiece();
-    // Ends a transfer, finished or failed: image and array dropped, writer
-    // stopped when started, FFileSending clear.
-    void EndFileTransfer(bool StopWriter);
-    // Ends a running transfer that cannot go on and reports it through
-    // OnFileFailed, last.
-    void FailFileTransfer(TObject *Sender, usbio::Status Reason);
-    // Hands the next chunk of the image over and counts it as sent; write
-    // data's status.
-    usbio::Status HandOverChunk();
-    void ChunkTimedOut();
-    // Waits for the completion of the chunk in flight (see CloseDevice);
-    // false when the link was destroyed meanwhile.
-    bool WaitForChunkInFlight();
-    bool FileChunkInFlight() const { return FFileSending && FFileSent > FFileTaken; }
-    // The file writer's device has left the bus.
-    bool FileDeviceGone();
-    // Drops the completions Writer has queued so far (see the counts below).
-    void DropQueuedCompletions(TUSBIOInterface3 *Writer, int &StaleCount);
 
-    qint32 FFileSize = 0;
-    // Bytes handed over so far, the chunk in flight included.
-    qint32 FFileSent = 0;
-    // Bytes the device took: the chunks whose completion came.
-    qint32 FFileTaken = 0;
-    // The image as the file was when the transfer started.
-    QByteArray FFileData;
-    // The file of the running transfer, for OnFileFailed and OnFileComplete.
-    AnsiString FFileName;
-    QElapsedTimer FFileClock;
-    // A close waits for the chunk in flight: no further chunk is sent.
-    bool FFileStopping = false;
-    // Runs while a chunk is in flight (FileChunkWaitMs).
-    std::unique_ptr<QTimer> FChunkTimer;
-    quint32 FWriteTag = 0;
-    bool FWritePending = false;
-    qint64 FWaitStart = 0;
+    // Cleared by the destructor. The waits of a command or a close handle
+    // window messages, and one of them may destroy the link (the window
+    // closing); the wait then returns without touching the link again. A
+    // read's OnReadDone may destroy it too; OnDataReceived is then not
+    // called. Shared with the two writing parts.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     // Guarded: they are children of the Owner, which may go first.
     QPointer<TUSBIOInterface3> FReader;
     QPointer<TUSBIOInterface3> FCommandWriter;
     QPointer<TUSBIOInterface3> FFileWriter;
     QByteArray FReadBuffer;
-    // Command pieces and file chunks each have their own array, so a command
-    // sent during a transfer never touches the image on the wire.
-    QByteArray FWriteBuffer;
-    QByteArray FFileBuffer;
-    bool FCommandWriting = false;
     bool FReceiving = false;
-    // Set by SendFile; cleared when the transfer ends: the last chunk's
-    // completion, a chunk refused or timed out, or CloseDevice.
-    bool FFileSending = false;
-    // Closes that left a write in flight and whose marker the event queue has
-    // not reached yet, one count per writer. A completion the writer queued
-    // before such a close still arrives after it, and a write started
-    // meanwhile would take it for its own: a transfer would have two chunks
-    // in flight and report its end one completion early, a command would not
-    // wait for its piece. While a count is not 0, that writer's completions
-    // are dropped. Each such close queues a marker behind those completions,
-    // and the marker counts down.
-    int FStaleCommandCompletions = 0;
-    int FStaleFileCompletions = 0;
-    // Cleared by the destructor. The waits of a command handle window
-    // messages, and one of them may destroy the link (the window closing);
-    // the wait then returns without touching the link again. A read's
-    // OnReadDone may destroy it too; OnDataReceived is then not called.
-    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    // Command writes on the command writer, the file transfer on the file
+    // writer.
+    TCommandSender FCommandSender{*this, FCommandWriter, FAlive};
+    TFileTransfer FFileTransfer{*this, FFileWriter, FAlive};
 };

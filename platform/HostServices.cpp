@@ -1,6 +1,8 @@
 #include "platform/HostServices.h"
 
-#include "platform/QtHostServices.h"
+#include <QtGlobal>
+
+#include <utility>
 
 namespace platform {
 
@@ -10,16 +12,16 @@ HostServices *g_host = nullptr;
 
 HostServices &host()
 {
-    if (g_host)
-        return *g_host;
-    // The real desktop, made on first use and kept for the whole process.
-    static QtHostServices desktop;
-    return desktop;
+    // The program sets the desktop's (or an unattended run's) services at its
+    // start, a test its fake: a call before that is a fault of the caller.
+    if (!g_host)
+        qFatal("platform::host() called before the program set its host services");
+    return *g_host;
 }
 
-void setHost(HostServices *services)
+HostServices *setHost(HostServices *services)
 {
-    g_host = services;
+    return std::exchange(g_host, services);
 }
 
 } // namespace platform

@@ -107,8 +107,11 @@ public:
     virtual void processMessages() = 0;
 };
 
-// The services the program uses; set once at start-up (or by a test).
+// The services the program uses: the program sets the desktop's
+// (QtHostServices) or an unattended run's at its start, a test its fake.
+// host() before any is set ends the process with a message.
 HostServices &host();
-void setHost(HostServices *services);
+// Sets the services (nullptr: none) and returns the ones set before.
+HostServices *setHost(HostServices *services);
 
 } // namespace platform

@@ -8,30 +8,11 @@ using registry::TRegistry;
 
 namespace {
 
-// Device instances the host has installed, one key per generation.
-const QString kVemoEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_0889");
-const QString kVemo2Enum =
-    QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_088a");
-const QString kVemo3Enum =
-    QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_5e1a&Pid_088b");
-
 // The driver services' lists of present devices, always asked in this order.
 const QString kServiceEnums[] = {
     QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\VemoUSB\\Enum"),
     QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\Vemox64\\Enum"),
     QStringLiteral("SYSTEM\\CurrentControlSet\\Services\\Vemo98\\Enum"),
-};
-
-struct GenerationId
-{
-    const char *idText;
-    const char *deviceName;
-};
-// Tested in this order; the first one found anywhere in the path decides.
-const GenerationId kGenerations[] = {
-    {"VID_5E1A&PID_0889", "Vemo"},
-    {"VID_5E1A&PID_088A", "Vemo2"},
-    {"VID_5E1A&PID_088B", "Vemo3"},
 };
 
 } // namespace
@@ -53,19 +34,30 @@ int TRegTools::InstalledCount(const QString &Key)
     return int(names.size());
 }
 
+int TRegTools::DriverInstalled(const generations::Descriptor &Generation)
+{
+    return InstalledCount(generations::driverKey(Generation));
+}
+
+int TRegTools::InstalledCountNamed(const QString &DeviceName)
+{
+    const generations::Descriptor *generation = generations::table().byName(DeviceName);
+    return generation ? DriverInstalled(*generation) : 0;
+}
+
 int TRegTools::VemoDriverInstalled()
 {
-    return InstalledCount(kVemoEnum);
+    return InstalledCountNamed(QStringLiteral("Vemo"));
 }
 
 int TRegTools::Vemo2DriverInstalled()
 {
-    return InstalledCount(kVemo2Enum);
+    return InstalledCountNamed(QStringLiteral("Vemo2"));
 }
 
 int TRegTools::Vemo3DriverInstalled()
 {
-    return InstalledCount(kVemo3Enum);
+    return InstalledCountNamed(QStringLiteral("Vemo3"));
 }
 
 bool TRegTools::RegValueExists(registry::RootKey Root, const QString &Key, const QString &Name)
@@ -139,9 +131,11 @@ QString TRegTools::GetDeviceInstance(int Index)
 QString TRegTools::GetDeviceName(int Index)
 {
     const QString instance = GetDeviceInstance(Index).toUpper();
-    for (const GenerationId &generation : kGenerations) {
-        if (instance.contains(QLatin1String(generation.idText)))
-            return QString::fromLatin1(generation.deviceName);
+    // In the table's order; the first generation found anywhere in the
+    // path decides.
+    for (const generations::Descriptor &generation : generations::table().rows()) {
+        if (instance.contains(generations::hardwareId(generation)))
+            return generation.name;
     }
     return instance;
 }

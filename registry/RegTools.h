@@ -1,5 +1,6 @@
 #pragma once
 
+#include "generations/GenerationTable.h"
 #include "registry/Registry.h"
 
 #include <QString>
@@ -15,7 +16,10 @@ class TRegTools
 public:
     TRegTools() = default;
 
-    // Number of device instances the host has installed per generation.
+    // Number of device instances of the generation the host has installed
+    // (the subkeys of its driver key).
+    int DriverInstalled(const generations::Descriptor &Generation);
+    // The same for the three generations by name.
     int VemoDriverInstalled();
     int Vemo2DriverInstalled();
     int Vemo3DriverInstalled();
@@ -25,7 +29,9 @@ public:
     // The instance path listed under the decimal index, looked up in the
     // three service keys in turn; empty when none lists it.
     QString GetDeviceInstance(int Index);
-    // "Vemo", "Vemo2", "Vemo3", or the upper-cased instance path.
+    // The name of the generation (in the generation table) whose USB ids
+    // the instance path holds: "Vemo", "Vemo2", "Vemo3"; else the
+    // upper-cased instance path.
     QString GetDeviceName(int Index);
 
     // The string value; when it is missing and Default is not empty,
@@ -41,4 +47,5 @@ public:
 
 private:
     int InstalledCount(const QString &Key);
+    int InstalledCountNamed(const QString &DeviceName);
 };

@@ -1,8 +1,8 @@
 #include "app/ArgumentText.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -100,18 +100,17 @@ void TestArgumentText::programRefusesNamesThatAreNotText()
                        "ls -A | wc -l\nrm -f -- ./*\nexit $status")
             .arg(existing.isEmpty() ? QString() : QStringLiteral("echo x > ") + existing, words);
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VEMO_REGISTRY"), dir.filePath(QStringLiteral("default.json")));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral("/bin/bash"),
-                  {QStringLiteral("-c"), script, QStringLiteral(VEMOTOOL_PATH), dir.path()});
-    QVERIFY(process.waitForFinished(30000));
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    ToolProcess::Setup setup;
+    setup.keyStore = dir.filePath(QStringLiteral("default.json"));
+    ToolProcess shell;
+    shell.start(setup, QStringLiteral("/bin/bash"),
+                {QStringLiteral("-c"), script, ToolProcess::vemotool(), dir.path()});
+    const ToolProcess::Result ended = shell.finish();
+    QVERIFY(ended.finished);
+    const QString err = QString::fromLocal8Bit(ended.err);
+    const QString out = QString::fromLocal8Bit(ended.out);
 
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(ended.status(), 2);
     QVERIFY2(err.contains(QLatin1String("is not text in the locale's encoding")), qPrintable(err));
     QCOMPARE(err.count(QLatin1Char('\n')), 1);
     QVERIFY(!err.contains(QLatin1String("File not found")));

@@ -1,6 +1,7 @@
 #include "app/ProgramOptions.h"
 #include "tests/report/PdfText.h"
 #include "tests/support/TestBytes.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -59,9 +60,9 @@ private:
     Result run(const QStringList &devices, const QStringList &arguments,
                const QStringList &options = {}, const QString &more = {});
     // The same program started and left running; the log is logPath().
-    void startRun(QProcess &process, const QStringList &devices, const QStringList &arguments,
+    void startRun(ToolProcess &child, const QStringList &devices, const QStringList &arguments,
                   const QStringList &options = {}, const QString &more = {});
-    Result resultOf(QProcess &process);
+    Result resultOf(ToolProcess &child);
     QString logPath() const { return path(QStringLiteral("run-%1.log").arg(m_runs)); }
     QStringList logLines() const;
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -131,17 +132,12 @@ QJsonObject TestBatchRun::state(const QString &name) const
 TestBatchRun::Result TestBatchRun::run(const QStringList &devices, const QStringList &arguments,
                                        const QStringList &options, const QString &more)
 {
-    QProcess process;
-    startRun(process, devices, arguments, options, more);
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        return Result();
-    }
-    return resultOf(process);
+    ToolProcess child;
+    startRun(child, devices, arguments, options, more);
+    return resultOf(child);
 }
 
-void TestBatchRun::startRun(QProcess &process, const QStringList &devices,
+void TestBatchRun::startRun(ToolProcess &child, const QStringList &devices,
                             const QStringList &arguments, const QStringList &options,
                             const QString &more)
 {
@@ -156,16 +152,6 @@ void TestBatchRun::startRun(QProcess &process, const QStringList &devices,
     simFile.write(json.toUtf8());
     simFile.close();
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // No display: an unattended run needs none.
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("TMPDIR"), m_dir->path());
-    env.insert(QStringLiteral("CUPS_SERVER"), QStringLiteral("/nonexistent/vemo-test/cups.sock"));
-    process.setProcessEnvironment(env);
-    // A file named without a folder is the test folder's.
-    process.setWorkingDirectory(m_dir->path());
     QStringList programOptions{QStringLiteral("--batch"), QStringLiteral("--sim=") + sim,
                                QStringLiteral("--registry=") +
                                    path(QStringLiteral("registry.json")),
@@ -176,14 +162,19 @@ void TestBatchRun::startRun(QProcess &process, const QStringList &devices,
         if (option != NoPrintTo)
             programOptions << option;
     }
-    process.start(QStringLiteral(VEMOTOOL_PATH), programOptions + arguments);
+    // No display: an unattended run needs none. A file named without a
+    // folder is the test folder's.
+    child.start(ToolProcess::inFolder(m_dir->path()), programOptions + arguments);
 }
 
-TestBatchRun::Result TestBatchRun::resultOf(QProcess &process)
+TestBatchRun::Result TestBatchRun::resultOf(ToolProcess &child)
 {
+    const ToolProcess::Result ended = child.finish();
+    if (!ended.finished)
+        return Result();
     Result result;
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.standardError = QString::fromLocal8Bit(process.readAllStandardError());
+    result.exitCode = ended.status();
+    result.standardError = QString::fromLocal8Bit(ended.err);
     result.log = logLines();
     return result;
 }
@@ -699,9 +690,10 @@ void TestBatchRun::terminationSignals()
 
     if (imageSize > 0)
         writeFile(QStringLiteral("vemo2.bin"), testBytes(imageSize));
-    QProcess process;
-    startRun(process, {device(QStringLiteral("line"), QStringLiteral("000000001"), extra)},
+    ToolProcess child;
+    startRun(child, {device(QStringLiteral("line"), QStringLiteral("000000001"), extra)},
              arguments);
+    QProcess &process = child.process();
     QVERIFY(process.waitForStarted());
     QElapsedTimer clock;
     clock.start();
@@ -713,7 +705,7 @@ void TestBatchRun::terminationSignals()
         QVERIFY(!process.waitForFinished(delayMs));
     ::kill(pid_t(process.processId()), signalNumber);
     QVERIFY(process.waitForFinished(60000));
-    const Result result = resultOf(process);
+    const Result result = resultOf(child);
 
     QCOMPARE(result.exitCode, exitCode);
     const QRegularExpression end(QLatin1Char('^') + endLine + QLatin1Char('$'));

@@ -1,4 +1,5 @@
 #include "tests/support/TestBytes.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -253,16 +254,10 @@ void TestBatchSignals::signalAtARandomMoment()
     }
     const QString log = dir.filePath(QStringLiteral("run.log"));
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("TMPDIR"), dir.path());
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(dir.path());
-    process.start(
-        QStringLiteral(VEMOTOOL_PATH),
+    ToolProcess child;
+    QProcess &process = child.process();
+    child.start(
+        ToolProcess::inFolder(dir.path()),
         QStringList{QStringLiteral("--batch"), QStringLiteral("--timeout=120"),
                     QStringLiteral("--sim=") + sim,
                     QStringLiteral("--registry=") + dir.filePath(QStringLiteral("registry.json")),
@@ -299,25 +294,24 @@ void TestBatchSignals::signalAtARandomMoment()
     // Sent before the certificate was whole: the run, which ends only after
     // it, had not ended then.
     const bool beforeCertificate = !certificateWritten(certificates);
-    QVERIFY(process.waitForFinished(60000));
+    const ToolProcess::Result ended = child.finish(60000);
+    QVERIFY(ended.finished);
 
     const QStringList lines = logLines();
-    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
-    QVERIFY2(process.exitStatus() == QProcess::NormalExit,
-             qPrintable(where(QStringLiteral("the program died of the signal:\n") +
-                              lines.join(QLatin1Char('\n')))));
+    const QString errors = QString::fromLocal8Bit(ended.err);
+    QVERIFY2(!ended.crashed, qPrintable(where(QStringLiteral("the program died of the signal:\n") +
+                                              lines.join(QLatin1Char('\n')))));
     QVERIFY2(!lines.isEmpty(), qPrintable(where(errors)));
 
-    if (line == QLatin1String("Print out Report:") && !beforeCertificate &&
-        process.exitCode() == 0) {
+    if (line == QLatin1String("Print out Report:") && !beforeCertificate && ended.exitCode == 0) {
         // The certificate was written and the run had reached its end
         // before the signal came: done is right then.
         qInfo("the signal came after the certificate was whole");
         QCOMPARE(lines.last(), QStringLiteral("run ended: 0 done"));
     } else {
-        QVERIFY2(process.exitCode() == exitCode,
+        QVERIFY2(ended.exitCode == exitCode,
                  qPrintable(where(QStringLiteral("status %1:\n%2")
-                                      .arg(process.exitCode())
+                                      .arg(ended.exitCode)
                                       .arg(lines.join(QLatin1Char('\n'))))));
         const QRegularExpression end(QLatin1Char('^') + endLine + QLatin1Char('$'));
         const QRegularExpressionMatch match = end.match(lines.last());
@@ -345,8 +339,8 @@ void TestBatchSignals::signalAtARandomMoment()
     // One end line, the last, on standard error as in the log; the log in
     // whole lines.
     QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^run ended: "))).size(), 1);
-    const QStringList errorLines = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY2(!errorLines.isEmpty() && errorLines.last() == lines.last(), qPrintable(errors));
+    QVERIFY2(!ended.errorLines().isEmpty() && ended.lastErrorLine() == lines.last(),
+             qPrintable(errors));
     QVERIFY(readFile(log).endsWith('\n'));
     // Certificates only whole, and nothing else left in their folder.
     const QDir folder(certificates);

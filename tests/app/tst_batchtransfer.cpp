@@ -1,8 +1,8 @@
 #include "tests/support/TestBytes.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,23 +70,18 @@ void TestBatchTransfer::deviceHoldsTheImageWhenTheRunIsDone()
     }
     const QString log = dir.filePath(QStringLiteral("run.log"));
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("TMPDIR"), dir.path());
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VEMOTOOL_PATH),
-                  {QStringLiteral("--batch"), QStringLiteral("--timeout=120"),
-                   QStringLiteral("--sim=") + sim,
-                   QStringLiteral("--registry=") + dir.filePath(QStringLiteral("registry.json")),
-                   QStringLiteral("--log-file=") + log, imagePath});
-    QVERIFY(process.waitForFinished(150000));
-    const QString diagnostics = QString::fromLocal8Bit(readFile(log)) +
-                                QString::fromLocal8Bit(process.readAllStandardError());
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(process.exitCode() == 0, qPrintable(diagnostics));
+    ToolProcess::Setup setup;
+    setup.tempFolder = dir.path();
+    const ToolProcess::Result ended = ToolProcess::run(
+        {QStringLiteral("--batch"), QStringLiteral("--timeout=120"), QStringLiteral("--sim=") + sim,
+         QStringLiteral("--registry=") + dir.filePath(QStringLiteral("registry.json")),
+         QStringLiteral("--log-file=") + log, imagePath},
+        setup, 150000);
+    QVERIFY(ended.finished);
+    const QString diagnostics =
+        QString::fromLocal8Bit(readFile(log)) + QString::fromLocal8Bit(ended.err);
+    QVERIFY(!ended.crashed);
+    QVERIFY2(ended.exitCode == 0, qPrintable(diagnostics));
 
     // Done: the device took every byte, and the log says so once.
     QCOMPARE(readFile(dir.filePath(QStringLiteral("images/line-001.bin"))), image);

@@ -1,12 +1,12 @@
 #include "registry/KeyStore.h"
 #include "tests/support/TestBytes.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -57,26 +57,21 @@ QString sha256(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-// Starts every process, then waits for all of them; the exit codes (-1 for
-// one that crashed or did not end).
-QList<int> runAll(std::vector<std::unique_ptr<QProcess>> &processes, const QString &program,
-                  const QList<QStringList> &arguments, int timeoutMs)
+// Starts every process, then waits for all of them; the exit statuses
+// (negative for one that crashed or did not end).
+QList<int> runAll(const QString &program, const QList<QStringList> &arguments, int limitMs)
 {
+    // What they say goes nowhere: the files they share tell.
+    ToolProcess::Setup setup;
+    setup.discardOutput = true;
+    std::vector<std::unique_ptr<ToolProcess>> processes;
     for (const QStringList &args : arguments) {
-        processes.push_back(std::make_unique<QProcess>());
-        // What they say goes nowhere: the files they share tell.
-        processes.back()->setStandardOutputFile(QProcess::nullDevice());
-        processes.back()->setStandardErrorFile(QProcess::nullDevice());
-        processes.back()->start(program, args);
+        processes.push_back(std::make_unique<ToolProcess>());
+        processes.back()->start(setup, program, args);
     }
     QList<int> codes;
-    for (auto &process : processes) {
-        if (!process->waitForFinished(timeoutMs)) {
-            process->kill();
-            process->waitForFinished();
-        }
-        codes << (process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1);
-    }
+    for (auto &process : processes)
+        codes << process->finish(limitMs).status();
     return codes;
 }
 
@@ -122,9 +117,7 @@ void TestConcurrentRuns::writersAtOnce()
             instances << QStringLiteral("r%1i%2").arg(round).arg(i);
             arguments << QStringList{registry, record, instances.last(), QString::number(kEach)};
         }
-        std::vector<std::unique_ptr<QProcess>> processes;
-        const QList<int> codes =
-            runAll(processes, QStringLiteral(STRESS_WRITER_PATH), arguments, 240000);
+        const QList<int> codes = runAll(QStringLiteral(STRESS_WRITER_PATH), arguments, 240000);
         QCOMPARE(codes, QList<int>(kInstances, 0));
 
         // Every record there once, whole.
@@ -201,9 +194,7 @@ void TestConcurrentRuns::programsAtOnce()
             image,
             QStringLiteral("/CALIBRATE")};
     }
-    qputenv("CUPS_SERVER", "/nonexistent/vemo-test/cups.sock");
-    std::vector<std::unique_ptr<QProcess>> processes;
-    const QList<int> codes = runAll(processes, QStringLiteral(VEMOTOOL_PATH), arguments, 480000);
+    const QList<int> codes = runAll(ToolProcess::vemotool(), arguments, 480000);
     // A run that failed says why in its record.
     if (codes != QList<int>(kInstances, 0)) {
         for (const QJsonObject &one : records())
@@ -259,7 +250,7 @@ void TestConcurrentRuns::programsAtOnce()
     QCOMPARE(store.readString(registry::RootKey::LocalMachine,
                               QStringLiteral("Software\\ORVIK\\Vemo"),
                               QStringLiteral("VemoUSBDemo")),
-             QStringLiteral(VEMOTOOL_PATH));
+             ToolProcess::vemotool());
 }
 
 void TestConcurrentRuns::stationScript_data()
@@ -320,21 +311,20 @@ void TestConcurrentRuns::stationScript()
         earlier.write("{\"device\":\"200000011\",\"status\":4,\"reason\":\"earlier\"}\n");
     }
 
-    QProcess station;
-    station.setWorkingDirectory(m_dir->path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("VEMOTOOL"), QStringLiteral(VEMOTOOL_PATH));
-    env.insert(QStringLiteral("VEMOTOOL_OPTIONS"),
-               QStringLiteral("--sim=%1 --registry=%2 --timeout=15")
-                   .arg(sim, path(QStringLiteral("registry.json"))));
-    env.insert(QStringLiteral("CUPS_SERVER"), QStringLiteral("/nonexistent/vemo-test/cups.sock"));
-    station.setProcessEnvironment(env);
-    station.start(QStringLiteral(VEMO_SOURCE_DIR "/scripts/station"),
+    ToolProcess::Setup setup;
+    setup.workingDirectory = m_dir->path();
+    setup.extra.insert(QStringLiteral("VEMOTOOL"), ToolProcess::vemotool());
+    setup.extra.insert(QStringLiteral("VEMOTOOL_OPTIONS"),
+                       QStringLiteral("--sim=%1 --registry=%2 --timeout=15")
+                           .arg(sim, path(QStringLiteral("registry.json"))));
+    ToolProcess station;
+    station.start(setup, QStringLiteral(VEMO_SOURCE_DIR "/scripts/station"),
                   {QStringLiteral("Vemo2=vemo2.bin"), QStringLiteral("Vemo3=vemo3.bin")});
-    QVERIFY(station.waitForFinished(300000));
-    const QString output = QString::fromUtf8(station.readAllStandardOutput());
-    const QString errors = QString::fromUtf8(station.readAllStandardError());
-    QVERIFY2(station.exitCode() == exitCode, qPrintable(output + errors));
+    const ToolProcess::Result ended = station.finish(300000);
+    QVERIFY(ended.finished);
+    const QString output = QString::fromUtf8(ended.out);
+    const QString errors = QString::fromUtf8(ended.err);
+    QVERIFY2(ended.status() == exitCode, qPrintable(output + errors));
 
     QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (QString &line : lines)

@@ -5,6 +5,7 @@
 // store.
 
 #include "app/DeviceListing.h"
+#include "tests/support/ToolProcess.h"
 #include "tests/usbio/SimFixture.h"
 #include "usbio/devicemodel/VemoFirmware.h"
 
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -70,20 +70,15 @@ struct Run
 // The program with arguments, without a display.
 Run runProgram(const QStringList &arguments, const QString &defaultStore)
 {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("VEMO_REGISTRY"), defaultStore);
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VEMOTOOL_PATH), arguments);
+    ToolProcess::Setup setup;
+    setup.keyStore = defaultStore;
+    const ToolProcess::Result ended = ToolProcess::run(arguments, setup);
     Run run;
-    if (!process.waitForFinished(30000))
+    if (!ended.finished)
         return run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
+    run.exitCode = ended.status();
+    run.out = ended.out;
+    run.err = ended.err;
     return run;
 }
 

@@ -1,4 +1,5 @@
 #include "tests/support/TestBytes.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,10 +47,9 @@ private:
     // A simulator file with no device, or with one quick Vemo2.
     QString simFile(bool withDevice);
     // closedPipe: standard output a pipe whose reader has gone.
-    void start(QProcess &process, const QStringList &arguments, bool closedPipe = false);
+    void start(ToolProcess &child, const QStringList &arguments, bool closedPipe = false);
     // Waits (never for ever: a blocked run is the fault), killing it then.
-    static Result finish(QProcess &process);
-    static QStringList lines(const QByteArray &bytes);
+    static Result finish(ToolProcess &child);
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -103,49 +103,32 @@ QString TestInputFiles::simFile(bool withDevice)
     return sim;
 }
 
-void TestInputFiles::start(QProcess &process, const QStringList &arguments, bool closedPipe)
+void TestInputFiles::start(ToolProcess &child, const QStringList &arguments, bool closedPipe)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("TMPDIR"), m_dir->path());
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_dir->path());
+    const ToolProcess::Setup setup = ToolProcess::inFolder(m_dir->path());
     const QStringList command =
-        QStringList{QStringLiteral(VEMOTOOL_PATH), QStringLiteral("--batch"),
-                    QStringLiteral("--timeout=5")} +
-        arguments;
+        QStringList{QStringLiteral("--batch"), QStringLiteral("--timeout=5")} + arguments;
     if (!closedPipe) {
-        process.start(command.first(), command.mid(1));
+        child.start(setup, command);
         return;
     }
     // "true" reads nothing and ends at once; the shell gives the program's
     // exit status.
-    process.start(QStringLiteral("/bin/bash"),
-                  QStringList{QStringLiteral("-c"),
-                              QStringLiteral("set -o pipefail; \"$@\" | true"),
-                              QStringLiteral("closed-pipe")} +
-                      command);
+    child.start(setup, QStringLiteral("/bin/bash"),
+                QStringList{QStringLiteral("-c"), QStringLiteral("set -o pipefail; \"$@\" | true"),
+                            QStringLiteral("closed-pipe"), ToolProcess::vemotool()} +
+                    command);
 }
 
-TestInputFiles::Result TestInputFiles::finish(QProcess &process)
+TestInputFiles::Result TestInputFiles::finish(ToolProcess &child)
 {
-    Result result;
     // Far less than the time-out and its grace: a refusal comes at once.
-    result.finished = process.waitForFinished(15000);
-    if (!result.finished) {
-        process.kill();
-        process.waitForFinished();
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.standardError = lines(process.readAllStandardError());
+    const ToolProcess::Result ended = child.finish(15000);
+    Result result;
+    result.finished = ended.finished;
+    result.exitCode = ended.crashed ? -2 : ended.exitCode;
+    result.standardError = ended.errorLines();
     return result;
-}
-
-QStringList TestInputFiles::lines(const QByteArray &bytes)
-{
-    return QString::fromLocal8Bit(bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void TestInputFiles::refusedBeforeTheRun_data()
@@ -199,9 +182,9 @@ void TestInputFiles::refusedBeforeTheRun()
     if (option != QLatin1String("--registry"))
         arguments << QStringLiteral("--registry=") + path(QStringLiteral("registry.json"));
 
-    QProcess process;
-    start(process, arguments);
-    const Result result = finish(process);
+    ToolProcess child;
+    start(child, arguments);
+    const Result result = finish(child);
 
     QVERIFY2(result.finished, "the run blocked");
     QCOMPARE(result.exitCode, 2);
@@ -235,10 +218,10 @@ void TestInputFiles::firmwareFileRefused()
 
     const QString image = make(QStringLiteral("vemo2.bin"), what);
     QVERIFY(!image.isEmpty());
-    QProcess process;
-    start(process, {QStringLiteral("--sim=") + simFile(true),
-                    QStringLiteral("--registry=") + path(QStringLiteral("registry.json")), image});
-    const Result result = finish(process);
+    ToolProcess child;
+    start(child, {QStringLiteral("--sim=") + simFile(true),
+                  QStringLiteral("--registry=") + path(QStringLiteral("registry.json")), image});
+    const Result result = finish(child);
 
     QVERIFY2(result.finished, "the run blocked");
     QCOMPARE(result.exitCode, 2);
@@ -285,18 +268,18 @@ void TestInputFiles::logFileThatCannotBeWritten()
             QFile::setPermissions(path(QStringLiteral("ro")), QFile::ReadOwner | QFile::ExeOwner));
         logFile = path(logFile);
     }
-    QProcess process;
+    ToolProcess child;
     if (standardOutput.startsWith(QLatin1Char('/')))
-        process.setStandardOutputFile(standardOutput);
+        child.process().setStandardOutputFile(standardOutput);
     // An update that takes its time: most of its lines come after the pipe
     // closed, whenever that was.
     const QString image = make(QStringLiteral("vemo2.bin"), QStringLiteral("file"));
-    start(process,
+    start(child,
           {QStringLiteral("--sim=") + simFile(true),
            QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
            QStringLiteral("--log-file=") + logFile, image},
           standardOutput == QLatin1String("closed"));
-    const Result result = finish(process);
+    const Result result = finish(child);
 
     QVERIFY2(result.finished, "the run blocked");
     if (logFile != QLatin1String("-")) {
@@ -331,10 +314,10 @@ void TestInputFiles::logFileLostDuringTheRun()
 
     const QString image = make(QStringLiteral("vemo2.bin"), QStringLiteral("file"));
     const QString log = path(QStringLiteral("run.log"));
-    QProcess process;
-    start(process, {QStringLiteral("--sim=") + simFile(true),
-                    QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
-                    QStringLiteral("--log-file=") + log, image});
+    ToolProcess child;
+    start(child, {QStringLiteral("--sim=") + simFile(true),
+                  QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
+                  QStringLiteral("--log-file=") + log, image});
     // Once its start-up is in the log, and while the device restarts.
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 10000);
     if (how == QLatin1String("remove")) {
@@ -345,7 +328,7 @@ void TestInputFiles::logFileLostDuringTheRun()
         QVERIFY(::rename(QFile::encodeName(other).constData(),
                          QFile::encodeName(log).constData()) == 0);
     }
-    const Result result = finish(process);
+    const Result result = finish(child);
 
     QVERIFY2(result.finished, "the run blocked");
     QCOMPARE(result.exitCode, 1);

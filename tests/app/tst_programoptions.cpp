@@ -1,5 +1,6 @@
 #include "app/ProgramOptions.h"
 #include "registry/KeyStore.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -574,21 +575,15 @@ void TestProgramOptions::executable()
     stderrHas.replace(QLatin1String("TMP/"), tmp);
     defaultStore.replace(QLatin1String("TMP/"), tmp);
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!defaultStore.isEmpty())
-        env.insert(QStringLiteral("VEMO_REGISTRY"), defaultStore);
     // None of these lines may need a display.
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VEMOTOOL_PATH), arguments);
-    QVERIFY(process.waitForFinished(30000));
-    const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), exitCode);
+    ToolProcess::Setup setup;
+    setup.keyStore = defaultStore;
+    const ToolProcess::Result ended = ToolProcess::run(arguments, setup);
+    QVERIFY(ended.finished);
+    const QString out = QString::fromLocal8Bit(ended.out);
+    const QString err = QString::fromLocal8Bit(ended.err);
+    QVERIFY(!ended.crashed);
+    QCOMPARE(ended.exitCode, exitCode);
     if (!stdoutHas.isEmpty())
         QVERIFY2(out.contains(stdoutHas), qPrintable(out));
     if (exitCode == 2) {
@@ -608,15 +603,12 @@ void TestProgramOptions::executableRejectsBrokenSimFile()
     file.write("{ \"devices\": [ this is not json");
     file.close();
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("VEMO_REGISTRY"), path(QStringLiteral("registry.json")));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VEMOTOOL_PATH), {QStringLiteral("--sim=") + broken});
-    QVERIFY(process.waitForFinished(30000));
-    QCOMPARE(process.exitCode(), 2);
-    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    ToolProcess::Setup setup;
+    setup.display = ToolProcess::Display::Offscreen;
+    setup.keyStore = path(QStringLiteral("registry.json"));
+    const ToolProcess::Result ended = ToolProcess::run({QStringLiteral("--sim=") + broken}, setup);
+    QCOMPARE(ended.status(), 2);
+    const QString err = QString::fromLocal8Bit(ended.err);
     QVERIFY2(err.contains(QLatin1String("--sim")) && err.contains(broken), qPrintable(err));
 }
 
@@ -640,14 +632,14 @@ void TestProgramOptions::executableStartsOnSimulatedVemo2()
     const QString logPath = path(QStringLiteral("run-%1.log").arg(toStdout));
     const QString workDir = path(QString());
 
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(workDir);
-    process.start(QStringLiteral(VEMOTOOL_PATH),
-                  {QStringLiteral("--sim=") + sim, QStringLiteral("--registry=") + registry,
-                   QStringLiteral("--log-file=") + (toStdout ? QStringLiteral("-") : logPath)});
+    ToolProcess child;
+    QProcess &process = child.process();
+    ToolProcess::Setup setup;
+    setup.display = ToolProcess::Display::Offscreen;
+    setup.workingDirectory = workDir;
+    child.start(setup,
+                {QStringLiteral("--sim=") + sim, QStringLiteral("--registry=") + registry,
+                 QStringLiteral("--log-file=") + (toStdout ? QStringLiteral("-") : logPath)});
     QVERIFY(process.waitForStarted(30000));
 
     // The program runs until it is closed; the typical start-up log of one
@@ -675,7 +667,7 @@ void TestProgramOptions::executableStartsOnSimulatedVemo2()
     QCOMPARE(store.readString(registry::RootKey::LocalMachine,
                               QStringLiteral("Software\\ORVIK\\Vemo"),
                               QStringLiteral("VemoUSBDemo")),
-             QFileInfo(QStringLiteral(VEMOTOOL_PATH)).canonicalFilePath());
+             QFileInfo(ToolProcess::vemotool()).canonicalFilePath());
 }
 
 QTEST_GUILESS_MAIN(TestProgramOptions)

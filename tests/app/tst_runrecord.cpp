@@ -1,4 +1,5 @@
 #include "tests/support/TestBytes.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -51,9 +52,9 @@ private:
     // extra fields; the program run on it with --batch, its record going to
     // record.jsonl. prefix: a shell line the program is started through
     // ("ulimit ...; exec"), empty for none.
-    void start(QProcess &process, const QStringList &arguments, const QStringList &options,
+    void start(ToolProcess &child, const QStringList &arguments, const QStringList &options,
                const QString &extra = {}, const QString &prefix = {});
-    Run finish(QProcess &process);
+    Run finish(ToolProcess &child);
     Run run(const QStringList &arguments, const QStringList &options, const QString &extra = {},
             const QString &prefix = {});
     QList<QJsonObject> records() const;
@@ -106,7 +107,7 @@ void TestRunRecord::writeFile(const QString &name, const QByteArray &bytes)
     QCOMPARE(file.write(bytes), bytes.size());
 }
 
-void TestRunRecord::start(QProcess &process, const QStringList &arguments,
+void TestRunRecord::start(ToolProcess &child, const QStringList &arguments,
                           const QStringList &options, const QString &extra, const QString &prefix)
 {
     ++m_runs;
@@ -122,14 +123,6 @@ void TestRunRecord::start(QProcess &process, const QStringList &arguments,
     simFile.write(json.toUtf8());
     simFile.close();
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("TMPDIR"), m_dir->path());
-    env.insert(QStringLiteral("CUPS_SERVER"), QStringLiteral("/nonexistent/vemo-test/cups.sock"));
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_dir->path());
     QStringList all{QStringLiteral("--batch"), QStringLiteral("--sim=") + sim,
                     QStringLiteral("--registry=") + path(QStringLiteral("registry.json")),
                     QStringLiteral("--log-file=") + path(QStringLiteral("run-%1.log").arg(m_runs)),
@@ -137,26 +130,25 @@ void TestRunRecord::start(QProcess &process, const QStringList &arguments,
     if (!options.join(QLatin1Char(' ')).contains(QLatin1String("--record=")))
         all << QStringLiteral("--record=") + path(QStringLiteral("record.jsonl"));
     all << options << arguments;
+    const ToolProcess::Setup setup = ToolProcess::inFolder(m_dir->path());
     if (prefix.isEmpty()) {
-        process.start(QStringLiteral(VEMOTOOL_PATH), all);
+        child.start(setup, all);
         return;
     }
-    process.start(QStringLiteral("/bin/sh"),
-                  QStringList{QStringLiteral("-c"), prefix + QStringLiteral(" \"$0\" \"$@\""),
-                              QStringLiteral(VEMOTOOL_PATH)} +
-                      all);
+    child.start(setup, QStringLiteral("/bin/sh"),
+                QStringList{QStringLiteral("-c"), prefix + QStringLiteral(" \"$0\" \"$@\""),
+                            ToolProcess::vemotool()} +
+                    all);
 }
 
-TestRunRecord::Run TestRunRecord::finish(QProcess &process)
+TestRunRecord::Run TestRunRecord::finish(ToolProcess &child)
 {
     Run result;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
+    const ToolProcess::Result ended = child.finish();
+    if (!ended.finished)
         return result;
-    }
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.standardError = QString::fromLocal8Bit(process.readAllStandardError());
+    result.exitCode = ended.status();
+    result.standardError = QString::fromLocal8Bit(ended.err);
     result.log = QString::fromUtf8(readFile(path(QStringLiteral("run-%1.log").arg(m_runs))))
                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return result;
@@ -165,9 +157,9 @@ TestRunRecord::Run TestRunRecord::finish(QProcess &process)
 TestRunRecord::Run TestRunRecord::run(const QStringList &arguments, const QStringList &options,
                                       const QString &extra, const QString &prefix)
 {
-    QProcess process;
-    start(process, arguments, options, extra, prefix);
-    return finish(process);
+    ToolProcess child;
+    start(child, arguments, options, extra, prefix);
+    return finish(child);
 }
 
 QList<QJsonObject> TestRunRecord::records() const
@@ -405,8 +397,9 @@ void TestRunRecord::interruptedTransfer()
 {
     const QByteArray image = testBytes(64008);
     writeFile(QStringLiteral("vemo2.bin"), image);
-    QProcess process;
-    start(process, {QStringLiteral("vemo2.bin")}, {},
+    ToolProcess child;
+    QProcess &process = child.process();
+    start(child, {QStringLiteral("vemo2.bin")}, {},
           QStringLiteral(R"("faults": { "writeCompletionDelayMs": 20 })"));
     QVERIFY(process.waitForStarted());
     const QString logPath = path(QStringLiteral("run-%1.log").arg(m_runs));
@@ -418,7 +411,7 @@ void TestRunRecord::interruptedTransfer()
     }
     QVERIFY(!process.waitForFinished(500));
     ::kill(pid_t(process.processId()), SIGTERM);
-    const Run result = finish(process);
+    const Run result = finish(child);
     QCOMPARE(result.exitCode, 5);
 
     const QList<QJsonObject> all = records();

@@ -1,10 +1,10 @@
 #include "registry/KeyStore.h"
+#include "tests/support/ToolProcess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,7 +42,7 @@ private:
         QStringList serials;
     };
     Instance makeInstance(const QString &tag, int count);
-    void start(QProcess &process, const Instance &instance, const QString &logName);
+    void start(ToolProcess &child, const Instance &instance, const QString &logName);
     QString registryPath() const { return m_dir->filePath(QStringLiteral("registry.json")); }
     // Why the store does not hold the program's path and the instance keys
     // of these devices whole (empty when it does); a store that does not
@@ -110,21 +110,14 @@ TestSharedKeyStore::Instance TestSharedKeyStore::makeInstance(const QString &tag
     return instance;
 }
 
-void TestSharedKeyStore::start(QProcess &process, const Instance &instance, const QString &logName)
+void TestSharedKeyStore::start(ToolProcess &child, const Instance &instance, const QString &logName)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("TMPDIR"), m_dir->path());
-    process.setProcessEnvironment(env);
-    process.setWorkingDirectory(m_dir->path());
     // A start with nothing to run: it records its path and its devices,
     // logs its start-up and ends.
-    process.start(QStringLiteral(VEMOTOOL_PATH),
-                  {QStringLiteral("--batch"), QStringLiteral("--sim=") + instance.sim,
-                   QStringLiteral("--registry=") + registryPath(),
-                   QStringLiteral("--log-file=") + m_dir->filePath(logName)});
+    child.start(ToolProcess::inFolder(m_dir->path()),
+                {QStringLiteral("--batch"), QStringLiteral("--sim=") + instance.sim,
+                 QStringLiteral("--registry=") + registryPath(),
+                 QStringLiteral("--log-file=") + m_dir->filePath(logName)});
 }
 
 namespace {
@@ -165,7 +158,7 @@ QString TestSharedKeyStore::missingKeys(const QStringList &serials) const
         const auto path =
             store.value(RootKey::LocalMachine, QStringLiteral("Software\\ORVIK\\Vemo"),
                         QStringLiteral("VemoUSBDemo"));
-        if (path != registry::Value(QFileInfo(QStringLiteral(VEMOTOOL_PATH)).canonicalFilePath()))
+        if (path != registry::Value(QFileInfo(ToolProcess::vemotool()).canonicalFilePath()))
             missing << QStringLiteral("the program's path");
         return missing.isEmpty()
                    ? QString()
@@ -192,22 +185,22 @@ void TestSharedKeyStore::instancesStartingAtOnceLoseNothing()
     // holds the earlier rounds' keys.
     QStringList everyone;
     for (int round = 0; round < 3; ++round) {
-        std::vector<std::unique_ptr<QProcess>> processes;
+        std::vector<std::unique_ptr<ToolProcess>> processes;
         QStringList serials;
         for (int i = 0; i < instances; ++i) {
             const Instance instance =
                 makeInstance(QStringLiteral("R%1I%2").arg(round).arg(i), devices);
             serials += instance.serials;
-            processes.push_back(std::make_unique<QProcess>());
+            processes.push_back(std::make_unique<ToolProcess>());
             start(*processes.back(), instance, QStringLiteral("r%1-i%2.log").arg(round).arg(i));
         }
         for (const auto &process : processes) {
-            QVERIFY(process->waitForFinished(120000));
-            const QByteArray errors = process->readAllStandardError();
-            QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+            const ToolProcess::Result ended = process->finish();
+            QVERIFY(ended.finished);
+            QVERIFY(!ended.crashed);
             // Nothing else on standard error: no write was refused.
-            QCOMPARE(errors, QByteArray("run ended: 0 done\n"));
-            QCOMPARE(process->exitCode(), 0);
+            QCOMPARE(ended.err, QByteArray("run ended: 0 done\n"));
+            QCOMPARE(ended.exitCode, 0);
         }
         everyone += serials;
         const QString missing = missingKeys(everyone);
@@ -233,25 +226,27 @@ void TestSharedKeyStore::programKilledWhileWritingLeavesAStoreThatLoads()
     // moments of the kills are taken from that span.
     qint64 spanMs = 0;
     {
-        QProcess process;
+        ToolProcess child;
         QElapsedTimer clock;
         clock.start();
-        start(process, makeInstance(QStringLiteral("SPAN"), kDevices), QStringLiteral("span.log"));
-        QVERIFY(process.waitForFinished(120000));
+        start(child, makeInstance(QStringLiteral("SPAN"), kDevices), QStringLiteral("span.log"));
+        const ToolProcess::Result ended = child.finish();
         spanMs = clock.elapsed();
-        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(ended.finished);
+        QCOMPARE(ended.status(), 0);
     }
 
     QStringList everyone = makeInstance(QStringLiteral("SPAN"), kDevices).serials;
     int killedBetweenWrites = 0;
     for (int round = 0; round < 30; ++round) {
         const Instance instance = makeInstance(QStringLiteral("K%1").arg(round), kDevices);
-        QProcess killed;
+        ToolProcess killed;
         start(killed, instance, QStringLiteral("killed-%1.log").arg(round));
-        QVERIFY2(killed.waitForStarted(), qPrintable(failure(round, killed.errorString())));
+        QVERIFY2(killed.process().waitForStarted(),
+                 qPrintable(failure(round, killed.process().errorString())));
         QThread::usleep(random.bounded(quint32(spanMs * 1000)));
-        killed.kill();
-        QVERIFY(killed.waitForFinished(30000));
+        killed.process().kill();
+        QVERIFY(killed.finish(30000).finished);
 
         // The store loads, with every key of the rounds before.
         QString missing = missingKeys(everyone);
@@ -262,11 +257,13 @@ void TestSharedKeyStore::programKilledWhileWritingLeavesAStoreThatLoads()
 
         // The next start of the same devices writes what the killed one did
         // not, undisturbed by its lock.
-        QProcess next;
+        ToolProcess next;
         start(next, instance, QStringLiteral("next-%1.log").arg(round));
-        QVERIFY(next.waitForFinished(120000));
-        QCOMPARE(next.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(next.exitCode() == 0, qPrintable(failure(round, next.readAllStandardError())));
+        const ToolProcess::Result ended = next.finish();
+        QVERIFY(ended.finished);
+        QVERIFY(!ended.crashed);
+        QVERIFY2(ended.exitCode == 0,
+                 qPrintable(failure(round, QString::fromLocal8Bit(ended.err))));
         everyone += instance.serials;
         missing = missingKeys(everyone);
         QVERIFY2(missing.isEmpty(), qPrintable(failure(round, missing)));

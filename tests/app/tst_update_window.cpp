@@ -83,8 +83,7 @@ bool inOrder(const QStringList &log, const QStringList &want)
 void TestUpdateWindow::init()
 {
     dialogue::Intervals fast;
-    fast.bwfFirstGeneration = 60;
-    fast.bwfLaterGenerations = 80;
+    fast.bwfScale = 0.003; // 60 ms for the first generation, 90 ms for the others
     fast.restartReminder = 25;
     dialogue::setIntervals(fast);
     m_dir = std::make_unique<QTemporaryDir>();

@@ -30,21 +30,29 @@ const QList<Layer> &layers()
         // folder               may include                                      host headers
         // What any layer asks of a named file before it opens it: Qt only.
         {"files", {}, false},
+        // The generation table, which every layer that tells the device
+        // generations apart reads: Qt only.
+        {"generations", {}, false},
         {"platform", {}, true},
-        {"registry", {"files"}, false},
+        {"registry", {"generations", "files"}, false},
         {"report", {"files"}, false},
-        {"usbio/devicemodel", {}, false},
+        {"usbio/devicemodel", {"generations"}, false},
         {"usbio", {}, false},
-        {"usbio/common", {"usbio", "usbio/devicemodel", "registry"}, false},
-        {"usbio/sim", {"usbio", "usbio/common", "usbio/devicemodel", "files"}, false},
+        {"usbio/common", {"usbio", "usbio/devicemodel", "registry", "generations"}, false},
+        {"usbio/sim",
+         {"usbio", "usbio/common", "usbio/devicemodel", "generations", "files"},
+         false},
         {"usbio/libusb", {"usbio", "usbio/common", "usbio/devicemodel"}, true},
         {"usbio/capture", {"usbio", "files"}, false},
         {"link", {"usbio", "platform", "files"}, false},
-        {"dialogue", {"link", "report", "registry", "platform", "usbio", "files"}, false},
-        {"download", {"dialogue", "registry", "platform"}, false},
+        {"dialogue",
+         {"link", "report", "registry", "platform", "usbio", "generations", "files"},
+         false},
+        {"download", {"dialogue", "registry", "platform", "generations"}, false},
         {"app", {"*"}, false},
-        // The build's helper that makes the desktop icons: Qt only.
-        {"packaging", {}, false},
+        // The build's helpers that make the desktop icons and the files that
+        // name the generations: Qt, and the generation table.
+        {"packaging", {"generations"}, false},
         {"bench", {"*"}, true},
         {"tests", {"*", "tests"}, true},
         {"fuzz", {"*", "tests"}, false},

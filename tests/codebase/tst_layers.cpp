@@ -108,6 +108,9 @@ void TestLayers::rules_data()
         << QByteArray("#include \"dialogue/IncomingLines.h\"\n#include "
                       "\"tests/support/FakeWindowPort.h\"")
         << QString();
+    QTest::newRow("registry probe to the generation table")
+        << "registry/Foo.cpp" << QByteArray("#include \"generations/GenerationTable.h\"")
+        << QString();
     QTest::newRow("libusb backend to POSIX")
         << "usbio/libusb/Foo.cpp" << QByteArray("#include <poll.h>") << QString();
     QTest::newRow("platform to POSIX")
@@ -136,6 +139,9 @@ void TestLayers::rules_data()
     QTest::newRow("download to the link")
         << "download/Foo.cpp" << QByteArray("#include \"link/VemoUSBinterface.h\"")
         << "download may not include link";
+    QTest::newRow("generation table to the device model")
+        << "generations/Foo.cpp" << QByteArray("#include \"usbio/devicemodel/VemoIdentity.h\"")
+        << "generations may not include usbio/devicemodel";
     QTest::newRow("registry to platform")
         << "registry/Foo.cpp" << QByteArray("#include \"platform/HostServices.h\"")
         << "registry may not include platform";

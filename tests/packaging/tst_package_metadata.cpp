@@ -1,8 +1,10 @@
 // What the desktop reads of the program: the desktop entry and the AppStream
 // metainfo as their validators take them, and the manual page as groff
-// renders it, held against what the program itself says in --help.
+// renders it, held against what the program itself says in --help and the
+// generation table.
 
 #include "app/ProgramOptions.h"
+#include "generations/GenerationTable.h"
 #include "tests/packaging/ToolRun.h"
 #include "usbio/devicemodel/VemoIdentity.h"
 
@@ -114,6 +116,39 @@ QString sorted(const QSet<QString> &set)
     return list.join(QLatin1Char(' '));
 }
 
+// The first cells of the rows of a Markdown page's tables under one heading
+// ("## Options"), up to the next heading of that level or above; the
+// table's heading row and its rule left out.
+QStringList tableKeys(const QString &page, const QString &heading)
+{
+    QStringList keys;
+    bool inside = false;
+    bool headRow = false;
+    for (const QString &line : page.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("## ")) || line.startsWith(QLatin1String("# "))) {
+            inside = line == heading;
+            continue;
+        }
+        if (!inside || !line.startsWith(QLatin1Char('|'))) {
+            headRow = true; // the next table starts with its heading row
+            continue;
+        }
+        // Cells are parted by | that is not escaped (\| inside a cell).
+        const QString first =
+            line.mid(1).section(QRegularExpression(QStringLiteral("(?<!\\\\)\\|")), 0, 0);
+        if (headRow) {
+            headRow = false;
+            continue;
+        }
+        if (first.trimmed().startsWith(QLatin1String("---")))
+            continue;
+        keys << first.trimmed()
+                    .remove(QLatin1Char('`'))
+                    .replace(QLatin1String("\\|"), QLatin1String("|"));
+    }
+    return keys;
+}
+
 // Key=value lines of the [Desktop Entry] group.
 QHash<QString, QString> desktopEntry(const QByteArray &text)
 {
@@ -143,6 +178,9 @@ private Q_SLOTS:
     void manPageRendersWithoutWarnings();
     void manPageDescribesEveryOptionOfHelp();
     void manPageListsEveryExitStatusOfHelp();
+    void manPageAndHelpNameEveryGeneration();
+    void commandLinePageDescribesEveryOptionOfHelp();
+    void commandLinePageListsEveryExitStatusOfHelp();
 
 private:
     // The manual page as a reader sees it: plain text, one paragraph a line.
@@ -267,12 +305,17 @@ void TestPackageMetadata::metainfoNamesTheDevicesAndThisRelease()
     // The newest release is the program's own version.
     QCOMPARE(releases.value(0), QStringLiteral(VEMO_PROJECT_VERSION));
 
-    // A desktop offers the tool for exactly the devices the program serves.
+    // A desktop offers the tool for exactly the devices the program serves:
+    // every generation of the table.
     QSet<QString> expected;
-    for (const Generation generation : {Generation::Vemo, Generation::Vemo2, Generation::Vemo3})
+    for (const generations::Descriptor &generation : generations::table().rows())
         expected.insert(QStringLiteral("usb:v%1p%2d*")
-                            .arg(hex4Upper(kVendorId), hex4Upper(productId(generation))));
+                            .arg(hex4Upper(kVendorId), hex4Upper(generation.productId)));
     QCOMPARE(sorted(modaliases), sorted(expected));
+    // And its description names them all.
+    const QString text = QString::fromUtf8(readFile(QStringLiteral(VEMO_METAINFO)));
+    QVERIFY2(text.contains(generations::table().namesText()), qPrintable(text));
+    QVERIFY2(!text.contains(QLatin1String("{{")), qPrintable(text)); // no marker left
 }
 
 QString TestPackageMetadata::renderedManPage()
@@ -343,6 +386,53 @@ void TestPackageMetadata::manPageListsEveryExitStatusOfHelp()
     for (const int status : {0, ProgramOptions::RunFailedExitCode, ProgramOptions::ErrorExitCode,
                              ProgramOptions::TimeoutExitCode})
         QVERIFY2(listed.contains(QString::number(status)), qPrintable(QString::number(status)));
+}
+
+void TestPackageMetadata::manPageAndHelpNameEveryGeneration()
+{
+    const generations::GenerationTable &table = generations::table();
+    QVERIFY2(m_help.contains(QStringLiteral("Service tool for the ") + table.namesText()),
+             qPrintable(m_help));
+    // Words as a reader sees them, whatever the spaces that justify a line.
+    const QString page = renderedManPage().simplified();
+    if (page.isEmpty())
+        QSKIP("groff is not installed (package groff-base)");
+    // The description from the table; the lists of the installers and the
+    // images (--firmware-server, FILES) are written by hand and must keep
+    // up with it.
+    QVERIFY2(page.contains(QStringLiteral("serves the ") + table.namesText()), qPrintable(page));
+    QVERIFY2(!page.contains(QLatin1String("{{")), qPrintable(page)); // no marker left
+    for (const generations::Descriptor &generation : table.rows()) {
+        for (const QString &text :
+             {QStringLiteral("%1").arg(generation.productId, 4, 16, QLatin1Char('0')),
+              generation.installerFileName, generation.imageFileName})
+            QVERIFY2(page.contains(text),
+                     qPrintable(generation.name + QStringLiteral(": ") + text));
+    }
+// The reference page of the command line, the one a reader of the sources
+// goes to: its table of options and its table of exit statuses against what
+// the program says in --help, both ways.
+void TestPackageMetadata::commandLinePageDescribesEveryOptionOfHelp()
+{
+    const QString page = QString::fromUtf8(readFile(QStringLiteral(VEMO_COMMAND_LINE_PAGE)));
+    QVERIFY(!page.isEmpty());
+    QSet<QString> described;
+    for (const QString &key : tableKeys(page, QStringLiteral("## Options")))
+        for (const QString &option : optionNames(key))
+            described.insert(option);
+    // "--" ends the options; the page says so in its prose.
+    QSet<QString> options = helpOptions(m_help);
+    options.remove(QStringLiteral("--"));
+    QCOMPARE(sorted(described), sorted(options));
+    QVERIFY(page.contains(QLatin1String("after a lone `--`")));
+}
+
+void TestPackageMetadata::commandLinePageListsEveryExitStatusOfHelp()
+{
+    const QString page = QString::fromUtf8(readFile(QStringLiteral(VEMO_COMMAND_LINE_PAGE)));
+    QVERIFY(!page.isEmpty());
+    const QStringList keys = tableKeys(page, QStringLiteral("## Exit status"));
+    QCOMPARE(sorted(QSet<QString>(keys.cbegin(), keys.cend())), sorted(helpExitStatuses(m_help)));
 }
 
 QTEST_GUILESS_MAIN(TestPackageMetadata)

@@ -2,10 +2,8 @@
 
 ScopedHost::ScopedHost() : ScopedHost(m_ownFake) {}
 
-ScopedHost::ScopedHost(platform::HostServices &services) : m_previous(&platform::host())
-{
-    platform::setHost(&services);
-}
+ScopedHost::ScopedHost(platform::HostServices &services) : m_previous(platform::setHost(&services))
+{}
 
 ScopedHost::~ScopedHost()
 {

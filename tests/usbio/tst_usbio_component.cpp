@@ -54,6 +54,8 @@ private Q_SLOTS:
     void readDataWithoutFinishedRead();
     void finishedReadsAreDropped_data();
     void finishedReadsAreDropped();
+    void slotsFreedByADropTakeWhatWaits_data();
+    void slotsFreedByADropTakeWhatWaits();
     void writeCompletesOncePerWriteAfterDelivery();
     void writeChecks();
     void writeCompletionNeverComesWhenDelayIsMinusOne();
@@ -526,6 +528,40 @@ void TestComponent::finishedReadsAreDropped()
     device->sendToHost("new");
     QVERIFY(events.waitFor(EventId::ReadComplete, 2));
     QCOMPARE(readOne(*reader), QByteArray("new"));
+}
+
+void TestComponent::slotsFreedByADropTakeWhatWaits_data()
+{
+    QTest::addColumn<bool>("abort");
+    QTest::newRow("ResetPipe") << false;
+    QTest::newRow("AbortPipe") << true;
+}
+
+// Reading goes on over a reset or an abort of the IN pipe: the slots the
+// dropped reads held are pending again at once and take what the device
+// has queued meanwhile, as they would on libusb, without waiting for the
+// device to send more.
+void TestComponent::slotsFreedByADropTakeWhatWaits()
+{
+    QFETCH(bool, abort);
+    SimFixture sim;
+    SimDevice *device = sim.bus.attach();
+    auto reader = sim.pipe(kIn);
+    QVERIFY(reader);
+    EventRecorder events(reader.get());
+    QCOMPARE(reader->StartReading(16, 2, 5), status::Success);
+    device->sendToHost("a");
+    device->sendToHost("b");
+    device->sendToHost("c");
+    QVERIFY(events.waitFor(EventId::ReadComplete, 2));
+    // Two buffers, both holding a finished read: "c" waits at the device.
+    QCOMPARE(reader->finishedReads(), 2);
+
+    QCOMPARE(abort ? reader->AbortPipe() : reader->ResetPipe(), status::Success);
+    QCOMPARE(reader->finishedReads(), 0);
+    QVERIFY(reader->isReading());
+    QVERIFY(events.waitFor(EventId::ReadComplete, 3));
+    QCOMPARE(readOne(*reader), QByteArray("c"));
 }
 
 void TestComponent::writeCompletesOncePerWriteAfterDelivery()

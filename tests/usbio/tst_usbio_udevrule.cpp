@@ -1,8 +1,10 @@
-// The udev rule that lets the logged-in user open the Vemo devices: it names
-// the vendor and the three products the libusb backend looks for, the
+// The udev rule that lets the logged-in user open the Vemo devices, as the
+// build makes it from the generation table: it names the vendor and the
+// product of every generation, which the libusb backend looks for; the
 // install target puts it where udev reads it, and udev takes it without an
 // error.
 
+#include "generations/GenerationTable.h"
 #include "usbio/devicemodel/VemoIdentity.h"
 
 #include <QDir>
@@ -117,14 +119,14 @@ class TestUdevRule : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void namesTheVendorsThreeProducts();
+    void namesTheProductOfEveryGeneration();
     void installTargetPutsItWhereUdevReadsIt_data();
     void installTargetPutsItWhereUdevReadsIt();
     void udevTakesTheRule_data();
     void udevTakesTheRule();
 };
 
-void TestUdevRule::namesTheVendorsThreeProducts()
+void TestUdevRule::namesTheProductOfEveryGeneration()
 {
     const QStringList lines = ruleLines();
     QCOMPARE(lines.size(), 1);
@@ -135,9 +137,10 @@ void TestUdevRule::namesTheVendorsThreeProducts()
     QCOMPARE(match(rule, QStringLiteral("ATTR{idVendor}"), QStringLiteral("==")), hex4(kVendorId));
     const QStringList products =
         match(rule, QStringLiteral("ATTR{idProduct}"), QStringLiteral("==")).split('|');
-    QCOMPARE(QSet<QString>(products.cbegin(), products.cend()),
-             (QSet<QString>{hex4(productId(Generation::Vemo)), hex4(productId(Generation::Vemo2)),
-                            hex4(productId(Generation::Vemo3))}));
+    QSet<QString> expected;
+    for (const generations::Descriptor &generation : generations::table().rows())
+        expected.insert(hex4(generation.productId));
+    QCOMPARE(QSet<QString>(products.cbegin(), products.cend()), expected);
     // The seat rules (73-seat-late) turn the tag into access for the user
     // logged in; they only see it when this rule comes first.
     QCOMPARE(match(rule, QStringLiteral("TAG"), QStringLiteral("+=")), QStringLiteral("uaccess"));
@@ -185,7 +188,7 @@ void TestUdevRule::installTargetPutsItWhereUdevReadsIt()
 
 void TestUdevRule::udevTakesTheRule_data()
 {
-    QTest::addColumn<QByteArray>("rule"); // empty: the rule of packaging/
+    QTest::addColumn<QByteArray>("rule"); // empty: the rule the build made
     QTest::addColumn<QString>("error");   // a piece of udev's error; empty: accepted
 
     QTest::newRow("the Vemo rule") << QByteArray() << QString();

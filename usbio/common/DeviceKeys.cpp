@@ -1,5 +1,6 @@
 #include "usbio/common/DeviceKeys.h"
 
+#include "generations/GenerationTable.h"
 #include "registry/KeyStore.h"
 
 #include <QLoggingCategory>
@@ -15,21 +16,16 @@ const QString kServiceEnum = QStringLiteral("SYSTEM\\CurrentControlSet\\Services
 
 QString instanceKeyPath(const PresentDevice &device)
 {
-    return QStringLiteral("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_%1&Pid_%2\\%3")
-        .arg(kVendorId, 4, 16, QLatin1Char('0'))
-        .arg(productId(device.generation), 4, 16, QLatin1Char('0'))
-        .arg(device.instanceId);
+    return generations::driverKey(descriptor(device.generation)) + QLatin1Char('\\') +
+           device.instanceId;
 }
 
 } // namespace
 
 QString instancePath(const PresentDevice &device)
 {
-    return QStringLiteral("USB\\VID_%1&PID_%2\\")
-               .arg(kVendorId, 4, 16, QLatin1Char('0'))
-               .arg(productId(device.generation), 4, 16, QLatin1Char('0'))
-               .toUpper() +
-           device.instanceId;
+    return QStringLiteral("USB\\") + generations::hardwareId(descriptor(device.generation)) +
+           QLatin1Char('\\') + device.instanceId;
 }
 
 DeviceKeys::DeviceKeys(registry::KeyStore *store) : m_store(store) {}

@@ -58,6 +58,9 @@ public:
 
     const Settings &settings() const { return m_settings; }
     bool inLoader() const { return m_loader; }
+    // The loader is erasing the flash: "Flash is BLANK" follows after
+    // eraseDelayMs.
+    bool erasing() const { return m_loaderState == LoaderState::Erasing; }
     QByteArray serialNumber() const { return m_settings.serialNumber; }
     QByteArray firmwareVersion() const { return m_settings.firmwareVersion; }
     QByteArray calibrationDate() const { return m_settings.calibrationDate; }

@@ -24,44 +24,29 @@ void appendBulkEndpoint(QByteArray &bytes, quint8 address)
 
 } // namespace
 
+const generations::Descriptor &descriptor(Generation generation)
+{
+    const generations::GenerationTable &table = generations::table();
+    const int index = int(generation);
+    return index >= 0 && index < table.size() ? table.rows().at(index) : table.first();
+}
+
 quint16 productId(Generation generation)
 {
-    switch (generation) {
-    case Generation::Vemo:
-        return kVemoProductId;
-    case Generation::Vemo2:
-        return kVemo2ProductId;
-    case Generation::Vemo3:
-        return kVemo3ProductId;
-    }
-    return kVemo2ProductId;
+    return descriptor(generation).productId;
 }
 
 std::optional<Generation> generationOfProduct(quint16 product)
 {
-    switch (product) {
-    case kVemoProductId:
-        return Generation::Vemo;
-    case kVemo2ProductId:
-        return Generation::Vemo2;
-    case kVemo3ProductId:
-        return Generation::Vemo3;
-    default:
+    const int index = generations::table().indexOfProduct(product);
+    if (index < 0)
         return std::nullopt;
-    }
+    return Generation(index);
 }
 
 QByteArray generationName(Generation generation)
 {
-    switch (generation) {
-    case Generation::Vemo:
-        return "Vemo";
-    case Generation::Vemo2:
-        return "Vemo2";
-    case Generation::Vemo3:
-        return "Vemo3";
-    }
-    return "Vemo2";
+    return descriptor(generation).name.toLatin1();
 }
 
 quint16 releaseOfVersion(const QByteArray &version)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "generations/GenerationTable.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -11,18 +13,33 @@
 // from here.
 namespace usbio {
 
-// The three device generations and their USB product ids.
+// A device generation: the index of its row in the generation table
+// (generations/GenerationTable.cpp), where its product id, name and the
+// rest are. The three generations the program was made for have a name
+// here; a generation added to the table is Generation(its row) until it is
+// given one, and works without.
 enum class Generation
 {
-    Vemo,  // 0889
-    Vemo2, // 088A
-    Vemo3, // 088B
+    Vemo,
+    Vemo2,
+    Vemo3,
 };
 
-constexpr quint16 kVendorId = 0x5E1A;
-constexpr quint16 kVemoProductId = 0x0889;
-constexpr quint16 kVemo2ProductId = 0x088A;
-constexpr quint16 kVemo3ProductId = 0x088B;
+constexpr quint16 kVendorId = generations::kVendorId;
+
+// The row of a generation in the table in use; a generation outside the
+// table is taken as the first.
+const generations::Descriptor &descriptor(Generation generation);
+quint16 productId(Generation generation);
+// The generation of a product id of the vendor; none for other products.
+std::optional<Generation> generationOfProduct(quint16 productId);
+// "Vemo", "Vemo2", "Vemo3": the table's name of the generation.
+QByteArray generationName(Generation generation);
+
+// The product ids of the three named generations, as the table has them.
+inline const quint16 kVemoProductId = productId(Generation::Vemo);
+inline const quint16 kVemo2ProductId = productId(Generation::Vemo2);
+inline const quint16 kVemo3ProductId = productId(Generation::Vemo3);
 
 // The device-interface guid the Vemo driver registers its devices under.
 constexpr const char *kDeviceInterfaceGuid = "{7A41C9E2-5B3D-4F60-9C18-2E6D4B90A7F3}";
@@ -40,12 +57,6 @@ constexpr int kInPacketSize = 16;
 constexpr int kCommandPieceSize = 16;
 // The loader takes the image in chunks of this size; a shorter one ends it.
 constexpr int kImageChunkSize = 64;
-
-quint16 productId(Generation generation);
-// The generation of a product id of the vendor; none for other products.
-std::optional<Generation> generationOfProduct(quint16 productId);
-// "Vemo", "Vemo2" or "Vemo3".
-QByteArray generationName(Generation generation);
 
 // bcdDevice of the loader, which answers "loader V1.00".
 constexpr quint16 kLoaderRelease = 0x0100;

@@ -23,11 +23,10 @@ class LibusbDevice;
 class LibusbEventPump;
 
 // The "libusb" backend: real Vemo devices through libusb-1.0. It keeps the
-// list of the vendor's devices present (vendor 5E1A, products 0889, 088A,
-// 088B), in a stable order (bus, then port path), follows arrivals and
-// removals through libusb's hotplug support, and publishes the list into
-// the key store as the Windows driver would, so that the registry probe
-// names what the components enumerate.
+// list of the vendor's devices present (vendor 5E1A, the product of each
+// generation of the generation table), in a stable order (bus, then port path), follows arrivals
+// and removals through libusb's hotplug support, and publishes the list into the key store as the
+// Windows driver would, so that the registry probe names what the components enumerate.
 //
 // Everything runs on the thread the backend lives on: libusb's descriptors
 // are watched by the Qt event loop, and its callbacks only record what

@@ -42,7 +42,7 @@ void kernelVersion(quint32 &majorMinor, quint32 &patch)
 } // namespace
 
 LibusbComponent::LibusbComponent(LibusbBackend *backend, QObject *parent)
-    : Component(parent), m_backend(backend)
+    : ComponentBase(parent), m_backend(backend)
 {
     if (backend)
         backend->addComponent(this);
@@ -62,11 +62,9 @@ Status LibusbComponent::checkOpen() const
     return m_device->gone() ? status::DeviceGone : status::Success;
 }
 
-Status LibusbComponent::checkPipe() const
+bool LibusbComponent::deviceConfigured() const
 {
-    if (const Status open = checkOpen())
-        return open;
-    return m_state.checkPipe(m_device->configured());
+    return m_device->configured();
 }
 
 int LibusbComponent::EnumerateDevices(const QString &interfaceGuid)
@@ -104,10 +102,8 @@ Status LibusbComponent::DescribeDevice(int index, DeviceDescription &description
     return status::Success;
 }
 
-void LibusbComponent::CloseDevice()
+void LibusbComponent::releaseDevice()
 {
-    releasePipe();
-    m_state.deleteInterfaces();
     if (m_device) {
         m_device->release(this);
         m_device.reset();
@@ -132,41 +128,13 @@ Status LibusbComponent::GetDeviceAddress(DeviceAddress &address)
     return status::Success;
 }
 
-void LibusbComponent::SetDeviceParameter(int value)
+Status LibusbComponent::configureDevice()
 {
-    m_parameter = value;
-}
-
-Status LibusbComponent::AddInterface(int interfaceNumber, int alternateSetting,
-                                     int maximumTransferSize)
-{
-    if (const Status open = checkOpen())
-        return open;
-    if (const Status refused =
-            m_state.checkInterface(interfaceNumber, alternateSetting, maximumTransferSize))
-        return refused;
-    m_state.declareInterface();
-    return status::Success;
-}
-
-void LibusbComponent::DeleteInterfaces()
-{
-    m_state.deleteInterfaces();
-}
-
-Status LibusbComponent::SetConfiguration(int configurationIndex)
-{
-    if (const Status open = checkOpen())
-        return open;
-    if (const Status refused = m_state.checkConfiguration(configurationIndex))
-        return refused;
     return m_device->configure();
 }
 
-Status LibusbComponent::UnconfigureDevice()
+void LibusbComponent::unconfigureDevice()
 {
-    if (const Status open = checkOpen())
-        return open;
     // The configuration is the device's: every holder's transfers end with
     // it. The other holders keep their pipe and find out at their next
     // operation (NotConfigured).
@@ -176,49 +144,11 @@ Status LibusbComponent::UnconfigureDevice()
         if (holder != this)
             holder->deviceConfigurationDropped(m_device.get());
     }
-    releasePipe();
-    return status::Success;
 }
 
 QString LibusbComponent::ErrorText(Status status)
 {
     return statusDescription(status);
-}
-
-Status LibusbComponent::Bind(quint8 endpointAddress)
-{
-    if (const Status open = checkOpen())
-        return open;
-    if (const Status refused = m_state.checkBind(m_device->configured(), endpointAddress))
-        return refused;
-    m_state.bind(endpointAddress);
-    m_halted = false;
-    return status::Success;
-}
-
-Status LibusbComponent::Unbind()
-{
-    const Status open = checkOpen();
-    const bool wasBound = m_state.isBound();
-    releasePipe();
-    if (open)
-        return open;
-    return wasBound ? status::Success : status::NotBound;
-}
-
-Status LibusbComponent::StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount)
-{
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status refused = m_state.checkStartReading(sizeOfBuffer, numberOfBuffers))
-        return refused;
-    m_state.startReading(sizeOfBuffer, numberOfBuffers, maxErrorCount);
-    if (const Status status = fillReadSlots()) {
-        // Nothing of the attempt stays behind.
-        StopReading();
-        return status;
-    }
-    return status::Success;
 }
 
 Status LibusbComponent::fillReadSlots()
@@ -265,47 +195,8 @@ void LibusbComponent::readFinished(LibusbTransfer *transfer)
     postReadComplete();
 }
 
-Status LibusbComponent::ReadData(QByteArray &buffer, int &byteCount)
+Status LibusbComponent::submitWrite(const QByteArray &buffer)
 {
-    byteCount = 0;
-    if (const Status pipe = checkPipe())
-        return pipe;
-    ComponentState::FinishedRead read;
-    if (const Status none = m_state.takeFinishedRead(read))
-        return none;
-    // The read's slot is free again.
-    fillReadSlots();
-    return read.handTo(buffer, byteCount);
-}
-
-void LibusbComponent::StopReading()
-{
-    m_state.stopReading();
-    stopReads();
-}
-
-Status LibusbComponent::StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
-                                     bool writeStatus)
-{
-    Q_UNUSED(maxErrorCount);
-    Q_UNUSED(writeStatus);
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status refused = m_state.checkStartWriting(sizeOfBuffer, numberOfBuffers))
-        return refused;
-    m_state.startWriting(sizeOfBuffer, numberOfBuffers);
-    return status::Success;
-}
-
-Status LibusbComponent::WriteData(const QByteArray &buffer, quint32 userTag)
-{
-    Q_UNUSED(userTag);
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status refused = m_state.checkWriteData(buffer, int(m_writes.size())))
-        return refused;
-    if (m_halted)
-        return status::TransferFailed;
     LibusbTransfer *transfer =
         LibusbTransfer::write(m_device->handle(), m_state.endpoint(), buffer,
                               [this](LibusbTransfer *done) { writeFinished(done); });
@@ -331,53 +222,18 @@ void LibusbComponent::writeFinished(LibusbTransfer *transfer)
     default:
         // Refused by the device (a stall) or lost on the bus: the data did
         // not arrive. No completion; the pipe stays halted until reset.
-        m_halted = true;
+        haltPipe();
         qCWarning(lcLibusbComponent, "write on endpoint 0x%02X failed: %s", m_state.endpoint(),
                   libusb_error_name(result));
         break;
     }
 }
 
-void LibusbComponent::StopWriting()
+Status LibusbComponent::clearHalt()
 {
-    m_state.stopWriting();
-    stopWrites();
-}
-
-Status LibusbComponent::ResetPipe()
-{
-    if (const Status pipe = checkPipe())
-        return pipe;
-    // libusb wants the pipe idle before its halt is cleared.
-    if (m_state.isIn()) {
-        stopReads();
-        m_state.resetReadErrors();
-    } else {
-        stopWrites();
-    }
     if (const int error = libusb_clear_halt(m_device->handle(), m_state.endpoint()))
         return statusOfLibusbError(error);
-    m_halted = false;
-    if (m_state.isIn())
-        return fillReadSlots();
     return status::Success;
-}
-
-Status LibusbComponent::AbortPipe()
-{
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (m_state.isIn()) {
-        stopReads();
-        return fillReadSlots();
-    }
-    stopWrites();
-    return status::Success;
-}
-
-Status LibusbComponent::EnablePnPNotification(const QString &interfaceGuid)
-{
-    return m_state.enablePnP(interfaceGuid);
 }
 
 Status LibusbComponent::submit(LibusbTransfer *transfer, QList<LibusbTransfer *> &transfers)
@@ -406,29 +262,6 @@ void LibusbComponent::cancelAndDrain(QList<LibusbTransfer *> &transfers)
     for (LibusbTransfer *transfer : std::as_const(transfers))
         transfer->disown();
     transfers.clear();
-}
-
-void LibusbComponent::stopReads()
-{
-    cancelAndDrain(m_reads);
-    m_state.dropFinishedReads();
-    endReadSession();
-}
-
-void LibusbComponent::stopWrites()
-{
-    cancelAndDrain(m_writes);
-    endWriteSession();
-}
-
-void LibusbComponent::releasePipe()
-{
-    m_state.stopReading();
-    m_state.stopWriting();
-    stopReads();
-    stopWrites();
-    m_state.unbind();
-    m_halted = false;
 }
 
 void LibusbComponent::deviceLeft(const LibusbDevice *device)

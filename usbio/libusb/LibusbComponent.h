@@ -1,7 +1,6 @@
 #pragma once
 
-#include "usbio/Component.h"
-#include "usbio/common/ComponentState.h"
+#include "usbio/common/ComponentBase.h"
 
 #include <QList>
 #include <QPointer>
@@ -25,13 +24,15 @@ class LibusbTransfer;
 // NotOpened, DeviceGone, NotConfigured, NotBound, InvalidParameter,
 // AlreadyRunning / NotRunning; libusb's own errors map to PermissionDenied
 // (no access to the node), AccessDenied (claimed by another program),
-// DeviceGone, TransferFailed (stall, overflow) and UsbError.
+// DeviceGone, TransferFailed (stall, overflow) and UsbError. The checks and
+// the steps of the pipe are ComponentBase's; here the handle, the device's
+// configuration and the transfers.
 //
 // Driver information on Linux: the API version is libusb's (major.minor),
 // the driver version is the running kernel's (major.minor, the kernel's
 // usbfs being the driver), the build its patch level, and flag 1 says that
 // libusb reports plug-and-play.
-class LibusbComponent : public Component
+class LibusbComponent : public ComponentBase
 {
     Q_OBJECT
 public:
@@ -41,33 +42,29 @@ public:
     int EnumerateDevices(const QString &interfaceGuid) override;
     Status OpenDevice(int index) override;
     Status DescribeDevice(int index, DeviceDescription &description) override;
-    void CloseDevice() override;
     Status GetDriverInfo(DriverInfo &info) override;
     Status GetDeviceAddress(DeviceAddress &address) override;
-    void SetDeviceParameter(int value) override;
-    Status AddInterface(int interfaceNumber, int alternateSetting,
-                        int maximumTransferSize) override;
-    void DeleteInterfaces() override;
-    Status SetConfiguration(int configurationIndex) override;
-    Status UnconfigureDevice() override;
     QString ErrorText(Status status) override;
-    Status Bind(quint8 endpointAddress) override;
-    Status Unbind() override;
-    Status StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount) override;
-    Status ReadData(QByteArray &buffer, int &byteCount) override;
-    void StopReading() override;
-    Status StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
-                        bool writeStatus) override;
-    Status WriteData(const QByteArray &buffer, quint32 userTag) override;
-    void StopWriting() override;
-    Status ResetPipe() override;
-    Status AbortPipe() override;
-    Status EnablePnPNotification(const QString &interfaceGuid) override;
 
     // For tests: the transfers this instance holds.
     int pendingReads() const { return int(m_reads.size()); }
     int pendingWrites() const { return int(m_writes.size()); }
-    int finishedReads() const { return m_state.finishedReads(); }
+
+protected:
+    Status checkOpen() const override;
+    bool deviceConfigured() const override;
+    Status configureDevice() override;
+    void unconfigureDevice() override;
+    // Starts reads until the requested number is pending (a finished read
+    // keeps its slot until it is taken).
+    Status fillReadSlots() override;
+    void cancelReads() override { cancelAndDrain(m_reads); }
+    Status submitWrite(const QByteArray &buffer) override;
+    int writesInFlight() const override { return int(m_writes.size()); }
+    void cancelWrites() override { cancelAndDrain(m_writes); }
+    // libusb wants the pipe idle before its halt is cleared; it is.
+    Status clearHalt() override;
+    void releaseDevice() override;
 
 private:
     friend class LibusbBackend;
@@ -78,11 +75,6 @@ private:
     void pnpEvent(EventId id, const QString &devicePath);
     void backendGone();
 
-    Status checkOpen() const;
-    Status checkPipe() const;
-    // Starts reads until the requested number is pending (a finished read
-    // keeps its slot until it is taken).
-    Status fillReadSlots();
     void readFinished(LibusbTransfer *transfer);
     void writeFinished(LibusbTransfer *transfer);
     // Submits transfer and keeps it in transfers until it is done; one libusb
@@ -90,17 +82,11 @@ private:
     Status submit(LibusbTransfer *transfer, QList<LibusbTransfer *> &transfers);
     // Cancels the transfers and waits until libusb has given them back.
     void cancelAndDrain(QList<LibusbTransfer *> &transfers);
-    void stopReads();
-    void stopWrites();
-    void releasePipe();
 
     QPointer<LibusbBackend> m_backend;
     QList<std::shared_ptr<LibusbDevice>> m_list;
     std::shared_ptr<LibusbDevice> m_device;
-    int m_parameter = 0;
-    ComponentState m_state;
     QList<LibusbTransfer *> m_reads;
-    bool m_halted = false; // a write was refused; until ResetPipe
     QList<LibusbTransfer *> m_writes;
 };
 

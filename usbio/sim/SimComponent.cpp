@@ -9,7 +9,7 @@
 
 namespace usbio {
 
-SimComponent::SimComponent(SimBus *bus, QObject *parent) : Component(parent), m_bus(bus)
+SimComponent::SimComponent(SimBus *bus, QObject *parent) : ComponentBase(parent), m_bus(bus)
 {
     if (bus) {
         bus->d->components.append(this);
@@ -43,11 +43,40 @@ Status SimComponent::checkOpen() const
     return present() ? status::Success : status::DeviceGone;
 }
 
-Status SimComponent::checkPipe() const
+bool SimComponent::deviceConfigured() const
 {
-    if (const Status open = checkOpen())
-        return open;
-    return m_state.checkPipe(m_device->d->configured);
+    return m_device->d->configured;
+}
+
+Status SimComponent::refusal(Step step)
+{
+    if (step == Step::EnablePnP)
+        return m_bus ? m_bus->pnpEnableStatus : status::Success;
+    // Every other step is asked with the device open.
+    SimFaults &faults = m_device->d->faults;
+    switch (step) {
+    case Step::DeclareInterface:
+        return faults.declareStatus;
+    case Step::SelectConfiguration:
+        return faults.selectStatus;
+    case Step::Bind:
+        return faults.bindStatus;
+    case Step::StartReading:
+        if (faults.startReadingFailures > 0) {
+            --faults.startReadingFailures;
+            return faults.startReadingStatus;
+        }
+        return status::Success;
+    case Step::StartWriting:
+        return faults.startWritingStatus;
+    case Step::WriteData:
+        return faults.writeDataStatus;
+    case Step::ResetPipe:
+        return faults.resetPipeStatus;
+    case Step::EnablePnP: // above
+        break;
+    }
+    return status::Success;
 }
 
 int SimComponent::EnumerateDevices(const QString &interfaceGuid)
@@ -90,11 +119,8 @@ Status SimComponent::DescribeDevice(int index, DeviceDescription &description)
     return status::Success;
 }
 
-void SimComponent::CloseDevice()
+void SimComponent::releaseDevice()
 {
-    // Declarations belong to the handle, like the pipe.
-    releasePipe();
-    m_state.deleteInterfaces();
     m_device = nullptr;
     m_session = 0;
 }
@@ -121,61 +147,25 @@ Status SimComponent::GetDeviceAddress(DeviceAddress &address)
     return status::Success;
 }
 
-void SimComponent::SetDeviceParameter(int value)
+Status SimComponent::configureDevice()
 {
-    m_parameter = value;
-}
-
-Status SimComponent::AddInterface(int interfaceNumber, int alternateSetting,
-                                  int maximumTransferSize)
-{
-    if (const Status open = checkOpen())
-        return open;
-    if (const Status refused =
-            m_state.checkInterface(interfaceNumber, alternateSetting, maximumTransferSize))
-        return refused;
-    if (const Status fault = m_device->d->faults.declareStatus)
-        return fault;
-    m_state.declareInterface();
-    return status::Success;
-}
-
-void SimComponent::DeleteInterfaces()
-{
-    m_state.deleteInterfaces();
-}
-
-Status SimComponent::SetConfiguration(int configurationIndex)
-{
-    if (const Status open = checkOpen())
-        return open;
-    if (const Status refused = m_state.checkConfiguration(configurationIndex))
-        return refused;
-    if (const Status fault = m_device->d->faults.selectStatus)
-        return fault;
     m_device->d->configured = true;
     return status::Success;
 }
 
-Status SimComponent::UnconfigureDevice()
+void SimComponent::unconfigureDevice()
 {
-    if (const Status open = checkOpen())
-        return open;
-    // Every pipe of the device goes with its configuration: the transfers of
-    // the other instances end without events, and they find out at their
-    // next pipe operation (NotConfigured).
+    // The transfers of the other instances end without events.
     m_device->d->configured = false;
-    if (m_bus) {
-        const QList<SimComponent *> all = m_bus->d->components;
-        for (SimComponent *other : all) {
-            if (other != this && other->present() == m_device.data()) {
-                other->dropFinishedReads();
-                other->cancelWrites();
-            }
+    if (!m_bus)
+        return;
+    const QList<SimComponent *> all = m_bus->d->components;
+    for (SimComponent *other : all) {
+        if (other != this && other->present() == m_device.data()) {
+            other->stopReads();
+            other->stopWrites();
         }
     }
-    releasePipe();
-    return status::Success;
 }
 
 QString SimComponent::ErrorText(Status status)
@@ -192,138 +182,22 @@ QString SimComponent::ErrorText(Status status)
     return statusDescription(status);
 }
 
-Status SimComponent::Bind(quint8 endpointAddress)
+Status SimComponent::fillReadSlots()
 {
-    if (const Status open = checkOpen())
-        return open;
-    if (const Status refused = m_state.checkBind(m_device->d->configured, endpointAddress))
-        return refused;
-    if (const Status fault = m_device->d->faults.bindStatus)
-        return fault;
-    m_state.bind(endpointAddress);
-    return status::Success;
-}
-
-Status SimComponent::Unbind()
-{
-    const Status open = checkOpen();
-    const bool wasBound = m_state.isBound();
-    releasePipe();
-    if (open)
-        return open;
-    return wasBound ? status::Success : status::NotBound;
-}
-
-Status SimComponent::StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount)
-{
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status refused = m_state.checkStartReading(sizeOfBuffer, numberOfBuffers))
-        return refused;
-    SimFaults &faults = m_device->d->faults;
-    if (faults.startReadingFailures > 0) {
-        --faults.startReadingFailures;
-        return faults.startReadingStatus;
-    }
-    m_state.startReading(sizeOfBuffer, numberOfBuffers, maxErrorCount);
     schedulePump();
     return status::Success;
 }
 
-Status SimComponent::ReadData(QByteArray &buffer, int &byteCount)
+Status SimComponent::submitWrite(const QByteArray &buffer)
 {
-    byteCount = 0;
-    if (const Status pipe = checkPipe())
-        return pipe;
-    ComponentState::FinishedRead read;
-    if (const Status none = m_state.takeFinishedRead(read))
-        return none;
-    // A read slot is free again.
-    schedulePump();
-    return read.handTo(buffer, byteCount);
-}
-
-void SimComponent::StopReading()
-{
-    m_state.stopReading();
-    dropFinishedReads();
-}
-
-Status SimComponent::StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
-                                  bool writeStatus)
-{
-    Q_UNUSED(maxErrorCount);
-    Q_UNUSED(writeStatus);
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status refused = m_state.checkStartWriting(sizeOfBuffer, numberOfBuffers))
-        return refused;
-    if (const Status fault = m_device->d->faults.startWritingStatus)
-        return fault;
-    m_state.startWriting(sizeOfBuffer, numberOfBuffers);
-    return status::Success;
-}
-
-Status SimComponent::WriteData(const QByteArray &buffer, quint32 userTag)
-{
-    Q_UNUSED(userTag);
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status refused = m_state.checkWriteData(buffer, int(m_writes.size())))
-        return refused;
-    const SimFaults &faults = m_device->d->faults;
-    if (faults.writeDataStatus != 0)
-        return faults.writeDataStatus;
-
     const quint64 id = ++m_nextWriteId;
     m_writes.append(PendingWrite{id, buffer});
     // The transfer finishes on a timer, never inside this call; a delay of
     // -1 stands for a device that never takes the data.
-    if (faults.writeCompletionDelayMs >= 0)
-        QTimer::singleShot(faults.writeCompletionDelayMs, Qt::PreciseTimer, this,
-                           [this, id] { completeWrite(id); });
+    const int delayMs = m_device->d->faults.writeCompletionDelayMs;
+    if (delayMs >= 0)
+        QTimer::singleShot(delayMs, Qt::PreciseTimer, this, [this, id] { completeWrite(id); });
     return status::Success;
-}
-
-void SimComponent::StopWriting()
-{
-    m_state.stopWriting();
-    cancelWrites();
-}
-
-Status SimComponent::ResetPipe()
-{
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (const Status fault = m_device->d->faults.resetPipeStatus)
-        return fault;
-    if (m_state.isIn()) {
-        dropFinishedReads();
-        m_state.resetReadErrors();
-        if (m_state.isReading())
-            schedulePump();
-    } else {
-        cancelWrites();
-    }
-    return status::Success;
-}
-
-Status SimComponent::AbortPipe()
-{
-    if (const Status pipe = checkPipe())
-        return pipe;
-    if (m_state.isIn())
-        dropFinishedReads();
-    else
-        cancelWrites();
-    return status::Success;
-}
-
-Status SimComponent::EnablePnPNotification(const QString &interfaceGuid)
-{
-    if (m_bus && m_bus->pnpEnableStatus != 0)
-        return m_bus->pnpEnableStatus;
-    return m_state.enablePnP(interfaceGuid);
 }
 
 void SimComponent::deviceDataAvailable(SimDevice *device)
@@ -412,27 +286,6 @@ void SimComponent::completeWrite(quint64 id)
     // reaches the host ahead of whatever the data makes the device do.
     postWriteComplete();
     device->d->deliver(m_state.endpoint(), data);
-}
-
-void SimComponent::cancelWrites()
-{
-    m_writes.clear();
-    endWriteSession();
-}
-
-void SimComponent::dropFinishedReads()
-{
-    m_state.dropFinishedReads();
-    endReadSession();
-}
-
-void SimComponent::releasePipe()
-{
-    m_state.stopReading();
-    dropFinishedReads();
-    m_state.stopWriting();
-    cancelWrites();
-    m_state.unbind();
 }
 
 } // namespace usbio

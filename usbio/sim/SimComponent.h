@@ -1,7 +1,6 @@
 #pragma once
 
-#include "usbio/Component.h"
-#include "usbio/common/ComponentState.h"
+#include "usbio/common/ComponentBase.h"
 
 #include <QList>
 #include <QPointer>
@@ -19,8 +18,10 @@ class SimDevice;
 // (pipe operations while the device has no configuration), NotBound,
 // InvalidParameter, AlreadyRunning / NotRunning, then the device's injected
 // faults. Bind needs a configuration; select configuration needs an
-// interface declared on this instance (NoInterface).
-class SimComponent : public Component
+// interface declared on this instance (NoInterface). The checks and the
+// steps of the pipe are ComponentBase's; here the simulated bus: the handle,
+// the device's configuration, its faults, and the transfers.
+class SimComponent : public ComponentBase
 {
     Q_OBJECT
 public:
@@ -30,37 +31,30 @@ public:
     int EnumerateDevices(const QString &interfaceGuid) override;
     Status OpenDevice(int index) override;
     Status DescribeDevice(int index, DeviceDescription &description) override;
-    void CloseDevice() override;
     Status GetDriverInfo(DriverInfo &info) override;
     Status GetDeviceAddress(DeviceAddress &address) override;
-    void SetDeviceParameter(int value) override;
-    Status AddInterface(int interfaceNumber, int alternateSetting,
-                        int maximumTransferSize) override;
-    void DeleteInterfaces() override;
-    Status SetConfiguration(int configurationIndex) override;
-    Status UnconfigureDevice() override;
     QString ErrorText(Status status) override;
-    Status Bind(quint8 endpointAddress) override;
-    Status Unbind() override;
-    Status StartReading(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount) override;
-    Status ReadData(QByteArray &buffer, int &byteCount) override;
-    void StopReading() override;
-    Status StartWriting(int sizeOfBuffer, int numberOfBuffers, int maxErrorCount,
-                        bool writeStatus) override;
-    Status WriteData(const QByteArray &buffer, quint32 userTag) override;
-    void StopWriting() override;
-    Status ResetPipe() override;
-    Status AbortPipe() override;
-    Status EnablePnPNotification(const QString &interfaceGuid) override;
 
     // For tests: what this instance holds.
     SimDevice *openDevice() const;
-    quint8 boundEndpoint() const { return m_state.endpoint(); }
-    int deviceParameter() const { return m_parameter; }
-    bool isReading() const { return m_state.isReading(); }
-    bool isWriting() const { return m_state.isWriting(); }
     int pendingWrites() const { return int(m_writes.size()); }
-    int finishedReads() const { return m_state.finishedReads(); }
+
+protected:
+    Status checkOpen() const override;
+    bool deviceConfigured() const override;
+    // The device's injected faults.
+    Status refusal(Step step) override;
+    Status configureDevice() override;
+    void unconfigureDevice() override;
+    // Every read slot not holding a finished read is pending on the device:
+    // the pump finishes those the device has something for.
+    Status fillReadSlots() override;
+    void cancelReads() override {}
+    Status submitWrite(const QByteArray &buffer) override;
+    int writesInFlight() const override { return int(m_writes.size()); }
+    // Pending writes never complete.
+    void cancelWrites() override { m_writes.clear(); }
+    void releaseDevice() override;
 
 private:
     friend class SimBus;
@@ -77,25 +71,14 @@ private:
 
     // The open device while it is still the one opened; null otherwise.
     SimDevice *present() const;
-    // NotOpened / DeviceGone / 0 for operations on the open device.
-    Status checkOpen() const;
-    // checkOpen, then NotConfigured and NotBound.
-    Status checkPipe() const;
     void schedulePump();
     void pump();
     void completeWrite(quint64 id);
-    // Pending writes never complete; completions posted are not delivered.
-    void cancelWrites();
-    // Finished reads are gone; their completions posted are not delivered.
-    void dropFinishedReads();
-    void releasePipe();
 
     QPointer<SimBus> m_bus;
     QList<QPointer<SimDevice>> m_list;
     QPointer<SimDevice> m_device;
     quint64 m_session = 0;
-    int m_parameter = 0;
-    ComponentState m_state;
     bool m_pumpScheduled = false;
     quint64 m_nextWriteId = 0;
     QList<PendingWrite> m_writes;

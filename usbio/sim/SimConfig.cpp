@@ -1,6 +1,7 @@
 #include "usbio/sim/SimConfig.h"
 
 #include "files/RegularFile.h"
+#include "generations/GenerationTable.h"
 
 #include <QDir>
 #include <QFile>
@@ -161,29 +162,19 @@ quint32 numberField(const QJsonObject &object, const QString &key, const QString
 
 Generation generationField(const QJsonObject &object, const QString &path)
 {
-    const QByteArray name = textField(object, QStringLiteral("generation"), path, "Vemo2");
-    if (name.compare("Vemo", Qt::CaseInsensitive) == 0)
-        return Generation::Vemo;
-    if (name.compare("Vemo2", Qt::CaseInsensitive) == 0)
-        return Generation::Vemo2;
-    if (name.compare("Vemo3", Qt::CaseInsensitive) == 0)
-        return Generation::Vemo3;
-    throw FieldError{join(path, QStringLiteral("generation")),
-                     QStringLiteral("must be \"Vemo\", \"Vemo2\" or \"Vemo3\", not \"%1\"")
-                         .arg(QString::fromLatin1(name))};
-}
-
-QByteArray defaultFirmware(Generation generation)
-{
-    switch (generation) {
-    case Generation::Vemo:
-        return "1.40";
-    case Generation::Vemo2:
-        return "2.10";
-    case Generation::Vemo3:
-        return "3.05";
-    }
-    return "2.10";
+    const generations::GenerationTable &table = generations::table();
+    const QByteArray name =
+        textField(object, QStringLiteral("generation"), path, generationName(Generation::Vemo2));
+    const int index = table.indexOfNameIgnoringCase(QString::fromLatin1(name));
+    if (index >= 0)
+        return Generation(index);
+    QStringList quoted;
+    for (const QString &known : table.names())
+        quoted << QLatin1Char('"') + known + QLatin1Char('"');
+    throw FieldError{
+        join(path, QStringLiteral("generation")),
+        QStringLiteral("must be %1, not \"%2\"")
+            .arg(generations::listText(quoted, QStringLiteral(" or ")), QString::fromLatin1(name))};
 }
 
 SimFaults parseFaults(const QJsonObject &object, const QString &path)
@@ -253,8 +244,8 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
     s.generation = generationField(object, path);
     s.serialNumber = fixedText(object, QStringLiteral("serial"), path,
                                QByteArray::number(index + 1).rightJustified(9, '0'), 9);
-    s.firmwareVersion =
-        textField(object, QStringLiteral("firmware"), path, defaultFirmware(s.generation));
+    s.firmwareVersion = textField(object, QStringLiteral("firmware"), path,
+                                  descriptor(s.generation).simulatedFirmware);
     if (s.firmwareVersion.isEmpty())
         throw FieldError{join(path, QStringLiteral("firmware")),
                          QStringLiteral("must not be empty")};

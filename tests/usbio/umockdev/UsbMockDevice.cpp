@@ -134,7 +134,7 @@ bool UsbMockDevice::onBus() const
     return m_onBus;
 }
 
-void UsbMockDevice::plug(int nodeDelayMs)
+void UsbMockDevice::plug(bool holdNode)
 {
     auto plug = std::make_unique<Plug>();
     {
@@ -167,21 +167,29 @@ void UsbMockDevice::plug(int nodeDelayMs)
                         deviceDescriptors(m_generation, m_firmware->release(),
                                           serial.isEmpty() ? 0 : kSerialStringIndex),
                         true, serial);
-    if (nodeDelayMs > 0) {
+    if (holdNode) {
         // The node is taken out of the way before anyone looks at the new
-        // device, and put back later.
+        // device, and put back by releaseNode().
         gchar *root = umockdev_testbed_get_root_dir(m_bus->testbed());
-        const QString node = QString::fromUtf8(root) + current->devNode;
+        m_heldNode = QString::fromUtf8(root) + current->devNode;
         g_free(root);
-        const QString aside = node + QStringLiteral(".late");
-        QFile::rename(node, aside);
-        const quint64 session = current->session;
-        QTimer::singleShot(nodeDelayMs, this, [this, node, aside, session] {
-            if (session == m_session && m_onBus)
-                QFile::rename(aside, node);
-        });
+        m_heldAside = m_heldNode + QStringLiteral(".late");
+        QFile::rename(m_heldNode, m_heldAside);
+        m_heldSession = current->session;
     }
     m_firmware->powerOn();
+}
+
+void UsbMockDevice::releaseNode()
+{
+    bool stillPlugged = false;
+    {
+        QMutexLocker lock(&m_lock);
+        stillPlugged = m_heldSession != 0 && m_heldSession == m_session && m_onBus;
+    }
+    if (stillPlugged)
+        QFile::rename(m_heldAside, m_heldNode);
+    m_heldSession = 0;
 }
 
 void UsbMockDevice::attachNode(Plug &plug)

@@ -50,9 +50,11 @@ public:
     bool onBus() const;
 
     // Puts the device on the bus (add uevent) at a new address; takes it off
-    // (remove uevent). Both act at once. With nodeDelayMs the device node
-    // appears that much later than the device, as when udev is slow.
-    void plug(int nodeDelayMs = 0);
+    // (remove uevent). Both act at once. With holdNode the device node
+    // appears only at releaseNode(), later than the device, as when udev is
+    // slow.
+    void plug(bool holdNode = false);
+    void releaseNode();
     void unplug();
 
     // Faults: the next write on the endpoint stalls, and so does every one
@@ -130,6 +132,11 @@ private:
     mutable QMutex m_lock;
     std::vector<std::unique_ptr<Plug>> m_plugs; // every plug-in, the current one last
     quint64 m_session = 0;                      // of the current plug-in
+    // The node plug() held aside: where it belongs, where it is, and the
+    // plug-in it belongs to (0: none held).
+    QString m_heldNode;
+    QString m_heldAside;
+    quint64 m_heldSession = 0;
     bool m_onBus = false;
     int m_address = 0;
     QList<QByteArray> m_inPackets;
