@@ -409,6 +409,8 @@ void TestPackageMetadata::manPageAndHelpNameEveryGeneration()
             QVERIFY2(page.contains(text),
                      qPrintable(generation.name + QStringLiteral(": ") + text));
     }
+}
+
 // The reference page of the command line, the one a reader of the sources
 // goes to: its table of options and its table of exit statuses against what
 // the program says in --help, both ways.
