@@ -164,7 +164,7 @@ void TestGenerationAdded::startUpListAndOpen()
                           "Vemo4 found"}));
     QCOMPARE(rig.deviceItems, QStringList{"Vemo4 #1"});
 
-    rig.connection.OpenClick();
+    rig.dialogue.openClick();
     QVERIFY(rig.lines.contains(QStringLiteral("Device opend: Vemo4 #1")));
     QCOMPARE(rig.dialogFilter, QStringLiteral("Vemo4 update files|vemo4.exe;vemo4.bin"));
     QCOMPARE(rig.fileText, QStringLiteral("/Homepage/orvik/download/uC/vemo4.exe"));
