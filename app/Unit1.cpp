@@ -6,6 +6,7 @@
 #include "dialogue/DeviceText.h"
 #include "dialogue/Intervals.h"
 #include "download/FirmwareDownload.h"
+#include "generations/GenerationTable.h"
 #include "platform/HostServices.h"
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
@@ -319,7 +320,8 @@ void TForm1::CreateControls()
     for (int i = 0; i + 1 < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder.at(i), tabOrder.at(i + 1));
 
-    OpenDialog1.Filter = QStringLiteral("Vemo update files|vemo.exe;vemo.bin");
+    // The layout's filter is the first generation's; every open sets its own.
+    OpenDialog1.Filter = generations::table().first().fileFilter;
 
     const dialogue::Intervals &intervals = dialogue::intervals();
     RestartVemoTimer = new QTimer(this);
