@@ -241,27 +241,33 @@ int runWindow(const ProgramOptions &options, BatchRun &run, StartUpClock &clock)
     return run.finish(window);
 }
 
-// The record of a run that ended before its window (--record): what it knew
-// then. A record that cannot be written is said on standard error, and
-// fails a run that had not failed.
-int recordEarlyEnd(RunRecord &record, int status, const QString &reason)
+// The end of a run without its window (before it, or after an exception
+// took it): the record (--record) and the exit status come from the run's
+// outcome, as a window's run has them. A record that cannot be written is
+// said on standard error and fails a run that had not failed.
+int endWithoutWindow(const ProgramOptions &options, RunRecord &record,
+                     dialogue::RunOutcome &outcome, RunRecord::Facts facts)
 {
     QString error;
-    if (record.write(dialogue::RunFacts(), status, reason, &error))
-        return status;
-    printLine(stderr, QStringLiteral("vemotool: could not write the run's record: ") + error);
-    return status == 0 ? ProgramOptions::RunFailedExitCode : status;
+    if (!record.write(dialogue::RunFacts(), outcome.exitStatus(options.batch),
+                      outcome.endReason(options.batch), &error, facts)) {
+        printLine(stderr, QStringLiteral("vemotool: could not write the run's record: ") + error);
+        outcome.recordRecordFailure(error);
+    }
+    return outcome.exitStatus(options.batch);
 }
 
 // A bad input found before the window: its line, its status, its record
 // (which gives the line without the program's name).
-int inputError(RunRecord &record, const QString &message)
+int inputError(const ProgramOptions &options, RunRecord &record, const QString &message)
 {
     printLine(stderr, message);
     QString reason = message;
     if (reason.startsWith(QLatin1String("vemotool: ")))
         reason.remove(0, 10);
-    return recordEarlyEnd(record, ProgramOptions::ErrorExitCode, reason);
+    dialogue::RunOutcome outcome;
+    outcome.recordEnd(dialogue::EndKind::BadInput, reason);
+    return endWithoutWindow(options, record, outcome, RunRecord::Facts::Known);
 }
 
 // An exception that escaped the window and its loop: shown, and the run
@@ -271,16 +277,11 @@ int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString
     platform::host().showException(message);
     dialogue::RunOutcome outcome;
     outcome.recordException(message);
-    QString error;
     // The window the run's facts were noted in is gone.
-    if (!record.write(dialogue::RunFacts(), outcome.exitStatus(options.batch),
-                      outcome.endReason(options.batch), &error, RunRecord::Facts::Lost)) {
-        printLine(stderr, QStringLiteral("Could not write the run's record: ") + error);
-        outcome.recordRecordFailure(error);
-    }
+    const int status = endWithoutWindow(options, record, outcome, RunRecord::Facts::Lost);
     if (options.batch)
         printLine(stderr, outcome.endLine(true));
-    return outcome.exitStatus(options.batch);
+    return status;
 }
 
 // Everything after the application exists: the host, the key store, the
@@ -345,10 +346,12 @@ int main(int argc, char *argv[])
     if (options.timeoutSeconds > 0) {
         std::function<void()> recordEnd;
         if (record.wanted()) {
-            recordEnd = [&record, seconds = options.timeoutSeconds] {
+            recordEnd = [&record, &options] {
+                dialogue::RunOutcome outcome;
+                outcome.recordTimeOut(options.timeoutSeconds);
                 QString error;
-                record.write(dialogue::RunFacts(), ProgramOptions::TimeoutExitCode,
-                             QStringLiteral("time-out after %1 s, still starting").arg(seconds),
+                record.write(dialogue::RunFacts(), outcome.exitStatus(options.batch),
+                             outcome.endReason(options.batch) + QStringLiteral(", still starting"),
                              &error, RunRecord::Facts::Lost);
             };
         }
@@ -368,9 +371,9 @@ int main(int argc, char *argv[])
 
     RunInputs inputs;
     if (const QString error = checkInputs(options, inputs); !error.isEmpty())
-        return inputError(record, error);
+        return inputError(options, record, error);
     if (const QString error = preparePlatform(options); !error.isEmpty())
-        return inputError(record, error);
+        return inputError(options, record, error);
 
     // Created before any window or device exists; every component instance
     // of the run writes into it.
@@ -378,7 +381,7 @@ int main(int argc, char *argv[])
     if (!options.captureFile.isEmpty()) {
         QString error;
         if (!capture.start(options.captureFile, &error))
-            return inputError(record,
+            return inputError(options, record,
                               QStringLiteral("vemotool: bad value for --capture: %1").arg(error));
     }
 
