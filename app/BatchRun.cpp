@@ -1,6 +1,7 @@
 #include "app/BatchRun.h"
 
 #include "app/Application.h"
+#include "app/RunEvents.h"
 #include "app/RunRecord.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
@@ -46,10 +47,15 @@ BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *h
 void BatchRun::attach(dialogue::DeviceDialogue &dialogue)
 {
     m_dialogue = &dialogue;
+    // The event stream (--events) follows the run from its start-up.
+    if (m_record && m_record->events())
+        m_record->events()->watch(dialogue);
 }
 
 void BatchRun::detach(dialogue::DeviceDialogue &dialogue)
 {
+    if (m_record && m_record->events())
+        m_record->events()->unwatch(dialogue);
     if (m_dialogue == &dialogue)
         m_dialogue = nullptr;
 }
@@ -81,7 +87,7 @@ void BatchRun::start(std::optional<std::chrono::steady_clock::time_point> runSta
     // A loop blocked past its time-out still leaves its record, with what
     // is known without the loop's thread.
     std::function<void()> recordEnd;
-    if (m_record && m_record->wanted()) {
+    if (m_record && m_record->takesTheEnd()) {
         recordEnd = [record = m_record] {
             QString error;
             record->write(dialogue::RunFacts(), ProgramOptions::TimeoutExitCode,

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <utility>
+
 namespace {
 
 const QString kProgram = QStringLiteral("vemotool");
@@ -46,6 +48,114 @@ QString exitStatusLines()
     return lines;
 }
 
+// ---- The event stream and the station: their own group of options ----------
+
+// --events, --station, --image, --auto, --calibrate: false when name is none
+// of them; else true, with error set when its value is bad.
+bool takeStationOption(ProgramOptions &options, const QString &name, bool hasValue,
+                       const QString &value, QString *error)
+{
+    if (name == QLatin1String("--station") || name == QLatin1String("--auto") ||
+        name == QLatin1String("--calibrate")) {
+        if (hasValue) {
+            *error = QStringLiteral("option %1 takes no value").arg(name);
+            return true;
+        }
+        bool &flag = name == QLatin1String("--station") ? options.station
+                     : name == QLatin1String("--auto")  ? options.autoStart
+                                                        : options.calibrate;
+        flag = true;
+        return true;
+    }
+    if (name != QLatin1String("--events") && name != QLatin1String("--image"))
+        return false;
+    if (!hasValue || value.isEmpty()) {
+        *error = QStringLiteral("option %1 needs a value (%1=...)").arg(name);
+        return true;
+    }
+    if (name == QLatin1String("--events")) {
+        options.eventsFile = value;
+        return true;
+    }
+    // GEN=FILE: a generation of the table, in any letter case, and its image.
+    const int eq = int(value.indexOf(QLatin1Char('=')));
+    const generations::GenerationTable &table = generations::table();
+    const int row = eq > 0 ? table.indexOfNameIgnoringCase(value.left(eq)) : -1;
+    if (row < 0 || eq + 1 >= value.size()) {
+        *error = QStringLiteral("bad value for --image: '%1' (GENERATION=FILE, the generation "
+                                "%2)")
+                     .arg(value, generations::listText(table.names(), QStringLiteral(" or ")));
+        return true;
+    }
+    const QString generation = table.rows().at(row).name;
+    const QString file = value.mid(eq + 1);
+    for (const ProgramOptions::GenerationImage &image : std::as_const(options.images)) {
+        if (image.generation == generation) {
+            *error =
+                QStringLiteral("bad value for --image: %1 is given an image twice").arg(generation);
+            return true;
+        }
+    }
+    // Looked at, not opened: a FIFO would block the open.
+    QString why = files::RegularFile::checkForReading(file, files::RegularFile::FirmwareImageLimit);
+    if (why.isEmpty() && !QFileInfo(file).isReadable())
+        why = QStringLiteral("no permission to read it");
+    if (!why.isEmpty()) {
+        *error = QStringLiteral("bad value for --image: cannot read '%1': %2").arg(file, why);
+        return true;
+    }
+    // Kept absolute: each run starts in the station's folder, but a script
+    // reads the line back.
+    options.images.append({generation, QFileInfo(file).absoluteFilePath()});
+    return true;
+}
+
+// What goes with what: an error line without the program's name, or empty.
+QString checkStationOptions(const ProgramOptions &options, bool list)
+{
+    if (!options.eventsFile.isEmpty()) {
+        if (list)
+            return QStringLiteral("option --events does not go with --list, which runs nothing");
+        if (options.station)
+            return QStringLiteral("option --events does not go with --station: each run's "
+                                  "events go to the station");
+        if (options.eventsFile == QLatin1String("-") &&
+            (options.logFile == QLatin1String("-") || options.captureFile == QLatin1String("-")))
+            return QStringLiteral("bad value for --events: '-' (standard output already carries "
+                                  "%1)")
+                .arg(options.logFile == QLatin1String("-") ? QStringLiteral("the message log")
+                                                           : QStringLiteral("the capture"));
+    }
+    if (!options.station) {
+        const char *stationOnly = options.autoStart           ? "--auto"
+                                  : !options.images.isEmpty() ? "--image"
+                                  : options.calibrate         ? "--calibrate"
+                                                              : nullptr;
+        if (stationOnly)
+            return QStringLiteral("option %1 goes with --station").arg(QLatin1String(stationOnly));
+        return QString();
+    }
+    if (list)
+        return QStringLiteral("option --station does not go with --list");
+    // The station starts the runs: it chooses each one's device, log and
+    // capture.
+    for (const auto &[given, option] : {std::pair{!options.device.isEmpty(), "--device"},
+                                        std::pair{!options.logFile.isEmpty(), "--log-file"},
+                                        std::pair{!options.captureFile.isEmpty(), "--capture"}}) {
+        if (given)
+            return QStringLiteral("option %1 does not go with --station: each run has its own")
+                .arg(QLatin1String(option));
+    }
+    if (options.programArguments.size() > 1)
+        return QStringLiteral("option --station takes no production command line (found '%1'; "
+                              "give the images with --image=GENERATION=FILE)")
+            .arg(options.programArguments.at(1));
+    if (options.batch && options.images.isEmpty())
+        return QStringLiteral("option --station with --batch needs an image: "
+                              "--image=GENERATION=FILE");
+    return QString();
+}
+
 } // namespace
 
 ProgramOptions ProgramOptions::parse(const QStringList &argv)
@@ -83,6 +193,13 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
             // The first of the two wins; anything after it is not looked at.
             options.action = name == QLatin1String("--help") ? Action::Help : Action::Version;
             return options;
+        }
+
+        // The event stream and the station.
+        if (QString error; takeStationOption(options, name, hasValue, value, &error)) {
+            if (!error.isEmpty())
+                return failed(options, error);
+            continue;
         }
 
         if (name == QLatin1String("--batch") || name == QLatin1String("--force") ||
@@ -199,6 +316,13 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
     for (; i < argv.size(); ++i)
         options.programArguments << argv.at(i);
 
+    if (const QString error = checkStationOptions(options, list); !error.isEmpty())
+        return failed(options, error);
+    if (options.station) {
+        options.action = Action::Station;
+        return options;
+    }
+
     if (options.json && !list)
         return failed(options, QStringLiteral("option --json goes with --list"));
     if (list) {
@@ -279,6 +403,26 @@ QString ProgramOptions::usage(const QString &programName)
                "                     written in one piece and synced, so that instances\n"
                "                     running at once can share FILE; a FILE that cannot be\n"
                "                     opened, or is no regular file, is a bad value\n"
+               "  --events=FILE      write the run's events to FILE as JSON Lines, one\n"
+               "                     object each: its states ({\"event\":\"state\",...}),\n"
+               "                     the bytes the device took ({\"event\":\"progress\",\n"
+               "                     \"bytes\":2048,\"of\":8000}) and its end with the\n"
+               "                     record's fields ({\"event\":\"end\",\"status\":0,...});\n"
+               "                     '-' is standard output\n"
+               "  --station          the production station: a window with a row per\n"
+               "                     socket (bus path); each device's update runs as its\n"
+               "                     own vemotool --batch --verify --device=PATH\n"
+               "                     --record=FILE --events=-; with --batch no window:\n"
+               "                     every device attached is updated once, a line each\n"
+               "                     as it ends, a summary, status 0 only when all were\n"
+               "                     done\n"
+               "  --image=GEN=FILE   with --station: the image for the generation GEN\n"
+               "                     (Vemo2=vemo2.bin); give it once per generation\n"
+               "  --auto             with --station: update a device as soon as it is\n"
+               "                     plugged in (with --batch: until SIGTERM or SIGINT)\n"
+               "  --calibrate        with --station: every run writes the calibration\n"
+               "                     date and prints the certificate (/CALIBRATE; with\n"
+               "                     --print-to into that folder)\n"
                "  -h, --help         show this help and exit\n"
                "  -V, --version      show the version and exit\n"
                "  --                 end of options\n"

@@ -3,6 +3,7 @@
 #include "dialogue/ExitStatus.h"
 #include "download/FirmwareServer.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +21,7 @@ public:
         Help,    // print usage, exit 0
         Version, // print the version, exit 0
         List,    // print the attached devices (--list), exit 0
+        Station, // the production station (--station), a window or headless
         Error,   // print errorMessage, exit 2
     };
 
@@ -60,6 +62,27 @@ public:
     QString device;
     // --list prints one JSON array in place of a line per device.
     bool json = false;
+
+    // ---- The event stream and the production station -------------------------
+    // --events: the run's events as JSON Lines (RunEvents); "-" is standard
+    // output.
+    QString eventsFile;
+    // --station: the production station, one row per socket, each device's
+    // update its own process (with --batch: headless, once over the devices
+    // attached).
+    bool station = false;
+    // --image=GEN=FILE: the image each generation gets, in the order given.
+    struct GenerationImage
+    {
+        QString generation; // the generation table's name ("Vemo2")
+        QString file;
+    };
+    QList<GenerationImage> images;
+    // --auto: a device is updated as soon as it is plugged in.
+    bool autoStart = false;
+    // --calibrate: every run writes the calibration date and prints the
+    // certificate ("/CALIBRATE").
+    bool calibrate = false;
 
     // The arguments that are not options, the program path first.
     QStringList programArguments;

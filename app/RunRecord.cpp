@@ -1,5 +1,6 @@
 #include "app/RunRecord.h"
 
+#include "app/RunEvents.h"
 #include "dialogue/DeviceText.h"
 #include "dialogue/ProductionCommandLine.h"
 
@@ -108,11 +109,23 @@ QByteArray RunRecord::line(const dialogue::RunFacts &facts, int status, const QS
 bool RunRecord::write(const dialogue::RunFacts &facts, int status, const QString &reason,
                       QString *error, Facts known)
 {
-    if (!wanted() || m_written.exchange(true))
+    if (!takesTheEnd() || m_written.exchange(true))
         return true;
-    if (!m_file.isOpen()) {
-        *error = QStringLiteral("'%1' is not open").arg(m_path);
-        return false;
+    const QByteArray record = line(facts, status, reason, QDateTime::currentDateTime(), known);
+    bool written = true;
+    QString failure;
+    if (wanted()) {
+        if (!m_file.isOpen()) {
+            failure = QStringLiteral("'%1' is not open").arg(m_path);
+            written = false;
+        } else {
+            written = m_file.append(record, &failure);
+        }
     }
-    return m_file.append(line(facts, status, reason, QDateTime::currentDateTime(), known), error);
+    // The record is on the disk before a reader of the stream hears of it.
+    if (m_events)
+        m_events->ended(record, failure);
+    if (!written)
+        *error = failure;
+    return written;
 }

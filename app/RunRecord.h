@@ -10,6 +10,8 @@
 
 #include <atomic>
 
+class RunEvents;
+
 // The record of one run (--record=FILE): when the run ends, however it
 // ends, one JSON object on one line is appended to FILE. It says when the
 // run started and ended, on which host and with which version of the
@@ -58,6 +60,13 @@ public:
     // "2026-12-11T03:50:27.123+01:00": local time with its offset from UTC.
     static QString timeText(const QDateTime &time);
 
+    // The run's event stream (--events): its end event carries the record,
+    // said as the record is written (after it), also without a record file.
+    void setEvents(RunEvents *events) { m_events = events; }
+    RunEvents *events() const { return m_events; }
+    // Someone takes the run's end: the record file or the event stream.
+    bool takesTheEnd() const { return wanted() || m_events; }
+
 private:
     QString m_path;
     QDateTime m_started;
@@ -66,4 +75,5 @@ private:
     QString m_device;
     platform::AppendFile m_file;
     std::atomic<bool> m_written{false};
+    RunEvents *m_events = nullptr;
 };

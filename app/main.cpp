@@ -4,15 +4,21 @@
 #include "app/DeviceListing.h"
 #include "app/LogFile.h"
 #include "app/ProgramOptions.h"
+#include "app/RunEvents.h"
 #include "app/RunRecord.h"
 #include "app/RunWatchdog.h"
 #include "app/Unit1.h"
 #include "dialogue/RunOutcome.h"
+#include "platform/AppendFile.h"
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "platform/QtHostServices.h"
 #include "platform/TerminationSignals.h"
 #include "registry/KeyStore.h"
+#include "station/DeviceWatch.h"
+#include "station/HeadlessStation.h"
+#include "station/Station.h"
+#include "station/StationWindow.h"
 #include "usbio/Backend.h"
 #include "usbio/capture/UsbCapture.h"
 #include "usbio/libusb/LibusbBackend.h"
@@ -60,6 +66,7 @@ int answerWithoutRunning(const ProgramOptions &options, const QString &programPa
         return 0;
     case ProgramOptions::Action::Error:
     case ProgramOptions::Action::List:
+    case ProgramOptions::Action::Station:
     case ProgramOptions::Action::Run:
         break;
     }
@@ -213,6 +220,118 @@ int listDevices(const ProgramOptions &options, int &argc, char *argv[])
     return 0;
 }
 
+// ---- The production station (--station) ------------------------------------------
+
+// What each run of the station gets, from the station's options: the
+// images, the run's options, the record file (station.jsonl in the current
+// folder by default) and beside it a folder of the runs' logs; the options
+// that say where devices are and which key store, passed on as they are.
+station::Settings stationSettings(const ProgramOptions &options)
+{
+    station::Settings settings;
+    settings.program = QCoreApplication::applicationFilePath();
+    for (const ProgramOptions::GenerationImage &image : options.images)
+        settings.images.insert(image.generation, image.file);
+    settings.verify = true;
+    settings.expectVersion = options.expectVersion;
+    settings.calibrate = options.calibrate;
+    settings.certificateFolder = options.printTo;
+    settings.recordFile = QFileInfo(options.recordFile.isEmpty() ? QStringLiteral("station.jsonl")
+                                                                 : options.recordFile)
+                              .absoluteFilePath();
+    settings.logFolder =
+        QFileInfo(settings.recordFile).absolutePath() + QStringLiteral("/station-logs");
+    settings.timeoutSeconds =
+        options.timeoutSeconds > 0 ? options.timeoutSeconds : ProgramOptions::DefaultBatchTimeout;
+    if (!options.usbBackend.isEmpty() && options.simFile.isEmpty())
+        settings.passOn << QStringLiteral("--usb=") + options.usbBackend;
+    if (!options.simFile.isEmpty())
+        settings.passOn << QStringLiteral("--sim=") + QFileInfo(options.simFile).absoluteFilePath();
+    if (!options.registryFile.isEmpty())
+        settings.passOn << QStringLiteral("--registry=") +
+                               QFileInfo(options.registryFile).absoluteFilePath();
+    if (options.force)
+        settings.passOn << QStringLiteral("--force");
+    return settings;
+}
+
+// An error, or empty when the runs can append their records to file (it is
+// created when missing).
+QString checkRecordFile(const QString &file)
+{
+    platform::AppendFile probe;
+    QString error;
+    return probe.open(file, &error) ? QString() : error;
+}
+
+// --station: the station's window, or with --batch the headless station.
+// It opens no device and writes nothing into the key store: it sees the
+// devices from their descriptors, and each device's run is a process of
+// this program.
+int runStation(const ProgramOptions &options, int &argc, char *argv[])
+{
+    // SIGTERM and SIGINT end the headless station's runs, each cleanly.
+    if (options.batch)
+        platform::TerminationSignals::holdUntilInstalled();
+    RunInputs inputs;
+    if (const QString error = readSimConfig(options, inputs); !error.isEmpty())
+        return optionError(error);
+    if (const QString error = preparePlatform(options); !error.isEmpty())
+        return optionError(error);
+    inputs.keyStore = std::make_unique<registry::KeyStore>(QString());
+    // Every run appends to the record file: one that cannot be is a bad
+    // value before any run starts.
+    const station::Settings settings = stationSettings(options);
+    if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
+        return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
+
+    if (options.batch) {
+        QCoreApplication app(argc, argv);
+        const UsbBackend backend(options, inputs);
+        station::Station station(settings);
+        station::DeviceWatch watch;
+        QObject::connect(&watch, &station::DeviceWatch::devicesChanged, &station,
+                         &station::Station::devicesSeen);
+        if (QString error; !watch.start(&error))
+            return optionError(QStringLiteral("vemotool: the station sees no devices: ") + error);
+        station.devicesSeen(watch.devices());
+        station::HeadlessStation headless(station, options.autoStart,
+                                          [](const QString &line) { printLine(stdout, line); });
+        platform::TerminationSignals termination;
+        QObject::connect(&termination, &platform::TerminationSignals::received, &headless,
+                         &station::HeadlessStation::interrupt);
+        bool ended = false;
+        int status = 0;
+        QObject::connect(&headless, &station::HeadlessStation::finished, &app,
+                         [&ended, &status](int s) {
+                             ended = true;
+                             status = s;
+                             QCoreApplication::exit(s);
+                         });
+        headless.begin();
+        // With nothing to run it has ended already.
+        if (!ended)
+            app.exec();
+        return status;
+    }
+
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vemo station"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
+    const UsbBackend backend(options, inputs);
+    station::Station station(settings);
+    station::DeviceWatch watch;
+    QObject::connect(&watch, &station::DeviceWatch::devicesChanged, &station,
+                     &station::Station::devicesSeen);
+    if (QString error; !watch.start(&error))
+        return optionError(QStringLiteral("vemotool: the station sees no devices: ") + error);
+    station.devicesSeen(watch.devices());
+    station.setAuto(options.autoStart);
+    station::StationWindow window(station);
+    window.show();
+    return app.exec();
+}
+
 // The time-out of a run counts from the process's start. Until the run's own
 // time-out takes over, with the message loop to end the run in, a watchdog
 // ends a start-up that blocks (a file system that hangs, a display that does
@@ -331,6 +450,8 @@ int main(int argc, char *argv[])
     const ProgramOptions options = ProgramOptions::parse(arguments);
     if (options.action == ProgramOptions::Action::List)
         return listDevices(options, argc, argv);
+    if (options.action == ProgramOptions::Action::Station)
+        return runStation(options, argc, argv);
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
     // A batch run ends cleanly on SIGTERM and SIGINT from its first step:
@@ -342,10 +463,19 @@ int main(int argc, char *argv[])
     // From here on the run may wait: its time-out runs, and a start-up that
     // blocks past it still leaves its record.
     RunRecord record(options);
+    // --events: the run's event stream; its end is said with the record.
+    RunEvents events;
+    if (!options.eventsFile.isEmpty()) {
+        QString error;
+        if (!events.open(options.eventsFile, &error))
+            return optionError(QStringLiteral("vemotool: bad value for --events: %1").arg(error));
+        record.setEvents(&events);
+        events.state(QString::fromLatin1(RunEvents::Starting));
+    }
     StartUpClock clock;
     if (options.timeoutSeconds > 0) {
         std::function<void()> recordEnd;
-        if (record.wanted()) {
+        if (record.takesTheEnd()) {
             recordEnd = [&record, &options] {
                 dialogue::RunOutcome outcome;
                 outcome.recordTimeOut(options.timeoutSeconds);

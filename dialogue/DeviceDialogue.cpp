@@ -1,6 +1,7 @@
 #include "dialogue/DeviceDialogue.h"
 
 #include "dialogue/DeviceText.h"
+#include "link/VemoUSBinterface.h"
 #include "platform/HostServices.h"
 #include "platform/TerminationSignals.h"
 
@@ -123,6 +124,11 @@ void DeviceDialogue::deviceDataReceived(const QByteArray &chunk)
 void DeviceDialogue::transferProgress(int percent)
 {
     FUpdate.transferProgress(percent);
+    // The link is read again: a handler may have let it go.
+    if (OnTransferBytes) {
+        if (const TVemoUSBinterface *link = FWindow.link())
+            OnTransferBytes(link->FileBytesTaken(), link->FileSize());
+    }
 }
 
 void DeviceDialogue::transferFailed(const QByteArray &fileName, qint64 taken, qint64 size,
@@ -164,17 +170,25 @@ void DeviceDialogue::printCertificate(const QByteArray &serialNo, const QByteArr
     // The reply's line break is no part of the values.
     FRunFacts.noteCalibration(DeviceText::decode(deviation).trimmed(),
                               DeviceText::decode(setDate).trimmed());
+    if (OnCertificatePrinting)
+        OnCertificatePrinting(true);
     try {
         const QString file = FWindow.printCertificate(serialNo, deviation, setDate);
         if (!file.isEmpty())
             FRunFacts.noteCertificateFile(file);
     } catch (const std::exception &e) {
         FOutcome.recordCertificateFailure(QString::fromUtf8(e.what()));
+        if (OnCertificatePrinting)
+            OnCertificatePrinting(false);
         throw;
     } catch (...) {
         FOutcome.recordCertificateFailure();
+        if (OnCertificatePrinting)
+            OnCertificatePrinting(false);
         throw;
     }
+    if (OnCertificatePrinting)
+        OnCertificatePrinting(false);
 }
 
 void DeviceDialogue::certificateMade(bool made, const QString &error)

@@ -115,6 +115,15 @@ public:
     // The certificate was made, or could not be (with the engine's message).
     void certificateMade(bool made, const QString &error);
 
+    // ---- Watching the run (the event stream of --events) --------------------------
+    // Told after each chunk the link handed over, and at the transfer's
+    // completion: the bytes the device has taken of the image so far, of its
+    // size (the link's count).
+    std::function<void(qint64 taken, qint64 size)> OnTransferBytes;
+    // Told as the certificate of a calibration reply starts to print (true)
+    // and when it is made or could not be (false).
+    std::function<void(bool printing)> OnCertificatePrinting;
+
     // ---- How the run ends --------------------------------------------------------
     // Ends the run, of the kind given; reason says in a few words why. The
     // first failed end decides (RunOutcome); the host is asked to end.

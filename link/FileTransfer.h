@@ -50,6 +50,10 @@ public:
     bool Running() const { return FSending; }
     // The image of the running transfer.
     QByteArray Image() const { return FData; }
+    // The bytes the device took of the running transfer's image, and the
+    // image's size; once the transfer ended, of the last one (0 before any).
+    qint64 Taken() const { return FTaken; }
+    qint64 Size() const { return FSize; }
     // TVemoUSBinterface::FileProgressPercent.
     static int ProgressPercent(qint64 Sent, qint64 Size);
     // Bound to the file writer's OnWriteComplete.

@@ -126,6 +126,12 @@ public:
     bool FileTransferRunning() const { return FFileTransfer.Running(); }
     // The image of the running transfer, as SendFile read it.
     QByteArray FileImage() const { return FFileTransfer.Image(); }
+    // The bytes the device took of the running transfer's image (the chunks
+    // whose completion came), and the image's size; once the transfer has
+    // ended, of the last one (so at its completion's OnFileProgress the two
+    // are equal).
+    qint64 FileBytesTaken() const { return FFileTransfer.Taken(); }
+    qint64 FileSize() const { return FFileTransfer.Size(); }
     // The percentage OnFileProgress reports once Sent of Size bytes (Size > 0)
     // are handed over.
     static int FileProgressPercent(qint64 Sent, qint64 Size)

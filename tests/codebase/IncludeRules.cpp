@@ -49,6 +49,10 @@ const QList<Layer> &layers()
          {"link", "report", "registry", "platform", "usbio", "generations", "files"},
          false},
         {"download", {"dialogue", "registry", "platform", "generations"}, false},
+        // The production station: the devices from their descriptors (the
+        // contract, the device identity), the generation table; each run is
+        // a process of the program, never linked.
+        {"station", {"usbio", "usbio/devicemodel", "generations"}, false},
         {"app", {"*"}, false},
         // The build's helpers that make the desktop icons and the files that
         // name the generations: Qt, and the generation table.
