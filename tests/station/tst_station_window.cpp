@@ -88,6 +88,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<registry::KeyStore> m_store;
     std::unique_ptr<usbio::SimBus> m_bus;
+    QMap<QString, usbio::SimDevice *> m_devices;
     std::unique_ptr<Station> m_station;
     std::unique_ptr<DeviceWatch> m_watch;
     std::unique_ptr<StationWindow> m_window;
@@ -113,6 +114,11 @@ void TestStationWindow::init()
     m_bus->install();
     QString error;
     QVERIFY2(m_bus->loadConfig(path(QStringLiteral("station.json")), &error), qPrintable(error));
+    // Kept: the bus lists only the devices plugged in.
+    m_devices.clear();
+    for (usbio::SimDevice *device : m_bus->devices())
+        m_devices.insert(device->busPath(), device);
+    QCOMPARE(m_devices.size(), 4);
 }
 
 void TestStationWindow::cleanup()
@@ -127,10 +133,7 @@ void TestStationWindow::cleanup()
 
 usbio::SimDevice *TestStationWindow::device(const QString &id) const
 {
-    for (usbio::SimDevice *device : m_bus->devices())
-        if (device->busPath() == id)
-            return device;
-    return nullptr;
+    return m_devices.value(id);
 }
 
 void TestStationWindow::open(bool withDevices)
@@ -157,6 +160,7 @@ void TestStationWindow::open(bool withDevices)
     m_station->devicesSeen(m_watch->devices());
     m_window = std::make_unique<StationWindow>(*m_station);
     m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
 
 QString TestStationWindow::cell(const QString &socket, int column) const
@@ -305,6 +309,8 @@ void TestStationWindow::startAndAutoRunTheRightDevices()
     const int row = m_window->rowOf(QStringLiteral("s4"));
     const QRect cellRect =
         m_window->table()->visualItemRect(m_window->table()->item(row, StationWindow::StateColumn));
+    // A double click, as the mouse makes it: a click, then the second press.
+    QTest::mouseClick(m_window->table()->viewport(), Qt::LeftButton, {}, cellRect.center());
     QTest::mouseDClick(m_window->table()->viewport(), Qt::LeftButton, {}, cellRect.center());
     QTRY_VERIFY(m_window->logDialog() && m_window->logDialog()->isVisible());
     const QString log = m_window->logDialog()->text()->toPlainText();
