@@ -264,10 +264,76 @@ QString checkRecordFile(const QString &file)
     return probe.open(file, &error) ? QString() : error;
 }
 
+// The station's sockets over the devices the backend shows: an error line,
+// or empty with the watch started and its devices handed to the station.
+QString watchDevices(station::Station &station, station::DeviceWatch &watch)
+{
+    QObject::connect(&watch, &station::DeviceWatch::devicesChanged, &station,
+                     &station::Station::devicesSeen);
+    if (QString error; !watch.start(&error))
+        return QStringLiteral("vemotool: the station sees no devices: ") + error;
+    station.devicesSeen(watch.devices());
+    return QString();
+}
+
+// --station --batch: every device attached now updated once (with --auto,
+// every one plugged in until a signal), a line each, the summary; the
+// status is 0 only when every device was done.
+int runHeadlessStation(const ProgramOptions &options, RunInputs &inputs, int &argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const station::Settings settings = stationSettings(options);
+    if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
+        return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
+    const UsbBackend backend(options, inputs);
+    station::Station station(settings);
+    station::DeviceWatch watch;
+    if (const QString error = watchDevices(station, watch); !error.isEmpty())
+        return optionError(error);
+    station::HeadlessStation headless(station, options.autoStart,
+                                      [](const QString &line) { printLine(stdout, line); });
+    platform::TerminationSignals termination;
+    QObject::connect(&termination, &platform::TerminationSignals::received, &headless,
+                     &station::HeadlessStation::interrupt);
+    bool ended = false;
+    int status = 0;
+    QObject::connect(&headless, &station::HeadlessStation::finished, &app,
+                     [&ended, &status](int s) {
+                         ended = true;
+                         status = s;
+                         QCoreApplication::exit(s);
+                     });
+    headless.begin();
+    // With nothing to run it has ended already.
+    if (!ended)
+        app.exec();
+    return status;
+}
+
+// --station: the station's window.
+int runStationWindow(const ProgramOptions &options, RunInputs &inputs, int &argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vemo station"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
+    const station::Settings settings = stationSettings(options);
+    if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
+        return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
+    const UsbBackend backend(options, inputs);
+    station::Station station(settings);
+    station::DeviceWatch watch;
+    if (const QString error = watchDevices(station, watch); !error.isEmpty())
+        return optionError(error);
+    station.setAuto(options.autoStart);
+    station::StationWindow window(station);
+    window.show();
+    return app.exec();
+}
+
 // --station: the station's window, or with --batch the headless station.
 // It opens no device and writes nothing into the key store: it sees the
-// devices from their descriptors, and each device's run is a process of
-// this program.
+// devices from their descriptors (the backend publishes into a key store in
+// memory), and each device's run is a process of this program.
 int runStation(const ProgramOptions &options, int &argc, char *argv[])
 {
     // SIGTERM and SIGINT end the headless station's runs, each cleanly.
@@ -279,57 +345,8 @@ int runStation(const ProgramOptions &options, int &argc, char *argv[])
     if (const QString error = preparePlatform(options); !error.isEmpty())
         return optionError(error);
     inputs.keyStore = std::make_unique<registry::KeyStore>(QString());
-    // Every run appends to the record file: one that cannot be is a bad
-    // value before any run starts.
-    const station::Settings settings = stationSettings(options);
-    if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
-        return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
-
-    if (options.batch) {
-        QCoreApplication app(argc, argv);
-        const UsbBackend backend(options, inputs);
-        station::Station station(settings);
-        station::DeviceWatch watch;
-        QObject::connect(&watch, &station::DeviceWatch::devicesChanged, &station,
-                         &station::Station::devicesSeen);
-        if (QString error; !watch.start(&error))
-            return optionError(QStringLiteral("vemotool: the station sees no devices: ") + error);
-        station.devicesSeen(watch.devices());
-        station::HeadlessStation headless(station, options.autoStart,
-                                          [](const QString &line) { printLine(stdout, line); });
-        platform::TerminationSignals termination;
-        QObject::connect(&termination, &platform::TerminationSignals::received, &headless,
-                         &station::HeadlessStation::interrupt);
-        bool ended = false;
-        int status = 0;
-        QObject::connect(&headless, &station::HeadlessStation::finished, &app,
-                         [&ended, &status](int s) {
-                             ended = true;
-                             status = s;
-                             QCoreApplication::exit(s);
-                         });
-        headless.begin();
-        // With nothing to run it has ended already.
-        if (!ended)
-            app.exec();
-        return status;
-    }
-
-    QApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Vemo station"));
-    QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
-    const UsbBackend backend(options, inputs);
-    station::Station station(settings);
-    station::DeviceWatch watch;
-    QObject::connect(&watch, &station::DeviceWatch::devicesChanged, &station,
-                     &station::Station::devicesSeen);
-    if (QString error; !watch.start(&error))
-        return optionError(QStringLiteral("vemotool: the station sees no devices: ") + error);
-    station.devicesSeen(watch.devices());
-    station.setAuto(options.autoStart);
-    station::StationWindow window(station);
-    window.show();
-    return app.exec();
+    return options.batch ? runHeadlessStation(options, inputs, argc, argv)
+                         : runStationWindow(options, inputs, argc, argv);
 }
 
 // The time-out of a run counts from the process's start. Until the run's own

@@ -3,6 +3,7 @@
 #include "tests/support/ToolProcess.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -46,6 +47,8 @@ private Q_SLOTS:
     void printTo();
     void capture_data();
     void capture();
+    void station_data();
+    void station();
 
     void executable_data();
     void executable();
@@ -211,6 +214,15 @@ void TestProgramOptions::errors_data()
     QTest::newRow("json with a value") << QStringList{"--list", "--json=yes"} << "--json";
     // errors() puts a firmware file after the options: nothing would run it.
     QTest::newRow("list with a production line") << QStringList{"--list"} << "vemo2.bin";
+    QTest::newRow("events without value") << QStringList{"--events"} << "--events";
+    QTest::newRow("events and log both on standard output")
+        << QStringList{"--log-file=-", "--events=-"} << "--events";
+    QTest::newRow("station with a value") << QStringList{"--station=yes"} << "--station";
+    QTest::newRow("auto without station") << QStringList{"--auto"} << "--auto";
+    QTest::newRow("calibrate without station") << QStringList{"--calibrate"} << "--calibrate";
+    QTest::newRow("image without station") << QStringList{"--image=Vemo2=SIMFILE"} << "--image";
+    // errors() puts a firmware file after the options: the station takes none.
+    QTest::newRow("station with a production line") << QStringList{"--station"} << "vemo2.bin";
     QTest::newRow("error before a valid option") << QStringList{"--nope", "--usb=sim"} << "--nope";
     QTest::newRow("error after a valid option") << QStringList{"--usb=sim", "--nope"} << "--nope";
 }
@@ -336,6 +348,11 @@ void TestProgramOptions::usageDocumentsEveryOption()
                              "--list",
                              "--json",
                              "--device=SERIAL|PATH",
+                             "--events=FILE",
+                             "--station",
+                             "--image=GEN=FILE",
+                             "--auto",
+                             "--calibrate",
                              "-h, --help",
                              "-V, --version",
                              "/SERIAL",
@@ -500,6 +517,104 @@ void TestProgramOptions::device()
     QCOMPARE(parsed.action, ProgramOptions::Action::Run);
     QCOMPARE(parsed.device, device);
     QCOMPARE(parsed.programArguments, QStringList({"vemotool", "vemo2.bin"}));
+}
+
+void TestProgramOptions::station_data()
+{
+    QTest::addColumn<QStringList>("options"); // "IMAGE" is an image file, "TMP/" the folder
+    QTest::addColumn<QString>("error");       // empty: a station
+    QTest::addColumn<QStringList>("images");  // GEN=file as parsed
+    QTest::addColumn<bool>("autoStart");
+    QTest::addColumn<bool>("calibrate");
+
+    QTest::newRow("the window, no image yet")
+        << QStringList{"--station"} << QString() << QStringList{} << false << false;
+    QTest::newRow("images, any letter case")
+        << QStringList{"--station", "--image=vemo2=IMAGE", "--image=VEMO3=IMAGE"} << QString()
+        << QStringList{"Vemo2=IMAGE", "Vemo3=IMAGE"} << false << false;
+    QTest::newRow("headless, auto, calibrated")
+        << QStringList{"--station",
+                       "--batch",
+                       "--auto",
+                       "--calibrate",
+                       "--image=Vemo=IMAGE",
+                       "--print-to=TMP/",
+                       "--record=TMP/r.jsonl",
+                       "--expect-version=2.11"}
+        << QString() << QStringList{"Vemo=IMAGE"} << true << true;
+    QTest::newRow("headless without an image")
+        << QStringList{"--station", "--batch"}
+        << "vemotool: option --station with --batch needs an image: --image=GENERATION=FILE"
+        << QStringList{} << false << false;
+    QTest::newRow("a generation that is none")
+        << QStringList{"--station", "--image=Vemo9=IMAGE"}
+        << "vemotool: bad value for --image: 'Vemo9=IMAGE' (GENERATION=FILE, the generation "
+           "Vemo, Vemo2 or Vemo3)"
+        << QStringList{} << false << false;
+    QTest::newRow("no file") << QStringList{"--station", "--image=Vemo2="} << "*" << QStringList{}
+                             << false << false;
+    QTest::newRow("a missing image") << QStringList{"--station", "--image=Vemo2=TMP/missing.bin"}
+                                     << "*" << QStringList{} << false << false;
+    QTest::newRow("a folder for an image")
+        << QStringList{"--station", "--image=Vemo2=TMP/"} << "*" << QStringList{} << false << false;
+    QTest::newRow("a generation twice")
+        << QStringList{"--station", "--image=Vemo2=IMAGE", "--image=VEMO2=IMAGE"}
+        << "vemotool: bad value for --image: Vemo2 is given an image twice" << QStringList{}
+        << false << false;
+    QTest::newRow("a device") << QStringList{"--station", "--device=1-2"}
+                              << "vemotool: option --device does not go with --station: each "
+                                 "run has its own"
+                              << QStringList{} << false << false;
+    QTest::newRow("a log file") << QStringList{"--station", "--log-file=-"}
+                                << "vemotool: option --log-file does not go with --station: each "
+                                   "run has its own"
+                                << QStringList{} << false << false;
+    QTest::newRow("a capture") << QStringList{"--station", "--capture=TMP/c.pcap"}
+                               << "vemotool: option --capture does not go with --station: each "
+                                  "run has its own"
+                               << QStringList{} << false << false;
+    QTest::newRow("with --list") << QStringList{"--station", "--list"}
+                                 << "vemotool: option --station does not go with --list"
+                                 << QStringList{} << false << false;
+}
+
+void TestProgramOptions::station()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, error);
+    QFETCH(QStringList, images);
+    QFETCH(bool, autoStart);
+    QFETCH(bool, calibrate);
+    const QString image = path(QStringLiteral("vemo2.bin"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("image");
+    file.close();
+    for (QString &option : options)
+        option.replace(QLatin1String("IMAGE"), image)
+            .replace(QLatin1String("TMP/"), FDir.path() + QLatin1Char('/'));
+    const ProgramOptions parsed = ProgramOptions::parse(QStringList{"vemotool"} + options);
+    if (!error.isEmpty()) {
+        QCOMPARE(parsed.action, ProgramOptions::Action::Error);
+        error.replace(QLatin1String("IMAGE"), image);
+        if (error == QLatin1String("*"))
+            QVERIFY2(
+                parsed.errorMessage.startsWith(QLatin1String("vemotool: bad value for --image: ")),
+                qPrintable(parsed.errorMessage));
+        else
+            QCOMPARE(parsed.errorMessage, error);
+        return;
+    }
+    QCOMPARE(parsed.action, ProgramOptions::Action::Station);
+    QVERIFY(parsed.station);
+    QStringList given;
+    for (const ProgramOptions::GenerationImage &one : parsed.images)
+        given << one.generation + QLatin1Char('=') + one.file;
+    for (QString &one : images)
+        one.replace(QLatin1String("IMAGE"), QFileInfo(image).absoluteFilePath());
+    QCOMPARE(given, images);
+    QCOMPARE(parsed.autoStart, autoStart);
+    QCOMPARE(parsed.calibrate, calibrate);
 }
 
 void TestProgramOptions::executable_data()
