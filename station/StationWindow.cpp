@@ -66,7 +66,7 @@ StationWindow::StationWindow(Station &station, QWidget *parent)
     m_start->setObjectName(QStringLiteral("Start"));
     m_start->setToolTip(
         QStringLiteral("Update every device that is ready, and every failed one still there"));
-    m_auto = new QPushButton(QStringLiteral("Auto"), this);
+    m_auto = new QPushButton(QStringLiteral("Auto: off"), this);
     m_auto->setObjectName(QStringLiteral("Auto"));
     m_auto->setCheckable(true);
     m_auto->setToolTip(QStringLiteral("Update each device as soon as it is plugged in"));
@@ -82,14 +82,21 @@ StationWindow::StationWindow(Station &station, QWidget *parent)
     m_table->setHorizontalHeaderLabels(
         {QStringLiteral("Socket"), QStringLiteral("Generation"), QStringLiteral("Serial"),
          QStringLiteral("Firmware"), QStringLiteral("State"), QStringLiteral("Progress"),
-         QStringLiteral("Elapsed"), QStringLiteral("Result"), QStringLiteral("Log")});
+         QStringLiteral("Elapsed"), QStringLiteral("Log"), QStringLiteral("Result")});
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->horizontalHeader()->setSectionResizeMode(ResultColumn, QHeaderView::Stretch);
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_table->setWordWrap(true);
+    m_table->setColumnWidth(SocketColumn, 80);
+    m_table->setColumnWidth(GenerationColumn, 80);
+    m_table->setColumnWidth(SerialColumn, 90);
+    m_table->setColumnWidth(FirmwareColumn, 90);
     m_table->setColumnWidth(StateColumn, 190);
     m_table->setColumnWidth(ProgressColumn, 150);
-    m_table->setColumnWidth(FirmwareColumn, 100);
+    m_table->setColumnWidth(ElapsedColumn, 60);
+    m_table->setColumnWidth(LogColumn, 50);
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_start);
@@ -109,7 +116,11 @@ StationWindow::StationWindow(Station &station, QWidget *parent)
     resize(1100, 560);
 
     connect(m_start, &QPushButton::clicked, this, [this] { m_station.start(); });
-    connect(m_auto, &QPushButton::toggled, this, [this](bool on) { m_station.setAuto(on); });
+    connect(m_auto, &QPushButton::toggled, this, [this](bool on) {
+        // The text says it too, not only the button's look.
+        m_auto->setText(on ? QStringLiteral("Auto: on") : QStringLiteral("Auto: off"));
+        m_station.setAuto(on);
+    });
     connect(m_stop, &QPushButton::clicked, this, [this] { m_station.stop(); });
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         const QString path = m_table->item(row, SocketColumn)->text();
@@ -321,11 +332,6 @@ void StationWindow::socketAdded(const QString &path)
     for (int column = 0; column < ColumnCount; ++column)
         m_table->setItem(row, column, new QTableWidgetItem);
     m_table->item(row, SocketColumn)->setText(path);
-    auto *bar = new QProgressBar(m_table);
-    bar->setRange(0, 1);
-    bar->setValue(0);
-    bar->setTextVisible(true);
-    m_table->setCellWidget(row, ProgressColumn, bar);
     auto *log = new QPushButton(QStringLiteral("Log"), m_table);
     log->setEnabled(false);
     connect(log, &QPushButton::clicked, this, [this, path] { openLog(path); });
@@ -353,9 +359,18 @@ void StationWindow::socketChanged(const QString &path)
     for (int column = 0; column < ColumnCount; ++column)
         m_table->item(row, column)->setBackground(colour);
 
+    // Only a run has an image on its way: a bar of the bytes the device
+    // took, of the image.
     auto *bar = qobject_cast<QProgressBar *>(m_table->cellWidget(row, ProgressColumn));
-    if (bar) {
-        // Bytes the device took, of the image.
+    if (!socket->ran) {
+        if (bar)
+            m_table->removeCellWidget(row, ProgressColumn);
+    } else {
+        if (!bar) {
+            bar = new QProgressBar(m_table);
+            bar->setTextVisible(true);
+            m_table->setCellWidget(row, ProgressColumn, bar);
+        }
         const qint64 of = socket->of > 0 ? socket->of : 1;
         const int scale = of > (1 << 30) ? 1024 : 1;
         bar->setRange(0, int(of / scale));

@@ -54,8 +54,8 @@ public:
         StateColumn,
         ProgressColumn,
         ElapsedColumn,
-        ResultColumn,
         LogColumn,
+        ResultColumn,
         ColumnCount,
     };
 

@@ -239,6 +239,9 @@ void TestStationWindow::rowsFollowTheDevices()
     QCOMPARE(cell(QStringLiteral("s1"), StationWindow::SerialColumn), QStringLiteral("200000001"));
     QCOMPARE(cell(QStringLiteral("s1"), StationWindow::FirmwareColumn), QStringLiteral("2.10"));
     QCOMPARE(cell(QStringLiteral("s1"), StationWindow::StateColumn), QStringLiteral("ready"));
+    // No run, no image on its way: no bar.
+    QVERIFY(!bar(QStringLiteral("s1")));
+    QCOMPARE(m_window->autoButton()->text(), QStringLiteral("Auto: off"));
     // No image for a Vemo3: the text and the colour say it is left alone.
     QCOMPARE(cell(QStringLiteral("s3"), StationWindow::StateColumn),
              QStringLiteral("left alone: no image for Vemo3"));
@@ -289,6 +292,7 @@ void TestStationWindow::startAndAutoRunTheRightDevices()
     // Auto: each device that arrives starts by itself.
     QTest::mouseClick(m_window->autoButton(), Qt::LeftButton);
     QVERIFY(m_window->autoButton()->isChecked());
+    QCOMPARE(m_window->autoButton()->text(), QStringLiteral("Auto: on"));
     QCOMPARE(m_station->runsGoing(), 0); // the done one is not run again
     m_bus->attach(device(QStringLiteral("s4")));
     QTRY_COMPARE(m_station->runsGoing(), 1);
@@ -328,8 +332,10 @@ void TestStationWindow::progressMovesAndStopSaysHowFarItGot()
     QTRY_COMPARE(m_window->table()->rowCount(), 1);
     QTest::mouseClick(m_window->startButton(), Qt::LeftButton);
     // The bar moves: it shows more than once a part of the image.
+    QTRY_VERIFY(bar(QStringLiteral("s2")));
     QProgressBar *progress = bar(QStringLiteral("s2"));
     QTRY_VERIFY_WITH_TIMEOUT(progress->value() > 0 && progress->maximum() == kImageSize, kRunMs);
+    QVERIFY(progress->isVisible());
     QCOMPARE(cell(QStringLiteral("s2"), StationWindow::StateColumn),
              QStringLiteral("transferring"));
     const int first = progress->value();
@@ -361,7 +367,8 @@ void TestStationWindow::closingWhileRunsGoAsksFirst()
     m_bus->attach(device(QStringLiteral("s2")));
     QTRY_COMPARE(m_window->table()->rowCount(), 1);
     QTest::mouseClick(m_window->startButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(bar(QStringLiteral("s2"))->value() > 0, kRunMs);
+    QTRY_VERIFY_WITH_TIMEOUT(bar(QStringLiteral("s2")) && bar(QStringLiteral("s2"))->value() > 0,
+                             kRunMs);
 
     // The box answers itself, with the button the test names.
     QString asked;
