@@ -134,6 +134,20 @@ void TestQtModules::layerCompilesAgainst_data()
         row("the desktop's host services")
             << target << folder << desktopHost << false << "QtHostServices.h";
     }
+    // The station's core (its sockets, runs and the headless station) needs
+    // no display; only its window sees widgets.
+    QTest::newRow("station core: Qt Core")
+        << "vemo_station_core"
+        << "station" << QByteArray("#include <QProcess>\nint probe() { return 0; }\n") << true
+        << QString();
+    QTest::newRow("station core: no widgets macro")
+        << "vemo_station_core"
+        << "station" << noWidgetsMacro << true << QString();
+    QTest::newRow("station core: a widget") << "vemo_station_core"
+                                            << "station" << widget << false << "QWidget";
+    QTest::newRow("station: a widget")
+        << "vemo_station"
+        << "station" << QByteArray(widget + "int probe() { return 0; }\n") << true << QString();
     // The link is below every picture too.
     QTest::newRow("link: Qt Gui") << "vemo_link"
                                   << "link" << QByteArray("#include <QGuiApplication>\n") << false
