@@ -497,21 +497,8 @@ void UpdateFlow::transferComplete(const QByteArray &fileName, qint64 size, qint6
         FImageCompletedMeanwhile = true;
         return; // the signal's close decides the end
     }
-    switch (FState) {
-    case State::Transferring:
-        break;
-    case State::Idle:
-    case State::AskingLoader:
-    case State::DeviceAway:
-    case State::LoaderOpen:
-    case State::RunningInstaller:
-    case State::Stalled:
-    case State::AwaitingCertificate:
-    case State::VerifyingReturn:
-    case State::VerifyingAnswer:
-    case State::Ended:
-        return; // no transfer of this flow: nothing more to decide
-    }
+    if (!transferOfThisFlow())
+        return; // nothing more to decide
     if (!FUnattended) {
         enter(State::Idle);
         return;
@@ -534,9 +521,21 @@ void UpdateFlow::transferFailed(const QByteArray &fileName, qint64 taken, qint64
     FFailedSize = size;
     if (FInterrupting)
         return; // the signal's close decides the end
+    if (!transferOfThisFlow())
+        return; // nothing more to decide
+    if (!FUnattended) {
+        enter(State::Idle);
+        return;
+    }
+    finish(EndKind::ImageNotLoaded,
+           QStringLiteral("transfer failed: %1 at %2 of %3 bytes").arg(cause).arg(taken).arg(size));
+}
+
+bool UpdateFlow::transferOfThisFlow() const
+{
     switch (FState) {
     case State::Transferring:
-        break;
+        return true;
     case State::Idle:
     case State::AskingLoader:
     case State::DeviceAway:
@@ -547,14 +546,9 @@ void UpdateFlow::transferFailed(const QByteArray &fileName, qint64 taken, qint64
     case State::VerifyingReturn:
     case State::VerifyingAnswer:
     case State::Ended:
-        return; // no transfer of this flow: nothing more to decide
+        return false; // a transfer's end comes only to the state that started it
     }
-    if (!FUnattended) {
-        enter(State::Idle);
-        return;
-    }
-    finish(EndKind::ImageNotLoaded,
-           QStringLiteral("transfer failed: %1 at %2 of %3 bytes").arg(cause).arg(taken).arg(size));
+    return false;
 }
 
 void UpdateFlow::endTransfer()

@@ -152,6 +152,8 @@ private:
     void endUnsentImage(const QString &file, bool installer, const QString &linkFailure);
     // Back to rest after a transfer: the bar hidden, the controls back.
     void endTransfer();
+    // The transfer whose end is reported is the one this flow started.
+    bool transferOfThisFlow() const;
     // The device that came back where the updated one left, opened in
     // update mode.
     void reopenReturned(int count);
