@@ -42,8 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(options.programArguments.size() == 1 && options.device.isEmpty(),
                    options.programArguments.join(QLatin1Char(' ')).toUtf8());
         return 0;
+    case ProgramOptions::Action::Station:
+        // The station runs no production command line and chooses each
+        // run's device, log and capture itself.
+        FUZZ_CHECK(options.station && options.programArguments.size() == 1 &&
+                       options.device.isEmpty() && options.logFile.isEmpty() &&
+                       options.captureFile.isEmpty() && options.eventsFile.isEmpty(),
+                   options.programArguments.join(QLatin1Char(' ')).toUtf8());
+        return 0;
     case ProgramOptions::Action::Run:
         FUZZ_CHECK(!options.json, QByteArray("--json without --list"));
+        FUZZ_CHECK(!options.autoStart && options.images.isEmpty() && !options.calibrate,
+                   QByteArray("a station's option without --station"));
         break;
     }
     FUZZ_CHECK(options.programArguments.value(0) == QLatin1String("vemotool"),
