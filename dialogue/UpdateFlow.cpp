@@ -136,25 +136,40 @@ void UpdateFlow::updateClick()
                         QStringLiteral("Error"), kErrorBox);
         return;
     }
-    if (!host.fileExists(FWindow.fileName())) {
+    const QString file = FWindow.fileName();
+    if (!host.fileExists(file)) {
         host.messageBox(QStringLiteral("File does not exist"), QStringLiteral("Error"), kErrorBox);
         return;
+    }
+    // The loader request erases the device's flash: an image that cannot go
+    // in is refused before it (an installer's image is looked at when it
+    // has run).
+    if (!FirmwareFile::isInstaller(file)) {
+        if (const QString unusable =
+                FirmwareFile::unusableImageText(file, QStringLiteral("Firmware file"));
+            !unusable.isEmpty()) {
+            host.messageBox(unusable, QStringLiteral("Error"), kErrorBox);
+            return;
+        }
     }
     // Another generation's firmware goes in only when the operator says so
     // (a production run was checked before it started).
     if (!FUnattended && !GenerationGuard::OperatorAgrees(FDialogue))
         return;
 
+    // Asked for before the request goes out: a loader already running
+    // answers "Flash is BLANK" at once, inside the send, and its transfer
+    // starts from there.
+    setControls(FWindow, {Control::SendCommand, Control::Update, Control::DownloadB}, false);
+    enter(State::AskingLoader);
     host.setBusyCursor(true);
     const usbio::Status status = LinkCalls::sendCommand(FWindow, protocol::LoaderRequest);
     if (status != usbio::status::Success) {
+        // Asked for all the same: the device may have taken the request.
         host.messageBox(QStringLiteral("Error sending Update Command"), QStringLiteral("Error"),
                         kErrorBox);
         host.setBusyCursor(false);
     }
-    // Started all the same: the device may have taken the request.
-    setControls(FWindow, {Control::SendCommand, Control::Update, Control::DownloadB}, false);
-    enter(State::AskingLoader);
 }
 
 // ---- The device leaves and comes back ------------------------------------------------
@@ -434,21 +449,23 @@ void UpdateFlow::sendImage()
 
 void UpdateFlow::endUnsentImage(const QString &file, bool installer, const QString &linkFailure)
 {
+    // The installer's box and the link's have said why already; the other
+    // reasons get their own.
     const QString image = FWindow.fileName();
     if (installer && image.isEmpty()) {
         finish(EndKind::BadInput, QStringLiteral("installer did not start: ") + file);
         return;
     }
     if (!platform::host().fileExists(image)) {
-        finish(EndKind::BadInput, installer
-                                      ? QStringLiteral("the installer left no image: ") + image
-                                      : QStringLiteral("firmware image missing: ") + image);
+        finishWithLine(EndKind::BadInput,
+                       installer ? QStringLiteral("the installer left no image: ") + image
+                                 : QStringLiteral("firmware image missing: ") + image);
         return;
     }
     if (const QString unusable =
             FirmwareFile::unusableImageText(image, QStringLiteral("firmware file"));
         !unusable.isEmpty()) {
-        finish(EndKind::BadInput, unusable);
+        finishWithLine(EndKind::BadInput, unusable);
         return;
     }
     finish(EndKind::ImageNotLoaded,
@@ -824,6 +841,13 @@ void UpdateFlow::finish(EndKind kind, const QString &reason)
     FGrace.stop();
     enter(State::Ended);
     FDialogue.end(kind, reason);
+}
+
+void UpdateFlow::finishWithLine(EndKind kind, const QString &line)
+{
+    FGrace.stop();
+    enter(State::Ended);
+    FDialogue.endWithLine(kind, line);
 }
 
 } // namespace dialogue

@@ -174,6 +174,8 @@ private:
 
     // The last thing it does: the end goes to the dialogue.
     void finish(EndKind kind, const QString &reason);
+    // The same, saying why in the log (and to an operator in a box).
+    void finishWithLine(EndKind kind, const QString &line);
 
     DeviceDialogue &FDialogue;
     WindowPort &FWindow;
