@@ -236,6 +236,8 @@ void TestUpdateFlow::transitions()
     rig.dialogue.openClick();
     QVERIFY(rig.link()->Opened);
     QTRY_VERIFY(device->receivedCommands().contains("USB-Vemo:NSF?!!"));
+    // Its answer is in too: it cannot arrive inside the event's own sends.
+    QTRY_VERIFY(!rig.lines.filter(QStringLiteral("Vemo2 firmware V")).isEmpty());
     rig.fileText = writeFile(QStringLiteral("vemo2.bin"), testBytes(100));
     if (event == QLatin1String("loader ready, no image"))
         rig.fileText = m_dir.filePath(QStringLiteral("missing.bin"));
