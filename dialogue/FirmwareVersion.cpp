@@ -10,7 +10,8 @@ namespace {
 // The digits and dots of a version, without its V; empty for no version.
 QString numberOf(const QString &text)
 {
-    static const QRegularExpression version(QStringLiteral("^[Vv]?([0-9]+(?:\\.[0-9]+)*)$"));
+    // \z: "$" would take a line break at the end for none.
+    static const QRegularExpression version(QStringLiteral("\\A[Vv]?([0-9]+(?:\\.[0-9]+)*)\\z"));
     if (text.size() > FirmwareVersion::MaxLength)
         return QString();
     const QRegularExpressionMatch match = version.match(text);

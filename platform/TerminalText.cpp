@@ -23,12 +23,12 @@ QString escapeOf(QChar c)
     return QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
 }
 
-QString escapedExcept(const QString &text, QChar kept)
+QString escapedExcept(const QString &text, bool keepLines)
 {
     QString out;
     out.reserve(text.size());
     for (const QChar c : text) {
-        if (c != kept && TerminalText::isControl(c))
+        if (TerminalText::isControl(c) && !(keepLines && c == QLatin1Char('\n')))
             out += escapeOf(c);
         else
             out += c;
@@ -50,14 +50,14 @@ QString TerminalText::escaped(const QString &text)
 {
     for (const QChar c : text) {
         if (isControl(c))
-            return escapedExcept(text, QChar());
+            return escapedExcept(text, false);
     }
     return text;
 }
 
 QString TerminalText::escapedKeepingLines(const QString &text)
 {
-    return escapedExcept(text, QLatin1Char('\n'));
+    return escapedExcept(text, true);
 }
 
 QString TerminalText::column(const QString &value)

@@ -39,6 +39,7 @@ void TestFirmwareVersion::isVersion_data()
     QTest::newRow("two Vs") << "VV2.11" << false;
     QTest::newRow("a blank") << "V 2.11" << false;
     QTest::newRow("a tab") << "\t" << false;
+    QTest::newRow("a line break at the end") << "2.11\n" << false;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("as long as one may be")
         << QString(FirmwareVersion::MaxLength, QLatin1Char('1')) << true;
