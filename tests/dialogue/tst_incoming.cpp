@@ -78,6 +78,8 @@ void TestIncoming::serialReplyHandedOn()
     settings.answers.insert("DEVNR?", QByteArray());
     rig.bus().attach(settings);
     rig.start();
+    // Unattended from here: the read-back ends the run.
+    rig.dialogue.setRunSettings({false, false, QString(), true});
     rig.dialogue.openClick();
     rig.dialogue.setSerialNo("OLDSERIAL");
     rig.dialogue.readBack().Start(accepted ? serial : QByteArray("123456789"));

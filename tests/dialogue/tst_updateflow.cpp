@@ -123,7 +123,7 @@ void TestUpdateFlow::transitions_data()
     row("asking, loader ready without an image", State::AskingLoader, "operator",
         "loader ready, no image", State::Stalled, nothing, sending, none);
     row("asking, unattended, loader ready without an image", State::AskingLoader, "unattended",
-        "loader ready, no image", State::Ended, nothing, sending, none, int(EndKind::BadInput),
+        "loader ready, no image", State::Ended, nothing, any, none, int(EndKind::BadInput),
         "firmware image missing: MISSING");
 
     // Off the bus.
