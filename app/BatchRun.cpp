@@ -5,8 +5,12 @@
 #include "app/RunRecord.h"
 #include "app/Unit1.h"
 #include "platform/BatchHostServices.h"
+#include "platform/FileIdentity.h"
 #include "platform/HostServices.h"
+#include "platform/QtHostServices.h"
+#include "platform/TerminalText.h"
 #include "platform/TerminationSignals.h"
+#include "usbio/capture/UsbCapture.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +20,8 @@ namespace {
 
 void printError(const QString &line)
 {
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    // One line, whatever the values and device texts it holds.
+    const QByteArray bytes = platform::TerminalText::escaped(line).toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
@@ -47,6 +52,8 @@ BatchRun::BatchRun(const ProgramOptions &options, platform::BatchHostServices *h
 void BatchRun::attach(dialogue::DeviceDialogue &dialogue)
 {
     m_dialogue = &dialogue;
+    if (!m_captureLost.isEmpty())
+        m_dialogue->outcome().recordCaptureFailure(m_captureLost);
     // The event stream (--events) follows the run from its start-up.
     if (m_record && m_record->events())
         m_record->events()->watch(dialogue);
@@ -62,6 +69,10 @@ void BatchRun::detach(dialogue::DeviceDialogue &dialogue)
 
 BatchRun::~BatchRun()
 {
+    if (m_programHost)
+        m_programHost->setProgramLimit({});
+    if (m_capture)
+        m_capture->setOnFailure(nullptr);
     if (m_host)
         m_host->logLine = nullptr;
     if (auto *app = qobject_cast<VemoApplication *>(QCoreApplication::instance()))
@@ -97,6 +108,79 @@ void BatchRun::start(std::optional<std::chrono::steady_clock::time_point> runSta
     }
     m_watchdog.start(left + std::chrono::seconds(WatchdogGraceSeconds), RunWatchdog::EndLine,
                      std::move(recordEnd));
+    if (m_programHost) {
+        platform::QtHostServices::ProgramLimit limit = programLimit();
+        limit.deadline = now + left;
+        m_programHost->setProgramLimit(std::move(limit));
+    }
+}
+
+// ---- A program the run waits for, and the capture ------------------------------------
+
+platform::QtHostServices::ProgramLimit BatchRun::programLimit()
+{
+    platform::QtHostServices::ProgramLimit limit;
+    // The signals reach the run only with --batch; else they end the
+    // process, and the program with it.
+    limit.endOnSignal = m_options.batch;
+    limit.ended = [this](platform::QtHostServices::ProgramCut cut) { programEnded(cut); };
+    return limit;
+}
+
+void BatchRun::limitProgramsOf(platform::QtHostServices &host)
+{
+    m_programHost = &host;
+    // Without a time-out only the signals end a program; start() adds the
+    // deadline.
+    host.setProgramLimit(programLimit());
+}
+
+void BatchRun::programEnded(platform::QtHostServices::ProgramCut cut)
+{
+    switch (cut) {
+    case platform::QtHostServices::ProgramCut::Deadline:
+        // The time-out's tick is overdue behind the wait: it is taken now.
+        m_timeout.stop();
+        timeOut();
+        return;
+    case platform::QtHostServices::ProgramCut::Signal:
+        // Handed out now, inside the wait: the run ends before the flow goes
+        // on with what the program would have left.
+        platform::TerminationSignals::deliverPending();
+        return;
+    }
+}
+
+void BatchRun::watchCapture(usbio::UsbCapture &capture)
+{
+    m_capture = &capture;
+    capture.setOnFailure([this](const QString &why) { captureLost(why); });
+}
+
+void BatchRun::captureLost(const QString &why)
+{
+    const QString line = QStringLiteral("The USB capture cannot be kept: ") + why;
+    printError(QStringLiteral("vemotool: ") + line);
+    if (!m_dialogue) {
+        m_captureLost = why;
+        return;
+    }
+    m_dialogue->outcome().recordCaptureFailure(why);
+    m_dialogue->window().log(platform::TerminalText::escaped(line));
+}
+
+void BatchRun::checkCapture()
+{
+    if (!m_capture || !m_capture->running() || !m_capture->failure().isEmpty())
+        return;
+    // What is still collected goes out first: its write may fail too.
+    m_capture->flush();
+    const QString path = m_capture->path();
+    if (!m_capture->failure().isEmpty() || path == QLatin1String("-"))
+        return;
+    if (!platform::FileIdentity::pathNamesOpenFile(path, m_capture->descriptor()))
+        m_capture->fail(
+            QStringLiteral("'%1' was removed or replaced while the run wrote into it").arg(path));
 }
 
 void BatchRun::interrupted(const QString &signalName)
@@ -139,8 +223,9 @@ void BatchRun::writeRecord(TForm1 &window, dialogue::RunOutcome &outcome)
 int BatchRun::finish(TForm1 &window)
 {
     // A log file removed or replaced since its last look counts before the
-    // run's last line is decided.
+    // run's last line is decided; so does the capture.
     window.CheckLogFile();
+    checkCapture();
     dialogue::RunOutcome &outcome = window.Outcome();
     writeRecord(window, outcome);
     // A line script reads the last line; so does whoever started a

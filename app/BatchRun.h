@@ -2,6 +2,7 @@
 
 #include "app/ProgramOptions.h"
 #include "app/RunWatchdog.h"
+#include "platform/QtHostServices.h"
 
 #include <QObject>
 #include <QString>
@@ -24,9 +25,15 @@ class BatchHostServices;
 class TerminationSignals;
 } // namespace platform
 
+namespace usbio {
+class UsbCapture;
+}
+
 // The process's side of an unattended run (--batch, --timeout, --record):
-// the time-out's timer and the watchdog behind it, SIGTERM and SIGINT, the
-// batch host's boxes and an exception reaching the application are handed
+// the time-out's timer and the watchdog behind it, the termination signals
+// (SIGTERM, SIGINT, SIGHUP, SIGQUIT), an installer that runs past either,
+// the capture of the traffic lost, the batch host's boxes and an exception
+// reaching the application are handed
 // to the window's dialogue (dialogue::DeviceDialogue decides what each
 // does to the run); at the end the run's record is written and its last
 // line ("run ended: 0 done") said, from the dialogue's outcome.
@@ -54,6 +61,19 @@ public:
     void detach(dialogue::DeviceDialogue &dialogue);
     // After the window's start-up, with its production run dispatched.
     void started(TForm1 &window);
+
+    // ---- A program the run waits for, and the capture ------------------------------
+    // The host whose program runs (an installer) the run's time-out and
+    // the signals end: a program still running then is ended with its
+    // process group, inside the wait that handles no messages, and the run
+    // ends (time-out, or interrupted) as it would have in its loop. Before
+    // start().
+    void limitProgramsOf(platform::QtHostServices &host);
+    // The capture of the traffic (--capture): a capture that cannot be kept
+    // (a failed write; its file removed or replaced, looked at before the
+    // run's end is decided) is said once, on standard error and in the
+    // message log, and fails a --batch run as a lost log file does.
+    void watchCapture(usbio::UsbCapture &capture);
     // Once the message loop has ended: the exit status; the run's record is
     // written (a record that cannot be written fails the run), then with
     // --batch, or after a production command line, the run's last line
@@ -61,13 +81,24 @@ public:
     int finish(TForm1 &window);
 
     // Time the loop gets to end after the time-out before the process is
-    // ended from outside it (an installer that never returns blocks it).
+    // ended from outside it: anything else that blocks the loop (a file
+    // system that hangs, a certificate that does not print). An installer
+    // that never returns does not: it is ended at the time-out itself.
     static constexpr int WatchdogGraceSeconds = 15;
 
 private:
     void timeOut();
-    // SIGTERM or SIGINT: the run ends.
+    // A termination signal: the run ends.
     void interrupted(const QString &signalName);
+    // What ends a program the run waits for: the signals (--batch), and
+    // the deadline start() adds.
+    platform::QtHostServices::ProgramLimit programLimit();
+    // A program the run waited for was ended at the time-out or a signal.
+    void programEnded(platform::QtHostServices::ProgramCut cut);
+    // The capture was lost.
+    void captureLost(const QString &why);
+    // The capture's file still where it was named, before the end.
+    void checkCapture();
     // The run's record, with the status and reason the outcome gives.
     void writeRecord(TForm1 &window, dialogue::RunOutcome &outcome);
 
@@ -78,4 +109,7 @@ private:
     RunWatchdog m_watchdog;
     std::unique_ptr<platform::TerminationSignals> m_signals;
     dialogue::DeviceDialogue *m_dialogue = nullptr;
+    platform::QtHostServices *m_programHost = nullptr;
+    usbio::UsbCapture *m_capture = nullptr;
+    QString m_captureLost; // said before the window's dialogue was there
 };

@@ -1,5 +1,6 @@
 #include "app/DeviceListing.h"
 
+#include "platform/TerminalText.h"
 #include "usbio/Component.h"
 #include "usbio/devicemodel/VemoIdentity.h"
 
@@ -46,11 +47,15 @@ QList<DeviceListing::Row> DeviceListing::collect(usbio::Component &component)
 
 QString DeviceListing::text(const QList<Row> &rows)
 {
+    // What a device says of itself is one column each, whatever it holds: a
+    // blank, a control character or a serial number of "-" (which stands
+    // for none) is quoted.
+    using platform::TerminalText;
     QList<QStringList> cells;
     for (const Row &row : rows)
-        cells.append({QString::number(row.number), row.generation,
-                      row.serial.isEmpty() ? QStringLiteral("-") : row.serial, row.firmware,
-                      row.path});
+        cells.append({QString::number(row.number), TerminalText::column(row.generation),
+                      row.serial.isEmpty() ? QStringLiteral("-") : TerminalText::column(row.serial),
+                      TerminalText::column(row.firmware), TerminalText::column(row.path)});
     QList<int> widths(5, 0);
     for (const QStringList &line : std::as_const(cells)) {
         for (int column = 0; column < line.size(); ++column)

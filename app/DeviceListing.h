@@ -31,6 +31,9 @@ public:
 
     // One line per device, columns aligned: number, generation, serial
     // number ("-" for none), firmware version, path. Nothing for no device.
+    // A value that would not read as one column of itself (a blank in it, a
+    // control character, a quote, a backslash, a serial number "-") is
+    // quoted ('A B', '-', '\e[31m'); see platform::TerminalText::column.
     static QString text(const QList<Row> &rows);
     // One JSON array of objects with the keys index, generation, serial
     // (null for none), firmware, path, vendorId and productId (four hex

@@ -2,6 +2,7 @@
 
 #include "files/RegularFile.h"
 #include "platform/FileIdentity.h"
+#include "platform/TerminalText.h"
 
 #include <cstdio>
 
@@ -9,6 +10,8 @@ bool LogFile::open(const QString &path, QString *error)
 {
     close();
     FPath = path;
+    // Named in lines of its own: one line, whatever the name holds.
+    const QString shown = platform::TerminalText::escaped(path);
     FStandardOutput = path == QLatin1String("-");
     bool ok = false;
     if (FStandardOutput) {
@@ -20,7 +23,7 @@ bool LogFile::open(const QString &path, QString *error)
         // regular file, or standard output.
         if (const QString why = files::RegularFile::checkForWriting(path); !why.isEmpty()) {
             if (error)
-                *error = QStringLiteral("cannot write '%1': %2").arg(path, why);
+                *error = QStringLiteral("cannot write '%1': %2").arg(shown, why);
             return false;
         }
         FFile.setFileName(path);
@@ -28,7 +31,7 @@ bool LogFile::open(const QString &path, QString *error)
         ok = FFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
     }
     if (!ok && error)
-        *error = QStringLiteral("cannot write '%1': %2").arg(path, FFile.errorString());
+        *error = QStringLiteral("cannot write '%1': %2").arg(shown, FFile.errorString());
     if (ok)
         FSinceCheck.start();
     return ok;
@@ -50,7 +53,8 @@ void LogFile::close()
     if (!FFile.isOpen())
         return;
     if (!FFile.flush()) {
-        fail(QStringLiteral("cannot write '%1': %2").arg(FPath, FFile.errorString()));
+        fail(QStringLiteral("cannot write '%1': %2")
+                 .arg(platform::TerminalText::escaped(FPath), FFile.errorString()));
         return;
     }
     FFile.close();
@@ -61,10 +65,13 @@ void LogFile::writeLine(const QString &line)
     if (!FFile.isOpen())
         return;
     // One write of the whole line: a program killed at any moment leaves
-    // whole lines behind it.
-    const QByteArray bytes = line.toUtf8() + '\n';
+    // whole lines behind it. Its breaks stay breaks; any other control
+    // character (a device's, an option value's) is escaped, so that the
+    // copy on a terminal or in a script holds text only.
+    const QByteArray bytes = platform::TerminalText::escapedKeepingLines(line).toUtf8() + '\n';
     if (FFile.write(bytes) != bytes.size() || !FFile.flush()) {
-        fail(QStringLiteral("cannot write '%1': %2").arg(FPath, FFile.errorString()));
+        fail(QStringLiteral("cannot write '%1': %2")
+                 .arg(platform::TerminalText::escaped(FPath), FFile.errorString()));
         return;
     }
     if (FSinceCheck.hasExpired(PlaceCheckIntervalMs))
@@ -77,7 +84,8 @@ void LogFile::check()
         return;
     FSinceCheck.restart();
     if (!placeHolds())
-        fail(QStringLiteral("'%1' was removed or replaced while the run wrote into it").arg(FPath));
+        fail(QStringLiteral("'%1' was removed or replaced while the run wrote into it")
+                 .arg(platform::TerminalText::escaped(FPath)));
 }
 
 bool LogFile::placeHolds()

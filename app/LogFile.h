@@ -29,8 +29,9 @@ public:
     // Flushes and closes; a failure to flush is reported as any other.
     void close();
 
-    // Writes the line (UTF-8) and a line feed, then flushes. At most once a
-    // second it also looks whether the path still leads to the file.
+    // Writes the line (UTF-8, its control characters but the line feeds
+    // escaped) and a line feed, then flushes. At most once a second it also
+    // looks whether the path still leads to the file.
     void writeLine(const QString &line);
     // Looks now whether the copy holds (its path still leads to the file),
     // as before the run's last line; the same as a failed write otherwise.

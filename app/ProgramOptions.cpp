@@ -1,7 +1,9 @@
 #include "app/ProgramOptions.h"
 
+#include "dialogue/FirmwareVersion.h"
 #include "files/RegularFile.h"
 #include "generations/GenerationTable.h"
+#include "platform/TerminalText.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -15,7 +17,9 @@ const QString kProgram = QStringLiteral("vemotool");
 ProgramOptions failed(ProgramOptions options, const QString &message)
 {
     options.action = ProgramOptions::Action::Error;
-    options.errorMessage = kProgram + QStringLiteral(": ") + message;
+    // One line, whatever the values it names hold.
+    options.errorMessage =
+        kProgram + QStringLiteral(": ") + platform::TerminalText::escaped(message);
     return options;
 }
 
@@ -284,12 +288,17 @@ ProgramOptions ProgramOptions::parse(const QStringList &argv)
                 return failed(options, QStringLiteral("option --device needs a value "
                                                       "(--device=SERIAL or --device=PATH)"));
         } else if (name == QLatin1String("--expect-version")) {
-            // Compared with a word of the device's answer: one word itself.
-            if (value.contains(QRegularExpression(QStringLiteral("\\s"))))
+            // Compared with a word of the device's answer: a version, or the
+            // run would load the image only to fail its check afterwards.
+            if (!dialogue::FirmwareVersion::isVersion(value)) {
+                const int shown = dialogue::FirmwareVersion::MaxLength;
                 return failed(options,
-                              QStringLiteral("bad value for --expect-version: '%1' (one word, "
-                                             "e.g. 2.11)")
-                                  .arg(value));
+                              QStringLiteral("bad value for --expect-version: '%1' (a version: "
+                                             "digits and dots, e.g. 2.11 or V2.11)")
+                                  .arg(value.size() > shown
+                                           ? value.left(shown) + QStringLiteral("...")
+                                           : value));
+            }
             options.expectVersion = value;
             options.verify = true;
         } else {
@@ -390,7 +399,8 @@ QString ProgramOptions::usage(const QString &programName)
                "                     firmware version; the run is done only when it\n"
                "                     answered\n"
                "  --expect-version=V as --verify, and the answer must hold the version V\n"
-               "                     (2.11 or V2.11)\n"
+               "                     as a word (digits and dots, 2.11 or V2.11; the V in\n"
+               "                     either letter case)\n"
                "  --force            load a firmware file whose name names another\n"
                "                     generation than the device's (vemo3.bin into a Vemo2)\n"
                "  --record=FILE      when the run ends, however it ends, append one line\n"

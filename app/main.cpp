@@ -3,6 +3,7 @@
 #include "app/BatchRun.h"
 #include "app/DeviceListing.h"
 #include "app/LogFile.h"
+#include "app/OutputFiles.h"
 #include "app/ProgramOptions.h"
 #include "app/RunEvents.h"
 #include "app/RunRecord.h"
@@ -13,6 +14,8 @@
 #include "platform/BatchHostServices.h"
 #include "platform/HostServices.h"
 #include "platform/QtHostServices.h"
+#include "platform/StandardStreams.h"
+#include "platform/TerminalText.h"
 #include "platform/TerminationSignals.h"
 #include "registry/KeyStore.h"
 #include "station/DeviceWatch.h"
@@ -30,9 +33,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -48,9 +53,16 @@ void printLine(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
+// A line of the program's own on standard error: one line, whatever the
+// values it names hold.
+void printErrorLine(const QString &line)
+{
+    printLine(stderr, platform::TerminalText::escaped(line));
+}
+
 int optionError(const QString &message)
 {
-    printLine(stderr, message);
+    printErrorLine(message);
     return ProgramOptions::ErrorExitCode;
 }
 
@@ -192,10 +204,17 @@ private:
     std::unique_ptr<usbio::LibusbBackend> m_libusb;
 };
 
-void printText(std::FILE *stream, const QByteArray &bytes)
+// Writes bytes whole and flushes them; false with the system's reason when
+// any of them did not get out (a full disk, a closed stream or pipe).
+bool printText(std::FILE *stream, const QByteArray &bytes, QString *error)
 {
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const size_t written =
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    if (written == size_t(bytes.size()) && std::fflush(stream) == 0 && !std::ferror(stream))
+        return true;
+    *error = QString::fromLocal8Bit(std::strerror(errno != 0 ? errno : EIO));
+    return false;
 }
 
 // --list: the attached devices on standard output, read from their
@@ -215,8 +234,17 @@ int listDevices(const ProgramOptions &options, int &argc, char *argv[])
     QList<DeviceListing::Row> rows;
     if (const std::unique_ptr<usbio::Component> component = usbio::createComponent())
         rows = DeviceListing::collect(*component);
-    printText(stdout,
-              options.json ? DeviceListing::json(rows) : DeviceListing::text(rows).toLocal8Bit());
+    // A list that did not get out whole is no list: a script reading it
+    // must not take a part for all.
+    QString error;
+    if (!printText(stdout,
+                   options.json ? DeviceListing::json(rows)
+                                : DeviceListing::text(rows).toLocal8Bit(),
+                   &error)) {
+        printErrorLine(QStringLiteral("vemotool: the device list could not be written whole: ") +
+                       error);
+        return ProgramOptions::RunFailedExitCode;
+    }
     return 0;
 }
 
@@ -387,7 +415,7 @@ int endWithoutWindow(const ProgramOptions &options, RunRecord &record,
     QString error;
     if (!record.write(dialogue::RunFacts(), outcome.exitStatus(options.batch),
                       outcome.endReason(options.batch), &error, facts)) {
-        printLine(stderr, QStringLiteral("vemotool: could not write the run's record: ") + error);
+        printErrorLine(QStringLiteral("vemotool: could not write the run's record: ") + error);
         outcome.recordRecordFailure(error);
     }
     return outcome.exitStatus(options.batch);
@@ -397,7 +425,7 @@ int endWithoutWindow(const ProgramOptions &options, RunRecord &record,
 // (which gives the line without the program's name).
 int inputError(const ProgramOptions &options, RunRecord &record, const QString &message)
 {
-    printLine(stderr, message);
+    printErrorLine(message);
     QString reason = message;
     if (reason.startsWith(QLatin1String("vemotool: ")))
         reason.remove(0, 10);
@@ -416,14 +444,14 @@ int exceptionEnd(const ProgramOptions &options, RunRecord &record, const QString
     // The window the run's facts were noted in is gone.
     const int status = endWithoutWindow(options, record, outcome, RunRecord::Facts::Lost);
     if (options.batch)
-        printLine(stderr, outcome.endLine(true));
+        printErrorLine(outcome.endLine(true));
     return status;
 }
 
 // Everything after the application exists: the host, the key store, the
 // USB backend and the window; an error escaping them is shown.
 int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &record,
-               StartUpClock &clock)
+               StartUpClock &clock, usbio::UsbCapture &capture)
 {
     // The desktop for an operator; no operator in a batch run: boxes are
     // logged and answered at once.
@@ -431,6 +459,11 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &reco
     platform::BatchHostServices batchHost;
     platform::setHost(options.batch ? &batchHost : &desktopHost);
     BatchRun run(options, options.batch ? &batchHost : nullptr, &record);
+    // An installer the run waits for ends at the time-out or a signal; a
+    // capture that cannot be kept fails the run.
+    run.limitProgramsOf(options.batch ? batchHost : desktopHost);
+    if (capture.running())
+        run.watchCapture(capture);
     int status = 0;
     try {
         registry::KeyStore::setDefaultStore(inputs.keyStore.get());
@@ -452,6 +485,14 @@ int runProgram(const ProgramOptions &options, RunInputs &inputs, RunRecord &reco
 
 int main(int argc, char *argv[])
 {
+    // A --batch run ends cleanly on SIGTERM, SIGINT, SIGHUP and SIGQUIT
+    // from here on: one that comes before the run can take it waits for it
+    // (no thread exists yet, so every later one waits too). A run that does
+    // not take them over lets them through once it knows.
+    platform::TerminationSignals::holdUntilInstalled();
+    // A standard stream the program was started without takes nothing: no
+    // file opened later gets its number (and the list or log meant for it).
+    platform::StandardStreams::holdClosedOnes();
 #ifdef SIGPIPE
     // A reader that went away (the other end of --log-file=- or
     // --capture=-) fails the write, which is then said and counted, instead
@@ -465,17 +506,19 @@ int main(int argc, char *argv[])
     if (!decodeError.isEmpty())
         return optionError(decodeError);
     const ProgramOptions options = ProgramOptions::parse(arguments);
+    // Only a --batch run takes the signals over; anything else ends of them.
+    if (options.action != ProgramOptions::Action::Run || !options.batch)
+        platform::TerminationSignals::letThrough();
     if (options.action == ProgramOptions::Action::List)
         return listDevices(options, argc, argv);
     if (options.action == ProgramOptions::Action::Station)
         return runStation(options, argc, argv);
     if (options.action != ProgramOptions::Action::Run)
         return answerWithoutRunning(options, arguments.value(0));
-    // A batch run ends cleanly on SIGTERM and SIGINT from its first step:
-    // one that comes before the run can take it waits for it (no thread
-    // exists yet, so every later one waits too).
-    if (options.batch)
-        platform::TerminationSignals::holdUntilInstalled();
+    // Before anything is opened for writing: no output is an input, or
+    // another output.
+    if (const QString clash = OutputFiles::clash(options); !clash.isEmpty())
+        return optionError(clash);
 
     // From here on the run may wait: its time-out runs, and a start-up that
     // blocks past it still leaves its record.
@@ -540,5 +583,5 @@ int main(int argc, char *argv[])
     // The desktop entry the window belongs to: its icon and name in the
     // task bar of a desktop that installed the package.
     QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
-    return runProgram(options, inputs, record, clock);
+    return runProgram(options, inputs, record, clock, capture);
 }

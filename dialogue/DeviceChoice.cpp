@@ -2,6 +2,7 @@
 
 #include "dialogue/WindowPort.h"
 #include "link/VemoUSBinterface.h"
+#include "platform/TerminalText.h"
 #include "registry/RegTools.h"
 
 #include <QStringList>
@@ -24,9 +25,13 @@ QString attachedText(WindowPort &window, const QList<usbio::DeviceDescription> &
 
 QString DeviceChoice::deviceText(const QString &name, const usbio::DeviceDescription &description)
 {
-    const QString serial = description.serialNumber.isEmpty() ? QStringLiteral("(no serial number)")
-                                                              : description.serialNumber;
-    return name + QLatin1Char(' ') + serial + QStringLiteral(" at ") + description.busPath;
+    // What the device says of itself goes into lines a script reads as one.
+    using platform::TerminalText;
+    const QString serial = description.serialNumber.isEmpty()
+                               ? QStringLiteral("(no serial number)")
+                               : TerminalText::escaped(description.serialNumber);
+    return name + QLatin1Char(' ') + serial + QStringLiteral(" at ") +
+           TerminalText::escaped(description.busPath);
 }
 
 QList<usbio::DeviceDescription> DeviceChoice::describeListed(WindowPort &window)
@@ -73,18 +78,28 @@ DeviceChoice::Lookup DeviceChoice::find(const QList<usbio::DeviceDescription> &l
 QString DeviceChoice::lookupLine(WindowPort &window, const QList<usbio::DeviceDescription> &listed,
                                  const QString &name, const Lookup &lookup)
 {
+    // The name as given, in a line of its own whatever it holds.
+    const QString shown = platform::TerminalText::escaped(name);
     switch (lookup.result) {
     case Lookup::Result::Found:
         return QString();
     case Lookup::Result::Ambiguous:
         return QStringLiteral("Device '%1' is not one device: several give this serial number, "
                               "name it by its bus path; %2")
-            .arg(name, attachedText(window, listed));
+            .arg(shown, attachedText(window, listed));
     case Lookup::Result::NotAttached:
         break;
     }
     return QStringLiteral("Device '%1' is not attached; %2")
-        .arg(name, attachedText(window, listed));
+        .arg(shown, attachedText(window, listed));
+}
+
+QString DeviceChoice::absenceLine(WindowPort &window) const
+{
+    if (!hasNamed())
+        return QString();
+    const QList<usbio::DeviceDescription> listed = describeListed(window);
+    return lookupLine(window, listed, FNamed, find(listed, FNamed));
 }
 
 void DeviceChoice::follow(WindowPort &window, int index, const usbio::DeviceDescription &opened)
@@ -147,8 +162,8 @@ DeviceChoice::Return DeviceChoice::findReturn(WindowPort &window,
         if (!gone.serialNumber.isEmpty() && here.serialNumber == gone.serialNumber &&
             here.productId == gone.productId) {
             back.result = Return::Result::Other;
-            back.line =
-                QStringLiteral("%1 came back at %2, not where it left").arg(goneText, here.busPath);
+            back.line = QStringLiteral("%1 came back at %2, not where it left")
+                            .arg(goneText, platform::TerminalText::escaped(here.busPath));
             return back;
         }
     }

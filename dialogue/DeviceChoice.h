@@ -68,6 +68,9 @@ public:
     // one, naming what is attached.
     static QString lookupLine(WindowPort &window, const QList<usbio::DeviceDescription> &listed,
                               const QString &name, const Lookup &lookup);
+    // That line for the device named, as the device list is now; empty when
+    // none is named or it is one listed device.
+    QString absenceLine(WindowPort &window) const;
 
     // The device opened at index of the list: followed from now on. A
     // serial number the loader does not give leaves the one known.

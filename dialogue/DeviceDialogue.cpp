@@ -23,12 +23,25 @@ void DeviceDialogue::start(const QStringList &arguments)
 
 void DeviceDialogue::startedUp()
 {
+    using Run = ProductionCommandLine::Run;
+    // A device named (--device) with nothing to run is looked for all the
+    // same (a production run refuses it itself): one that is not there is
+    // said, and an unattended run has no usable device.
+    QString namedAbsent;
+    if (FRuns.LastRun().run == Run::None && !FOutcome.ended()) {
+        namedAbsent = FDeviceChoice.absenceLine(FWindow);
+        if (!namedAbsent.isEmpty())
+            FWindow.log(namedAbsent);
+    }
     // An operator ends the program; an unattended run ends by itself.
     if (!FSettings.batch || FOutcome.timedOut())
         return;
-    using Run = ProductionCommandLine::Run;
     switch (FRuns.LastRun().run) {
     case Run::None:
+        if (!namedAbsent.isEmpty()) {
+            end(EndKind::NoDevice, namedAbsent);
+            return;
+        }
         // Nothing to run: start-up is all there is.
         end(EndKind::Done, QStringLiteral("nothing to run"));
         return;

@@ -23,12 +23,14 @@ inline constexpr ExitStatusRow ExitStatusTable[] = {
      "certificate made) and no message box was shown"},
     {EndKind::Failed, 1,
      "failed otherwise: a message box was shown, the certificate could not be made or "
-     "its reply never came, the serial number did not read back, the log file could "
-     "not be written, an exception, SIGTERM or SIGINT outside a transfer"},
+     "its reply never came, the serial number did not read back, the run's record, the "
+     "log file or the capture could not be written, an exception, SIGTERM, SIGINT, "
+     "SIGHUP or SIGQUIT outside a transfer"},
     {EndKind::BadInput, 2,
      "a bad option or value, a simulator, key-store or log file that cannot be used "
      "(also one that is not a regular file, or one read whole that is larger than "
-     "its bound), no display without --batch, a firmware file missing, empty, "
+     "its bound), an output file that is an input or another output, no display "
+     "without --batch, a firmware file missing, empty, "
      "unreadable, not a regular file or larger than 32 MiB, an installer that does "
      "not start or leaves no image"},
     {EndKind::TimeOut, 3, "--timeout ran out"},
@@ -38,7 +40,7 @@ inline constexpr ExitStatusRow ExitStatusTable[] = {
      "its serial number names several"},
     {EndKind::ImageNotLoaded, 5,
      "the image did not get into the device: the transfer failed or did not start, the "
-     "device was removed, a chunk refused, SIGTERM or SIGINT during the transfer, the "
+     "device was removed, a chunk refused, a signal during the transfer, the "
      "verification failed, another device came back into the update in its place"},
 };
 

@@ -1,6 +1,7 @@
 #include "dialogue/RunOutcome.h"
 
 #include "dialogue/ExitStatus.h"
+#include "platform/TerminalText.h"
 
 namespace dialogue {
 
@@ -53,6 +54,12 @@ void RunOutcome::recordLogFileFailure(const QString &why)
         m_logFileFailure = why;
 }
 
+void RunOutcome::recordCaptureFailure(const QString &why)
+{
+    if (m_captureFailure.isEmpty())
+        m_captureFailure = why;
+}
+
 EndKind RunOutcome::finalKind(bool batch, QString *why) const
 {
     if (m_timedOut) {
@@ -99,6 +106,11 @@ EndKind RunOutcome::finalKind(bool batch, QString *why) const
         *why = QStringLiteral("log file lost: %1").arg(m_logFileFailure);
         return EndKind::Failed;
     }
+    // Nor does a run whose capture of the traffic was lost.
+    if (!m_captureFailure.isEmpty()) {
+        *why = QStringLiteral("capture lost: %1").arg(m_captureFailure);
+        return EndKind::Failed;
+    }
     *why = QString::fromLatin1(DoneWord);
     return EndKind::Done;
 }
@@ -113,14 +125,16 @@ QString RunOutcome::endLine(bool batch) const
 {
     QString why;
     const EndKind kind = finalKind(batch, &why);
-    return QStringLiteral("run ended: %1 %2").arg(exitStatusOf(kind)).arg(why);
+    return QStringLiteral("run ended: %1 %2")
+        .arg(exitStatusOf(kind))
+        .arg(platform::TerminalText::escaped(why));
 }
 
 QString RunOutcome::endReason(bool batch) const
 {
     QString why;
     finalKind(batch, &why);
-    return why;
+    return platform::TerminalText::escaped(why);
 }
 
 } // namespace dialogue

@@ -28,6 +28,8 @@ public:
     void recordRecordFailure(const QString &error);
     // The copy of the message log (--log-file) could not be kept.
     void recordLogFileFailure(const QString &why);
+    // The capture of the USB traffic (--capture) could not be kept.
+    void recordCaptureFailure(const QString &why);
 
     bool ended() const { return m_ended; }
     bool failed() const { return m_ended && m_kind != EndKind::Done; }
@@ -35,6 +37,7 @@ public:
     bool certificateFailed() const { return m_certificateFailed; }
     bool timedOut() const { return m_timedOut; }
     bool logFileFailed() const { return !m_logFileFailure.isEmpty(); }
+    bool captureFailed() const { return !m_captureFailure.isEmpty(); }
     QString reason() const { return m_reason; }
 
     // The process's exit status. Without --batch the time-out, a failed end
@@ -44,7 +47,9 @@ public:
     // certificate that could not be made, and with its log file kept.
     int exitStatus(bool batch) const;
     // The kind the exit status stands for, and why, as one line:
-    // "run ended: 0 done", "run ended: 3 time-out after 60 s", ...
+    // "run ended: 0 done", "run ended: 3 time-out after 60 s", ... The
+    // reason's control characters (from a value the run was given, or a
+    // device's text) are escaped: the line stays one line.
     QString endLine(bool batch) const;
     // Why, as the end line gives it.
     QString endReason(bool batch) const;
@@ -70,6 +75,7 @@ private:
     bool m_recordFailed = false;
     QString m_recordError;
     QString m_logFileFailure;
+    QString m_captureFailure;
 };
 
 } // namespace dialogue

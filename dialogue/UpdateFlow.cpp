@@ -3,6 +3,7 @@
 #include "dialogue/DeviceDialogue.h"
 #include "dialogue/DeviceText.h"
 #include "dialogue/FirmwareFile.h"
+#include "dialogue/FirmwareVersion.h"
 #include "dialogue/GenerationGuard.h"
 #include "dialogue/LinkCalls.h"
 #include "dialogue/Protocol.h"
@@ -12,7 +13,6 @@
 #include "registry/RegTools.h"
 
 #include <QFile>
-#include <QRegularExpression>
 
 #include <exception>
 
@@ -747,15 +747,7 @@ void UpdateFlow::verifyFail(const QString &why)
 
 bool UpdateFlow::answerHoldsVersion(const QString &answer, const QString &version)
 {
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const QStringList words = answer.split(blanks, Qt::SkipEmptyParts);
-    for (const QString &word : words) {
-        if (word == version ||
-            (word.size() == version.size() + 1 &&
-             word.startsWith(QLatin1Char('V'), Qt::CaseInsensitive) && word.mid(1) == version))
-            return true;
-    }
-    return false;
+    return FirmwareVersion::answerHolds(answer, version);
 }
 
 void UpdateFlow::certificateMade(bool made, const QString &error)

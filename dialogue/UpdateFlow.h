@@ -130,8 +130,9 @@ public:
     // "chunk refused (statusText)", ... An unattended run ends with
     // "transfer failed: " + this + " at 2048 of 8000 bytes".
     static QString failureCause(usbio::Status reason, const QString &statusText);
-    // Whether the device's answer holds version as one of its words, alone
-    // or after a "V" ("Vemo2 firmware V2.11" holds 2.11 and V2.11, not 2.1).
+    // Whether the device's answer holds version as one of its words
+    // (FirmwareVersion: "Vemo2 firmware V2.11" holds 2.11, V2.11 and v2.11,
+    // not 2.1, and "Vemo2" is no version).
     static bool answerHoldsVersion(const QString &answer, const QString &version);
 
     static constexpr const char *CloseQuestion =

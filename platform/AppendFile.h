@@ -28,8 +28,17 @@ public:
     // Appends bytes with one write and syncs them to the disk. False with a
     // reason when the write was short or failed, or the sync failed. After
     // a short write a line break ends the part that was written, so that the
-    // next writer's line starts on a line of its own.
+    // next writer's line starts on a line of its own; and a file that does
+    // not end with a line break (one such end that did not get in either,
+    // on a full disk) gets one before the bytes, in the same write.
+    //
+    // A file that its path no longer leads to (removed, or replaced by
+    // another, since it was opened) takes nothing: the bytes would go where
+    // no one finds them. False with RemovedOrReplaced in the reason.
     bool append(const QByteArray &bytes, QString *error);
+
+    // The reason append gives for a file its path no longer leads to.
+    static constexpr const char *RemovedOrReplaced = "the file was removed or replaced";
 
     void close();
 

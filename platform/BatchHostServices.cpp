@@ -1,6 +1,7 @@
 #include "platform/BatchHostServices.h"
 
 #include "platform/MessageBoxStyle.h"
+#include "platform/TerminalText.h"
 
 #include <QRegularExpression>
 
@@ -13,7 +14,8 @@ QString BatchHostServices::boxLine(const QString &caption, const QString &text)
     static const QRegularExpression breaks(QStringLiteral("[\\r\\n]+"));
     QString line = caption + QStringLiteral(": ") + text;
     line.replace(breaks, QStringLiteral(" "));
-    return line.trimmed();
+    // A device's or a user's text in the box reaches no terminal as a command.
+    return TerminalText::escaped(line.trimmed());
 }
 
 void BatchHostServices::report(const QString &line)

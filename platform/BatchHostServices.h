@@ -23,7 +23,8 @@ public:
 
     int boxesShown() const { return m_boxes; }
 
-    // "caption: text" on one line: breaks inside either become blanks.
+    // "caption: text" on one line: breaks inside either become blanks, other
+    // control characters escapes (TerminalText).
     static QString boxLine(const QString &caption, const QString &text);
 
 private:

@@ -3,6 +3,8 @@
 #include "platform/EventPump.h"
 #include "platform/FileDialogFilter.h"
 #include "platform/MessageBoxStyle.h"
+#include "platform/TerminalText.h"
+#include "platform/TerminationSignals.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -18,10 +20,16 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <thread>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace platform {
 
@@ -30,6 +38,36 @@ namespace {
 bool haveWidgets()
 {
     return qobject_cast<QApplication *>(QCoreApplication::instance()) != nullptr;
+}
+
+// How often a program's wait looks at the deadline and the signals.
+constexpr int kProgramLookMs = 100;
+
+// What a program wrote goes on to standard error, as lines for a terminal:
+// standard output may carry the message log or the capture.
+void passOnOutput(QProcess &process)
+{
+    const QByteArray bytes = process.readAllStandardOutput();
+    if (bytes.isEmpty())
+        return;
+    const QByteArray text =
+        TerminalText::escapedKeepingLines(QString::fromLocal8Bit(bytes)).toLocal8Bit();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+// The program and whatever it started in its process group end: asked
+// first, then killed. What they inherited (the pipe of their output, the
+// null device) closes with the last of them.
+void endProcessGroup(QProcess &process, pid_t group)
+{
+    ::kill(-group, SIGTERM);
+    if (!process.waitForFinished(QtHostServices::ProgramEndGraceMs)) {
+        ::kill(-group, SIGKILL);
+        process.waitForFinished(QtHostServices::ProgramEndGraceMs);
+    }
+    // Those it started that outlived it, SIGTERM or not.
+    ::kill(-group, SIGKILL);
 }
 
 } // namespace
@@ -91,15 +129,66 @@ void QtHostServices::sleep(int milliseconds)
 bool QtHostServices::runProgramAndWait(const QString &program, const QStringList &arguments)
 {
     QProcess process;
-    // The program's output goes where ours goes.
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // The program's output comes to us and goes on to standard error; it
+    // reads nothing. So it holds nothing of ours: a program that outlives
+    // the run keeps no pipeline of the run's waiting.
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        // A process group of its own, which can be ended with all it starts;
+        // the signals the run holds are not held for it.
+        ::setpgid(0, 0);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        // Nor is a closed pipe ignored for it, as it is for the run.
+        struct sigaction standard = {};
+        standard.sa_handler = SIG_DFL;
+        ::sigaction(SIGPIPE, &standard, nullptr);
+#ifdef __linux__
+        // A run that dies without ending it takes it along.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+#else
+        (void)parent;
+#endif
+    });
     // A program named without a folder is the one in the current folder, as
     // the desktop starts it, never one found along PATH.
     const bool bare = !program.contains(QLatin1Char('/')) && !program.contains(QDir::separator());
     process.start(bare ? QDir::current().absoluteFilePath(program) : program, arguments);
     if (!process.waitForStarted(-1))
         return false;
-    process.waitForFinished(-1);
+    const pid_t group = pid_t(process.processId());
+    const ProgramLimit limit = m_programLimit;
+    for (;;) {
+        int look = kProgramLookMs;
+        if (limit.deadline) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                *limit.deadline - std::chrono::steady_clock::now());
+            look = int(std::clamp<qint64>(left.count(), 0, kProgramLookMs));
+        }
+        // Its end is not missed between two looks: a finished program ends
+        // the wait at once.
+        if (process.waitForFinished(look) || process.state() == QProcess::NotRunning)
+            break;
+        passOnOutput(process);
+        std::optional<ProgramCut> cut;
+        if (limit.endOnSignal && TerminationSignals::pending())
+            cut = ProgramCut::Signal;
+        else if (limit.deadline && std::chrono::steady_clock::now() >= *limit.deadline)
+            cut = ProgramCut::Deadline;
+        if (!cut)
+            continue;
+        endProcessGroup(process, group);
+        passOnOutput(process);
+        if (limit.ended)
+            limit.ended(*cut);
+        return true;
+    }
+    passOnOutput(process);
     return true;
 }
 

@@ -4,7 +4,10 @@
 
 #include <QOperatingSystemVersion>
 
+#include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QObject;
 
@@ -15,6 +18,28 @@ namespace platform {
 class QtHostServices : public HostServices
 {
 public:
+    // Why a program that runProgramAndWait waited for was ended before it
+    // ended by itself.
+    enum class ProgramCut
+    {
+        Deadline, // the run's time-out ran out
+        Signal,   // a termination signal came (TerminationSignals)
+    };
+    // What ends a program runProgramAndWait waits for: the wait handles no
+    // messages, so neither the run's time-out nor a signal could reach the
+    // run while the program lives. When one comes, the program's process
+    // group is ended (SIGTERM, SIGKILL after ProgramEndGraceMs), and ended is
+    // called inside the wait, before runProgramAndWait returns true.
+    struct ProgramLimit
+    {
+        std::optional<std::chrono::steady_clock::time_point> deadline;
+        bool endOnSignal = false;
+        std::function<void(ProgramCut)> ended;
+    };
+    void setProgramLimit(ProgramLimit limit) { m_programLimit = std::move(limit); }
+    // Time a program gets to end after SIGTERM before it is killed.
+    static constexpr int ProgramEndGraceMs = 2000;
+
     QtHostServices();
     ~QtHostServices() override;
     QtHostServices(const QtHostServices &) = delete;
@@ -49,6 +74,7 @@ public:
 
 private:
     bool m_busy = false;
+    ProgramLimit m_programLimit;
     bool m_terminateRequested = false;
     bool m_loopRunning = false;
     // Context of the queued end of the loop: it goes with this object.

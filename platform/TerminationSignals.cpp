@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
+#include <poll.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -12,25 +14,35 @@ namespace platform {
 
 namespace {
 
+// The signals taken over, in the order their handlers go in.
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+constexpr int kSignalCount = int(sizeof(kSignals) / sizeof(kSignals[0]));
+
 // The pipe the handlers write into: [0] read by the loop, [1] written by
 // the handlers. -1 while no instance lives.
 int g_pipe[2] = {-1, -1};
-struct sigaction g_previousTerm;
-struct sigaction g_previousInt;
+// The handlers before the instance's, one per signal of kSignals.
+struct sigaction g_previous[kSignalCount];
 // The installed instance, for deliverPending().
 TerminationSignals *g_instance = nullptr;
 // holdUntilInstalled() blocked the signals: the instance lets them through.
 bool g_held = false;
+
+sigset_t signalSet()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int number : kSignals)
+        sigaddset(&set, number);
+    return set;
+}
 
 void releaseHeld()
 {
     if (!g_held)
         return;
     g_held = false;
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
+    const sigset_t set = signalSet();
     ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
@@ -42,6 +54,13 @@ extern "C" void onTerminationSignal(int signalNumber)
     if (g_pipe[1] >= 0)
         (void)::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
+}
+
+void closePipe()
+{
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
 }
 
 } // namespace
@@ -60,18 +79,13 @@ TerminationSignals::TerminationSignals()
     sigemptyset(&action.sa_mask);
     // Interrupted system calls go on: the loop learns of the signal itself.
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGTERM, &action, &g_previousTerm) != 0) {
-        ::close(g_pipe[0]);
-        ::close(g_pipe[1]);
-        g_pipe[0] = g_pipe[1] = -1;
-        releaseHeld();
-        return;
-    }
-    if (::sigaction(SIGINT, &action, &g_previousInt) != 0) {
-        ::sigaction(SIGTERM, &g_previousTerm, nullptr);
-        ::close(g_pipe[0]);
-        ::close(g_pipe[1]);
-        g_pipe[0] = g_pipe[1] = -1;
+    for (int i = 0; i < kSignalCount; ++i) {
+        if (::sigaction(kSignals[i], &action, &g_previous[i]) == 0)
+            continue;
+        // All or none: the ones in already are put back.
+        while (i-- > 0)
+            ::sigaction(kSignals[i], &g_previous[i], nullptr);
+        closePipe();
         releaseHeld();
         return;
     }
@@ -89,11 +103,9 @@ TerminationSignals::~TerminationSignals()
         return;
     g_instance = nullptr;
     m_notifier.reset();
-    ::sigaction(SIGTERM, &g_previousTerm, nullptr);
-    ::sigaction(SIGINT, &g_previousInt, nullptr);
-    ::close(g_pipe[0]);
-    ::close(g_pipe[1]);
-    g_pipe[0] = g_pipe[1] = -1;
+    for (int i = 0; i < kSignalCount; ++i)
+        ::sigaction(kSignals[i], &g_previous[i], nullptr);
+    closePipe();
 }
 
 QString TerminationSignals::nameOf(int signalNumber)
@@ -103,20 +115,43 @@ QString TerminationSignals::nameOf(int signalNumber)
         return QStringLiteral("SIGTERM");
     case SIGINT:
         return QStringLiteral("SIGINT");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    case SIGQUIT:
+        return QStringLiteral("SIGQUIT");
     default:
         return QStringLiteral("signal %1").arg(signalNumber);
     }
+}
+
+QList<int> TerminationSignals::numbers()
+{
+    return QList<int>(std::begin(kSignals), std::end(kSignals));
 }
 
 void TerminationSignals::holdUntilInstalled()
 {
     if (g_held || g_pipe[0] >= 0)
         return;
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGINT);
+    const sigset_t set = signalSet();
     g_held = ::pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
+}
+
+void TerminationSignals::letThrough()
+{
+    releaseHeld();
+}
+
+bool TerminationSignals::pending()
+{
+    if (g_pipe[0] < 0)
+        return false;
+    struct pollfd readable = {g_pipe[0], POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&readable, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (readable.revents & POLLIN);
 }
 
 bool TerminationSignals::deliverPending()

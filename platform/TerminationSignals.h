@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -9,7 +10,8 @@ class QSocketNotifier;
 
 namespace platform {
 
-// SIGTERM and SIGINT as Qt signals: while an instance lives, the process
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT as Qt signals (a terminal that closes
+// ends a run as a kill or Ctrl-C does): while an instance lives, the process
 // does not die of them; each one that arrives is written by its handler into
 // a pipe whose reading end the event loop watches, and comes out as
 // received() from the loop (nested waits included), never inside the
@@ -19,7 +21,9 @@ namespace platform {
 // A program that means to take them over calls holdUntilInstalled() first
 // thing, before it starts any thread: from then until an instance is
 // installed the signals wait (blocked) instead of killing it in the middle
-// of its start-up, and the instance then receives them.
+// of its start-up, and the instance then receives them. One that finds it
+// does not take them over after all calls letThrough(): a signal that
+// waited ends it then, as it would have.
 class TerminationSignals : public QObject
 {
     Q_OBJECT
@@ -34,13 +38,23 @@ public:
     // as before.
     bool installed() const { return m_installed; }
 
-    // The signal's name: "SIGTERM", "SIGINT".
+    // The signal's name: "SIGTERM", "SIGINT", "SIGHUP", "SIGQUIT".
     static QString nameOf(int signalNumber);
+    // The signals taken over.
+    static QList<int> numbers();
 
-    // Blocks SIGTERM and SIGINT for the calling thread and the threads it
-    // starts later, until an instance installs its handlers (or the process
-    // ends). Call it from main() before any thread exists.
+    // Blocks the signals for the calling thread and the threads it starts
+    // later, until an instance installs its handlers (or the process ends).
+    // Call it from main() before any thread exists.
     static void holdUntilInstalled();
+    // Unblocks what holdUntilInstalled() held, without an instance: the
+    // signals end the process again (one that waited, now).
+    static void letThrough();
+
+    // Whether a signal has arrived that the loop has not handed out yet;
+    // nothing is taken. For a wait that handles no messages (a program run
+    // to its end) and must stop when one comes.
+    static bool pending();
 
     // Hands out the signals that have arrived and are still waiting for the
     // loop, now, as received() of the installed instance (if any): for a

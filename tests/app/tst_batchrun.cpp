@@ -388,6 +388,14 @@ void TestBatchRun::namedDeviceAmongOthers_data()
     QTest::newRow("serial run, not attached")
         << "d7"
         << "/SERIALAB1234567" << -1 << "Error: Device 'd7' is not attached; " + attached << false;
+    // The name as given, in lines that stay lines: escaped.
+    QTest::newRow("update, named with a line break")
+        << "x\ny"
+        << "vemo2.bin" << -1 << "Error: Device 'x\\ny' is not attached; " + attached << false;
+    QTest::newRow("serial run, named with a terminal's command")
+        << "\x1b]0;title\x07"
+        << "/SERIALAB1234567" << -1
+        << "Error: Device '\\e]0;title\\x07' is not attached; " + attached << false;
     QTest::newRow("update, a serial number of two")
         << "000000001"
         << "vemo2.bin" << -1

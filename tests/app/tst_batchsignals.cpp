@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPair>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -17,8 +18,9 @@
 #include <memory>
 #include <sys/types.h>
 
-// SIGTERM and SIGINT sent to a calibrated unattended update (a --batch
-// process on the simulated Vemo2) at random moments of each of its phases:
+// SIGTERM, SIGINT, SIGHUP (a terminal that closes) and SIGQUIT sent to a
+// calibrated unattended update (a --batch process on the simulated Vemo2)
+// at random moments of each of its phases:
 // its start-up, a command's wait, the certificate being made (in the
 // calibration steps, and as the last thing the run waits for), the image's
 // transfer. The simulated device's timings make each phase long enough to be
@@ -56,13 +58,13 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Whether the process's own code has taken SIGTERM over (blocked until its
-// handler is in, or handled): before that a signal ends any program.
-bool signalsTakenOver(qint64 pid)
+// Whether the process's own code has taken the signal over (blocked until
+// its handler is in, or handled): before that a signal ends any program.
+bool signalsTakenOver(qint64 pid, int signalNumber)
 {
     const QList<QByteArray> lines =
         readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n');
-    const quint64 bit = quint64(1) << (SIGTERM - 1);
+    const quint64 bit = quint64(1) << (signalNumber - 1);
     for (const QByteArray &line : lines) {
         if (line.startsWith("SigBlk:") || line.startsWith("SigCgt:")) {
             bool ok = false;
@@ -104,6 +106,7 @@ void TestBatchSignals::signalAtARandomMoment_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("endLine");   // a pattern; SIG stands for the signal's name
     QTest::addColumn<int>("loaderEntered"); // 1, 0; -1 either
+    QTest::addColumn<int>("signalNumber");
 
     // Each command piece takes 300 ms: the calibration steps' waits last
     // about a second, and the device is sent into its loader only after
@@ -193,19 +196,19 @@ void TestBatchSignals::signalAtARandomMoment_data()
          "run ended: 5 transfer failed: interrupted by SIG at (\\d+) of 64008 bytes",
          1},
     };
+    const QList<QPair<int, QString>> signalsSent{{SIGTERM, QStringLiteral("SIGTERM")},
+                                                 {SIGINT, QStringLiteral("SIGINT")},
+                                                 {SIGHUP, QStringLiteral("SIGHUP")},
+                                                 {SIGQUIT, QStringLiteral("SIGQUIT")}};
     for (const Phase &phase : phases) {
-        for (const int number : {SIGTERM, SIGINT}) {
+        for (const auto &[number, name] : signalsSent) {
             for (int repeat = 1; repeat <= kRepeats; ++repeat)
-                QTest::addRow("%s, %s, %d", phase.name, number == SIGTERM ? "SIGTERM" : "SIGINT",
-                              repeat)
+                QTest::addRow("%s, %s, %d", phase.name, qPrintable(name), repeat)
                     << phase.extra << phase.timeline << phase.imageSize << phase.options
                     << int(phase.trigger) << QString::fromLatin1(phase.line) << phase.withinMs
                     << phase.exitCode
-                    << QString::fromLatin1(phase.endLine)
-                           .replace(QLatin1String("SIG"), number == SIGTERM
-                                                              ? QLatin1String("SIGTERM")
-                                                              : QLatin1String("SIGINT"))
-                    << phase.loaderEntered;
+                    << QString::fromLatin1(phase.endLine).replace(QLatin1String("SIG"), name)
+                    << phase.loaderEntered << number;
         }
     }
 }
@@ -222,7 +225,7 @@ void TestBatchSignals::signalAtARandomMoment()
     QFETCH(int, exitCode);
     QFETCH(QString, endLine);
     QFETCH(int, loaderEntered);
-    const int signalNumber = endLine.contains(QLatin1String("SIGTERM")) ? SIGTERM : SIGINT;
+    QFETCH(int, signalNumber);
     const int delayMs = int(m_random->bounded(withinMs + 1));
     const auto where = [&](const QString &what) {
         return QStringLiteral("seed %1, %2 ms after the trigger: %3")
@@ -273,7 +276,7 @@ void TestBatchSignals::signalAtARandomMoment()
     const auto triggered = [&] {
         switch (Trigger(trigger)) {
         case Trigger::ProgramStarted:
-            return signalsTakenOver(process.processId());
+            return signalsTakenOver(process.processId(), signalNumber);
         case Trigger::LogLine:
             return logLines().contains(line);
         }

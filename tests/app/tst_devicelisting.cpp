@@ -1,8 +1,10 @@
 // --list: the attached devices as the listing reads them from their
 // descriptors on the simulated bus (several of each generation, one in its
-// loader, one held by another instance), its lines and its JSON read back,
-// and the program listing without a display and without touching the key
-// store.
+// loader, one held by another instance), its lines and its JSON read back
+// (a serial number or a path that would not read as one column of itself
+// quoted, its control characters escaped), the program listing without a
+// display and without touching the key store, and a list that does not get
+// out whole failing.
 
 #include "app/DeviceListing.h"
 #include "tests/support/ToolProcess.h"
@@ -91,9 +93,13 @@ class TestDeviceListing : public QObject
 private Q_SLOTS:
     void rowsComeFromTheDescriptors();
     void textAndJsonReadBack();
+    void textColumnsOfOddValues_data();
+    void textColumnsOfOddValues();
     void nothingAttached();
     void programListsWithoutDisplayOrKeyStore_data();
     void programListsWithoutDisplayOrKeyStore();
+    void programListThatCannotBeWritten_data();
+    void programListThatCannotBeWritten();
 };
 
 void TestDeviceListing::rowsComeFromTheDescriptors()
@@ -179,6 +185,77 @@ void TestDeviceListing::textAndJsonReadBack()
     QVERIFY(array.at(1).toObject().value("serial").isNull());
 }
 
+void TestDeviceListing::textColumnsOfOddValues_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("serialColumn");
+    QTest::addColumn<QString>("pathColumn");
+
+    QTest::newRow("plain") << "200000001"
+                           << "1-1.2"
+                           << "200000001"
+                           << "1-1.2";
+    QTest::newRow("none") << ""
+                          << "1-1.2"
+                          << "-"
+                          << "1-1.2";
+    // "-" is what a device without one shows: this one has one.
+    QTest::newRow("a serial number of a dash") << "-"
+                                               << "1-1.2"
+                                               << "'-'"
+                                               << "1-1.2";
+    QTest::newRow("blanks in the serial number") << "AB 12 345"
+                                                 << "1-1.2"
+                                                 << "'AB 12 345'"
+                                                 << "1-1.2";
+    QTest::newRow("an ESC sequence in the serial number") << "\x1b[2J12345"
+                                                          << "1-1.2"
+                                                          << "'\\e[2J12345'"
+                                                          << "1-1.2";
+    QTest::newRow("a line break in the path") << "200000001"
+                                              << "1-1\n2 x"
+                                              << "200000001"
+                                              << "'1-1\\n2 x'";
+}
+
+// Whatever a device says of itself, each row stays one line of five
+// columns, and nothing in it reaches a terminal as a command.
+void TestDeviceListing::textColumnsOfOddValues()
+{
+    QFETCH(QString, serial);
+    QFETCH(QString, path);
+    QFETCH(QString, serialColumn);
+    QFETCH(QString, pathColumn);
+
+    QList<DeviceListing::Row> rows;
+    rows.append({1, QStringLiteral("Vemo2"), serial, QStringLiteral("2.10"), path, kVendorId,
+                 kVemo2ProductId});
+    rows.append({2, QStringLiteral("Vemo"), QStringLiteral("100000001"), QStringLiteral("1.40"),
+                 QStringLiteral("2-4"), kVendorId, kVemoProductId});
+    const QString text = DeviceListing::text(rows);
+    const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    for (const QChar c : text)
+        QVERIFY2(c == QLatin1Char('\n') || c.unicode() >= 0x20, qPrintable(text));
+    // The quoted columns are found whole: split at the blanks outside quotes.
+    const QRegularExpression column(QStringLiteral("'(?:[^'\\\\]|\\\\.)*'|\\S+"));
+    QStringList first;
+    for (auto it = column.globalMatch(lines.first()); it.hasNext();)
+        first << it.next().captured(0);
+    QCOMPARE(first, (QStringList{"1", "Vemo2", serialColumn, "2.10", pathColumn}));
+
+    // The JSON keeps the values exactly.
+    const QJsonArray array = QJsonDocument::fromJson(DeviceListing::json(rows)).array();
+    QCOMPARE(array.size(), 2);
+    const QJsonObject object = array.first().toObject();
+    if (serial.isEmpty())
+        QVERIFY(object.value("serial").isNull());
+    else
+        QCOMPARE(object.value("serial").toString(), serial);
+    QCOMPARE(object.value("path").toString(), path);
+}
+
 void TestDeviceListing::nothingAttached()
 {
     SimFixture sim;
@@ -257,6 +334,70 @@ void TestDeviceListing::programListsWithoutDisplayOrKeyStore()
             QCOMPARE(lines.at(i).at(4), kBench.at(i).id);
         }
     }
+}
+
+void TestDeviceListing::programListThatCannotBeWritten_data()
+{
+    QTest::addColumn<QString>("shell"); // how standard output is given: "$@" is the program
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<QString>("why");
+
+    QTest::newRow("text on a full device")
+        << "\"$@\" > /dev/full" << false << "No space left on device";
+    QTest::newRow("JSON on a full device")
+        << "\"$@\" > /dev/full" << true << "No space left on device";
+    QTest::newRow("text on a closed standard output")
+        << "\"$@\" >&-" << false << "Bad file descriptor";
+    QTest::newRow("JSON on a closed standard output")
+        << "\"$@\" >&-" << true << "Bad file descriptor";
+    // A file that may grow to 100 bytes: the list is cut there.
+    QTest::newRow("text on a full disk")
+        << "trap '' XFSZ; prlimit --fsize=100 \"$@\" > \"$LIST\"" << false << "File too large";
+    QTest::newRow("JSON on a full disk")
+        << "trap '' XFSZ; prlimit --fsize=100 \"$@\" > \"$LIST\"" << true << "File too large";
+}
+
+// A list that does not get out whole is no list: status 1, one line that
+// says why; never 0 with a part of it.
+void TestDeviceListing::programListThatCannotBeWritten()
+{
+    QFETCH(QString, shell);
+    QFETCH(bool, json);
+    QFETCH(QString, why);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString simFile = dir.filePath(QStringLiteral("bench.json"));
+    {
+        QJsonArray list;
+        for (const Plugged &p : kBench) {
+            QJsonObject device;
+            device.insert("id", p.id);
+            device.insert("generation", QString::fromLatin1(generationName(p.generation)));
+            device.insert("serial", QString::fromLatin1(p.serial));
+            list.append(device);
+        }
+        QFile file(simFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{"devices", list}}).toJson());
+    }
+    QStringList arguments{QStringLiteral("--list"), QStringLiteral("--sim=") + simFile};
+    if (json)
+        arguments << QStringLiteral("--json");
+    ToolProcess::Setup setup;
+    setup.keyStore = dir.filePath(QStringLiteral("registry.json"));
+    setup.extra.insert(QStringLiteral("LIST"), dir.filePath(QStringLiteral("list.txt")));
+    ToolProcess child;
+    child.start(
+        setup, QStringLiteral("/bin/bash"),
+        QStringList{QStringLiteral("-c"), shell, QStringLiteral("list"), ToolProcess::vemotool()} +
+            arguments);
+    const ToolProcess::Result ended = child.finish();
+
+    QCOMPARE(ended.status(), 1);
+    QCOMPARE(ended.errorLines(),
+             QStringList{QStringLiteral("vemotool: the device list could not be written whole: ") +
+                         why});
 }
 
 QTEST_GUILESS_MAIN(TestDeviceListing)

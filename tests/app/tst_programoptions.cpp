@@ -30,6 +30,8 @@ private Q_SLOTS:
     void parse();
     void errors_data();
     void errors();
+    void expectVersion_data();
+    void expectVersion();
     void helpAndVersionEndParsing_data();
     void helpAndVersionEndParsing();
     void batchAndTimeout_data();
@@ -193,6 +195,24 @@ void TestProgramOptions::errors_data()
         << QStringList{"--expect-version"} << "--expect-version";
     QTest::newRow("expect-version of two words")
         << QStringList{"--expect-version=V 2.11"} << "'V 2.11'";
+    // Only a version is one: digits and dots, a V in front at most.
+    QTest::newRow("expect-version a word of the answer")
+        << QStringList{"--expect-version=firmware"} << "'firmware'";
+    QTest::newRow("expect-version the device's name")
+        << QStringList{"--expect-version=Vemo2"} << "'Vemo2'";
+    QTest::newRow("expect-version the name without its V")
+        << QStringList{"--expect-version=emo2"} << "'emo2'";
+    QTest::newRow("expect-version a V alone") << QStringList{"--expect-version=V"} << "'V'";
+    QTest::newRow("expect-version a pattern") << QStringList{"--expect-version=.*"} << "'.*'";
+    QTest::newRow("expect-version two dots") << QStringList{"--expect-version=2..11"} << "'2..11'";
+    QTest::newRow("expect-version ending in a dot") << QStringList{"--expect-version=2."} << "'2.'";
+    QTest::newRow("expect-version a tab")
+        << QStringList{"--expect-version=\t"} << "--expect-version: '\\t'";
+    QTest::newRow("expect-version a line break")
+        << QStringList{"--expect-version=2.11\n"} << "--expect-version: '2.11\\n'";
+    QTest::newRow("expect-version of 20000 digits")
+        << QStringList{"--expect-version=" + QString(20000, QLatin1Char('1'))}
+        << "--expect-version: '11111111111111111111111111111111...'";
     QTest::newRow("timeout without value") << QStringList{"--timeout"} << "--timeout";
     QTest::newRow("timeout of 0") << QStringList{"--timeout=0"} << "'0'";
     QTest::newRow("timeout not a number") << QStringList{"--timeout=10s"} << "10s";
@@ -242,7 +262,31 @@ void TestProgramOptions::errors()
     QVERIFY2(parsed.errorMessage.contains(named), qPrintable(parsed.errorMessage));
     QVERIFY(parsed.errorMessage.startsWith(QLatin1String("vemotool: ")));
     QVERIFY(!parsed.errorMessage.contains(QLatin1Char('\n')));
+    for (const QChar c : parsed.errorMessage)
+        QVERIFY2(c.unicode() >= 0x20, qPrintable(parsed.errorMessage));
+    QVERIFY(parsed.errorMessage.size() < 300);
     QCOMPARE(ProgramOptions::ErrorExitCode, 2);
+}
+
+void TestProgramOptions::expectVersion_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::newRow("digits and dots") << "2.11";
+    QTest::newRow("with its V") << "V2.11";
+    QTest::newRow("with a v in lower case") << "v2.11";
+    QTest::newRow("one number") << "3";
+    QTest::newRow("three parts") << "1.4.7";
+}
+
+// A version is taken as given, and implies the check after the update.
+void TestProgramOptions::expectVersion()
+{
+    QFETCH(QString, value);
+    const ProgramOptions options = ProgramOptions::parse(
+        {QStringLiteral("vemotool"), QStringLiteral("--expect-version=") + value});
+    QCOMPARE(options.action, ProgramOptions::Action::Run);
+    QCOMPARE(options.expectVersion, value);
+    QVERIFY(options.verify);
 }
 
 void TestProgramOptions::helpAndVersionEndParsing_data()
@@ -646,6 +690,10 @@ void TestProgramOptions::executable_data()
         << "run ended: 0 done\n"
         << QString();
     QTest::newRow("bad usb") << QStringList{"--usb=foo"} << 2 << QString() << "foo" << QString();
+    // Refused before any device is looked at, not after the image is in.
+    QTest::newRow("expect-version that is no version")
+        << QStringList{"--batch", "--expect-version=Vemo2", "vemo2.bin"} << 2 << QString()
+        << "bad value for --expect-version: 'Vemo2'" << QString();
     QTest::newRow("bad firmware server") << QStringList{"--firmware-server=ftp://x.example"} << 2
                                          << QString() << "--firmware-server" << QString();
     QTest::newRow("sim without value")

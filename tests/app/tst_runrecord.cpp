@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -35,10 +36,15 @@ private Q_SLOTS:
     void endings_data();
     void endings();
     void interruptedTransfer();
-    void blockedRunEndedByItsWatchdog();
+    void installerEndedWithTheRun_data();
+    void installerEndedWithTheRun();
     void unopenableRecordFile_data();
     void unopenableRecordFile();
     void recordThatCannotBeWrittenFailsTheRun();
+    void recordFileLostDuringTheRun_data();
+    void recordFileLostDuringTheRun();
+    void recordAfterAnUnfinishedLine_data();
+    void recordAfterAnUnfinishedLine();
     void recordsOfManyRunsStayApart();
 
 private:
@@ -51,9 +57,10 @@ private:
     // The simulated Vemo2 "line" (serial 000000001, firmware 2.10), with
     // extra fields; the program run on it with --batch, its record going to
     // record.jsonl. prefix: a shell line the program is started through
-    // ("ulimit ...; exec"), empty for none.
+    // ("ulimit ...; exec"), empty for none; suffix: what follows it ("|
+    // cat"), with prefix only.
     void start(ToolProcess &child, const QStringList &arguments, const QStringList &options,
-               const QString &extra = {}, const QString &prefix = {});
+               const QString &extra = {}, const QString &prefix = {}, const QString &suffix = {});
     Run finish(ToolProcess &child);
     Run run(const QStringList &arguments, const QStringList &options, const QString &extra = {},
             const QString &prefix = {});
@@ -87,6 +94,9 @@ const QStringList kKeys{"started",         "ended",         "host",           "p
                         "imageSize",       "imageSha256",   "bytesTaken",     "deviation",
                         "calibrationDate", "certificate",   "status",         "reason"};
 
+// What the watchdog says when it, and not the run, ends a blocked run.
+const char *const RunWatchdogLine = "the run did not end after its time-out";
+
 // "2026-12-11T03:50:27.123+01:00"
 const QRegularExpression
     kTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"));
@@ -108,7 +118,8 @@ void TestRunRecord::writeFile(const QString &name, const QByteArray &bytes)
 }
 
 void TestRunRecord::start(ToolProcess &child, const QStringList &arguments,
-                          const QStringList &options, const QString &extra, const QString &prefix)
+                          const QStringList &options, const QString &extra, const QString &prefix,
+                          const QString &suffix)
 {
     ++m_runs;
     const QString sim = path(QStringLiteral("sim-%1.json").arg(m_runs));
@@ -135,8 +146,9 @@ void TestRunRecord::start(ToolProcess &child, const QStringList &arguments,
         child.start(setup, all);
         return;
     }
-    child.start(setup, QStringLiteral("/bin/sh"),
-                QStringList{QStringLiteral("-c"), prefix + QStringLiteral(" \"$0\" \"$@\""),
+    child.start(setup, QStringLiteral("/bin/bash"),
+                QStringList{QStringLiteral("-c"),
+                            prefix + QStringLiteral(" \"$0\" \"$@\"") + suffix,
                             ToolProcess::vemotool()} +
                     all);
 }
@@ -276,6 +288,25 @@ void TestRunRecord::endings_data()
                         {"status", 4},
                         {"reason", "Device '900000009' is not attached*"}})
         << false;
+    // Nothing to run, and the device named is not there: no usable device.
+    QTest::newRow("device absent, nothing to run")
+        << "" << 0 << QStringList() << QStringList{"--device=zzz"} << 4
+        << QVariantMap{{"run", "none"},
+                       {"device", "zzz"},
+                       {"status", 4},
+                       {"reason",
+                        "Device 'zzz' is not attached; attached: Vemo2 000000001 at line"}}
+        << false;
+    // A name that holds a line break and an ESC sequence: the last line is
+    // one line, and nothing reaches the terminal as a command.
+    QTest::newRow("device absent, named with control characters")
+        << "" << 5000 << QStringList{"vemo2.bin"} << QStringList{"--device=x\ny\x1b[31m"} << 4
+        << with(image, {{"run", "update"},
+                        {"device", "x\ny\x1b[31m"},
+                        {"bytesTaken", 0},
+                        {"status", 4},
+                        {"reason", "Device 'x\\ny\\e[31m' is not attached*"}})
+        << false;
     QTest::newRow("bad input: file not found")
         << "" << 0 << QStringList{"missing.bin"} << QStringList() << 2
         << QVariantMap{{"run", "update"},
@@ -339,12 +370,18 @@ void TestRunRecord::endings()
     QVERIFY(record.value("pid").toInteger() > 0);
     QCOMPARE(record.value("version").toString(), QStringLiteral(VEMO_PROJECT_VERSION));
 
-    // The status and reason are those of the run's last line.
-    if (!result.log.isEmpty() && result.log.last().startsWith(QLatin1String("run ended: ")))
+    // The status and reason are those of the run's last line, the last of
+    // standard error too, which holds nothing a terminal takes for a command.
+    if (!result.log.isEmpty() && result.log.last().startsWith(QLatin1String("run ended: "))) {
         QCOMPARE(QStringLiteral("run ended: %1 %2")
                      .arg(record.value("status").toInt())
                      .arg(record.value("reason").toString()),
                  result.log.last());
+        QCOMPARE(result.standardError.split(QLatin1Char('\n'), Qt::SkipEmptyParts).last(),
+                 result.log.last());
+    }
+    for (const QChar c : result.standardError)
+        QVERIFY2(c == QLatin1Char('\n') || c.unicode() >= 0x20, qPrintable(result.standardError));
 
     for (const QString &key : kKeys) {
         if (QStringList{"started", "ended", "host", "pid", "version"}.contains(key))
@@ -432,28 +469,89 @@ void TestRunRecord::interruptedTransfer()
     QVERIFY(record.value("firmwareAfter").isNull());
 }
 
-// An installer that never returns blocks the loop past the time-out: the
-// watchdog ends the process, and the record says so, with what is known
-// without the loop (how far a transfer got is not).
-void TestRunRecord::blockedRunEndedByItsWatchdog()
+void TestRunRecord::installerEndedWithTheRun_data()
 {
-    writeFile(QStringLiteral("vemo2.exe"), "#!/bin/sh\nexec sleep 30\n");
+    QTest::addColumn<int>("signalNumber"); // 0: none, the time-out ends the run
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+
+    // Time enough for the run to reach its installer first.
+    QTest::newRow("at the time-out") << 0 << 3 << "time-out after 8 s";
+    QTest::newRow("at SIGTERM") << int(SIGTERM) << 1 << "interrupted by SIGTERM";
+    QTest::newRow("at SIGHUP") << int(SIGHUP) << 1 << "interrupted by SIGHUP";
+}
+
+// An installer that never returns (and leaves a process of its own behind
+// it) is ended with all it started at the run's time-out or a signal,
+// although the run handles no messages while it waits for it: the run ends
+// at once with its own last line and record, and a pipeline the run writes
+// into ends with the run, never held open by what the installer inherited.
+void TestRunRecord::installerEndedWithTheRun()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+
+    // It says its process and the run's, then waits for ever.
+    writeFile(QStringLiteral("vemo2.exe"), "#!/bin/sh\n"
+                                           "echo \"$$ $PPID\" > \"$TMPDIR/installer.tmp\"\n"
+                                           "mv \"$TMPDIR/installer.tmp\" \"$TMPDIR/installer\"\n"
+                                           "sleep 300 &\n"
+                                           "echo waiting\n"
+                                           "exec sleep 300\n");
     QVERIFY(QFile::setPermissions(path(QStringLiteral("vemo2.exe")),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    const Run result = run({QStringLiteral("vemo2.exe")}, {QStringLiteral("--timeout=1")});
-    QCOMPARE(result.exitCode, 3);
+    ToolProcess child;
+    start(child, {QStringLiteral("vemo2.exe")},
+          {QStringLiteral("--timeout=") +
+           (signalNumber ? QStringLiteral("120") : QStringLiteral("8"))},
+          QString(), QStringLiteral("set -o pipefail;"),
+          QStringLiteral(" | cat > \"$TMPDIR/piped.txt\""));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path(QStringLiteral("installer"))), 60000);
+    const QList<QByteArray> pids = readFile(path(QStringLiteral("installer"))).trimmed().split(' ');
+    QCOMPARE(pids.size(), 2);
+    const qint64 group = pids.at(0).toLongLong();
+    const qint64 run = pids.at(1).toLongLong();
+    if (signalNumber)
+        QCOMPARE(::kill(pid_t(run), signalNumber), 0);
+    // The pipeline ends (its reader sees the end of its input) within the
+    // generous limit of a child that ends by itself.
+    const Run result = finish(child);
+    QCOMPARE(result.exitCode, exitCode);
+
+    QCOMPARE(result.log.last(), QStringLiteral("run ended: %1 %2").arg(exitCode).arg(reason));
+    const QStringList errors = result.standardError.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(errors.last(), result.log.last());
+    // Ended by the run, not by its watchdog past the time-out.
+    QVERIFY2(!result.standardError.contains(QLatin1String(RunWatchdogLine)),
+             qPrintable(result.standardError));
+    // The installer's output went to standard error, not into the pipeline.
+    QVERIFY2(errors.contains(QStringLiteral("waiting")), qPrintable(result.standardError));
+    QCOMPARE(readFile(path(QStringLiteral("piped.txt"))), QByteArray());
 
     const QList<QJsonObject> all = records();
     QCOMPARE(all.size(), 1);
     const QJsonObject record = all.first();
-    QCOMPARE(record.value("status").toInt(), 3);
-    QCOMPARE(record.value("reason").toString(),
-             QStringLiteral("vemotool: the run did not end after its time-out; ending it"));
+    QCOMPARE(record.value("status").toInt(), exitCode);
+    QCOMPARE(record.value("reason").toString(), reason);
     QCOMPARE(record.value("run").toString(), QStringLiteral("update"));
     QCOMPARE(record.value("firmwareFile").toString(), QStringLiteral("vemo2.exe"));
-    QVERIFY(record.value("bytesTaken").isNull());
-    QVERIFY(record.value("serial").isNull());
-    QVERIFY(kTime.match(record.value("ended").toString()).hasMatch());
+    // Known: no transfer started.
+    QCOMPARE(record.value("bytesTaken").toInt(-1), 0);
+    QCOMPARE(record.value("serial").toString(), QStringLiteral("000000001"));
+
+    // Nothing of the installer outlived the run.
+    const auto liveMembers = [group] {
+        int live = 0;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(entry));
+            const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z")
+                ++live;
+        }
+        return live;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(liveMembers(), 0, 10000);
 }
 
 void TestRunRecord::unopenableRecordFile_data()
@@ -519,6 +617,87 @@ void TestRunRecord::recordThatCannotBeWrittenFailsTheRun()
              qPrintable(result.log.last()));
     // The device did take its serial number: the run did its work.
     QCOMPARE(deviceState().value(QStringLiteral("serial")).toString(), QStringLiteral("AB1234567"));
+}
+
+void TestRunRecord::recordFileLostDuringTheRun_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("removed") << "remove";
+    QTest::newRow("replaced by another file") << "replace";
+}
+
+// The record file goes while the run works: its record would go into a
+// file no one can open, or into one that took its name. The run still
+// loads its image; its end says the record was not written, and fails.
+void TestRunRecord::recordFileLostDuringTheRun()
+{
+    QFETCH(QString, how);
+
+    writeFile(QStringLiteral("vemo2.bin"), testBytes(5000));
+    ToolProcess child;
+    start(child, {QStringLiteral("vemo2.bin")}, {},
+          QStringLiteral(R"("faults": { "writeCompletionDelayMs": 20 })"));
+    const QString logPath = path(QStringLiteral("run-%1.log").arg(m_runs));
+    const QString record = path(QStringLiteral("record.jsonl"));
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(logPath).contains("sending File...."), 60000);
+    if (how == QLatin1String("remove")) {
+        QVERIFY(QFile::remove(record));
+    } else {
+        writeFile(QStringLiteral("other.jsonl"), "{\"other\":1}\n");
+        QCOMPARE(::rename(QFile::encodeName(path(QStringLiteral("other.jsonl"))).constData(),
+                          QFile::encodeName(record).constData()),
+                 0);
+    }
+    const Run result = finish(child);
+
+    QCOMPARE(result.exitCode, 1);
+    const QString why = QStringLiteral("the file was removed or replaced: '%1'").arg(record);
+    QVERIFY2(
+        result.standardError.contains(QStringLiteral("Could not write the run's record: ") + why),
+        qPrintable(result.standardError));
+    QCOMPARE(result.log.last(), QStringLiteral("run ended: 1 record not written: ") + why);
+    // Nothing went into the file that took the name.
+    QCOMPARE(readFile(record),
+             how == QLatin1String("replace") ? QByteArray("{\"other\":1}\n") : QByteArray());
+    // The run did its work: the device took the image.
+    QCOMPARE(QDir(path(QStringLiteral("images"))).entryList(QDir::Files).size(), 1);
+}
+
+void TestRunRecord::recordAfterAnUnfinishedLine_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("kept"); // what stays before the new record
+
+    QTest::newRow("an empty file") << QByteArray() << QByteArray();
+    QTest::newRow("a file of whole records")
+        << QByteArray("{\"earlier\":1}\n") << QByteArray("{\"earlier\":1}\n");
+    // What a short write on a full disk leaves: its line break did not get
+    // in either.
+    QTest::newRow("a file ending inside a record")
+        << QByteArray("{\"earlier\":1,\"rea") << QByteArray("{\"earlier\":1,\"rea\n");
+}
+
+// The record always starts on a line of its own: after a record cut short
+// it is not glued onto it, where neither would be read.
+void TestRunRecord::recordAfterAnUnfinishedLine()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, kept);
+
+    if (!before.isEmpty())
+        writeFile(QStringLiteral("record.jsonl"), before);
+    const Run result = run({QStringLiteral("/SERIALAB1234567")}, {});
+    QCOMPARE(result.exitCode, 0);
+
+    const QByteArray file = readFile(path(QStringLiteral("record.jsonl")));
+    QVERIFY2(file.startsWith(kept), file.constData());
+    const QByteArray added = file.mid(kept.size());
+    QCOMPARE(added.count('\n'), 1);
+    QVERIFY(added.endsWith('\n'));
+    QJsonParseError error;
+    const QJsonDocument record = QJsonDocument::fromJson(added, &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(record.object().value("reason").toString(), QStringLiteral("done"));
 }
 
 // Runs one after the other append: each keeps its own line.

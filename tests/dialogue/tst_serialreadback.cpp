@@ -149,30 +149,45 @@ void TestSerialReadBack::nothingWaitsBeforeTheQuery()
 void TestSerialReadBack::deviceReplies_data()
 {
     QTest::addColumn<QByteArray>("answer"); // empty: the device's own
-    QTest::addColumn<QString>("line");      // empty: none
+    // Given in place of the device's reply, which then stays silent to the
+    // query; empty: none.
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<QString>("line"); // empty: none
     QTest::addColumn<bool>("failed");
     QTest::addColumn<bool>("box");
 
     QTest::newRow("the number written")
-        << QByteArray() << "serial number read back: AB1234567" << false << false;
+        << QByteArray() << QByteArray() << "serial number read back: AB1234567" << false << false;
     QTest::newRow("another number")
-        << QByteArray("DEVNR999999999") << "serial number read back differs: 999999999" << true
-        << false;
-    QTest::newRow("reply of the wrong length") << QByteArray("DEVNR99") << "" << true << true;
+        << QByteArray("DEVNR999999999") << QByteArray()
+        << "serial number read back differs: 999999999" << true << false;
+    QTest::newRow("reply of the wrong length")
+        << QByteArray() << QByteArray("DEVNR99\r") << "" << true << true;
 }
 
 void TestSerialReadBack::deviceReplies()
 {
     QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, given);
     QFETCH(QString, line);
     QFETCH(bool, failed);
     QFETCH(bool, box);
 
     DialogueRig rig;
     QMap<QByteArray, QByteArray> answers;
-    if (!answer.isEmpty())
+    if (!given.isEmpty())
+        answers.insert("DEVNR?", QByteArray());
+    else if (!answer.isEmpty())
         answers.insert("DEVNR?", answer);
-    serialRun(rig, answers);
+    usbio::SimDevice *device = serialRun(rig, answers);
+    if (!given.isEmpty()) {
+        // The run asked, and the device has acknowledged the number written
+        // and stays silent to the query: only the reply given here comes.
+        QTRY_VERIFY(device->receivedCommands().contains("DEVNR?"));
+        QTRY_VERIFY(rig.lines.contains(QStringLiteral("OK")));
+        QVERIFY(rig.ends.isEmpty());
+        rig.dialogue.deviceDataReceived(given);
+    }
     QTRY_COMPARE(rig.ends.size(), 1);
 
     QCOMPARE(rig.ends.first().failed(), failed);

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void interrupted();
     void loaderAgainAfterTheUpdate();
     void boxWhileWaiting();
+    void recoveryFromTheLoader_data();
+    void recoveryFromTheLoader();
 
 private:
     // An unattended update of file (in the test's folder) on one quick Vemo2
@@ -234,6 +236,8 @@ void TestUpdateFlow::transitions()
     rig.dialogue.openClick();
     QVERIFY(rig.link()->Opened);
     QTRY_VERIFY(device->receivedCommands().contains("USB-Vemo:NSF?!!"));
+    // Its answer is in too: it cannot arrive inside the event's own sends.
+    QTRY_VERIFY(!rig.lines.filter(QStringLiteral("Vemo2 firmware V")).isEmpty());
     rig.fileText = writeFile(QStringLiteral("vemo2.bin"), testBytes(100));
     if (event == QLatin1String("loader ready, no image"))
         rig.fileText = m_dir.filePath(QStringLiteral("missing.bin"));
@@ -683,6 +687,86 @@ void TestUpdateFlow::boxWhileWaiting()
     QCOMPARE(rig.ends.first().kind, EndKind::Failed);
     QCOMPARE(rig.ends.first().reason, QStringLiteral("a message box was shown: Error: something"));
     QVERIFY(!rig.dialogue.update().waitingAfterUpdate());
+}
+
+void TestUpdateFlow::recoveryFromTheLoader_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // IMAGE: the image; none: Update in the window
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<QString>("named"); // --device; empty: none
+    QTest::addColumn<EndKind>("kind");
+    QTest::addColumn<QString>("reason"); // empty: the update's own done end
+
+    QTest::newRow("production run") << QStringList{"IMAGE"} << false << "" << EndKind::Done << "";
+    QTest::newRow("production run, --verify")
+        << QStringList{"IMAGE"} << true << "" << EndKind::Done << "";
+    QTest::newRow("production run, --device=PATH")
+        << QStringList{"IMAGE"} << false << "slot-1" << EndKind::Done << "";
+    // The loader cannot answer the calibration steps: the image goes in all
+    // the same, and the run says why it is not done.
+    QTest::newRow("calibration run")
+        << QStringList{"IMAGE", "/CALIBRATE"} << false << "" << EndKind::Failed
+        << "no calibration reply: the certificate was not printed";
+    QTest::newRow("calibration run, --verify")
+        << QStringList{"IMAGE", "/CALIBRATE"} << true << "" << EndKind::Failed
+        << "no calibration reply: the certificate was not printed";
+    QTest::newRow("Update in the window") << QStringList{} << false << "" << EndKind::Done << "";
+    // A loader that says it is ready as soon as it is asked anything: the
+    // image goes in from the open on, before Update.
+    QTest::newRow("ready at the open")
+        << QStringList{"IMAGE", "/CALIBRATE", "BLANK"} << false << "" << EndKind::Failed
+        << "no calibration reply: the certificate was not printed";
+}
+
+// A failed update left the device in its loader with an erased flash: the
+// update run again loads the image into it, byte for byte. Its loader says
+// it is ready at once, inside the request (and answers the open's version
+// query with its own text).
+void TestUpdateFlow::recoveryFromTheLoader()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, verify);
+    QFETCH(QString, named);
+    QFETCH(EndKind, kind);
+    QFETCH(QString, reason);
+
+    DialogueRig rig;
+    rig.dialogue.update().CalibrationGraceMs = 300;
+    usbio::SimDeviceSettings settings;
+    settings.id = QStringLiteral("slot-1");
+    settings.bootsInto = usbio::SimDeviceSettings::Boot::Loader;
+    settings.restartDelayMs = 20;
+    if (arguments.removeAll(QStringLiteral("BLANK")) > 0)
+        settings.answers.insert("USB-Vemo:NSF?!!", "Flash is BLANK");
+    usbio::SimDevice *device = rig.bus().attach(settings);
+    QVERIFY(device->inLoader());
+    const QByteArray image = testBytes(64 * 20 + 7, 77);
+    const QString file = writeFile(QStringLiteral("vemo2.bin"), image);
+    rig.dialogue.setRunSettings({false, verify, QString()});
+    rig.dialogue.deviceChoice().setNamed(named);
+    arguments.replaceInStrings(QStringLiteral("IMAGE"), file);
+
+    rig.start(arguments);
+    if (arguments.isEmpty()) {
+        rig.dialogue.openClick();
+        QVERIFY(rig.link()->Opened);
+        rig.fileText = file;
+        rig.dialogue.updateClick();
+        QTRY_VERIFY(rig.states.contains(State::Transferring));
+        QTRY_COMPARE(rig.updateState(), State::Idle);
+        QVERIFY(rig.lines.filter(QStringLiteral("Firmware update complete: ")).size() == 1);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
+        QCOMPARE(rig.ends.first().kind, kind);
+        if (!reason.isEmpty())
+            QCOMPARE(rig.ends.first().reason, reason);
+        QVERIFY(rig.dialogue.runFacts().transferStarted());
+    }
+    QTRY_COMPARE(device->image(), image);
+    QVERIFY(rig.lines.filter(QStringLiteral("transfer did not start")).isEmpty());
+    QVERIFY(rig.lines.filter(QStringLiteral("Firmware transfer failed")).isEmpty());
+    if (verify)
+        QVERIFY(rig.lines.contains(QStringLiteral("firmware after update: Vemo2 firmware V2.11")));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateFlow)

@@ -1,6 +1,7 @@
 #include "platform/EventPump.h"
 #include "platform/MessageBoxStyle.h"
 #include "platform/QtHostServices.h"
+#include "platform/TerminationSignals.h"
 #include "tests/support/TestMain.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,13 +22,37 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <thread>
+#include <unistd.h>
 
 using namespace platform;
 using SB = QMessageBox::StandardButton;
 
 namespace {
+
+// The processes of a process group that still run (a zombie has ended).
+QList<int> liveMembersOf(qint64 group)
+{
+    QList<int> members;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid pgrp ...": the name may hold blanks.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields.at(2).toLongLong() == group && fields.at(0) != "Z")
+            members << pid;
+    }
+    return members;
+}
 
 // What a shown box looked like.
 struct SeenBox
@@ -333,6 +359,83 @@ private Q_SLOTS:
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("/auto|two words"));
+    }
+
+    // A program the run waits for (an installer that never returns) is
+    // ended with everything it started at the run's deadline or when a
+    // termination signal comes, even though the wait handles no messages;
+    // the run is told why, inside the wait. One that ends by itself first is
+    // left alone.
+    void programEndedByItsLimit_data()
+    {
+        QTest::addColumn<QString>("script"); // "$1": where it says its process's number
+        QTest::addColumn<int>("deadlineMs"); // from the start; 0: none
+        QTest::addColumn<bool>("signal");    // SIGTERM once the program is running
+        QTest::addColumn<int>("cut");        // -1: not ended by the run
+
+        const QString started = QStringLiteral("echo $$ > \"$1.tmp\"; mv \"$1.tmp\" \"$1\"; ");
+        QTest::newRow("at the deadline, with what it started")
+            << started + "sleep 300 & exec sleep 300" << 1500 << false
+            << int(QtHostServices::ProgramCut::Deadline);
+        QTest::newRow("at a signal, with what it started")
+            << started + "sleep 300 & exec sleep 300" << 0 << true
+            << int(QtHostServices::ProgramCut::Signal);
+        QTest::newRow("one that ignores SIGTERM")
+            << "trap '' TERM; " + started + "sleep 300 & wait" << 0 << true
+            << int(QtHostServices::ProgramCut::Signal);
+        QTest::newRow("one that ends by itself first")
+            << started + "sleep 300 & exit 3" << 60000 << false << -1;
+    }
+    void programEndedByItsLimit()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, deadlineMs);
+        QFETCH(bool, signal);
+        QFETCH(int, cut);
+
+        QTemporaryDir dir;
+        const QString mark = dir.filePath("group");
+        TerminationSignals signalsSeen;
+        QVERIFY(signalsSeen.installed());
+        QSignalSpy received(&signalsSeen, &TerminationSignals::received);
+        QtHostServices host;
+        QList<int> cuts;
+        QtHostServices::ProgramLimit limit;
+        if (deadlineMs > 0)
+            limit.deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+        limit.endOnSignal = true;
+        limit.ended = [&cuts](QtHostServices::ProgramCut why) { cuts << int(why); };
+        host.setProgramLimit(limit);
+        // The signal comes from another thread once the program runs.
+        std::atomic<bool> done{false};
+        std::thread sender([&] {
+            while (signal && !done && !QFile::exists(mark))
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (signal && !done)
+                ::kill(::getpid(), SIGTERM);
+        });
+        QVERIFY(host.runProgramAndWait("/bin/sh", {"-c", script, "sh", mark}));
+        done = true;
+        sender.join();
+
+        QCOMPARE(cuts, cut < 0 ? QList<int>() : QList<int>{cut});
+        QFile file(mark);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qint64 group = file.readAll().trimmed().toLongLong();
+        // A group of its own, not the test's.
+        QVERIFY(group > 0 && group != qint64(::getpgrp()));
+        if (cut < 0) {
+            // Left alone: what it left running runs on (and is ended here).
+            const QList<int> left = liveMembersOf(group);
+            QCOMPARE(left.size(), 1);
+            ::kill(-pid_t(group), SIGKILL);
+            return;
+        }
+        // Everything of its process group ended with it.
+        QTRY_VERIFY_WITH_TIMEOUT(liveMembersOf(group).isEmpty(), 10000);
+        // The signal stays the loop's to hand out.
+        QTRY_COMPARE(received.size(), signal ? 1 : 0);
     }
 
     void handleMessageWaitsAtMostItsLimit()

@@ -7,9 +7,11 @@
 
 using platform::TerminationSignals;
 
-// SIGTERM and SIGINT turned into Qt signals from the event loop: the process
-// lives on, each signal comes out once and in order, and the handlers that
-// were there before are back when the instance goes.
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT turned into Qt signals from the event
+// loop: the process lives on, each signal comes out once and in order, and
+// the handlers that were there before are back when the instance goes.
+// Held from the program's start, they wait for the instance, or end the
+// program as before when it lets them through.
 class TestTerminationSignals : public QObject
 {
     Q_OBJECT
@@ -20,7 +22,10 @@ private Q_SLOTS:
     void previousHandlersComeBack();
     void oneInstanceAtATime();
     void heldSignalsWaitForTheInstance();
+    void heldSignalsLetThrough_data();
+    void heldSignalsLetThrough();
     void pendingSignalsDeliveredAtOnce();
+    void pendingIsSeenWithoutTakingIt();
 };
 
 namespace {
@@ -41,6 +46,9 @@ void TestTerminationSignals::signalsComeFromTheLoop_data()
 
     QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << QStringList{"SIGTERM"};
     QTest::newRow("SIGINT") << QList<int>{SIGINT} << QStringList{"SIGINT"};
+    // A terminal that closes.
+    QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << QStringList{"SIGHUP"};
+    QTest::newRow("SIGQUIT") << QList<int>{SIGQUIT} << QStringList{"SIGQUIT"};
     QTest::newRow("two before the loop runs")
         << QList<int>{SIGINT, SIGTERM} << QStringList{"SIGINT", "SIGTERM"};
 }
@@ -96,18 +104,43 @@ void TestTerminationSignals::heldSignalsWaitForTheInstance()
     // Held from the program's start: they neither end the process nor get
     // lost before an instance is there.
     TerminationSignals::holdUntilInstalled();
-    std::raise(SIGTERM);
-    std::raise(SIGINT);
+    for (const int number : TerminationSignals::numbers())
+        std::raise(number);
     TerminationSignals signalsSeen;
     QVERIFY(signalsSeen.installed());
     QSignalSpy spy(&signalsSeen, &TerminationSignals::received);
-    QTRY_COMPARE(spy.size(), 2);
-    QStringList got{spy.at(0).first().toString(), spy.at(1).first().toString()};
+    QTRY_COMPARE(spy.size(), 4);
+    QStringList got;
+    for (const QList<QVariant> &arguments : spy)
+        got << arguments.first().toString();
     got.sort();
-    QCOMPARE(got, (QStringList{"SIGINT", "SIGTERM"}));
+    QCOMPARE(got, (QStringList{"SIGHUP", "SIGINT", "SIGQUIT", "SIGTERM"}));
     // Once the instance is in they are no longer held.
     std::raise(SIGTERM);
-    QTRY_COMPARE(spy.size(), 3);
+    QTRY_COMPARE(spy.size(), 5);
+}
+
+void TestTerminationSignals::heldSignalsLetThrough_data()
+{
+    QTest::addColumn<int>("number");
+    for (const int number : TerminationSignals::numbers())
+        QTest::newRow(qPrintable(TerminationSignals::nameOf(number))) << number;
+}
+
+// A program that does not take them over after all lets them through: one
+// that waited is acted on then, as it would have been (here by the
+// handler that stands in for the default end).
+void TestTerminationSignals::heldSignalsLetThrough()
+{
+    QFETCH(int, number);
+    g_previousCalled = 0;
+    const auto before = std::signal(number, previousHandler);
+    TerminationSignals::holdUntilInstalled();
+    std::raise(number);
+    QCOMPARE(int(g_previousCalled), 0);
+    TerminationSignals::letThrough();
+    QCOMPARE(int(g_previousCalled), 1);
+    std::signal(number, before);
 }
 
 void TestTerminationSignals::pendingSignalsDeliveredAtOnce()
@@ -124,6 +157,23 @@ void TestTerminationSignals::pendingSignalsDeliveredAtOnce()
     QCOMPARE(spy.first().first().toString(), QStringLiteral("SIGINT"));
     QTest::qWait(50);
     QCOMPARE(spy.size(), 1);
+}
+
+// A wait that handles no messages sees that a signal came, and leaves it
+// to the loop.
+void TestTerminationSignals::pendingIsSeenWithoutTakingIt()
+{
+    QVERIFY(!TerminationSignals::pending()); // no instance
+    TerminationSignals signalsSeen;
+    QSignalSpy spy(&signalsSeen, &TerminationSignals::received);
+    QVERIFY(!TerminationSignals::pending());
+    std::raise(SIGHUP);
+    QVERIFY(TerminationSignals::pending());
+    QVERIFY(TerminationSignals::pending());
+    QCOMPARE(spy.size(), 0);
+    QTRY_COMPARE(spy.size(), 1);
+    QCOMPARE(spy.first().first().toString(), QStringLiteral("SIGHUP"));
+    QVERIFY(!TerminationSignals::pending());
 }
 
 QTEST_GUILESS_MAIN(TestTerminationSignals)

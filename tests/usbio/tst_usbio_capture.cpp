@@ -25,6 +25,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -98,6 +100,8 @@ private Q_SLOTS:
     void fileThatCannotBeCreated();
     void programCapturesToStandardOutput();
     void packetsOfAnEventGoOutTogether();
+    void lostCaptureSaysWhyOnceAndKeepsWholePackets_data();
+    void lostCaptureSaysWhyOnceAndKeepsWholePackets();
 
 private:
     // The session's capture, written once and read by several tests.
@@ -472,6 +476,69 @@ void TestCapture::packetsOfAnEventGoOutTogether()
         QCOMPARE(written(), header + 5 * one);
     }
     QCOMPARE(written(), header + 5 * one);
+}
+
+void TestCapture::lostCaptureSaysWhyOnceAndKeepsWholePackets_data()
+{
+    QTest::addColumn<bool>("fullDisk"); // else: its file removed, as the program is told
+    QTest::newRow("a file that may grow no further") << true;
+    QTest::newRow("a file removed") << false;
+}
+
+// A capture that cannot be kept ends with the system's reason, said once,
+// and leaves a file of whole packets: a packet cut in the middle would
+// spoil the capture for its reader.
+void TestCapture::lostCaptureSaysWhyOnceAndKeepsWholePackets()
+{
+    QFETCH(bool, fullDisk);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lost.pcap"));
+    CaptureFile file;
+    QStringList failures;
+    file.onFailure = [&failures](const QString &why) { failures << why; };
+    QVERIFY(file.open(path));
+    UsbmonPacket packet;
+    packet.endpoint = 0x02;
+    packet.length = 64;
+    packet.data = QByteArray(64, 'x');
+    file.write(packet);
+    const qint64 onePacket = QFileInfo(path).size() - 24;
+    QVERIFY(onePacket > 64);
+
+    // The file may hold one more packet and a half.
+    struct rlimit before = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    if (fullDisk) {
+        struct rlimit limit = before;
+        limit.rlim_cur = rlim_t(24 + 2 * onePacket + onePacket / 2);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    } else {
+        QVERIFY(QFile::remove(path));
+        file.fail(
+            QStringLiteral("'%1' was removed or replaced while the run wrote into it").arg(path));
+    }
+    for (int i = 0; i < 4; ++i)
+        file.write(packet);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previousSignal);
+
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(file.failure(), failures.first());
+    if (!fullDisk) {
+        QVERIFY(failures.first().contains(QLatin1String("removed or replaced")));
+        return;
+    }
+    QVERIFY2(failures.first() == QStringLiteral("cannot write '%1': File too large").arg(path),
+             qPrintable(failures.first()));
+    // Two whole packets, not the half of the third.
+    QCOMPARE(QFileInfo(path).size(), 24 + 2 * onePacket);
+    const TsharkReader::Result read = TsharkReader::read(path);
+    if (read.ran) {
+        QCOMPARE(read.errors, QStringList());
+        QCOMPARE(read.packets.size(), 2);
+    }
 }
 
 VEMO_TEST_MAIN(TestCapture)

@@ -31,6 +31,9 @@ template <typename T> void append(QByteArray &out, T value)
 bool CaptureFile::open(const QString &path, QString *error)
 {
     m_file.close();
+    m_path = path;
+    m_failure.clear();
+    m_whole = 0;
     bool opened = false;
     if (path == QLatin1String("-")) {
         m_name = QStringLiteral("standard output");
@@ -70,6 +73,7 @@ bool CaptureFile::open(const QString &path, QString *error)
         m_file.close();
         return false;
     }
+    m_whole = header.size();
     m_pending.reserve(4 * (kRecordHeaderSize + UsbmonPacket::HeaderSize + 64));
     return true;
 }
@@ -105,12 +109,32 @@ void CaptureFile::flush()
 {
     if (m_pending.isEmpty())
         return;
-    if (m_file.isOpen() && !writeAll(m_pending)) {
-        qCWarning(lcCapture, "writing the USB capture to %s failed (%s); the capture ends here",
-                  qPrintable(m_name), qPrintable(m_file.errorString()));
-        m_file.close();
+    if (m_file.isOpen()) {
+        if (writeAll(m_pending)) {
+            m_whole += m_pending.size();
+        } else {
+            const QString why = m_file.errorString();
+            // A packet cut in the middle would spoil the whole capture for
+            // its reader: the file ends with the last whole one.
+            if (m_path != QLatin1String("-"))
+                m_file.resize(m_whole);
+            fail(QStringLiteral("cannot write %1: %2").arg(m_name, why));
+        }
     }
     m_pending.resize(0);
+}
+
+void CaptureFile::fail(const QString &why)
+{
+    if (!m_failure.isEmpty())
+        return;
+    m_failure = why;
+    if (m_file.isOpen())
+        m_file.close();
+    if (onFailure)
+        onFailure(why);
+    else
+        qCWarning(lcCapture, "the USB capture ends here: %s", qPrintable(why));
 }
 
 void CaptureFile::write(UsbmonPacket &packet)
@@ -142,7 +166,17 @@ void CaptureFile::write(UsbmonPacket &packet)
 
 bool CaptureFile::writeAll(const QByteArray &bytes)
 {
-    return m_file.write(bytes) == bytes.size() && m_file.flush();
+    // A short write is followed by one for the rest, which says why the
+    // first stopped short (the disk full, the file too large, the pipe
+    // closed).
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = m_file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return m_file.flush();
 }
 
 } // namespace usbio

@@ -7,6 +7,8 @@
 #include <QMetaObject>
 #include <QString>
 
+#include <functional>
+
 namespace usbio {
 
 // A pcap file of usbmon packets (link type 220, microsecond time stamps),
@@ -53,11 +55,29 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
 
     // Stamps the packet with the time now and writes it (in a batch: at
-    // the batch's end). After a failed write nothing more is written (one
-    // warning says why).
+    // the batch's end). After a failed write nothing more is written, and
+    // the file keeps only whole packets: the part of a packet that got in
+    // is taken back (standard output cannot take it back).
     void write(UsbmonPacket &packet);
     // Writes what was collected.
     void flush();
+
+    // Ends the capture for why (its file is lost: a full disk, a closed
+    // pipe, the file removed): nothing more is written, and onFailure is
+    // told, once. A failed write ends it so by itself, with the system's
+    // reason.
+    void fail(const QString &why);
+    // Why the capture was lost; empty while it holds.
+    QString failure() const { return m_failure; }
+    // Called once, at the first failure, with its reason; without it the
+    // reason is a warning.
+    std::function<void(const QString &why)> onFailure;
+
+    // The capture's file, as it was named ("-": standard output), and the
+    // descriptor it writes to (-1 once closed), for a look at whether the
+    // name still leads to it.
+    QString path() const { return m_path; }
+    int descriptor() const { return m_file.isOpen() ? m_file.handle() : -1; }
 
     // A new transfer's id, unique in the file.
     quint64 nextUrbId() { return ++m_lastUrbId; }
@@ -68,7 +88,10 @@ private:
     void watchLoop();
 
     QFile m_file;
+    QString m_path;
     QString m_name;
+    QString m_failure;
+    qint64 m_whole = 0;   // bytes of whole packets (and the header) in the file
     QByteArray m_pending; // the packets not written yet; its room is reused
     bool m_batching = false;
     QMetaObject::Connection m_loopWatch;

@@ -26,4 +26,37 @@ bool UsbCapture::start(const QString &path, QString *error)
     return true;
 }
 
+void UsbCapture::setOnFailure(std::function<void(const QString &why)> onFailure)
+{
+    if (m_file)
+        m_file->onFailure = std::move(onFailure);
+}
+
+void UsbCapture::flush()
+{
+    if (m_file)
+        m_file->flush();
+}
+
+void UsbCapture::fail(const QString &why)
+{
+    if (m_file)
+        m_file->fail(why);
+}
+
+QString UsbCapture::failure() const
+{
+    return m_file ? m_file->failure() : QString();
+}
+
+QString UsbCapture::path() const
+{
+    return m_file ? m_file->path() : QString();
+}
+
+int UsbCapture::descriptor() const
+{
+    return m_file ? m_file->descriptor() : -1;
+}
+
 } // namespace usbio

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace usbio {
@@ -26,6 +27,20 @@ public:
     // changed, when the file cannot be created.
     bool start(const QString &path, QString *error = nullptr);
     bool running() const { return m_file != nullptr; }
+
+    // Called once when the capture is lost (a write failed, or fail()),
+    // with why.
+    void setOnFailure(std::function<void(const QString &why)> onFailure);
+    // Writes what was collected (before the run's end is decided).
+    void flush();
+    // Ends the capture for why (its file was removed or replaced).
+    void fail(const QString &why);
+    // Why the capture was lost; empty while it holds or none runs.
+    QString failure() const;
+    // The file as named ("-": standard output) and its descriptor (-1: none
+    // open), for a look at whether the name still leads to it.
+    QString path() const;
+    int descriptor() const;
 
 private:
     std::shared_ptr<CaptureFile> m_file;
