@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace usbio;
 
 namespace {
@@ -59,20 +61,27 @@ void TestConfig::examplesLoad_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("devices");
-    QTest::newRow("vemo2") << QStringLiteral("vemo2.json") << 1;
-    QTest::newRow("two devices") << QStringLiteral("two-devices.json") << 2;
+    QTest::addColumn<int>("inLoader"); // of them, running their boot loader
+    QTest::newRow("vemo2") << QStringLiteral("vemo2.json") << 1 << 0;
+    QTest::newRow("two devices") << QStringLiteral("two-devices.json") << 2 << 0;
+    QTest::newRow("left in its loader") << QStringLiteral("left-in-loader.json") << 1 << 1;
 }
 
 void TestConfig::examplesLoad()
 {
     QFETCH(QString, name);
     QFETCH(int, devices);
+    QFETCH(int, inLoader);
     SimFixture sim;
     QString error;
     QVERIFY2(sim.bus.loadConfig(QStringLiteral(VEMO_EXAMPLES_DIR "/") + name, &error),
              qPrintable(error));
     QVERIFY(error.isEmpty());
-    QCOMPARE(sim.bus.devices().size(), devices);
+    const QList<SimDevice *> attached = sim.bus.devices();
+    QCOMPARE(attached.size(), devices);
+    QCOMPARE(std::count_if(attached.cbegin(), attached.cend(),
+                           [](const SimDevice *device) { return device->inLoader(); }),
+             qsizetype(inLoader));
 }
 
 void TestConfig::lineExampleAsDescribed()
@@ -137,7 +146,7 @@ void TestConfig::everyFieldArrives()
         "lifeTickPeriodMs": 0, "restartDelayMs": 11, "eraseDelayMs": 12, "imageSize": 4096,
         "answers": { "HELP": "no help", "CLR": "" },
         "imageFolder": "/srv/vemo/images", "stateFile": "state/x.json",
-        "loaderAnnouncesBlank": true,
+        "loaderAnnouncesBlank": true, "bootsInto": "loader",
         "faults": {
           "openStatus": "E000101C", "declareStatus": "0xE0001001", "selectStatus": 3758100481,
           "bindStatus": "DeviceGone", "resetPipeStatus": "e0002001", "startWritingStatus": "Busy",
@@ -172,6 +181,9 @@ void TestConfig::everyFieldArrives()
     QCOMPARE(s.name, QStringLiteral("x"));
     QVERIFY(s.loaderAnnouncesBlank);
     QVERIFY(d->firmware().settings().loaderAnnouncesBlank);
+    QCOMPARE(s.bootsInto, SimDeviceSettings::Boot::Loader);
+    QVERIFY(d->firmware().settings().flashErased);
+    QVERIFY(d->inLoader());
 
     const SimFaults &f = d->faults();
     QCOMPARE(f.openStatus, status::VersionMismatch);
@@ -215,6 +227,8 @@ void TestConfig::defaultsPerPosition()
     QCOMPARE(devices.at(1)->settings().generation, Generation::Vemo);
     QCOMPARE(devices.at(0)->faults().openStatus, Status(0));
     QCOMPARE(devices.at(0)->faults().writeCompletionDelayMs, 0);
+    QCOMPARE(devices.at(0)->settings().bootsInto, SimDeviceSettings::Boot::Firmware);
+    QVERIFY(!devices.at(0)->inLoader());
 }
 
 void TestConfig::brokenFiles_data()
@@ -252,6 +266,11 @@ void TestConfig::brokenFiles_data()
     QTest::newRow("negative delay")
         << QByteArray(R"({"devices": [{"restartDelayMs": -5}]})")
         << QStringLiteral("devices[0].restartDelayMs: must be between 0 and");
+    QTest::newRow("boots into no known mode")
+        << QByteArray(R"({"devices": [{"bootsInto": "bootloader"}]})")
+        << QStringLiteral("devices[0].bootsInto: must be \"firmware\" or \"loader\"");
+    QTest::newRow("boots into a flag") << QByteArray(R"({"devices": [{"bootsInto": true}]})")
+                                       << QStringLiteral("devices[0].bootsInto: must be a text");
     QTest::newRow("fraction") << QByteArray(R"({"devices": [{"eraseDelayMs": 1.5}]})")
                               << QStringLiteral("devices[0].eraseDelayMs: must be a whole number");
     QTest::newRow("text for number")

@@ -69,6 +69,7 @@ private Q_SLOTS:
     void chunksBeforeBlankAreIgnored();
     void resetInLoaderWithoutImageStaysInLoader();
     void resetInNormalModeRestarts();
+    void deviceLeftInItsLoader();
     void lifeTicks();
     void noLifeTicksWhenPeriodIsZero();
     void scriptedAnswers();
@@ -438,6 +439,54 @@ void TestDevice::resetInNormalModeRestarts()
     QCOMPARE(rig.pnpEvents,
              (QList<EventId>{EventId::PnPRemoveNotification, EventId::PnPAddNotification}));
     QVERIFY(!device->inLoader());
+}
+
+// A device an update left with an erased flash: in its loader from the
+// start, without a serial number, erasing in place, and itself again once a
+// whole image is in.
+void TestDevice::deviceLeftInItsLoader()
+{
+    QTemporaryDir dir;
+    SimFixture sim;
+    SimDeviceSettings settings = vemo2();
+    settings.bootsInto = SimDeviceSettings::Boot::Loader;
+    settings.restartDelayMs = 2;
+    settings.stateFile = dir.filePath(QStringLiteral("state.json"));
+    SimDevice *device = sim.bus.attach(settings);
+    QVERIFY(device->onBus());
+    QVERIFY(device->inLoader());
+    QCOMPARE(readState(settings.stateFile).value(QStringLiteral("loader")).toBool(), true);
+
+    auto lister = sim.component();
+    QCOMPARE(lister->EnumerateDevices(QString::fromLatin1(kDeviceInterfaceGuid)), 1);
+    DeviceDescription description;
+    QCOMPARE(lister->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.release, kLoaderRelease);
+    QVERIFY(description.serialNumber.isEmpty());
+
+    SimRig rig(sim);
+    QCOMPARE(rig.open(), status::Success);
+    QVERIFY(rig.sendCommand("DEVNR?\r"));
+    QVERIFY(rig.sendCommand("USB-Vemo:NSF?!!"));
+    QVERIFY(rig.waitForReceived("Vemo2 loader V1.00\r"));
+    QVERIFY(rig.sendCommand("USB-Vemo:BWF!!!"));
+    QVERIFY(rig.waitForReceived("Flash is BLANK\r"));
+    // The loader has nothing else to say, and it stayed on the bus.
+    SimFixture::settle();
+    QCOMPARE(rig.received(), QByteArray("Vemo2 loader V1.00\rFlash is BLANK\r"));
+    QVERIFY(rig.pnpEvents.isEmpty());
+    QVERIFY(device->onBus());
+
+    const QByteArray image = testBytes(1000);
+    QVERIFY(rig.sendImage(image));
+    QVERIFY(rig.waitForPnP(EventId::PnPAddNotification));
+    QCOMPARE(device->image(), image);
+    QVERIFY(!device->inLoader());
+    QCOMPARE(device->firmwareVersion(), QByteArray("2.11"));
+    QCOMPARE(lister->EnumerateDevices(QString::fromLatin1(kDeviceInterfaceGuid)), 1);
+    QCOMPARE(lister->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.serialNumber, QStringLiteral("123456789"));
+    QCOMPARE(description.release, quint16(0x0211));
 }
 
 void TestDevice::lifeTicks()

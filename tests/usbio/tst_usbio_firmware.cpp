@@ -81,7 +81,8 @@ struct Device
         host.firmware = &firmware;
         firmware.powerOn();
     }
-    void command(const QByteArray &text)
+    void command(const QByteArray &text) { command(firmware, text); }
+    static void command(VemoFirmware &firmware, const QByteArray &text)
     {
         for (int at = 0; at < text.size(); at += 16)
             firmware.receive(0x01, text.mid(at, 16).leftJustified(16, '\0'));
@@ -129,6 +130,8 @@ private Q_SLOTS:
     void stateChangesAreReported();
     void loaderAnnouncesBlankByItself_data();
     void loaderAnnouncesBlankByItself();
+    void erasedFlashStartsTheLoader_data();
+    void erasedFlashStartsTheLoader();
     void leavingTheBusWhileDelivering_data();
     void leavingTheBusWhileDelivering();
 };
@@ -422,6 +425,60 @@ void TestFirmware::loaderAnnouncesBlankByItself()
     // The flash is blank: the image goes in.
     device.firmware.receive(0x02, QByteArray(10, 'i'));
     QCOMPARE(device.host.images, QList<QByteArray>{QByteArray(10, 'i')});
+}
+
+void TestFirmware::erasedFlashStartsTheLoader_data()
+{
+    QTest::addColumn<bool>("announces");
+    QTest::newRow("waits for the request") << false;
+    QTest::newRow("announces by itself") << true;
+}
+
+// A device an update left without firmware: the loader from the first
+// power-on, at every restart, until a whole image is in.
+void TestFirmware::erasedFlashStartsTheLoader()
+{
+    QFETCH(bool, announces);
+    VemoFirmware::Settings settings;
+    settings.flashErased = true;
+    settings.loaderAnnouncesBlank = announces;
+    settings.serialNumber = "123456789";
+    RecordingHost host;
+    VemoFirmware firmware(settings, &host);
+    host.firmware = &firmware;
+    // Before it is on the bus its descriptors are the loader's already.
+    QCOMPARE(firmware.release(), quint16(0x0100));
+    QVERIFY(firmware.serialString().isEmpty());
+    firmware.powerOn();
+    QVERIFY(firmware.inLoader());
+    QCOMPARE(host.states, QList<QByteArray>{"123456789 00-00-00 2.10 loader"});
+    QCOMPARE(firmware.release(), quint16(0x0100));
+    QVERIFY(firmware.serialString().isEmpty());
+    Device::command(firmware, "USB-Vemo:NSF?!!");
+    Device::command(firmware, "DEVNR?\r"); // the loader ignores it
+    QCOMPARE(host.sent(), QByteArray("Vemo2 loader V1.00\r"));
+    host.packets.clear();
+
+    // A restart changes nothing: there is no firmware to start.
+    Device::command(firmware, "USB-Vemo:Reset!");
+    QCOMPARE(host.restarts.size(), 1);
+    QVERIFY(firmware.inLoader());
+
+    // The loader request erases in place, without a restart.
+    if (!announces)
+        Device::command(firmware, "USB-Vemo:BWF!!!");
+    QTRY_COMPARE(host.sent(), QByteArray("Flash is BLANK\r"));
+    QCOMPARE(host.restarts.size(), 1);
+    QVERIFY(firmware.inLoader());
+    firmware.receive(0x02, QByteArray(64, 'i'));
+    firmware.receive(0x02, QByteArray(3, 'j'));
+    QCOMPARE(host.images, QList<QByteArray>{QByteArray(64, 'i') + QByteArray(3, 'j')});
+    // The image restarts it into its firmware, serial number and all.
+    QCOMPARE(host.restarts.size(), 2);
+    QVERIFY(!firmware.inLoader());
+    QCOMPARE(firmware.firmwareVersion(), QByteArray("2.11"));
+    QCOMPARE(firmware.release(), quint16(0x0211));
+    QCOMPARE(firmware.serialString(), QByteArray("123456789"));
 }
 
 void TestFirmware::leavingTheBusWhileDelivering_data()

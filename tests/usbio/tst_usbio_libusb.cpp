@@ -139,6 +139,7 @@ private Q_SLOTS:
     void cancelledWritesRaiseNoCompletion_data();
     void cancelledWritesRaiseNoCompletion();
     void loaderCycleWithRemoveAndAddUevents();
+    void deviceLeftInItsLoader();
     void imageByteExact_data();
     void imageByteExact();
     void disconnectWithTransfersInFlight();
@@ -580,6 +581,58 @@ void TestLibusb::loaderCycleWithRemoveAndAddUevents()
     QVERIFY(pipes.waitForText("Flash is BLANK\r"));
     QCOMPARE(notifications.ids(),
              (QList<EventId>{EventId::PnPRemoveNotification, EventId::PnPAddNotification}));
+}
+
+// A device an update left with an erased flash: its loader is on the bus
+// from the start, without a serial number, and erases in place; a whole
+// image brings its firmware back.
+void TestLibusb::deviceLeftInItsLoader()
+{
+    LibusbFixture f;
+    VemoFirmware::Settings settings;
+    settings.flashErased = true;
+    settings.serialNumber = "200000042";
+    settings.restartDelayMs = 50;
+    UsbMockDevice *device = f.mock.add(Generation::Vemo2, 1, settings);
+    f.start();
+    auto component = f.component();
+    QCOMPARE(component->EnumerateDevices(kGuid), 1);
+    DeviceDescription description;
+    QCOMPARE(component->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.release, kLoaderRelease);
+    QVERIFY(description.serialNumber.isEmpty());
+    QVERIFY(device->firmware().inLoader());
+
+    auto pnp = f.component();
+    EventRecorder notifications(pnp.get());
+    QCOMPARE(pnp->EnablePnPNotification(kGuid), status::Success);
+    const QString node = device->devNode();
+    {
+        Pipes pipes(f);
+        QVERIFY(pipes.ok());
+        QCOMPARE(pipes.reader->StartReading(16, 5, 5), status::Success);
+        QVERIFY(pipes.command("USB-Vemo:NSF?!!"));
+        QVERIFY(pipes.waitForText("Vemo2 loader V1.00\r"));
+        QVERIFY(pipes.command("USB-Vemo:BWF!!!"));
+        QVERIFY(pipes.waitForText("Flash is BLANK\r"));
+        // Erased in place: the loader stayed on the bus, at its address.
+        QVERIFY(notifications.events.isEmpty());
+        QCOMPARE(device->devNode(), node);
+        QCOMPARE(pipes.received, QByteArray("Vemo2 loader V1.00\rFlash is BLANK\r"));
+
+        const QByteArray image = testBytes(1000, 42);
+        QVERIFY(pipes.sendImage(image));
+        QVERIFY(LibusbFixture::waitFor([device] { return !device->image().isEmpty(); }));
+        QCOMPARE(device->image(), image);
+    }
+    QVERIFY(notifications.waitFor(EventId::PnPAddNotification, 1));
+    QCOMPARE(notifications.ids(),
+             (QList<EventId>{EventId::PnPRemoveNotification, EventId::PnPAddNotification}));
+    QVERIFY(!device->firmware().inLoader());
+    QCOMPARE(component->EnumerateDevices(kGuid), 1);
+    QCOMPARE(component->DescribeDevice(0, description), status::Success);
+    QCOMPARE(description.serialNumber, QStringLiteral("200000042"));
+    QCOMPARE(description.release, quint16(0x0211));
 }
 
 void TestLibusb::imageByteExact_data()

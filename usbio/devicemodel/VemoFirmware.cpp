@@ -68,7 +68,7 @@ const Setting *settingFor(const QByteArray &command)
 } // namespace
 
 VemoFirmware::VemoFirmware(const Settings &settings, DeviceModelHost *host, QObject *parent)
-    : QObject(parent), m_settings(settings), m_host(host)
+    : QObject(parent), m_settings(settings), m_host(host), m_flashValid(!settings.flashErased)
 {
     for (const Setting &setting : kSettings)
         m_values.insert(setting.prefix, setting.initial);

@@ -26,6 +26,9 @@ class DeviceModelHost;
 // it by itself when it starts, with loaderAnnouncesBlank); then it takes
 // the image on OUT 0x02 in 64-byte chunks until a short chunk (or imageSize
 // bytes) and restarts into normal mode with the next firmware version.
+//
+// A device whose flash was erased and never got a whole image (an update
+// cut short) starts in its loader at every power-on (flashErased).
 class VemoFirmware : public QObject, public DeviceModel
 {
     Q_OBJECT
@@ -44,6 +47,10 @@ public:
         // The loader erases and announces "Flash is BLANK" by itself when it
         // starts, without waiting for the loader request to be repeated.
         bool loaderAnnouncesBlank = false;
+        // The flash holds no firmware (an update failed after the erase):
+        // the device starts in its loader, which gives no serial number,
+        // until a whole image is in.
+        bool flashErased = false;
         // Scripted answers: command (without CR) -> reply. A reply gets a CR
         // when it has none; an empty reply makes the device stay silent.
         QMap<QByteArray, QByteArray> answers;

@@ -39,6 +39,16 @@ struct SimDeviceSettings
     int imageSize = 0;        // loader: bytes of a full image; 0: a short chunk ends it
     // loader: erases and sends "Flash is BLANK" by itself when it starts
     bool loaderAnnouncesBlank = false;
+    // What the device runs when it comes onto the bus: its firmware, or
+    // its loader over an erased flash, as an update that failed after the
+    // erase leaves it (no serial number, "USB-Vemo:BWF!!!" erases without
+    // a restart); it stays in the loader until a whole image is in.
+    enum class Boot
+    {
+        Firmware,
+        Loader,
+    };
+    Boot bootsInto = Boot::Firmware;
     // Scripted answers: command (without CR) -> reply; a CR is added when
     // the reply has none, an empty reply makes the device stay silent.
     QMap<QByteArray, QByteArray> answers;

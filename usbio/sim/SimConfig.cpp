@@ -234,7 +234,7 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
                QStringLiteral("eraseDelayMs"), QStringLiteral("imageSize"),
                QStringLiteral("attached"), QStringLiteral("answers"), QStringLiteral("faults"),
                QStringLiteral("imageFolder"), QStringLiteral("stateFile"),
-               QStringLiteral("loaderAnnouncesBlank")});
+               QStringLiteral("loaderAnnouncesBlank"), QStringLiteral("bootsInto")});
     SimConfig::Device device;
     device.id = QString::fromLatin1(
         textField(object, QStringLiteral("id"), path, "device" + QByteArray::number(index + 1)));
@@ -265,6 +265,14 @@ SimConfig::Device parseDevice(const QJsonObject &object, const QString &path, in
     s.imageSize = intField(object, QStringLiteral("imageSize"), path, 0, 0, 64 * 1024 * 1024);
     device.attached = boolField(object, QStringLiteral("attached"), path, true);
     s.loaderAnnouncesBlank = boolField(object, QStringLiteral("loaderAnnouncesBlank"), path, false);
+    const QByteArray boot = textField(object, QStringLiteral("bootsInto"), path, "firmware");
+    if (boot == "firmware")
+        s.bootsInto = SimDeviceSettings::Boot::Firmware;
+    else if (boot == "loader")
+        s.bootsInto = SimDeviceSettings::Boot::Loader;
+    else
+        throw FieldError{join(path, QStringLiteral("bootsInto")),
+                         QStringLiteral("must be \"firmware\" or \"loader\"")};
     s.name = device.id;
     s.id = device.id;
     s.imageFolder = pathField(object, QStringLiteral("imageFolder"), path, base);

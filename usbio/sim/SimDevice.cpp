@@ -47,6 +47,7 @@ VemoFirmware::Settings firmwareSettings(const SimDeviceSettings &settings)
     firmware.eraseDelayMs = settings.eraseDelayMs;
     firmware.imageSize = settings.imageSize;
     firmware.loaderAnnouncesBlank = settings.loaderAnnouncesBlank;
+    firmware.flashErased = settings.bootsInto == SimDeviceSettings::Boot::Loader;
     firmware.answers = settings.answers;
     return firmware;
 }
