@@ -137,8 +137,12 @@ int BatchRun::finish(TForm1 &window)
     window.CheckLogFile();
     dialogue::RunOutcome &outcome = window.Outcome();
     writeRecord(window, outcome);
-    if (m_options.batch) {
-        const QString line = outcome.endLine(true);
+    // A line script reads the last line; so does whoever started a
+    // production command line by hand.
+    const bool production =
+        window.Dialogue().runs().LastRun().run != dialogue::ProductionCommandLine::Run::None;
+    if (m_options.batch || production) {
+        const QString line = outcome.endLine(m_options.batch);
         printError(line);
         window.log(line);
     }

@@ -56,8 +56,8 @@ public:
     void started(TForm1 &window);
     // Once the message loop has ended: the exit status; the run's record is
     // written (a record that cannot be written fails the run), then with
-    // --batch the run's last line ("run ended: 0 done") goes to standard
-    // error and the message log.
+    // --batch, or after a production command line, the run's last line
+    // ("run ended: 0 done") goes to standard error and the message log.
     int finish(TForm1 &window);
 
     // Time the loop gets to end after the time-out before the process is

@@ -51,8 +51,11 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     // Something that is there but is no file (a FIFO, a device, a folder)
     // is named as what it is, not as missing.
     if (!platform::host().fileExists(file) && QFileInfo::exists(file)) {
-        Stop(EndKind::BadInput,
-             FirmwareFile::unusableImageText(file, QStringLiteral("Firmware file")));
+        // An operator's box says it as the file test does: no file there.
+        FDialogue.endWithLine(
+            EndKind::BadInput,
+            FirmwareFile::unusableImageText(file, QStringLiteral("Firmware file")),
+            QStringLiteral("File not found"));
         return;
     }
     if (!platform::host().fileExists(file)) {
@@ -61,7 +64,7 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     }
     // Before the device restarts into its loader and its flash is erased.
     if (const QString unusable = UnusableImage(file); !unusable.isEmpty()) {
-        Stop(EndKind::BadInput, unusable);
+        FDialogue.endWithLine(EndKind::BadInput, unusable);
         return;
     }
     if (FDialogue.deviceChoice().hasNamed()) {
@@ -81,18 +84,20 @@ void CommandLineRuns::Dispatch(const QStringList &arguments)
     const QString otherGeneration =
         GenerationGuard::Refusal(FDialogue, file, qMax(0, FWindow.selectedDeviceIndex()));
     if (!otherGeneration.isEmpty()) {
-        Stop(EndKind::NoDevice, otherGeneration);
+        FDialogue.endWithLine(EndKind::NoDevice, otherGeneration);
         return;
     }
 
     FDialogue.update().beginUnattended(FLastRun.calibrate);
+    // The file is there before the device is opened: a loader that says it
+    // is ready at once (a device left in its loader) gets this image.
+    FWindow.setFileName(file);
     FDialogue.openClick();
     // The open disables its button only when the device opened.
     if (FWindow.controlEnabled(WindowPort::Control::Open)) {
         Refuse(EndKind::NoDevice, QStringLiteral("Could not open device"));
         return;
     }
-    FWindow.setFileName(file);
     if (FLastRun.calibrate)
         CalibrationSteps();
     // The run may have been ended inside the steps' waits (a signal, the
@@ -133,12 +138,6 @@ void CommandLineRuns::Refuse(EndKind kind, const QString &text)
     FDialogue.end(kind, text);
 }
 
-void CommandLineRuns::Stop(EndKind kind, const QString &line)
-{
-    FWindow.log(line);
-    FDialogue.end(kind, line);
-}
-
 bool CommandLineRuns::SelectNamedDevice()
 {
     DeviceChoice &choice = FDialogue.deviceChoice();
@@ -175,7 +174,8 @@ void CommandLineRuns::SerialRun(const QByteArray &serialNumber)
         FWindow.log(QStringLiteral("Error writing serial number!"));
         return;
     }
-    FWindow.log(QStringLiteral("serial number written: ") + DeviceText::decode(serialNumber));
+    // Written only when the device gives the number back.
+    FDialogue.readBack().Start(serialNumber);
 }
 
 void CommandLineRuns::CalibrationSteps()

@@ -47,8 +47,6 @@ private:
     void NoteChosenDevice();
     // A box with the error icon, then the request to end the program.
     void Refuse(EndKind kind, const QString &text);
-    // One line, then the request to end the program.
-    void Stop(EndKind kind, const QString &line);
 
     DeviceDialogue &FDialogue;
     WindowPort &FWindow;

@@ -127,7 +127,21 @@ DeviceChoice::Return DeviceChoice::findReturn(WindowPort &window,
         back.index = i;
         return back;
     }
-    // Not at its path: plugged into another socket, it is not followed there.
+    // Not at its path. Alone on the bus, with no device named, it is the
+    // device that left (as its generation says; the loader gives no serial
+    // number), wherever it came back: it is opened there.
+    if (!hasNamed() && listed.size() == 1) {
+        const usbio::DeviceDescription &here = listed.first();
+        const bool sameSerial = here.serialNumber.isEmpty() || gone.serialNumber.isEmpty() ||
+                                here.serialNumber == gone.serialNumber;
+        if (here.productId == gone.productId && sameSerial) {
+            back.result = Return::Result::Back;
+            back.index = 0;
+            return back;
+        }
+    }
+    // Among others, or told its device: plugged into another socket, it is
+    // not followed there.
     for (int i = 0; i < listed.size(); ++i) {
         const usbio::DeviceDescription &here = listed.at(i);
         if (!gone.serialNumber.isEmpty() && here.serialNumber == gone.serialNumber &&

@@ -42,7 +42,8 @@ public:
     {
         enum class Result
         {
-            Back,   // at its path, and nothing says it is another device
+            Back,   // at its path, and nothing says it is another device; or
+                    // alone on the bus with none named
             NotYet, // not there (another device may have arrived elsewhere)
             Other,  // another device at its path, or it at another path
         };

@@ -32,13 +32,11 @@ void DeviceDialogue::startedUp()
         end(EndKind::Done, QStringLiteral("nothing to run"));
         return;
     case Run::Serial:
-        if (!FRuns.SerialWritten()) {
+        // Done only when the device gives the number back (the read-back
+        // started with the write, and ends the run).
+        if (!FRuns.SerialWritten())
             end(FRuns.SerialDeviceOpen() ? EndKind::Failed : EndKind::NoDevice,
                 QStringLiteral("Error writing serial number!"));
-            return;
-        }
-        // Done only when the device gives the number back.
-        FReadBack.Start(FRuns.LastRun().serialNumber);
         return;
     case Run::Update:
         // The update ends the run itself: when it is done, or as failed.
@@ -96,6 +94,9 @@ bool DeviceDialogue::closeQuery()
 void DeviceDialogue::windowClosing()
 {
     FUpdate.windowClosing();
+    // A production update the operator closes before it ended is not done.
+    if (FRuns.LastRun().run == ProductionCommandLine::Run::Update && !FOutcome.ended())
+        FOutcome.recordEnd(EndKind::Failed, QStringLiteral("closed before the run ended"));
 }
 
 // ---- The link's callbacks ---------------------------------------------------------------
@@ -197,6 +198,17 @@ void DeviceDialogue::end(EndKind kind, const QString &reason)
     if (OnEnd)
         OnEnd(kind, reason);
     platform::host().terminate();
+}
+
+void DeviceDialogue::endWithLine(EndKind kind, const QString &line, const QString &boxText)
+{
+    FWindow.log(line);
+    // An operator who started a production command line by hand sees why
+    // the window goes.
+    if (!FSettings.batch)
+        platform::host().messageBox(boxText.isEmpty() ? line : boxText, QStringLiteral("Error"),
+                                    platform::MB_OK | platform::MB_ICONERROR);
+    end(kind, line);
 }
 
 void DeviceDialogue::boxShown(const QString &line)

@@ -119,6 +119,10 @@ public:
     // Ends the run, of the kind given; reason says in a few words why. The
     // first failed end decides (RunOutcome); the host is asked to end.
     void end(EndKind kind, const QString &reason);
+    // Ends a run that cannot go on, saying why where whoever started it
+    // sees it: the line in the log, and without --batch a box too (boxText,
+    // or the line) before the window goes; with --batch the line is all.
+    void endWithLine(EndKind kind, const QString &line, const QString &boxText = QString());
     // Told of every end as it is recorded.
     std::function<void(EndKind kind, const QString &reason)> OnEnd;
     // A box of an unattended run, as its line ("Error: No Vemo found"): it

@@ -37,6 +37,7 @@ void SerialReadBack::SerialReply(bool accepted, const QByteArray &serial)
         return;
     }
     if (serial == FWanted) {
+        FWindow.log(QStringLiteral("serial number written: ") + QString::fromLatin1(serial));
         FWindow.log(QStringLiteral("serial number read back: ") + QString::fromLatin1(serial));
         Finish(EndKind::Done, QStringLiteral("serial number read back"));
         return;
@@ -56,7 +57,9 @@ void SerialReadBack::BoxShown(const QString &line)
 void SerialReadBack::Finish(EndKind kind, const QString &reason)
 {
     FWaiting = false;
-    FDialogue.end(kind, reason);
+    // An operator's serial run does not end by itself.
+    if (FDialogue.runSettings().batch)
+        FDialogue.end(kind, reason);
 }
 
 } // namespace dialogue

@@ -10,11 +10,13 @@ namespace dialogue {
 class DeviceDialogue;
 class WindowPort;
 
-// The end of an unattended serial run: the device is asked for its serial
-// number ("DEVNR?") and its reply decides the run. The number it was given
-// ends the run as done; another number, a reply of the wrong length, a box
-// shown while waiting or a query that cannot be sent end it as failed. The
-// reply drives it as it arrives (IncomingLines hands it on); nothing polls.
+// The end of a serial run: the device is asked for its serial number
+// ("DEVNR?") and its reply decides the run. Only the number it was given
+// says the number is written ("serial number written: ..."); another
+// number, a reply of the wrong length, a box shown while waiting or a query
+// that cannot be sent say it is not. An unattended run (--batch) ends there,
+// done or failed; an operator's run goes on. The reply drives it as it
+// arrives (IncomingLines hands it on); nothing polls.
 class SerialReadBack
 {
 public:

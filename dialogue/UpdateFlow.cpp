@@ -136,25 +136,40 @@ void UpdateFlow::updateClick()
                         QStringLiteral("Error"), kErrorBox);
         return;
     }
-    if (!host.fileExists(FWindow.fileName())) {
+    const QString file = FWindow.fileName();
+    if (!host.fileExists(file)) {
         host.messageBox(QStringLiteral("File does not exist"), QStringLiteral("Error"), kErrorBox);
         return;
+    }
+    // The loader request erases the device's flash: an image that cannot go
+    // in is refused before it (an installer's image is looked at when it
+    // has run).
+    if (!FirmwareFile::isInstaller(file)) {
+        if (const QString unusable =
+                FirmwareFile::unusableImageText(file, QStringLiteral("Firmware file"));
+            !unusable.isEmpty()) {
+            host.messageBox(unusable, QStringLiteral("Error"), kErrorBox);
+            return;
+        }
     }
     // Another generation's firmware goes in only when the operator says so
     // (a production run was checked before it started).
     if (!FUnattended && !GenerationGuard::OperatorAgrees(FDialogue))
         return;
 
+    // Asked for before the request goes out: a loader already running
+    // answers "Flash is BLANK" at once, inside the send, and its transfer
+    // starts from there.
+    setControls(FWindow, {Control::SendCommand, Control::Update, Control::DownloadB}, false);
+    enter(State::AskingLoader);
     host.setBusyCursor(true);
     const usbio::Status status = LinkCalls::sendCommand(FWindow, protocol::LoaderRequest);
     if (status != usbio::status::Success) {
+        // Asked for all the same: the device may have taken the request.
         host.messageBox(QStringLiteral("Error sending Update Command"), QStringLiteral("Error"),
                         kErrorBox);
         host.setBusyCursor(false);
     }
-    // Started all the same: the device may have taken the request.
-    setControls(FWindow, {Control::SendCommand, Control::Update, Control::DownloadB}, false);
-    enter(State::AskingLoader);
 }
 
 // ---- The device leaves and comes back ------------------------------------------------
@@ -434,21 +449,23 @@ void UpdateFlow::sendImage()
 
 void UpdateFlow::endUnsentImage(const QString &file, bool installer, const QString &linkFailure)
 {
+    // The installer's box and the link's have said why already; the other
+    // reasons get their own.
     const QString image = FWindow.fileName();
     if (installer && image.isEmpty()) {
         finish(EndKind::BadInput, QStringLiteral("installer did not start: ") + file);
         return;
     }
     if (!platform::host().fileExists(image)) {
-        finish(EndKind::BadInput, installer
-                                      ? QStringLiteral("the installer left no image: ") + image
-                                      : QStringLiteral("firmware image missing: ") + image);
+        finishWithLine(EndKind::BadInput,
+                       installer ? QStringLiteral("the installer left no image: ") + image
+                                 : QStringLiteral("firmware image missing: ") + image);
         return;
     }
     if (const QString unusable =
             FirmwareFile::unusableImageText(image, QStringLiteral("firmware file"));
         !unusable.isEmpty()) {
-        finish(EndKind::BadInput, unusable);
+        finishWithLine(EndKind::BadInput, unusable);
         return;
     }
     finish(EndKind::ImageNotLoaded,
@@ -480,21 +497,8 @@ void UpdateFlow::transferComplete(const QByteArray &fileName, qint64 size, qint6
         FImageCompletedMeanwhile = true;
         return; // the signal's close decides the end
     }
-    switch (FState) {
-    case State::Transferring:
-        break;
-    case State::Idle:
-    case State::AskingLoader:
-    case State::DeviceAway:
-    case State::LoaderOpen:
-    case State::RunningInstaller:
-    case State::Stalled:
-    case State::AwaitingCertificate:
-    case State::VerifyingReturn:
-    case State::VerifyingAnswer:
-    case State::Ended:
-        return; // no transfer of this flow: nothing more to decide
-    }
+    if (!transferOfThisFlow())
+        return; // nothing more to decide
     if (!FUnattended) {
         enter(State::Idle);
         return;
@@ -517,9 +521,21 @@ void UpdateFlow::transferFailed(const QByteArray &fileName, qint64 taken, qint64
     FFailedSize = size;
     if (FInterrupting)
         return; // the signal's close decides the end
+    if (!transferOfThisFlow())
+        return; // nothing more to decide
+    if (!FUnattended) {
+        enter(State::Idle);
+        return;
+    }
+    finish(EndKind::ImageNotLoaded,
+           QStringLiteral("transfer failed: %1 at %2 of %3 bytes").arg(cause).arg(taken).arg(size));
+}
+
+bool UpdateFlow::transferOfThisFlow() const
+{
     switch (FState) {
     case State::Transferring:
-        break;
+        return true;
     case State::Idle:
     case State::AskingLoader:
     case State::DeviceAway:
@@ -530,14 +546,9 @@ void UpdateFlow::transferFailed(const QByteArray &fileName, qint64 taken, qint64
     case State::VerifyingReturn:
     case State::VerifyingAnswer:
     case State::Ended:
-        return; // no transfer of this flow: nothing more to decide
+        return false; // a transfer's end comes only to the state that started it
     }
-    if (!FUnattended) {
-        enter(State::Idle);
-        return;
-    }
-    finish(EndKind::ImageNotLoaded,
-           QStringLiteral("transfer failed: %1 at %2 of %3 bytes").arg(cause).arg(taken).arg(size));
+    return false;
 }
 
 void UpdateFlow::endTransfer()
@@ -824,6 +835,13 @@ void UpdateFlow::finish(EndKind kind, const QString &reason)
     FGrace.stop();
     enter(State::Ended);
     FDialogue.end(kind, reason);
+}
+
+void UpdateFlow::finishWithLine(EndKind kind, const QString &line)
+{
+    FGrace.stop();
+    enter(State::Ended);
+    FDialogue.endWithLine(kind, line);
 }
 
 } // namespace dialogue

@@ -152,6 +152,8 @@ private:
     void endUnsentImage(const QString &file, bool installer, const QString &linkFailure);
     // Back to rest after a transfer: the bar hidden, the controls back.
     void endTransfer();
+    // The transfer whose end is reported is the one this flow started.
+    bool transferOfThisFlow() const;
     // The device that came back where the updated one left, opened in
     // update mode.
     void reopenReturned(int count);
@@ -174,6 +176,8 @@ private:
 
     // The last thing it does: the end goes to the dialogue.
     void finish(EndKind kind, const QString &reason);
+    // The same, saying why in the log (and to an operator in a box).
+    void finishWithLine(EndKind kind, const QString &line);
 
     DeviceDialogue &FDialogue;
     WindowPort &FWindow;

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using usbio::Generation;
 
@@ -125,7 +126,13 @@ void TestTransferWindow::closeWhileTransferRuns()
                         .arg(s.path)
                         .arg(taken.size())
                         .arg(kImageSize)});
-    QTest::qWait(50);
+    // Nothing reaches the device later: the device takes a chunk when its
+    // completion timer fires, and every such timer started before the close
+    // fires before one started now with a longer interval.
+    bool later = false;
+    QTimer::singleShot(10 * s.device->faults().writeCompletionDelayMs, Qt::PreciseTimer, &form,
+                       [&later] { later = true; });
+    QTRY_VERIFY(later);
     QCOMPARE(s.device->receivedChunks().join(), taken);
 }
 

@@ -1,4 +1,5 @@
 #include "dialogue/DeviceChoice.h"
+#include "dialogue/UpdateFlow.h"
 #include "link/VemoUSBinterface.h"
 #include "tests/support/DialogueRig.h"
 #include "usbio/devicemodel/VemoFirmware.h"
@@ -39,6 +40,8 @@ private Q_SLOTS:
     void anotherDeviceWhereTheUpdatedOneLeft();
     void verificationFollowsTheUpdatedDevice_data();
     void verificationFollowsTheUpdatedDevice();
+    void backAtAnotherSocket_data();
+    void backAtAnotherSocket();
 };
 
 namespace {
@@ -487,6 +490,79 @@ void TestDeviceChoice::verificationFollowsTheUpdatedDevice()
         QVERIFY(newcomer->receivedPieces().isEmpty());
     else
         QVERIFY(comes.isEmpty());
+}
+
+void TestDeviceChoice::backAtAnotherSocket_data()
+{
+    QTest::addColumn<QString>("named");     // --device; empty: none
+    QTest::addColumn<bool>("other");        // another device stays attached
+    QTest::addColumn<QByteArray>("serial"); // the serial it comes back with; "-": its loader's none
+    QTest::addColumn<bool>("opened");
+
+    // Alone on the bus, the device that left is the one back, wherever it is.
+    QTest::newRow("alone, in its loader") << "" << false << QByteArray("-") << true;
+    QTest::newRow("alone, its serial number") << "" << false << QByteArray("200000001") << true;
+    // Another serial number is another device, alone or not.
+    QTest::newRow("alone, another serial number")
+        << "" << false << QByteArray("200000009") << false;
+    // Told its device, or among others, the run keeps to the socket it left.
+    QTest::newRow("named, in its loader") << "200000001" << false << QByteArray("-") << false;
+    QTest::newRow("among others, in its loader") << "" << true << QByteArray("-") << false;
+}
+
+// The device restarts into its loader and comes back at another socket
+// during an operator's update.
+void TestDeviceChoice::backAtAnotherSocket()
+{
+    QFETCH(QString, named);
+    QFETCH(bool, other);
+    QFETCH(QByteArray, serial);
+    QFETCH(bool, opened);
+
+    DialogueRig rig;
+    usbio::SimDeviceSettings settings;
+    settings.generation = Generation::Vemo2;
+    settings.serialNumber = "200000001";
+    settings.id = QStringLiteral("1-1.1");
+    usbio::SimDevice *device = rig.bus().attach(settings);
+    if (other) {
+        usbio::SimDeviceSettings another;
+        another.generation = Generation::Vemo3;
+        another.serialNumber = "300000001";
+        another.id = QStringLiteral("1-1.4");
+        rig.bus().attach(another);
+    }
+    rig.dialogue.deviceChoice().setNamed(named);
+    rig.start();
+    rig.selectDeviceItem(0);
+    rig.dialogue.openClick();
+    QVERIFY(rig.link()->Opened);
+    rig.dialogue.update().setStateForTest(dialogue::UpdateFlow::State::LoaderOpen);
+
+    rig.bus().detach(device);
+    QTRY_COMPARE(rig.updateState(), dialogue::UpdateFlow::State::DeviceAway);
+    settings.id = QStringLiteral("1-1.3");
+    settings.serialNumber = serial == "-" ? QByteArray("000000000") : serial;
+    settings.instanceId = QStringLiteral("back");
+    usbio::SimDevice *back = rig.bus().attach(settings);
+    if (serial == "-")
+        back->firmware().receive(usbio::kCommandEndpoint, "USB-Vemo:BWF!!!");
+    QTRY_COMPARE(rig.deviceItems.size(), other ? 2 : 1);
+
+    if (opened) {
+        QTRY_COMPARE(rig.updateState(), dialogue::UpdateFlow::State::LoaderOpen);
+        QVERIFY(rig.link()->Opened);
+        QVERIFY(rig.timerEnabled(Timer::BWF));
+        QVERIFY(!rig.timerEnabled(Timer::RestartVemo));
+    } else {
+        // The reminder goes on (or the update refuses it): nothing is opened.
+        QTRY_VERIFY(rig.lines.contains(QStringLiteral("OnPnPAddNotification")));
+        QVERIFY(!rig.link()->Opened);
+        QVERIFY(back->receivedPieces().isEmpty());
+        QVERIFY(rig.updateState() != dialogue::UpdateFlow::State::LoaderOpen);
+    }
+    rig.setTimerEnabled(Timer::BWF, false);
+    rig.setTimerEnabled(Timer::RestartVemo, false);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceChoice)

@@ -7,8 +7,8 @@
 using usbio::Generation;
 
 // The end of an unattended serial run without a window: the query for the
-// number, and how the device's reply (or a box, or no way to ask) ends the
-// run.
+// number after the write, and how the device's reply (or a box, or no way to
+// ask) ends the run.
 class TestSerialReadBack : public QObject
 {
     Q_OBJECT
@@ -27,13 +27,15 @@ namespace {
 
 const QByteArray kWritten = "AB1234567";
 
-// A serial run on one Vemo2 whose answers are scripted; the number written.
+// An unattended serial run on one Vemo2 whose answers are scripted; the
+// number written.
 usbio::SimDevice *serialRun(DialogueRig &rig, const QMap<QByteArray, QByteArray> &answers)
 {
     usbio::SimDeviceSettings settings;
     settings.serialNumber = "000004711";
     settings.answers = answers;
     usbio::SimDevice *device = rig.bus().attach(settings);
+    rig.dialogue.setRunSettings({false, false, QString(), true});
     rig.start({QStringLiteral("/SERIAL") + QString::fromLatin1(kWritten)});
     return device;
 }
@@ -49,8 +51,9 @@ void TestSerialReadBack::replyDecidesTheRun_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("the number written")
-        << "accepted" << kWritten << QStringList{"serial number read back: AB1234567"} << false
-        << "serial number read back";
+        << "accepted" << kWritten
+        << QStringList{"serial number written: AB1234567", "serial number read back: AB1234567"}
+        << false << "serial number read back";
     QTest::newRow("another number") << "accepted" << QByteArray("999999999")
                                     << QStringList{"serial number read back differs: 999999999"}
                                     << true << "serial number read back differs";
@@ -74,15 +77,15 @@ void TestSerialReadBack::replyDecidesTheRun()
     DialogueRig rig;
     // The device stays silent to the query: the test gives the reply.
     usbio::SimDevice *device = serialRun(rig, {{"DEVNR?", ""}});
-    QVERIFY(rig.lines.contains(QStringLiteral("serial number written: AB1234567")));
-    QTRY_VERIFY(device->receivedCommands().contains("DEVNRAB1234567"));
-    device->clearRecords();
-    const int before = int(rig.lines.size());
-
-    rig.dialogue.readBack().Start(kWritten);
+    // The open's query, the write, then the query for the number, from the
+    // run itself.
+    QTRY_COMPARE(device->receivedCommands(),
+                 (QList<QByteArray>{"USB-Vemo:NSF?!!", "DEVNRAB1234567", "DEVNR?"}));
     QVERIFY(rig.dialogue.readBack().Waiting());
-    QTRY_COMPARE(device->receivedCommands(), QList<QByteArray>{"DEVNR?"});
     QVERIFY(rig.ends.isEmpty());
+    // Not written until the device gives the number back.
+    QVERIFY(rig.lines.filter(QStringLiteral("serial number written")).isEmpty());
+    const int before = int(rig.lines.size());
 
     if (event == QLatin1String("box"))
         rig.dialogue.readBack().BoxShown();
@@ -121,6 +124,7 @@ void TestSerialReadBack::queryThatCannotBeSent()
     rig.attach(Generation::Vemo2, "000004711");
     if (withLink)
         rig.start();
+    rig.dialogue.setRunSettings({false, false, QString(), true});
     const int before = int(rig.lines.size());
 
     rig.dialogue.readBack().Start(kWritten);
@@ -145,33 +149,45 @@ void TestSerialReadBack::nothingWaitsBeforeTheQuery()
 void TestSerialReadBack::deviceReplies_data()
 {
     QTest::addColumn<QByteArray>("answer"); // empty: the device's own
-    QTest::addColumn<QString>("line");      // empty: none
+    // Given in place of the device's reply, which then stays silent to the
+    // query; empty: none.
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<QString>("line"); // empty: none
     QTest::addColumn<bool>("failed");
     QTest::addColumn<bool>("box");
 
     QTest::newRow("the number written")
-        << QByteArray() << "serial number read back: AB1234567" << false << false;
+        << QByteArray() << QByteArray() << "serial number read back: AB1234567" << false << false;
     QTest::newRow("another number")
-        << QByteArray("DEVNR999999999") << "serial number read back differs: 999999999" << true
-        << false;
-    QTest::newRow("reply of the wrong length") << QByteArray("DEVNR99") << "" << true << true;
+        << QByteArray("DEVNR999999999") << QByteArray()
+        << "serial number read back differs: 999999999" << true << false;
+    QTest::newRow("reply of the wrong length")
+        << QByteArray() << QByteArray("DEVNR99\r") << "" << true << true;
 }
 
 void TestSerialReadBack::deviceReplies()
 {
     QFETCH(QByteArray, answer);
+    QFETCH(QByteArray, given);
     QFETCH(QString, line);
     QFETCH(bool, failed);
     QFETCH(bool, box);
 
     DialogueRig rig;
     QMap<QByteArray, QByteArray> answers;
-    if (!answer.isEmpty())
+    if (!given.isEmpty())
+        answers.insert("DEVNR?", QByteArray());
+    else if (!answer.isEmpty())
         answers.insert("DEVNR?", answer);
-    serialRun(rig, answers);
-    rig.host().clearCalls();
-
-    rig.dialogue.readBack().Start(kWritten);
+    usbio::SimDevice *device = serialRun(rig, answers);
+    if (!given.isEmpty()) {
+        // The run asked, and the device has acknowledged the number written
+        // and stays silent to the query: only the reply given here comes.
+        QTRY_VERIFY(device->receivedCommands().contains("DEVNR?"));
+        QTRY_VERIFY(rig.lines.contains(QStringLiteral("OK")));
+        QVERIFY(rig.ends.isEmpty());
+        rig.dialogue.deviceDataReceived(given);
+    }
     QTRY_COMPARE(rig.ends.size(), 1);
 
     QCOMPARE(rig.ends.first().failed(), failed);

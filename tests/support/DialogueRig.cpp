@@ -1,6 +1,9 @@
 #include "tests/support/DialogueRig.h"
 
+#include "link/VemoUSBinterface.h"
 #include "usbio/Backend.h"
+
+#include <QTest>
 
 const QString DialogueRig::ProgramPath = QStringLiteral("/opt/vemo/bin/vemotool");
 const QString DialogueRig::CurrentDir = QStringLiteral("/srv/production/line3");
@@ -39,4 +42,18 @@ void DialogueRig::start(const QStringList &arguments)
 {
     dialogue.start(QStringList{ProgramPath} + arguments);
     dialogue.startedUp();
+}
+
+bool DialogueRig::commandsBeforeMarker(usbio::SimDevice *device, QList<QByteArray> &commands)
+{
+    static int markers = 0;
+    const QByteArray marker = "MARKER" + QByteArray::number(++markers);
+    TVemoUSBinterface *link = this->link();
+    if (!link || link->SendCommand(marker + '\r') != usbio::status::Success)
+        return false;
+    if (!QTest::qWaitFor([&] { return device->receivedCommands().contains(marker); }, 10000))
+        return false;
+    const QList<QByteArray> received = device->receivedCommands();
+    commands = received.mid(0, received.indexOf(marker));
+    return true;
 }

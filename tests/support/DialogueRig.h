@@ -39,6 +39,11 @@ public:
     void start(const QStringList &arguments = {});
     // The log entries added since the entry at index from.
     QStringList linesFrom(int from) const { return lines.mid(from); }
+    // Sends a marker command through the link and waits until device has
+    // it: by then the device has every command sent before (the pipe keeps
+    // their order), which commands gets. False when the marker could not be
+    // sent or did not arrive within 10 s.
+    bool commandsBeforeMarker(usbio::SimDevice *device, QList<QByteArray> &commands);
     // The update's state.
     dialogue::UpdateFlow::State updateState() const { return dialogue.update().state(); }
 
