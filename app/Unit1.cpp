@@ -11,12 +11,10 @@
 #include "registry/RegTools.h"
 #include "report/TfrxReport.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCompleter>
 #include <QIcon>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -255,13 +253,13 @@ void TForm1::CreateControls()
         Command->setItemData(i, QSize(0, 16), Qt::SizeHintRole);
     Command->setCurrentIndex(-1);
     Command->setEditText(QStringLiteral("NSF?"));
-    // The listed commands that begin as typed are offered in a list beside
-    // the box; the text itself stays as typed, so Enter sends "KL", not the
-    // "KL?" an inline completion would have made of it.
-    auto *suggestions = new QCompleter(Command->model(), Command);
-    suggestions->setCompletionMode(QCompleter::PopupCompletion);
-    suggestions->setCaseSensitivity(Qt::CaseInsensitive);
-    Command->setCompleter(suggestions);
+    // The listed commands are offered in the box's own drop-down list, and
+    // the text stays as typed: no completion in place (Enter sends "KL",
+    // not the "KL?" the editable box's own completer would make of it) and
+    // no list of suggestions that opens by itself as the operator types
+    // (a popup takes the next click for itself, so a click on Send Command
+    // would only close it).
+    Command->setCompleter(nullptr);
     setHint(Command, "Enter a command");
     FAnchors.place(Command, QRect(16, 64, 145, 24));
 
@@ -357,18 +355,12 @@ void TForm1::ConnectHandlers()
     // Keys typed into the command box arrive at the box, which hands them on
     // to its line edit itself (past any filter there).
     Command->installEventFilter(this);
-    // While the suggestions are open they get the keys, and hand them to the
-    // line edit past the box: Enter is seen there too (this filter runs
-    // before the list's own, which then closes it).
-    Command->completer()->popup()->installEventFilter(this);
     BugLabel->installEventFilter(this);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
 {
-    const bool commandKeys =
-        watched == Command || (Command->completer() && watched == Command->completer()->popup());
-    if (commandKeys && event->type() == QEvent::KeyPress) {
+    if (watched == Command && event->type() == QEvent::KeyPress) {
         auto *keyEvent = static_cast<QKeyEvent *>(event);
         int key = keyEvent->key();
         CommandKeyDown(Command, key, keyEvent->modifiers());

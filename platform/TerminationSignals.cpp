@@ -48,11 +48,16 @@ void releaseHeld()
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
-    // Only what is safe in a handler: one write, errno kept.
+    // Only what is safe in a handler: one write, errno kept. The pipe never
+    // blocks; a full one (EAGAIN) holds bytes the loop has yet to read, so
+    // it learns of a signal all the same. Any other failure would lose the
+    // signal: it then does what it does without the handler.
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(signalNumber);
-    if (g_pipe[1] >= 0)
-        (void)::write(g_pipe[1], &byte, 1);
+    if (g_pipe[1] >= 0 && ::write(g_pipe[1], &byte, 1) != 1 && errno != EAGAIN) {
+        ::signal(signalNumber, SIG_DFL);
+        ::raise(signalNumber);
+    }
     errno = savedErrno;
 }
 

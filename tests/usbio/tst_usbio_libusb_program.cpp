@@ -140,6 +140,8 @@ private Q_SLOTS:
     void serialRunOpensAndCommandsTheDevice();
     void unattendedUpdateThroughTheLoader_data();
     void unattendedUpdateThroughTheLoader();
+    void deviceLeftInItsLoaderIsRecovered_data();
+    void deviceLeftInItsLoaderIsRecovered();
     void listsTheDevicesBehindAHub();
     void namedDeviceIsTheOnlyOneOpened_data();
     void namedDeviceIsTheOnlyOneOpened();
@@ -301,6 +303,50 @@ void TestLibusbProgram::unattendedUpdateThroughTheLoader()
     // The device restarts with the new firmware.
     QVERIFY(SimFixture::waitFor([device] { return device->onBus(); }, 5000));
     QCOMPARE(device->firmware().firmwareVersion(), QByteArray("1.41"));
+    QVERIFY(!device->firmware().inLoader());
+}
+
+void TestLibusbProgram::deviceLeftInItsLoaderIsRecovered_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("production run") << QStringList{};
+    QTest::newRow("--verify") << QStringList{QStringLiteral("--verify")};
+    QTest::newRow("--device=PATH") << QStringList{QStringLiteral("--device=1-1")};
+}
+
+// An update cut short after the erase left the device in its loader: on the
+// bus in its loader from the start, without a serial number. The update run
+// again loads the image into it, byte for byte, and ends with 0; the device
+// comes back with its firmware.
+void TestLibusbProgram::deviceLeftInItsLoaderIsRecovered()
+{
+    QFETCH(QStringList, options);
+    UsbMockBus mock;
+    VemoFirmware::Settings settings;
+    settings.restartDelayMs = 100;
+    settings.flashErased = true;
+    UsbMockDevice *device = mock.add(Generation::Vemo2, 1, settings);
+    QVERIFY(device->firmware().inLoader());
+    QByteArray image(64 * 30 + 11, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char((i * 13 + 5) & 0xFF);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vemo2.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image);
+    file.close();
+
+    Program program(QStringList{QStringLiteral("--usb=libusb"), QStringLiteral("--batch"),
+                                QStringLiteral("--timeout=120")} +
+                    options + QStringList{path});
+    const int status = program.waitForExit(150000);
+    const QStringList log = program.log();
+    const QString diagnostics = log.join(QLatin1Char('\n')) + program.errors();
+    QVERIFY2(status == 0, qPrintable(diagnostics));
+    QCOMPARE(device->image(), image);
+    QVERIFY2(log.contains(QStringLiteral("run ended: 0 done")), qPrintable(diagnostics));
+    QVERIFY(SimFixture::waitFor([device] { return device->onBus(); }, 5000));
     QVERIFY(!device->firmware().inLoader());
 }
 
