@@ -58,20 +58,31 @@ QString sha256(const QByteArray &bytes)
 }
 
 // Starts every process, then waits for all of them; the exit statuses
-// (negative for one that crashed or did not end).
-QList<int> runAll(const QString &program, const QList<QStringList> &arguments, int limitMs)
+// (negative for one that crashed or did not end). What each says on
+// standard error goes into a file of errorFolder (err-N.txt); what one that
+// failed said is shown.
+QList<int> runAll(const QString &program, const QList<QStringList> &arguments, int limitMs,
+                  const QString &errorFolder)
 {
-    // What they say goes nowhere: the files they share tell.
-    ToolProcess::Setup setup;
-    setup.discardOutput = true;
     std::vector<std::unique_ptr<ToolProcess>> processes;
     for (const QStringList &args : arguments) {
+        ToolProcess::Setup setup;
+        setup.discardOutput = true;
+        setup.errorFile =
+            QDir(errorFolder)
+                .filePath(QStringLiteral("err-%1.txt").arg(qsizetype(processes.size())));
         processes.push_back(std::make_unique<ToolProcess>());
         processes.back()->start(setup, program, args);
     }
     QList<int> codes;
     for (auto &process : processes)
         codes << process->finish(limitMs).status();
+    for (int i = 0; i < codes.size(); ++i) {
+        if (codes.at(i) != 0)
+            qWarning("instance %d ended with %d; it said:\n%s", i, codes.at(i),
+                     readFile(QDir(errorFolder).filePath(QStringLiteral("err-%1.txt").arg(i)))
+                         .constData());
+    }
     return codes;
 }
 
@@ -117,7 +128,8 @@ void TestConcurrentRuns::writersAtOnce()
             instances << QStringLiteral("r%1i%2").arg(round).arg(i);
             arguments << QStringList{registry, record, instances.last(), QString::number(kEach)};
         }
-        const QList<int> codes = runAll(QStringLiteral(STRESS_WRITER_PATH), arguments, 240000);
+        const QList<int> codes =
+            runAll(QStringLiteral(STRESS_WRITER_PATH), arguments, 240000, m_dir->path());
         QCOMPARE(codes, QList<int>(kInstances, 0));
 
         // Every record there once, whole.
@@ -194,7 +206,7 @@ void TestConcurrentRuns::programsAtOnce()
             image,
             QStringLiteral("/CALIBRATE")};
     }
-    const QList<int> codes = runAll(ToolProcess::vemotool(), arguments, 480000);
+    const QList<int> codes = runAll(ToolProcess::vemotool(), arguments, 480000, m_dir->path());
     // A run that failed says why in its record.
     if (codes != QList<int>(kInstances, 0)) {
         for (const QJsonObject &one : records())

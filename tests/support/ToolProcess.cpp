@@ -61,7 +61,8 @@ void ToolProcess::start(const Setup &setup, const QString &program, const QStrin
     m_process.setWorkingDirectory(setup.workingDirectory);
     if (setup.discardOutput) {
         m_process.setStandardOutputFile(QProcess::nullDevice());
-        m_process.setStandardErrorFile(QProcess::nullDevice());
+        m_process.setStandardErrorFile(setup.errorFile.isEmpty() ? QProcess::nullDevice()
+                                                                 : setup.errorFile);
     }
     m_started = true;
     m_process.start(program, arguments);

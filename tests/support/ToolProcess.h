@@ -29,6 +29,9 @@ public:
         // What the child writes to standard output and error goes nowhere
         // (many children at once, whose shared files tell).
         bool discardOutput = false;
+        // With discardOutput: standard error goes into this file instead
+        // (what a child that failed among many said).
+        QString errorFile;
         // Further variables (a script's VEMOTOOL, VEMOTOOL_OPTIONS).
         QProcessEnvironment extra;
     };

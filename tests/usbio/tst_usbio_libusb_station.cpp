@@ -4,7 +4,7 @@
 // processes inside the same testbed). Auto is on and the operator only
 // plugs and unplugs, one device after another behind a hub: one is updated,
 // one is pulled in the middle of its image, one is of a generation without
-// an image.
+// an image, one was left in its loader by an earlier update and is recovered.
 
 #include "station/DeviceWatch.h"
 #include "station/Station.h"
@@ -63,7 +63,8 @@ void TestLibusbStation::autoUpdatesEachDevicePluggedIn()
     fixture.mock.addHub(1);
     const QList<QPair<Generation, QByteArray>> plugged{{Generation::Vemo2, "200000001"},
                                                        {Generation::Vemo2, "200000002"},
-                                                       {Generation::Vemo3, "300000003"}};
+                                                       {Generation::Vemo3, "300000003"},
+                                                       {Generation::Vemo2, "200000004"}};
     QList<UsbMockDevice *> devices;
     for (int port = 1; port <= plugged.size(); ++port) {
         VemoFirmware::Settings settings;
@@ -71,7 +72,10 @@ void TestLibusbStation::autoUpdatesEachDevicePluggedIn()
         settings.firmwareVersion = "2.10";
         settings.restartDelayMs = 300;
         settings.eraseDelayMs = 50;
-        settings.loaderAnnouncesBlank = true;
+        // The fourth comes from a failed update: erased, in its loader,
+        // which waits for the loader request.
+        settings.flashErased = port == 4;
+        settings.loaderAnnouncesBlank = port != 4;
         UsbMockDevice *device =
             fixture.mock.addBehindHub(plugged.at(port - 1).first, 1, port, settings);
         // Not in its socket yet: the operator plugs it in later.
@@ -127,6 +131,13 @@ void TestLibusbStation::autoUpdatesEachDevicePluggedIn()
     const Socket &alone = *station.socket(QStringLiteral("1-1.3"));
     QCOMPARE(alone.state, SocketState::LeftAlone);
     QCOMPARE(Station::stateText(alone), QStringLiteral("left alone: no image for Vemo3"));
+    // The one left in its loader gets its run like any other.
+    QVERIFY(devices.at(3)->firmware().inLoader());
+    devices.at(3)->plug();
+    QTRY_VERIFY_WITH_TIMEOUT(station.socket(QStringLiteral("1-1.4")), 10000);
+    const Socket &recovered = *station.socket(QStringLiteral("1-1.4"));
+    QTRY_VERIFY_WITH_TIMEOUT(recovered.state != SocketState::Waiting, 10000);
+    QVERIFY(recovered.state != SocketState::LeftAlone);
 
     // Pulled while its image streams in.
     QTRY_VERIFY_WITH_TIMEOUT(pulled.bytes > 0 && pulled.stage == QLatin1String("transferring"),
@@ -142,6 +153,10 @@ void TestLibusbStation::autoUpdatesEachDevicePluggedIn()
     QCOMPARE(Station::resultText(first), QStringLiteral("0 done"));
     QCOMPARE(Station::firmwareText(first), QStringLiteral("2.10 -> 2.11"));
     QCOMPARE(devices.at(0)->image(), image);
+    QVERIFY2(recovered.state == SocketState::Done, qPrintable(logOf(recovered)));
+    QCOMPARE(Station::resultText(recovered), QStringLiteral("0 done"));
+    QCOMPARE(devices.at(3)->image(), image);
+    QVERIFY(!devices.at(3)->firmware().inLoader());
 
     QCOMPARE(pulled.state, SocketState::Failed);
     QCOMPARE(Station::stateText(pulled), QStringLiteral("failed (the device is gone)"));
@@ -162,7 +177,8 @@ void TestLibusbStation::autoUpdatesEachDevicePluggedIn()
         if (!record.isEmpty())
             byPath.insert(record.value(QStringLiteral("path")).toString(), record);
     }
-    QCOMPARE(byPath.keys(), QStringList({"1-1.1", "1-1.2"}));
+    QCOMPARE(byPath.keys(), QStringList({"1-1.1", "1-1.2", "1-1.4"}));
+    QCOMPARE(byPath.value(QStringLiteral("1-1.4")).value(QStringLiteral("status")).toInt(), 0);
     const QJsonObject done = byPath.value(QStringLiteral("1-1.1"));
     QCOMPARE(done.value(QStringLiteral("status")).toInt(), 0);
     QCOMPARE(done.value(QStringLiteral("serial")).toString(), QStringLiteral("200000001"));
@@ -178,7 +194,7 @@ void TestLibusbStation::autoUpdatesEachDevicePluggedIn()
     QVERIFY2(
         pulled.reason.endsWith(QStringLiteral(" at %1 of %2 bytes").arg(taken).arg(image.size())),
         qPrintable(pulled.reason));
-    QCOMPARE(station.doneCount(), 1);
+    QCOMPARE(station.doneCount(), 2);
     QCOMPARE(station.failedCount(), 1);
 
     // The done device leaves: its row waits for the next device.
