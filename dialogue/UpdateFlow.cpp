@@ -38,6 +38,8 @@ UpdateFlow::UpdateFlow(DeviceDialogue &dialogue, WindowPort &window)
 {
     FGrace.setSingleShot(true);
     QObject::connect(&FGrace, &QTimer::timeout, [this] { settle(); });
+    FRestartImage.setSingleShot(true);
+    QObject::connect(&FRestartImage, &QTimer::timeout, [this] { restartImage(); });
 }
 
 const char *UpdateFlow::stateName(State state)
@@ -161,6 +163,8 @@ void UpdateFlow::updateClick()
     // answers "Flash is BLANK" at once, inside the send, and its transfer
     // starts from there.
     setControls(FWindow, {Control::SendCommand, Control::Update, Control::DownloadB}, false);
+    FLoaderErasedAgain = false;
+    FImageRestarts = 0;
     enter(State::AskingLoader);
     host.setBusyCursor(true);
     const usbio::Status status = LinkCalls::sendCommand(FWindow, protocol::LoaderRequest);
@@ -268,6 +272,39 @@ void UpdateFlow::openInLoader()
     enter(State::LoaderOpen);
 }
 
+void UpdateFlow::restartImage()
+{
+    if (FState != State::Transferring || !FLoaderErasedAgain)
+        return; // the run ended, or the transfer failed, meanwhile
+    if (LinkCalls::fileTransferRunning(FWindow)) {
+        // The close lets the chunk in flight finish and reports the
+        // transfer's end, which is the restart's.
+        FRestarting = true;
+        FDialogue.closeClick();
+        FRestarting = false;
+        if (FState != State::Transferring)
+            return;
+    }
+    FLoaderErasedAgain = false;
+    if (++FImageRestarts > MaxImageRestarts) {
+        const QString line =
+            QStringLiteral("the loader erased the flash again during the transfer, %1 times")
+                .arg(FImageRestarts);
+        if (FUnattended) {
+            finishWithLine(EndKind::ImageNotLoaded, line);
+            return;
+        }
+        FWindow.log(line);
+        enter(State::Stalled);
+        return;
+    }
+    // Opened in its loader again, which gets the request at once: its
+    // "Flash is BLANK" starts the image from the first chunk.
+    openInLoader();
+    if (FState == State::LoaderOpen)
+        LinkCalls::sendCommand(FWindow, protocol::LoaderRequest);
+}
+
 void UpdateFlow::openRequested()
 {
     switch (FState) {
@@ -358,7 +395,18 @@ void UpdateFlow::loaderReady()
 {
     // Whether a transfer runs is the link's to say.
     if (LinkCalls::fileTransferRunning(FWindow)) {
-        FWindow.log(QString::fromLatin1(BlankIgnored));
+        if (FState != State::Transferring) {
+            FWindow.log(QString::fromLatin1(BlankIgnored));
+            return;
+        }
+        // The loader answers only once it has erased the flash: the chunks
+        // it took before are gone, and the rest would make an image of the
+        // tail alone.
+        if (!FLoaderErasedAgain) {
+            FLoaderErasedAgain = true;
+            FWindow.log(QString::fromLatin1(BlankAgain));
+            FRestartImage.start(0);
+        }
         return;
     }
     switch (FState) {
@@ -493,6 +541,10 @@ void UpdateFlow::transferComplete(const QByteArray &fileName, qint64 size, qint6
     endTransfer();
     if (TVemoUSBinterface *link = FWindow.link())
         link->StopReceive();
+    // The loader erased the flash after the transfer began: it took the
+    // image's tail alone. The image goes again.
+    if (FLoaderErasedAgain && !FInterrupting && transferOfThisFlow())
+        return;
     if (FInterrupting) {
         FImageCompletedMeanwhile = true;
         return; // the signal's close decides the end
@@ -519,8 +571,8 @@ void UpdateFlow::transferFailed(const QByteArray &fileName, qint64 taken, qint64
     endTransfer();
     FFailedSent = taken;
     FFailedSize = size;
-    if (FInterrupting)
-        return; // the signal's close decides the end
+    if (FInterrupting || FRestarting)
+        return; // the signal's close, or the restart's, decides what follows
     if (!transferOfThisFlow())
         return; // nothing more to decide
     if (!FUnattended) {
@@ -818,6 +870,7 @@ void UpdateFlow::settle()
 void UpdateFlow::runEnded()
 {
     FGrace.stop();
+    FRestartImage.stop();
     if (FUnattended)
         enter(State::Ended);
 }

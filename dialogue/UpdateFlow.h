@@ -139,9 +139,18 @@ public:
         "A firmware update is running. Closing now stops it, and the device stays in its "
         "loader without firmware. Close anyway?";
     static constexpr const char *CloseCaption = "Firmware update running";
-    // The one line a "Flash is BLANK" gets while a transfer runs.
+    // The one line a "Flash is BLANK" gets while a transfer that is not
+    // this flow's runs.
     static constexpr const char *BlankIgnored =
         "Flash is BLANK ignored: the firmware transfer is running";
+    // A "Flash is BLANK" while this flow's image streams: the loader erased
+    // the flash again (a request crossed the answer, or the answer taken
+    // was an older one), and what it took so far is gone.
+    static constexpr const char *BlankAgain =
+        "Flash is BLANK during the transfer: the loader erased the flash again; the image "
+        "goes again from the start";
+    // How often the image starts again before the update gives up.
+    static constexpr int MaxImageRestarts = 3;
     static constexpr const char *AnswerPrefix = "firmware after update: ";
     static constexpr const char *FailurePrefix = "verification failed: ";
 
@@ -159,6 +168,9 @@ private:
     // update mode.
     void reopenReturned(int count);
     void openInLoader();
+    // The transfer that the loader's erase spoiled ends, and the image goes
+    // again after the loader's next "Flash is BLANK".
+    void restartImage();
     // Another device came where the updated one left (or it elsewhere).
     void refuseOtherDevice(const QString &line);
 
@@ -189,6 +201,13 @@ private:
     // A signal closes the device: the transfer's end it causes is its own.
     bool FInterrupting = false;
     bool FImageCompletedMeanwhile = false;
+    // The loader erased the flash while the image streamed: the transfer
+    // ends and the image goes again (from the loop, not inside the link's
+    // report of the answer).
+    bool FLoaderErasedAgain = false;
+    bool FRestarting = false;
+    int FImageRestarts = 0;
+    QTimer FRestartImage;
     // How far a failed transfer got; -1 before one failed.
     qint64 FFailedSent = -1;
     qint64 FFailedSize = -1;

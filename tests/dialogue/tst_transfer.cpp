@@ -2,6 +2,8 @@
 #include "link/VemoUSBinterface.h"
 #include "tests/support/DialogueRig.h"
 #include "tests/support/TestBytes.h"
+#include "usbio/devicemodel/VemoFirmware.h"
+#include "usbio/devicemodel/VemoIdentity.h"
 #include "usbio/sim/SimDevice.h"
 
 #include <QFile>
@@ -34,7 +36,8 @@ private Q_SLOTS:
     void unattendedUpdateEndsWhenTheDeviceHasTheImage();
     void transferCutShort_data();
     void transferCutShort();
-    void secondBlankDuringTheTransfer();
+    void loaderErasesDuringTheTransfer_data();
+    void loaderErasesDuringTheTransfer();
     void fileRewrittenDuringTheTransfer();
     void stopTransferLetsTheChunkInFlightFinish_data();
     void stopTransferLetsTheChunkInFlightFinish();
@@ -236,45 +239,72 @@ void TestTransfer::transferCutShort()
     QVERIFY(!rig.dialogue.update().updating());
 }
 
-// The loader announces its blank flash again while the image streams (a
-// repeated loader request crossing it): the running transfer goes on as it
-// is, nothing is started or enabled, one line says so.
-void TestTransfer::secondBlankDuringTheTransfer()
+void TestTransfer::loaderErasesDuringTheTransfer_data()
 {
+    QTest::addColumn<int>("erases");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("once: the image goes again") << 1 << true << "the device took the whole image";
+    QTest::newRow("each time: the update gives up")
+        << 99 << false << "the loader erased the flash again during the transfer, 4 times";
+}
+
+// The loader erases its flash again while the image streams (a repeated
+// loader request crossing its answer, or an older answer taken for the new
+// one): what it took is gone, and the rest alone would make an image of the
+// tail. The transfer ends after its chunk in flight and the image goes again
+// from the first chunk, after the loader's next "Flash is BLANK"; a loader
+// that erases every time is given up on, and the run says why.
+void TestTransfer::loaderErasesDuringTheTransfer()
+{
+    QFETCH(int, erases);
+    QFETCH(bool, done);
+    QFETCH(QString, reason);
     Rig rig;
     usbio::SimDevice *device = attach(rig, 4000);
     device->faults().writeCompletionDelayMs = 1;
     const QByteArray image = testBytes(4000, 9);
     const QString path = writeImage(image);
-    QStringList controlsAtSecondBlank;
-    int blanks = 0;
-    rig.onProgress = [&](int percent) {
-        if (percent < 40 || blanks > 0)
-            return;
-        ++blanks;
-        device->sendToHost("Flash is BLANK\r");
-    };
+    QStringList atTheErase;
+    int erased = 0;
+    bool erasedInThisTransfer = false;
     rig.onLog = [&](const QString &line) {
-        if (line != QLatin1String(dialogue::UpdateFlow::BlankIgnored))
+        if (line == QLatin1String("sending File...."))
+            erasedInThisTransfer = false;
+        if (line != QLatin1String(dialogue::UpdateFlow::BlankAgain) || !atTheErase.isEmpty())
             return;
-        for (Control control : {Control::Update, Control::SendCommand, Control::DownloadB,
-                                Control::ChooseFile, Control::Close})
-            controlsAtSecondBlank << (rig.controlEnabled(control) ? "on" : "off");
-        controlsAtSecondBlank << (rig.dialogue.update().updating() ? "updating" : "not updating");
-        controlsAtSecondBlank << (rig.progressVisible ? "bar" : "no bar");
+        atTheErase << (rig.controlEnabled(Control::Update) ? "Update on" : "Update off");
+        atTheErase << (rig.dialogue.update().updating() ? "updating" : "not updating");
+        atTheErase << (rig.progressVisible ? "bar" : "no bar");
+    };
+    rig.onProgress = [&](int percent) {
+        if (percent < 40 || erasedInThisTransfer || erased == erases)
+            return;
+        erasedInThisTransfer = true;
+        ++erased;
+        device->firmware().receive(usbio::kCommandEndpoint, "USB-Vemo:BWF!!!");
     };
     rig.start({path});
 
     QTRY_VERIFY_WITH_TIMEOUT(!rig.ends.isEmpty(), 20000);
-    QCOMPARE(blanks, 1);
-    QCOMPARE(rig.lines.count(QStringLiteral("sending File....")), 1);
-    QCOMPARE(rig.lines.count(QString::fromLatin1(dialogue::UpdateFlow::BlankIgnored)), 1);
-    QCOMPARE(controlsAtSecondBlank,
-             (QStringList{"off", "off", "off", "off", "off", "updating", "bar"}));
-    QCOMPARE(rig.states.count(dialogue::UpdateFlow::State::Transferring), 1);
+    QCOMPARE(rig.ends.size(), 1);
+    QCOMPARE(rig.ends.first().failed(), !done);
+    QCOMPARE(rig.ends.first().reason, reason);
+    QCOMPARE(atTheErase, (QStringList{"Update off", "updating", "bar"}));
+    const int transfers = done ? 2 : dialogue::UpdateFlow::MaxImageRestarts + 1;
+    QCOMPARE(erased, transfers - (done ? 1 : 0));
+    QCOMPARE(rig.lines.count(QStringLiteral("sending File....")), transfers);
+    QCOMPARE(rig.lines.count(QString::fromLatin1(dialogue::UpdateFlow::BlankAgain)), erased);
+    QCOMPARE(rig.states.count(dialogue::UpdateFlow::State::Transferring), transfers);
     QVERIFY(rig.lines.filter(QStringLiteral("Error SendFile")).isEmpty());
-    QVERIFY(!rig.ends.first().failed());
-    QCOMPARE(received(device), image);
+    if (done) {
+        QCOMPARE(device->image(), image);
+    } else {
+        // No transfer finished: the loader never took an image of the tail.
+        QVERIFY(device->image().isEmpty());
+        QVERIFY(rig.lines.contains(reason));
+    }
 }
 
 // The file on disk changes while its image streams: the device gets the
