@@ -84,7 +84,7 @@ void SocketRun::readEvents()
         const QByteArray line = m_pending.left(end);
         m_pending.remove(0, end + 1);
         if (const std::optional<RunEvent> parsed = RunEvent::parse(line))
-            Q_EMIT event(*parsed);
+            Q_EMIT eventSaid(*parsed);
     }
 }
 

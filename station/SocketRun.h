@@ -38,7 +38,8 @@ public:
     static constexpr int EndWaitMs = 10000;
 
 Q_SIGNALS:
-    void event(const station::RunEvent &event);
+    // A line of the run's event stream.
+    void eventSaid(const station::RunEvent &event);
     // The process ended: its exit status, or crashed (a signal ended it, or
     // it never started: the reason then says why).
     void finished(int exitStatus, bool crashed, const QString &why);

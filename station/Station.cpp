@@ -331,7 +331,7 @@ bool Station::startSocket(const QString &path)
 
     auto run = std::make_unique<SocketRun>(command, environment);
     SocketRun *started = run.get();
-    connect(started, &SocketRun::event, this,
+    connect(started, &SocketRun::eventSaid, this,
             [this, path](const RunEvent &event) { runEvent(path, event); });
     // Queued: a run that cannot start says so from inside its start.
     connect(
