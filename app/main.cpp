@@ -304,21 +304,39 @@ QString watchDevices(station::Station &station, station::DeviceWatch &watch)
     return QString();
 }
 
+// What the station's window and the headless station stand on: the
+// devices' backend, the station and the watch that keeps its sockets
+// current, made in that order (and ended in the reverse one).
+struct StationParts
+{
+    std::optional<UsbBackend> backend;
+    std::optional<station::Station> station;
+    station::DeviceWatch watch;
+
+    // An error line (status 2), or empty when the station watches the
+    // devices. A record file the runs cannot append to is refused before
+    // any device is looked at.
+    QString open(const ProgramOptions &options, RunInputs &inputs)
+    {
+        station::Settings settings = stationSettings(options);
+        if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
+            return QStringLiteral("vemotool: bad value for --record: %1").arg(error);
+        backend.emplace(options, inputs);
+        station.emplace(std::move(settings));
+        return watchDevices(*station, watch);
+    }
+};
+
 // --station --batch: every device attached now updated once (with --auto,
 // every one plugged in until a signal), a line each, the summary; the
 // status is 0 only when every device was done.
 int runHeadlessStation(const ProgramOptions &options, RunInputs &inputs, int &argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const station::Settings settings = stationSettings(options);
-    if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
-        return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
-    const UsbBackend backend(options, inputs);
-    station::Station station(settings);
-    station::DeviceWatch watch;
-    if (const QString error = watchDevices(station, watch); !error.isEmpty())
+    StationParts parts;
+    if (const QString error = parts.open(options, inputs); !error.isEmpty())
         return optionError(error);
-    station::HeadlessStation headless(station, options.autoStart,
+    station::HeadlessStation headless(*parts.station, options.autoStart,
                                       [](const QString &line) { printLine(stdout, line); });
     platform::TerminationSignals termination;
     QObject::connect(&termination, &platform::TerminationSignals::received, &headless,
@@ -344,16 +362,11 @@ int runStationWindow(const ProgramOptions &options, RunInputs &inputs, int &argc
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vemo station"));
     QGuiApplication::setDesktopFileName(QStringLiteral(VEMO_APP_ID));
-    const station::Settings settings = stationSettings(options);
-    if (const QString error = checkRecordFile(settings.recordFile); !error.isEmpty())
-        return optionError(QStringLiteral("vemotool: bad value for --record: %1").arg(error));
-    const UsbBackend backend(options, inputs);
-    station::Station station(settings);
-    station::DeviceWatch watch;
-    if (const QString error = watchDevices(station, watch); !error.isEmpty())
+    StationParts parts;
+    if (const QString error = parts.open(options, inputs); !error.isEmpty())
         return optionError(error);
-    station.setAuto(options.autoStart);
-    station::StationWindow window(station);
+    parts.station->setAuto(options.autoStart);
+    station::StationWindow window(*parts.station);
     window.show();
     return app.exec();
 }

@@ -163,7 +163,7 @@ void UpdateFlow::updateClick()
     // answers "Flash is BLANK" at once, inside the send, and its transfer
     // starts from there.
     setControls(FWindow, {Control::SendCommand, Control::Update, Control::DownloadB}, false);
-    FLoaderErasedAgain = false;
+    FRestartImage.stop();
     FImageRestarts = 0;
     enter(State::AskingLoader);
     host.setBusyCursor(true);
@@ -274,7 +274,7 @@ void UpdateFlow::openInLoader()
 
 void UpdateFlow::restartImage()
 {
-    if (FState != State::Transferring || !FLoaderErasedAgain)
+    if (FState != State::Transferring)
         return; // the run ended, or the transfer failed, meanwhile
     if (LinkCalls::fileTransferRunning(FWindow)) {
         // The close lets the chunk in flight finish and reports the
@@ -285,7 +285,6 @@ void UpdateFlow::restartImage()
         if (FState != State::Transferring)
             return;
     }
-    FLoaderErasedAgain = false;
     if (++FImageRestarts > MaxImageRestarts) {
         const QString line =
             QStringLiteral("the loader erased the flash again during the transfer, %1 times")
@@ -402,8 +401,7 @@ void UpdateFlow::loaderReady()
         // The loader answers only once it has erased the flash: the chunks
         // it took before are gone, and the rest would make an image of the
         // tail alone.
-        if (!FLoaderErasedAgain) {
-            FLoaderErasedAgain = true;
+        if (!restartPending()) {
             FWindow.log(QString::fromLatin1(BlankAgain));
             FRestartImage.start(0);
         }
@@ -543,7 +541,7 @@ void UpdateFlow::transferComplete(const QByteArray &fileName, qint64 size, qint6
         link->StopReceive();
     // The loader erased the flash after the transfer began: it took the
     // image's tail alone. The image goes again.
-    if (FLoaderErasedAgain && !FInterrupting && transferOfThisFlow())
+    if (restartPending() && !FInterrupting && transferOfThisFlow())
         return;
     if (FInterrupting) {
         FImageCompletedMeanwhile = true;
@@ -781,7 +779,7 @@ void UpdateFlow::lineShown(const QByteArray &line)
     FWindow.log(QString::fromLatin1(AnswerPrefix) + answer);
     FDialogue.runFacts().noteFirmwareAnswer(answer);
     const QString expected = FDialogue.runSettings().expectVersion;
-    if (!expected.isEmpty() && !answerHoldsVersion(answer, expected)) {
+    if (!expected.isEmpty() && !FirmwareVersion::answerHolds(answer, expected)) {
         verifyFail(QStringLiteral("firmware after update is '%1', not %2").arg(answer, expected));
         return;
     }
@@ -795,11 +793,6 @@ void UpdateFlow::verifyFail(const QString &why)
     FVerifyFailure = QString::fromLatin1(FailurePrefix) + why;
     FWindow.log(FVerifyFailure);
     finish(EndKind::ImageNotLoaded, FVerifyFailure);
-}
-
-bool UpdateFlow::answerHoldsVersion(const QString &answer, const QString &version)
-{
-    return FirmwareVersion::answerHolds(answer, version);
 }
 
 void UpdateFlow::certificateMade(bool made, const QString &error)

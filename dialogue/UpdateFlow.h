@@ -130,10 +130,6 @@ public:
     // "chunk refused (statusText)", ... An unattended run ends with
     // "transfer failed: " + this + " at 2048 of 8000 bytes".
     static QString failureCause(usbio::Status reason, const QString &statusText);
-    // Whether the device's answer holds version as one of its words
-    // (FirmwareVersion: "Vemo2 firmware V2.11" holds 2.11, V2.11 and v2.11,
-    // not 2.1, and "Vemo2" is no version).
-    static bool answerHoldsVersion(const QString &answer, const QString &version);
 
     static constexpr const char *CloseQuestion =
         "A firmware update is running. Closing now stops it, and the device stays in its "
@@ -203,8 +199,9 @@ private:
     bool FImageCompletedMeanwhile = false;
     // The loader erased the flash while the image streamed: the transfer
     // ends and the image goes again (from the loop, not inside the link's
-    // report of the answer).
-    bool FLoaderErasedAgain = false;
+    // report of the answer). The restart is pending from the erase's
+    // "Flash is BLANK" until its close has ended the transfer.
+    bool restartPending() const { return FRestartImage.isActive() || FRestarting; }
     bool FRestarting = false;
     int FImageRestarts = 0;
     QTimer FRestartImage;

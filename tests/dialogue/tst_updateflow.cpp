@@ -37,8 +37,6 @@ private Q_SLOTS:
     void calibrationCertificate();
     void verification_data();
     void verification();
-    void answerHoldsVersion_data();
-    void answerHoldsVersion();
     void timeOutWhileVerifying();
     void interrupted_data();
     void interrupted();
@@ -553,38 +551,6 @@ void TestUpdateFlow::verification()
     QCOMPARE(rig.lines.filter(QStringLiteral("firmware after update: ")),
              answerLine.isEmpty() ? QStringList() : QStringList{answerLine});
     QVERIFY(!rig.dialogue.update().waitingAfterUpdate());
-}
-
-void TestUpdateFlow::answerHoldsVersion_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<bool>("holds");
-
-    QTest::newRow("after a V") << "Vemo2 firmware V2.11"
-                               << "2.11" << true;
-    QTest::newRow("with its V") << "Vemo2 firmware V2.11"
-                                << "V2.11" << true;
-    QTest::newRow("alone") << "FW 3.06 OK"
-                           << "3.06" << true;
-    QTest::newRow("a v in lower case") << "firmware v1.41"
-                                       << "1.41" << true;
-    QTest::newRow("a prefix is not the version") << "Vemo2 firmware V2.11"
-                                                 << "2.1" << false;
-    QTest::newRow("a longer version") << "Vemo2 firmware V2.110"
-                                      << "2.11" << false;
-    QTest::newRow("inside a word") << "Vemo2 SNV2.11"
-                                   << "2.11" << false;
-    QTest::newRow("the loader's") << "Vemo2 loader V1.00"
-                                  << "2.11" << false;
-}
-
-void TestUpdateFlow::answerHoldsVersion()
-{
-    QFETCH(QString, answer);
-    QFETCH(QString, version);
-    QFETCH(bool, holds);
-    QCOMPARE(dialogue::UpdateFlow::answerHoldsVersion(answer, version), holds);
 }
 
 void TestUpdateFlow::timeOutWhileVerifying()
