@@ -6,7 +6,6 @@
 #include "platform/TerminalText.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <utility>
 
